@@ -1,0 +1,26 @@
+// Basic types of the host's programming interface.
+#pragma once
+#include <cstdint>
+
+typedef wchar_t ACHAR;
+#define ACRX_T(x) L##x
+
+namespace Adesk {
+typedef int8_t Int8;
+typedef int16_t Int16;
+typedef int32_t Int32;
+typedef int64_t Int64;
+typedef uint8_t UInt8;
+typedef uint16_t UInt16;
+typedef uint32_t UInt32;
+typedef uint64_t UInt64;
+typedef bool Boolean;
+typedef intptr_t IntPtr;
+typedef uintptr_t UIntPtr;
+typedef intptr_t LongPtr;
+typedef intptr_t IntDbId;
+const Boolean kFalse = false;
+const Boolean kTrue = true;
+}  // namespace Adesk
+
+#define ACHOST_API __attribute__((visibility("default")))

@@ -1,0 +1,216 @@
+// The command processor: commands run inside an undo group and a document
+// lock, raise their notifications, may nest (transparent commands), and
+// strings queued for the command line run once the outermost command and
+// the notification that queued them have returned.
+#include <algorithm>
+#include <cwctype>
+#include <deque>
+#include <map>
+#include <stdexcept>
+#include "hostimpl.h"
+
+namespace kvhost {
+namespace {
+
+struct PendingCommand {
+  AcApDocument* doc;
+  std::wstring line;
+};
+
+struct CommandProcessor {
+  std::map<std::wstring, CommandBody> defined;  // by upper-case name
+  std::deque<PendingCommand> pending;
+  int depth = 0;
+  bool draining = false;
+};
+
+CommandProcessor& processor() {
+  static auto* p = new CommandProcessor;
+  return *p;
+}
+
+std::wstring upper(std::wstring s) {
+  std::transform(s.begin(), s.end(), s.begin(), [](wchar_t c) { return std::towupper(c); });
+  return s;
+}
+
+// Keeps a command's document locked and its undo group open for its run,
+// whatever way the run ends.
+class CommandScope {
+ public:
+  CommandScope(AcApDocument* doc, bool recordsUndo) : m_pDoc(doc), m_pDb(doc->database()), m_bUndo(recordsUndo) {
+    ++processor().depth;
+    if (m_bUndo) beginUndoGroup(m_pDb);
+  }
+  ~CommandScope() {
+    if (isOpenDocument(m_pDoc)) {
+      if (m_bUndo) endUndoGroup(m_pDb);
+      acDocManagerPtr()->unlockDocument(m_pDoc);
+    }
+    --processor().depth;
+  }
+
+ private:
+  AcApDocument* m_pDoc;
+  AcDbDatabase* m_pDb;
+  bool m_bUndo;
+};
+
+CommandOutcome runCommandIn(AcApDocument* doc, const std::wstring& name, const CommandBody& body, bool recordsUndo) {
+  if (doc == nullptr) return CommandOutcome::kRefused;
+  if (acDocManagerPtr()->lockDocument(doc, AcAp::kAutoWrite, name.c_str()) != Acad::eOk) {
+    journalf(L"command %ls refused: its document lock was vetoed", name.c_str());
+    return CommandOutcome::kRefused;
+  }
+  CommandOutcome outcome = CommandOutcome::kEnded;
+  {
+    CommandScope scope(doc, recordsUndo);
+    notifyEditorReactors([&](AcEditorReactor* r) { r->commandWillStart(name.c_str()); });
+    try {
+      if (body) body();
+    } catch (const CommandCancelled&) {
+      outcome = CommandOutcome::kCancelled;
+    } catch (...) {
+      outcome = CommandOutcome::kFailed;
+    }
+    switch (outcome) {
+      case CommandOutcome::kEnded:
+        notifyEditorReactors([&](AcEditorReactor* r) { r->commandEnded(name.c_str()); });
+        break;
+      case CommandOutcome::kCancelled:
+        notifyEditorReactors([&](AcEditorReactor* r) { r->commandCancelled(name.c_str()); });
+        break;
+      default:
+        notifyEditorReactors([&](AcEditorReactor* r) { r->commandFailed(name.c_str()); });
+        break;
+    }
+  }
+  if (processor().depth == 0) runPendingCommands();
+  return outcome;
+}
+
+CommandOutcome runUndo(AcApDocument* doc, const std::wstring& name, int steps) {
+  return runCommandIn(doc, name, [&] {
+    AcDbDatabase* db = doc->database();
+    notifyEditorReactors([&](AcEditorReactor* r) { r->undoSubcommandNumber(0, steps); });
+    int undone = 0;
+    while (undone < steps && undoLastGroup(db)) ++undone;
+    journalf(L"undo %d: %d undone in %ls", steps, undone, doc->fileName());
+    notifyEditorReactors([&](AcEditorReactor* r) { r->undoSubcommandNumber(1, steps); });
+  }, false);
+}
+
+}  // namespace
+
+CommandOutcome runCommand(const std::wstring& name, const CommandBody& body) {
+  return runCommandIn(acDocManagerPtr()->curDocument(), name, body, true);
+}
+
+void defineCommand(const std::wstring& name, const CommandBody& body) { processor().defined[upper(name)] = body; }
+
+CommandOutcome executeString(const std::wstring& text) {
+  std::wstring line = text;
+  while (!line.empty() && (std::iswspace(line.back()) || line.back() == L'\n')) line.pop_back();
+  size_t start = line.find_first_not_of(L" \t");
+  if (start == std::wstring::npos) return CommandOutcome::kUnknown;
+  line = line.substr(start);
+  while (!line.empty() && (line[0] == L'_' || line[0] == L'.')) line.erase(0, 1);
+  size_t space = line.find(L' ');
+  std::wstring name = upper(line.substr(0, space));
+  std::wstring args = space == std::wstring::npos ? L"" : line.substr(space + 1);
+  AcApDocument* doc = acDocManagerPtr()->curDocument();
+
+  if (name == L"UNDO" || name == L"U") {
+    int steps = 1;
+    if (name == L"UNDO" && !args.empty()) steps = std::max(0, static_cast<int>(std::wcstol(args.c_str(), nullptr, 10)));
+    return runUndo(doc, name, steps);
+  }
+  if (name == L"SAVE" || name == L"QSAVE" || name == L"SAVEAS") {
+    return runCommandIn(doc, name, [&] {
+      std::wstring target = args.empty() ? std::wstring(doc->fileName()) : args;
+      if (saveDocument(doc, target) != Acad::eOk) throw std::runtime_error("save failed");
+    }, true);
+  }
+  if (name == L"REGEN") {
+    return runCommandIn(doc, name, [&] {
+      for (const AcDbObjectId& id : entities(doc)) {
+        AcDbEntityPointer entity(id, AcDb::kForWrite);
+        if (entity) entity->recordGraphicsModified(true);
+      }
+    }, true);
+  }
+  auto it = processor().defined.find(name);
+  if (it == processor().defined.end()) {
+    notifyEditorReactors([&](AcEditorReactor* r) { r->unknownCommand(name.c_str(), nullptr); });
+    journalf(L"unknown command %ls", name.c_str());
+    return CommandOutcome::kUnknown;
+  }
+  CommandBody body = it->second;
+  return runCommandIn(doc, name, body, true);
+}
+
+void runPendingCommands() {
+  CommandProcessor& p = processor();
+  if (p.draining || p.depth > 0) return;
+  p.draining = true;
+  struct Draining {
+    ~Draining() { processor().draining = false; }
+  } draining;
+  while (!p.pending.empty()) {
+    PendingCommand next = p.pending.front();
+    p.pending.pop_front();
+    if (!isOpenDocument(next.doc)) continue;
+    if (acDocManagerPtr()->curDocument() != next.doc) acDocManagerPtr()->activateDocument(next.doc);
+    journalf(L"running %ls", next.line.c_str());
+    executeString(next.line);
+  }
+}
+
+int pendingCommandCount() { return static_cast<int>(processor().pending.size()); }
+
+void modelessOperation(const std::wstring& context, const CommandBody& body) {
+  AcApDocument* doc = acDocManagerPtr()->curDocument();
+  AcDbDatabase* db = doc ? doc->database() : nullptr;
+  {
+    struct UndoGroupScope {
+      AcDbDatabase* db;
+      ~UndoGroupScope() {
+        if (db && std::find(allDatabases().begin(), allDatabases().end(), db) != allDatabases().end()) endUndoGroup(db);
+      }
+    } group{db};
+    ++processor().depth;
+    struct Depth {
+      ~Depth() { --processor().depth; }
+    } depth;
+    if (db) beginUndoGroup(db);
+    notifyEditorReactors([&](AcEditorReactor* r) { r->modelessOperationWillStart(context.c_str()); });
+    if (body) body();
+    notifyEditorReactors([&](AcEditorReactor* r) { r->modelessOperationEnded(context.c_str()); });
+  }
+  runPendingCommands();
+}
+
+void runLisp(const std::wstring& firstLine, bool cancel) {
+  notifyEditorReactors([&](AcEditorReactor* r) { r->lispWillStart(firstLine.c_str()); });
+  if (cancel)
+    notifyEditorReactors([](AcEditorReactor* r) { r->lispCancelled(); });
+  else
+    notifyEditorReactors([](AcEditorReactor* r) { r->lispEnded(); });
+  runPendingCommands();
+}
+
+void setSysVar(const std::wstring& name, const std::wstring& value) {
+  notifyEditorReactors([&](AcEditorReactor* r) { r->sysVarWillChange(name.c_str()); });
+  AcDbDatabase* db = acdbHostApplicationServices()->workingDatabase();
+  bool ok = db != nullptr && db->setHeaderSysVar(name.c_str(), value.c_str()) == Acad::eOk;
+  notifyEditorReactors([&](AcEditorReactor* r) { r->sysVarChanged(name.c_str(), ok); });
+}
+
+}  // namespace kvhost
+
+Acad::ErrorStatus AcApDocManager::sendStringToExecute(AcApDocument* doc, const ACHAR* str, bool, bool, bool) {
+  if (doc == nullptr || str == nullptr) return Acad::eInvalidInput;
+  kvhost::processor().pending.push_back({doc, str});
+  kvhost::journalf(L"posted %ls", str);
+  return Acad::eOk;
+}

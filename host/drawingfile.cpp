@@ -1,0 +1,186 @@
+// Drawing files in the host's own binary form: a header, then every object
+// of the database as its class name and its DWG record.
+#include <unistd.h>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include "hostimpl.h"
+#include "memfiler.h"
+
+namespace {
+
+const char kMagic[8] = {'K', 'V', 'D', 'W', 'G', '\r', '\n', '\x1a'};
+const Adesk::UInt16 kFileVersion = 1;
+
+bool endsWith(const std::wstring& s, const std::wstring& tail) {
+  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+bool isDxfName(const std::wstring& name) {
+  std::wstring lower;
+  for (wchar_t c : name) lower += static_cast<wchar_t>(std::towlower(c));
+  return endsWith(lower, L".dxf");
+}
+
+// Writes an object's record as if it were open for read.
+std::vector<unsigned char> recordOf(AcDbObject* object, AcDbDatabase* db) {
+  kvhost::DwgMemoryFiler filer(AcDb::kFileFiler, db);
+  if (auto* proxy = AcDbProxyObject::cast(object)) return proxy->record()->bytes;
+  AcDbObject::OpenState saved = object->openState();
+  object->openState().readers += 1;
+  object->dwgOutFields(&filer);
+  object->openState() = saved;
+  return filer.bytes();
+}
+
+}  // namespace
+
+namespace kvhost {
+
+Acad::ErrorStatus replaceFile(const std::wstring& fileName, const std::string& contents) {
+  std::string path = toUtf8(fileName);
+  std::string temporary = path + ".tmp" + std::to_string(getpid());
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    if (!out) return Acad::eFileAccessErr;
+    out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
+    out.flush();
+    if (!out) {
+      out.close();
+      std::remove(temporary.c_str());
+      return Acad::eFileAccessErr;
+    }
+  }
+  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+    std::remove(temporary.c_str());
+    return Acad::eFileAccessErr;
+  }
+  return Acad::eOk;
+}
+
+Acad::ErrorStatus saveDocument(AcApDocument* doc, const std::wstring& fileName) {
+  if (doc == nullptr || !isOpenDocument(doc)) return Acad::eNoDocument;
+  AcDbDatabase* db = doc->database();
+  notifyEventReactors([&](AcRxEventReactor* r) { r->beginSave(db, fileName.c_str()); });
+  Acad::ErrorStatus es = isDxfName(fileName) ? db->dxfOut(fileName.c_str()) : db->saveAs(fileName.c_str());
+  if (es != Acad::eOk) {
+    notifyEventReactors([&](AcRxEventReactor* r) { r->abortSave(db); });
+    journalf(L"save of %ls to %ls failed (%d)", doc->fileName(), fileName.c_str(), static_cast<int>(es));
+    return es;
+  }
+  doc->setDbmod(0);
+  notifyEventReactors([&](AcRxEventReactor* r) { r->saveComplete(db, fileName.c_str()); });
+  journalf(L"saved %ls to %ls", doc->fileName(), fileName.c_str());
+  return Acad::eOk;
+}
+
+AcApDocument* openDocument(const std::wstring& fileName, Acad::ErrorStatus* status) {
+  std::vector<ACHAR> name(fileName.begin(), fileName.end());
+  name.push_back(0);
+  notifyEditorReactors([&](AcEditorReactor* r) { r->beginDwgOpen(name.data()); });
+  auto* db = new AcDbDatabase(false);
+  Acad::ErrorStatus es = isDxfName(fileName) ? db->dxfIn(fileName.c_str()) : db->readDwgFile(fileName.c_str());
+  if (status) *status = es;
+  if (es != Acad::eOk) {
+    delete db;
+    journalf(L"open of %ls failed (%d)", fileName.c_str(), static_cast<int>(es));
+    return nullptr;
+  }
+  notifyEventReactors([&](AcRxEventReactor* r) { r->dwgFileOpened(db, name.data()); });
+  notifyEditorReactors([&](AcEditorReactor* r) { r->endDwgOpen(fileName.c_str(), db); });
+  AcApDocument* doc = createDocument(db, fileName, false);
+  notifyEventReactors([&](AcRxEventReactor* r) { r->initialDwgFileOpenComplete(db); });
+  return doc;
+}
+
+}  // namespace kvhost
+
+Acad::ErrorStatus AcDbDatabase::saveAs(const ACHAR* fileName) {
+  if (fileName == nullptr || *fileName == 0) return Acad::eInvalidInput;
+  kvhost::DwgMemoryFiler out(AcDb::kFileFiler, this);
+  out.writeBytes(kMagic, sizeof kMagic);
+  out.writeUInt16(kFileVersion);
+  out.writeUInt64(handseed());
+  auto header = kvhost::headerSysVars(this);
+  out.writeUInt32(static_cast<Adesk::UInt32>(header.size()));
+  for (auto& var : header) {
+    out.writeString(var.first.c_str());
+    out.writeString(var.second.c_str());
+  }
+  out.writeUInt64(namedObjectsDictionaryId().handle());
+  AcDbObjectIdArray ids = objectIds();
+  out.writeUInt32(static_cast<Adesk::UInt32>(ids.length()));
+  for (int i = 0; i < ids.length(); ++i) {
+    AcDbObject* object = ids[i].stub()->object;
+    auto* proxy = AcDbProxyObject::cast(object);
+    std::vector<unsigned char> record = recordOf(object, this);
+    out.writeUInt64(ids[i].handle());
+    out.writeString(proxy ? proxy->originalClassName() : object->isA()->name());
+    out.writeUInt32(static_cast<Adesk::UInt32>(record.size()));
+    out.writeBytes(record.data(), record.size());
+  }
+  const auto& bytes = out.bytes();
+  Acad::ErrorStatus es = kvhost::replaceFile(fileName, std::string(bytes.begin(), bytes.end()));
+  if (es == Acad::eOk) kvhost::setDatabaseFileName(this, fileName);
+  return es;
+}
+
+Acad::ErrorStatus AcDbDatabase::readDwgFile(const ACHAR* fileName) {
+  if (fileName == nullptr) return Acad::eInvalidInput;
+  if (!objectIds(true).isEmpty()) return Acad::eAlreadyInDb;
+  std::ifstream in(kvhost::toUtf8(fileName), std::ios::binary);
+  if (!in) return Acad::eFileNotFound;
+  std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  kvhost::DwgMemoryFiler filer(AcDb::kFileFiler, this, std::move(bytes));
+  char magic[sizeof kMagic] = {};
+  Adesk::UInt16 version = 0;
+  filer.readBytes(magic, sizeof magic);
+  filer.readUInt16(&version);
+  if (filer.filerStatus() != Acad::eOk || !std::equal(magic, magic + sizeof magic, kMagic)) return Acad::eBadDwgHeader;
+  if (version > kFileVersion) return Acad::eInvalidFileVersion;
+  Adesk::UInt64 seed = 0, nodHandle = 0;
+  Adesk::UInt32 headerCount = 0, objectCount = 0;
+  filer.readUInt64(&seed);
+  filer.readUInt32(&headerCount);
+  for (Adesk::UInt32 i = 0; i < headerCount && filer.filerStatus() == Acad::eOk; ++i) {
+    std::wstring name, value;
+    filer.readString(name);
+    filer.readString(value);
+    if (filer.filerStatus() == Acad::eOk) setHeaderSysVar(name.c_str(), value.c_str());
+  }
+  filer.readUInt64(&nodHandle);
+  filer.readUInt32(&objectCount);
+  for (Adesk::UInt32 i = 0; i < objectCount && filer.filerStatus() == Acad::eOk; ++i) {
+    Adesk::UInt64 handle = 0;
+    Adesk::UInt32 length = 0;
+    std::wstring className;
+    filer.readUInt64(&handle);
+    filer.readString(className);
+    filer.readUInt32(&length);
+    std::vector<unsigned char> record(std::min<size_t>(length, filer.bytes().size()));
+    if (filer.filerStatus() != Acad::eOk || record.size() != length || handle == 0) return Acad::eDwgNeedsRecovery;
+    filer.readBytes(record.data(), record.size());
+    if (filer.filerStatus() != Acad::eOk) return Acad::eDwgNeedsRecovery;
+    AcDbStub* stub = kvhost::stubForHandle(this, handle);
+    if (stub->object != nullptr) return Acad::eDwgNeedsRecovery;  // the same handle twice
+    AcRxClass* cls = AcRxClass::cast(acrxClassDictionary()->at(className.c_str()));
+    AcDbObject* object = cls ? AcDbObject::cast(cls->create()) : nullptr;
+    if (object == nullptr) {
+      auto* recordCopy = new AcDbProxyObject::Record{className, record};
+      object = new AcDbProxyObject(recordCopy);
+    }
+    object->bindStub(stub);
+    object->setNewObject(false);
+    object->openState() = AcDbObject::OpenState();
+    stub->object = object;
+    if (!AcDbProxyObject::cast(object)) kvhost::restoreFromRecord(object, this, record, AcDb::kFileFiler);
+  }
+  if (filer.filerStatus() != Acad::eOk) return Acad::eDwgNeedsRecovery;
+  AcDbObjectId nod = getObjectId(nodHandle);
+  if (!AcDbDictionary::cast(nod.stub()->object)) return Acad::eDwgNeedsRecovery;
+  kvhost::setNamedObjectsDictionary(this, nod);
+  kvhost::raiseHandseed(this, seed);
+  kvhost::setDatabaseFileName(this, fileName);
+  return Acad::eOk;
+}

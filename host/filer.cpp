@@ -1,0 +1,167 @@
+// The in-memory DWG and DXF filers.
+#include <cstdarg>
+#include <cstring>
+#include <cwchar>
+#include "hostimpl.h"
+#include "memfiler.h"
+
+AcDbDwgFiler::~AcDbDwgFiler() = default;
+AcDbDxfFiler::~AcDbDxfFiler() = default;
+
+namespace kvhost {
+
+Acad::ErrorStatus DwgMemoryFiler::readRaw(void* out, size_t n) {
+  if (m_status != Acad::eOk) return m_status;
+  if (n > m_bytes.size() - m_pos) return m_status = Acad::eEndOfFile;
+  std::memcpy(out, m_bytes.data() + m_pos, n);
+  m_pos += n;
+  return Acad::eOk;
+}
+
+Acad::ErrorStatus DwgMemoryFiler::writeRaw(const void* in, size_t n) {
+  const auto* p = static_cast<const unsigned char*>(in);
+  m_bytes.insert(m_bytes.end(), p, p + n);
+  return m_status;
+}
+
+Acad::ErrorStatus DwgMemoryFiler::readBool(bool* value) {
+  unsigned char byte = 0;
+  Acad::ErrorStatus es = readRaw(&byte, 1);
+  if (es == Acad::eOk) *value = byte != 0;
+  return es;
+}
+
+Acad::ErrorStatus DwgMemoryFiler::readPoint3d(AcGePoint3d* value) {
+  readDouble(&value->x);
+  readDouble(&value->y);
+  return readDouble(&value->z);
+}
+
+Acad::ErrorStatus DwgMemoryFiler::writePoint3d(const AcGePoint3d& value) {
+  writeDouble(value.x);
+  writeDouble(value.y);
+  return writeDouble(value.z);
+}
+
+Acad::ErrorStatus DwgMemoryFiler::readString(std::wstring& value) {
+  Adesk::UInt32 n = 0;
+  if (readUInt32(&n) != Acad::eOk) return m_status;
+  if (n > (m_bytes.size() - m_pos)) return m_status = Acad::eEndOfFile;
+  std::string utf8(reinterpret_cast<const char*>(m_bytes.data() + m_pos), n);
+  m_pos += n;
+  value = fromUtf8(utf8);
+  return Acad::eOk;
+}
+
+Acad::ErrorStatus DwgMemoryFiler::writeString(const ACHAR* value) {
+  std::string utf8 = toUtf8(value ? value : L"");
+  writeUInt32(static_cast<Adesk::UInt32>(utf8.size()));
+  return writeRaw(utf8.data(), utf8.size());
+}
+
+Acad::ErrorStatus DwgMemoryFiler::readId(AcDbObjectId* id) {
+  Adesk::UInt64 handle = 0;
+  if (readUInt64(&handle) != Acad::eOk) return m_status;
+  *id = handle == 0 || m_pDb == nullptr ? AcDbObjectId::kNull : m_pDb->getObjectId(handle);
+  return Acad::eOk;
+}
+
+Acad::ErrorStatus DwgMemoryFiler::writeId(const AcDbObjectId& id) { return writeUInt64(id.isNull() ? 0 : id.handle()); }
+
+DxfValueKind dxfValueKind(int code) {
+  if ((code >= 10 && code <= 18) || code == 210 || (code >= 110 && code <= 112) || (code >= 1010 && code <= 1013))
+    return DxfValueKind::kPoint;
+  if (code == 5 || code == 105 || (code >= 320 && code <= 369) || (code >= 390 && code <= 399) || code == 1005)
+    return DxfValueKind::kHandle;
+  if ((code >= 40 && code <= 59) || (code >= 140 && code <= 149) || (code >= 460 && code <= 469) ||
+      (code >= 1040 && code <= 1042))
+    return DxfValueKind::kReal;
+  if ((code >= 60 && code <= 79) || (code >= 170 && code <= 179) || (code >= 270 && code <= 299) ||
+      (code >= 370 && code <= 389) || (code >= 400 && code <= 409) || (code >= 1060 && code <= 1070))
+    return DxfValueKind::kInt16;
+  if ((code >= 90 && code <= 99) || (code >= 420 && code <= 459) || code == 1071) return DxfValueKind::kInt32;
+  return DxfValueKind::kText;
+}
+
+Acad::ErrorStatus DxfMemoryFiler::setError(Acad::ErrorStatus status, const ACHAR* format, ...) {
+  wchar_t message[512];
+  va_list args;
+  va_start(args, format);
+  vswprintf(message, sizeof message / sizeof message[0], format, args);
+  va_end(args);
+  m_status = status;
+  m_error = message;
+  return status;
+}
+
+Acad::ErrorStatus DxfMemoryFiler::readItem(resbuf* item) {
+  if (m_pos >= m_items.size()) {
+    m_bCanPushBack = false;
+    return Acad::eEndOfFile;
+  }
+  *item = m_items[m_pos++];
+  m_bCanPushBack = true;
+  return Acad::eOk;
+}
+
+Acad::ErrorStatus DxfMemoryFiler::pushBackItem() {
+  if (!m_bCanPushBack) return Acad::eNotApplicable;
+  --m_pos;
+  m_bCanPushBack = false;
+  return Acad::eOk;
+}
+
+bool DxfMemoryFiler::atSubclassData(const ACHAR* subClassName) {
+  if (m_pos >= m_items.size()) return false;
+  const resbuf& next = m_items[m_pos];
+  if (next.restype != AcDb::kDxfSubclass || next.text != subClassName) return false;
+  ++m_pos;  // the marker is consumed when it is the one asked for
+  m_bCanPushBack = false;
+  return true;
+}
+
+Acad::ErrorStatus DxfMemoryFiler::writeItem(const resbuf& item) {
+  m_items.push_back(item);
+  return m_status;
+}
+
+Acad::ErrorStatus DxfMemoryFiler::writeString(AcDb::DxfCode code, const ACHAR* value) {
+  resbuf rb;
+  rb.restype = static_cast<short>(code);
+  rb.text = value ? value : L"";
+  return writeItem(rb);
+}
+Acad::ErrorStatus DxfMemoryFiler::writeInt16(AcDb::DxfCode code, Adesk::Int16 value) {
+  resbuf rb;
+  rb.restype = static_cast<short>(code);
+  rb.int32 = value;
+  return writeItem(rb);
+}
+Acad::ErrorStatus DxfMemoryFiler::writeUInt16(AcDb::DxfCode code, Adesk::UInt16 value) {
+  return writeInt16(code, static_cast<Adesk::Int16>(value));
+}
+Acad::ErrorStatus DxfMemoryFiler::writeInt32(AcDb::DxfCode code, Adesk::Int32 value) {
+  resbuf rb;
+  rb.restype = static_cast<short>(code);
+  rb.int32 = value;
+  return writeItem(rb);
+}
+Acad::ErrorStatus DxfMemoryFiler::writeDouble(AcDb::DxfCode code, double value) {
+  resbuf rb;
+  rb.restype = static_cast<short>(code);
+  rb.real = value;
+  return writeItem(rb);
+}
+Acad::ErrorStatus DxfMemoryFiler::writePoint3d(AcDb::DxfCode code, const AcGePoint3d& value) {
+  resbuf rb;
+  rb.restype = static_cast<short>(code);
+  rb.point = value;
+  return writeItem(rb);
+}
+Acad::ErrorStatus DxfMemoryFiler::writeObjectId(AcDb::DxfCode code, const AcDbObjectId& id) {
+  wchar_t hex[32];
+  swprintf(hex, 32, L"%llX", static_cast<unsigned long long>(id.isNull() ? 0 : id.handle()));
+  return writeString(code, hex);
+}
+
+}  // namespace kvhost

@@ -1,0 +1,95 @@
+// The driving side of the host: what a program does to play a session in
+// it (load modules, open and close drawings, add and change entities, run
+// commands, set the pickfirst selection) and what it can read back (the
+// host's journal). Tests, kovahost and outside test suites all use this
+// one interface; host/README.md describes it.
+#pragma once
+#include <functional>
+#include <string>
+#include <vector>
+#include "aced.h"
+#include "dbapserv.h"
+
+namespace kvhost {
+
+// ---- The journal: what the host did, in order, one line an entry. ----
+const std::vector<std::wstring>& journal();
+void clearJournal();
+void writeJournal(const std::wstring& line);
+// Called for every journal line as it is written (null to stop).
+void setJournalListener(std::function<void(const std::wstring&)> listener);
+
+// ---- Modules ----
+bool loadModule(const std::wstring& fileName);
+bool unloadModule(const std::wstring& fileName);
+std::wstring lastModuleError();
+// Ends the session as a host does when it quits: every document is closed,
+// then every module is unloaded, the last loaded first, locked or not.
+void quit();
+
+// ---- Documents ----
+// Creates a new, empty drawing and makes it current.
+AcApDocument* newDocument(const std::wstring& name);
+// Opens a drawing file (the host's binary form, or DXF by the extension
+// ".dxf") as a new current document; null and the reason in status on failure.
+AcApDocument* openDocument(const std::wstring& fileName, Acad::ErrorStatus* status = nullptr);
+// Starts creating a document and gives up: its reactors hear the start and the cancel.
+void cancelDocumentCreation(const std::wstring& name);
+void closeDocument(AcApDocument* doc);
+void activateDocument(AcApDocument* doc);
+void setDocumentActivation(bool enabled);
+AcApDocument* findDocument(const std::wstring& name);
+std::vector<AcApDocument*> documents();
+// Saves the document's drawing, in DXF when the name ends in ".dxf".
+// The file on disk is replaced only by a complete new one.
+Acad::ErrorStatus saveDocument(AcApDocument* doc, const std::wstring& fileName);
+
+// ---- Entities (outside any command the document is locked for the call) ----
+AcDbObjectId addEntity(AcApDocument* doc, AcDbEntity* entity);
+Acad::ErrorStatus modifyObject(AcDbObjectId id, const std::function<void(AcDbObject*)>& change);
+Acad::ErrorStatus eraseObject(AcDbObjectId id, bool erase = true);
+// The entities of the drawing that are not erased, in handle order.
+AcDbObjectIdArray entities(AcApDocument* doc);
+// How often each entity was redrawn since the document was opened.
+int redrawCount(AcDbObjectId id);
+
+// ---- Commands ----
+enum class CommandOutcome { kEnded, kCancelled, kFailed, kUnknown, kRefused };
+// Thrown by a command body to cancel the command (as the user's Escape does).
+struct CommandCancelled {};
+typedef std::function<void()> CommandBody;
+// Runs a command in the current document: its notifications, its undo
+// group and its document lock. A command run from inside a command body
+// runs as a transparent, nested command. Strings queued for the command
+// line meanwhile run when the outermost command has returned.
+CommandOutcome runCommand(const std::wstring& name, const CommandBody& body = {});
+// Runs what is written on the command line: "_UNDO 1", "U", "REGEN",
+// "QSAVE", a defined command; a leading underscore is dropped.
+CommandOutcome executeString(const std::wstring& line);
+// Defines a command that executeString can run.
+void defineCommand(const std::wstring& name, const CommandBody& body);
+// Runs the strings queued on the command line until none is left.
+void runPendingCommands();
+int pendingCommandCount();
+// Work done from outside any command, bracketed by the modeless notifications.
+void modelessOperation(const std::wstring& context, const CommandBody& body);
+void runLisp(const std::wstring& firstLine, bool cancel = false);
+void setSysVar(const std::wstring& name, const std::wstring& value);
+
+// ---- The pickfirst selection of the current document ----
+void setPickfirst(const AcDbObjectIdArray& ids);
+AcDbObjectIdArray pickfirst();
+// Selection sets handed out by acedSSGet and not yet freed.
+int openSelectionSetCount();
+
+// ---- Notifications without an operation of their own in this host ----
+void raiseEditorEvent(const std::function<void(AcEditorReactor*)>& call);
+void raiseEventReactorEvent(const std::function<void(AcRxEventReactor*)>& call);
+void raiseDocManagerEvent(const std::function<void(AcApDocManagerReactor*)>& call);
+void raiseDatabaseEvent(AcDbDatabase* db, const std::function<void(AcDbDatabaseReactor*)>& call);
+
+// ---- Undo ----
+// How many undo groups the document's undo record holds.
+int undoGroupCount(AcApDocument* doc);
+
+}  // namespace kvhost

@@ -1,0 +1,274 @@
+// The dynamic linker: loads application modules from their files, runs their
+// entry points in the host's order and unmaps them again; and the Windows
+// loader steps that modules take part in.
+#include <dlfcn.h>
+#include <link.h>
+#include <cstring>
+#include <unistd.h>
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <set>
+#include <vector>
+#include "hostimpl.h"
+#include "winshim.h"
+
+namespace {
+
+typedef AcRx::AppRetCode (*AcrxEntryPoint)(AcRx::AppMsgCode, void*);
+
+struct LoadedModule {
+  std::wstring name;
+  std::string path;
+  void* handle = nullptr;
+  bool locked = true;
+  bool mdiAware = false;
+};
+
+std::string executableDirectory() {
+  char buffer[4096];
+  ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (n <= 0) return ".";
+  std::string path(buffer, static_cast<size_t>(n));
+  return path.substr(0, path.rfind('/'));
+}
+
+// A module named without a directory is looked for where the running program is.
+std::string resolveModulePath(const std::wstring& fileName) {
+  std::string name = kvhost::toUtf8(fileName);
+  if (name.find('/') != std::string::npos || access(name.c_str(), F_OK) == 0) return name;
+  return executableDirectory() + "/" + name;
+}
+
+std::wstring baseName(const std::wstring& fileName) {
+  size_t slash = fileName.rfind(L'/');
+  return slash == std::wstring::npos ? fileName : fileName.substr(slash + 1);
+}
+
+// A symbol the module itself defines: dlsym would also find the same name
+// in the modules it depends on.
+void* ownSymbol(void* handle, const char* name) {
+  void* symbol = dlsym(handle, name);
+  link_map* map = nullptr;
+  Dl_info info;
+  if (symbol == nullptr || dlinfo(handle, RTLD_DI_LINKMAP, &map) != 0 || dladdr(symbol, &info) == 0) return nullptr;
+  return info.dli_fbase == reinterpret_cast<void*>(map->l_addr) || std::strcmp(info.dli_fname, map->l_name) == 0
+             ? symbol
+             : nullptr;
+}
+
+}  // namespace
+
+struct AcRxDynamicLinker::Impl {
+  std::vector<std::unique_ptr<LoadedModule>> modules;
+  std::wstring lastError;
+
+  LoadedModule* byName(const ACHAR* fileName) const {
+    if (fileName == nullptr) return nullptr;
+    std::wstring name = baseName(fileName);
+    for (auto& m : modules)
+      if (m->name == name) return m.get();
+    return nullptr;
+  }
+  LoadedModule* byAppId(void* appId) const {
+    for (auto& m : modules)
+      if (m.get() == appId) return m.get();
+    return nullptr;
+  }
+  bool fail(const std::wstring& why) {
+    lastError = why;
+    kvhost::writeJournal(L"linker: " + why);
+    return false;
+  }
+};
+
+AcRxDynamicLinker::AcRxDynamicLinker() : m_pImpl(new Impl) {}
+AcRxDynamicLinker::~AcRxDynamicLinker() { delete m_pImpl; }
+
+bool AcRxDynamicLinker::loadModule(const ACHAR* fileName, bool, bool) {
+  Impl& d = *m_pImpl;
+  d.lastError.clear();
+  if (fileName == nullptr || *fileName == 0) return d.fail(L"no module file given");
+  if (d.byName(fileName)) return true;
+  auto module = std::make_unique<LoadedModule>();
+  module->name = baseName(fileName);
+  module->path = resolveModulePath(fileName);
+  if (access(module->path.c_str(), R_OK) != 0)
+    return d.fail(L"module file " + std::wstring(fileName) + L" not found");
+  kvhost::journalf(L"linker: loading %ls", module->name.c_str());
+  module->handle = dlopen(module->path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (module->handle == nullptr)
+    return d.fail(L"cannot load " + std::wstring(fileName) + L": " + kvhost::fromUtf8(dlerror()));
+  auto entry = reinterpret_cast<AcrxEntryPoint>(ownSymbol(module->handle, "acrxEntryPoint"));
+  if (entry == nullptr) {
+    dlclose(module->handle);
+    return d.fail(std::wstring(fileName) + L" is not an application module (no acrxEntryPoint)");
+  }
+  kvhost::journalf(L"linker: %ls mapped", module->name.c_str());
+  LoadedModule* m = module.get();
+  d.modules.push_back(std::move(module));
+  if (auto dllMain = reinterpret_cast<KvDllEntryPoint>(ownSymbol(m->handle, "DllMain"))) {
+    kvhost::journalf(L"linker: %ls process attach", m->name.c_str());
+    dllMain(m->handle, DLL_PROCESS_ATTACH, nullptr);
+  }
+  kvhost::journalf(L"linker: %ls kInitAppMsg", m->name.c_str());
+  entry(AcRx::kInitAppMsg, m);
+  return true;
+}
+
+bool AcRxDynamicLinker::unloadModule(const ACHAR* fileName, bool) {
+  Impl& d = *m_pImpl;
+  d.lastError.clear();
+  LoadedModule* m = d.byName(fileName);
+  if (m == nullptr) return d.fail(L"module " + std::wstring(fileName ? fileName : L"") + L" is not loaded");
+  if (m->locked) return d.fail(L"module " + m->name + L" is locked and cannot be unloaded");
+  auto entry = reinterpret_cast<AcrxEntryPoint>(ownSymbol(m->handle, "acrxEntryPoint"));
+  kvhost::journalf(L"linker: %ls kUnloadAppMsg", m->name.c_str());
+  entry(AcRx::kUnloadAppMsg, m);
+  if (auto dllMain = reinterpret_cast<KvDllEntryPoint>(ownSymbol(m->handle, "DllMain"))) {
+    kvhost::journalf(L"linker: %ls process detach", m->name.c_str());
+    dllMain(m->handle, DLL_PROCESS_DETACH, nullptr);
+  }
+  std::string path = m->path;
+  std::wstring name = m->name;
+  void* handle = m->handle;
+  d.modules.erase(std::find_if(d.modules.begin(), d.modules.end(),
+                               [m](const std::unique_ptr<LoadedModule>& p) { return p.get() == m; }));
+  dlclose(handle);
+  if (void* still = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD)) {
+    dlclose(still);
+    kvhost::journalf(L"linker: %ls still mapped (another module uses it)", name.c_str());
+  } else {
+    kvhost::journalf(L"linker: %ls unmapped", name.c_str());
+  }
+  return true;
+}
+
+bool AcRxDynamicLinker::unlockApplication(void* appId) const {
+  LoadedModule* m = m_pImpl->byAppId(appId);
+  if (m == nullptr) return false;
+  m->locked = false;
+  kvhost::journalf(L"linker: %ls unlocked", m->name.c_str());
+  return true;
+}
+bool AcRxDynamicLinker::lockApplication(void* appId) const {
+  LoadedModule* m = m_pImpl->byAppId(appId);
+  if (m == nullptr) return false;
+  m->locked = true;
+  return true;
+}
+bool AcRxDynamicLinker::isApplicationLocked(const ACHAR* fileName) const {
+  LoadedModule* m = m_pImpl->byName(fileName);
+  return m != nullptr && m->locked;
+}
+bool AcRxDynamicLinker::registerAppMDIAware(void* appId) const {
+  LoadedModule* m = m_pImpl->byAppId(appId);
+  if (m == nullptr) return false;
+  m->mdiAware = true;
+  kvhost::journalf(L"linker: %ls MDI aware", m->name.c_str());
+  return true;
+}
+bool AcRxDynamicLinker::isAppMDIAware(const ACHAR* fileName) const {
+  LoadedModule* m = m_pImpl->byName(fileName);
+  return m != nullptr && m->mdiAware;
+}
+bool AcRxDynamicLinker::isModuleLoaded(const ACHAR* fileName) const { return m_pImpl->byName(fileName) != nullptr; }
+void AcRxDynamicLinker::unloadAllModules() {
+  while (!m_pImpl->modules.empty()) {
+    LoadedModule* last = m_pImpl->modules.back().get();
+    last->locked = false;
+    std::wstring name = last->name;
+    unloadModule(name.c_str());
+  }
+}
+const ACHAR* AcRxDynamicLinker::lastError() const { return m_pImpl->lastError.c_str(); }
+
+// ---- The Windows loader steps ----
+
+namespace {
+std::vector<CDynLinkLibrary*>& resourceChain() {
+  static std::vector<CDynLinkLibrary*> chain;
+  return chain;
+}
+std::set<std::wstring>& registeredTypeLibraries() {
+  static std::set<std::wstring> libs;
+  return libs;
+}
+}  // namespace
+
+BOOL DisableThreadLibraryCalls(HMODULE) {
+  kvhost::writeJournal(L"loader: thread library calls disabled");
+  return TRUE;
+}
+
+BOOL AfxInitExtensionModule(AFX_EXTENSION_MODULE& state, HMODULE module) {
+  if (state.bInitialized) return FALSE;
+  state.hModule = module;
+  state.hResource = module;
+  state.bInitialized = TRUE;
+  kvhost::writeJournal(L"mfc: extension module attached");
+  return TRUE;
+}
+
+void AfxTermExtensionModule(AFX_EXTENSION_MODULE& state, BOOL) {
+  if (!state.bInitialized) return;
+  std::vector<CDynLinkLibrary*> mine;
+  for (CDynLinkLibrary* lib : resourceChain())
+    if (lib->module() == state.hModule) mine.push_back(lib);
+  for (CDynLinkLibrary* lib : mine) delete lib;
+  state.bInitialized = FALSE;
+  kvhost::writeJournal(L"mfc: extension module detached");
+}
+
+HINSTANCE AfxGetResourceHandle() { return nullptr; }
+
+CDynLinkLibrary::CDynLinkLibrary(AFX_EXTENSION_MODULE& state) : m_hModule(state.hModule) {
+  resourceChain().push_back(this);
+}
+CDynLinkLibrary::~CDynLinkLibrary() {
+  auto& chain = resourceChain();
+  chain.erase(std::remove(chain.begin(), chain.end(), this), chain.end());
+}
+int AfxResourceChainLength() { return static_cast<int>(resourceChain().size()); }
+
+HRESULT CComModule::Init(_ATL_OBJMAP_ENTRY* objectMap, HINSTANCE instance, const GUID*) {
+  m_pObjMap = objectMap;
+  m_hInst = instance;
+  m_bInit = true;
+  kvhost::writeJournal(L"atl: module initialised");
+  return S_OK;
+}
+void CComModule::Term() {
+  if (!m_bInit) return;
+  m_bInit = false;
+  kvhost::writeJournal(L"atl: module terminated");
+}
+long CComModule::Lock() { return ++m_nLockCnt; }
+long CComModule::Unlock() { return m_nLockCnt > 0 ? --m_nLockCnt : 0; }
+
+static const KvTypeLibrary* embeddedTypeLibrary(HINSTANCE instance) {
+  return instance ? static_cast<const KvTypeLibrary*>(dlsym(instance, "kvResource_TYPELIB_1")) : nullptr;
+}
+
+HRESULT CComModule::RegisterServer(BOOL bRegTypeLib, const CLSID*) {
+  if (!bRegTypeLib) return S_OK;
+  const KvTypeLibrary* lib = embeddedTypeLibrary(m_hInst);
+  if (lib == nullptr) return TYPE_E_REGISTRYACCESS;
+  registeredTypeLibraries().insert(lib->name);
+  kvhost::journalf(L"com: type library %ls %d.%d registered", lib->name, lib->majorVersion, lib->minorVersion);
+  return S_OK;
+}
+HRESULT CComModule::UnregisterServer(BOOL bUnRegTypeLib, const CLSID*) {
+  if (!bUnRegTypeLib) return S_OK;
+  const KvTypeLibrary* lib = embeddedTypeLibrary(m_hInst);
+  if (lib == nullptr) return TYPE_E_REGISTRYACCESS;
+  registeredTypeLibraries().erase(lib->name);
+  kvhost::journalf(L"com: type library %ls unregistered", lib->name);
+  return S_OK;
+}
+HRESULT CComModule::GetClassObject(const CLSID&, const IID&, LPVOID* ppv) {
+  if (ppv == nullptr) return E_POINTER;
+  *ppv = nullptr;
+  return CLASS_E_CLASSNOTAVAILABLE;  // this host serves no COM objects
+}
+bool KvIsTypeLibraryRegistered(const wchar_t* name) { return registeredTypeLibraries().count(name) != 0; }

@@ -1,0 +1,79 @@
+// The product line's function-entry log and crash guard.
+#pragma once
+#include <functional>
+#include <string>
+#include <vector>
+
+#define KV_API __attribute__((visibility("default")))
+
+// A scoped record of entering a function; the log keeps the most recent ones.
+class KV_API CKvLogEntry {
+ public:
+  explicit CKvLogEntry(const wchar_t* label);
+  virtual ~CKvLogEntry();
+  CKvLogEntry(const CKvLogEntry&) = delete;
+  CKvLogEntry& operator=(const CKvLogEntry&) = delete;
+
+ private:
+  const wchar_t* m_label;
+};
+
+// Reports a fault caught by the guard: where the guard stands and what was caught.
+class KV_API CKvCrashHandler {
+ public:
+  CKvCrashHandler(const wchar_t* sourceFile, int line);
+  virtual ~CKvCrashHandler();
+  static long long mov_rax_0() { return 0; }
+};
+
+struct KvCrashReport {
+  std::wstring sourceFile;
+  int line;
+  std::wstring function;  // the innermost function entry open at the fault
+  std::wstring what;
+};
+
+namespace KvTrace {
+// The most recent function entries, oldest first ("enter X" / "leave X").
+KV_API std::vector<std::wstring> recentEntries(size_t count = 64);
+KV_API long long entryCount();
+KV_API const std::vector<KvCrashReport>& crashReports();
+KV_API void clearCrashReports();
+// Called for every crash report as it is made (null to stop).
+KV_API void setCrashListener(std::function<void(const KvCrashReport&)> listener);
+}  // namespace KvTrace
+
+// What the guard remembers of the guarded call it is in, for reports of
+// faults that no exception can carry (a hardware fault ends the process).
+struct KV_API KvGuardFrame {
+  KvGuardFrame(const wchar_t* label, const wchar_t* sourceFile, int line);
+  ~KvGuardFrame();
+  const wchar_t* label;
+  const wchar_t* sourceFile;
+  int line;
+  KvGuardFrame* outer;
+};
+
+KV_API void kvRecordCaughtException(const wchar_t* sourceFile, int line);
+
+// Runs body under the function-entry log and the crash guard: a C++
+// exception is reported with the guard's source file and line and the call
+// returns the zero of its result type (0, false, null). A hardware fault
+// is reported the same way and then ends the process: its state can no
+// longer be trusted.
+template <class F>
+auto kvGuarded(const wchar_t* label, const wchar_t* sourceFile, int line, F&& body) -> decltype(body()) {
+  using Result = decltype(body());
+  KvGuardFrame frame(label, sourceFile, line);
+  try {
+    CKvLogEntry entry(label);
+    return body();
+  } catch (...) {
+    kvRecordCaughtException(sourceFile, line);
+    return Result();
+  }
+}
+
+// Wraps the body of a function: return KV_GUARDED(L"Class::function", [&] { ... });
+// The including file defines KV_SOURCE_FILE, its name as a wide string.
+#define KV_GUARDED(label, body) kvGuarded(label, KV_SOURCE_FILE, __LINE__, body)

@@ -1,0 +1,100 @@
+// The fan-out of one host notification to the registered clients, shared by
+// the three dispatchers, and how a dispatcher outlives its own retirement
+// while one of its notifications still runs.
+#pragma once
+#include <memory>
+#include <vector>
+#include <acarray.h>
+
+// Snapshot storage of one kind of client, one array per nesting depth. A
+// notification takes the array of its depth and refills it from the
+// registry, so once every depth has been seen forwarding allocates nothing.
+template <class R>
+class KOVASnapshotPool {
+ public:
+  AcArray<R*>& acquire() {
+    if (m_nDepth == m_tabLevels.size()) m_tabLevels.push_back(std::make_unique<AcArray<R*> >(0, 8));
+    return *m_tabLevels[m_nDepth++];
+  }
+  void release() { --m_nDepth; }
+  // A client that is being destroyed is struck from every running fan-out,
+  // so that none of them calls it afterwards.
+  void forget(const R* client) {
+    for (size_t d = 0; d < m_nDepth; ++d) {
+      AcArray<R*>& level = *m_tabLevels[d];
+      for (int i = 0; i < level.length(); ++i)
+        if (level[i] == client) level[i] = nullptr;
+    }
+  }
+
+ private:
+  std::vector<std::unique_ptr<AcArray<R*> > > m_tabLevels;
+  size_t m_nDepth = 0;
+};
+
+// One notification's snapshot of the registry, taken when it arrives.
+template <class R>
+class KOVASnapshot {
+ public:
+  template <class List>
+  KOVASnapshot(KOVASnapshotPool<R>& pool, List fill) : m_pool(pool), m_clients(pool.acquire()) {
+    fill(m_clients);
+  }
+  ~KOVASnapshot() { m_pool.release(); }
+  KOVASnapshot(const KOVASnapshot&) = delete;
+  KOVASnapshot& operator=(const KOVASnapshot&) = delete;
+
+  int length() const { return m_clients.length(); }
+  // Read at every step: a client destroyed meanwhile reads as null.
+  R* at(int i) const { return m_clients[i]; }
+
+ private:
+  KOVASnapshotPool<R>& m_pool;
+  AcArray<R*>& m_clients;
+};
+
+// Calls call(client) on every client of a fresh snapshot, in registry order.
+template <class R, class List, class Call>
+void kovaFanOut(KOVASnapshotPool<R>& pool, List fill, Call&& call) {
+  KOVASnapshot<R> snapshot(pool, fill);
+  for (int i = 0; i < snapshot.length(); ++i)
+    if (R* client = snapshot.at(i)) call(client);
+}
+
+// A dispatcher that the manager retires while one of its notifications is
+// running is detached from the host at once and deleted when the last of
+// its running notifications returns.
+class KOVARetirable {
+ public:
+  virtual ~KOVARetirable() = default;
+  void retire() {
+    detachFromHost();
+    if (m_nRunning == 0)
+      delete this;
+    else
+      m_bRetired = true;
+  }
+
+ protected:
+  virtual void detachFromHost() = 0;
+
+ private:
+  friend class KOVARunningNotification;
+  int m_nRunning = 0;
+  bool m_bRetired = false;
+};
+
+// Stands first in every notification of a dispatcher: keeps it alive until
+// the notification returns.
+class KOVARunningNotification {
+ public:
+  explicit KOVARunningNotification(KOVARetirable& dispatcher) : m_dispatcher(dispatcher) { ++m_dispatcher.m_nRunning; }
+  ~KOVARunningNotification() {
+    if (--m_dispatcher.m_nRunning == 0 && m_dispatcher.m_bRetired) delete &m_dispatcher;
+  }
+  KOVARunningNotification(const KOVARunningNotification&) = delete;
+  KOVARunningNotification& operator=(const KOVARunningNotification&) = delete;
+
+ private:
+  KOVARetirable& m_dispatcher;
+};

@@ -1,0 +1,92 @@
+// The database dispatcher and the client database reactor base.
+#include "kovanotificationdatabasereactor.h"
+#include <KvTrace.h>
+#include <acdocman.h>
+#include "kovareactormanager.h"
+
+#define KV_SOURCE_FILE L"kovanotificationdatabasereactor"
+
+KOVASnapshotPool<AcDbDatabaseReactor>& kovaDbSnapshots() {
+  static KOVASnapshotPool<AcDbDatabaseReactor> pool;
+  return pool;
+}
+
+namespace {
+// Calls attach(database) for the database of every open document.
+template <class F>
+void forEachOpenDatabase(F&& attach) {
+  AcApDocumentIterator* it = acDocManagerPtr()->newAcApDocumentIterator();
+  if (it == nullptr) return;
+  std::unique_ptr<AcApDocumentIterator> owner(it);
+  for (; !it->done(); it->step())
+    if (AcDbDatabase* db = it->document()->database()) attach(db);
+}
+}  // namespace
+
+KOVADatabaseReactorDispatcher::KOVADatabaseReactorDispatcher() {
+  KV_GUARDED(L"KOVADatabaseReactorDispatcher::KOVADatabaseReactorDispatcher",
+             [&] { forEachOpenDatabase([this](AcDbDatabase* db) { db->addReactor(this); }); });
+}
+
+KOVADatabaseReactorDispatcher::~KOVADatabaseReactorDispatcher() {
+  KV_GUARDED(L"KOVADatabaseReactorDispatcher::~KOVADatabaseReactorDispatcher", [&] { detachFromHost(); });
+}
+
+void KOVADatabaseReactorDispatcher::detachFromHost() {
+  forEachOpenDatabase([this](AcDbDatabase* db) { db->removeReactor(this); });
+}
+
+template <class Call>
+void KOVADatabaseReactorDispatcher::forward(Call&& call) {
+  if (g_ReactorManager.filterReactors()) return;
+  KOVARunningNotification running(*this);
+  kovaFanOut(kovaDbSnapshots(), [](AcArray<AcDbDatabaseReactor*>& a) { g_ReactorManager.dbReactors(a); }, call);
+}
+
+void KOVADatabaseReactorDispatcher::objectAppended(const AcDbDatabase* dwg, const AcDbObject* obj) {
+  forward([&](AcDbDatabaseReactor* c) { c->objectAppended(dwg, obj); });
+}
+void KOVADatabaseReactorDispatcher::objectUnAppended(const AcDbDatabase* dwg, const AcDbObject* obj) {
+  forward([&](AcDbDatabaseReactor* c) { c->objectUnAppended(dwg, obj); });
+}
+void KOVADatabaseReactorDispatcher::objectReAppended(const AcDbDatabase* dwg, const AcDbObject* obj) {
+  forward([&](AcDbDatabaseReactor* c) { c->objectReAppended(dwg, obj); });
+}
+void KOVADatabaseReactorDispatcher::objectOpenedForModify(const AcDbDatabase* dwg, const AcDbObject* obj) {
+  forward([&](AcDbDatabaseReactor* c) { c->objectOpenedForModify(dwg, obj); });
+}
+void KOVADatabaseReactorDispatcher::objectModified(const AcDbDatabase* dwg, const AcDbObject* obj) {
+  forward([&](AcDbDatabaseReactor* c) { c->objectModified(dwg, obj); });
+}
+void KOVADatabaseReactorDispatcher::objectErased(const AcDbDatabase* dwg, const AcDbObject* obj, Adesk::Boolean erased) {
+  forward([&](AcDbDatabaseReactor* c) { c->objectErased(dwg, obj, erased); });
+}
+void KOVADatabaseReactorDispatcher::headerSysVarWillChange(const AcDbDatabase* dwg, const ACHAR* name) {
+  forward([&](AcDbDatabaseReactor* c) { c->headerSysVarWillChange(dwg, name); });
+}
+void KOVADatabaseReactorDispatcher::headerSysVarChanged(const AcDbDatabase* dwg, const ACHAR* name,
+                                                        Adesk::Boolean success) {
+  forward([&](AcDbDatabaseReactor* c) { c->headerSysVarChanged(dwg, name, success); });
+}
+void KOVADatabaseReactorDispatcher::proxyResurrectionCompleted(const AcDbDatabase* dwg, const ACHAR* appname,
+                                                               AcDbObjectIdArray& objects) {
+  forward([&](AcDbDatabaseReactor* c) { c->proxyResurrectionCompleted(dwg, appname, objects); });
+}
+void KOVADatabaseReactorDispatcher::goodbye(const AcDbDatabase* dwg) {
+  forward([&](AcDbDatabaseReactor* c) { c->goodbye(dwg); });
+}
+
+KOVADatabaseReactorBase::KOVADatabaseReactorBase() {
+  KV_GUARDED(L"KOVADatabaseReactorBase::KOVADatabaseReactorBase", [&] { g_ReactorManager.addDbReactor(this, -1); });
+}
+
+KOVADatabaseReactorBase::KOVADatabaseReactorBase(const KOVADatabaseReactorBase&) : AcDbDatabaseReactor() {}
+
+KOVADatabaseReactorBase& KOVADatabaseReactorBase::operator=(const KOVADatabaseReactorBase&) { return *this; }
+
+KOVADatabaseReactorBase::~KOVADatabaseReactorBase() {
+  KV_GUARDED(L"KOVADatabaseReactorBase::~KOVADatabaseReactorBase", [&] {
+    g_ReactorManager.removeDbReactor(this);
+    kovaDbSnapshots().forget(this);
+  });
+}

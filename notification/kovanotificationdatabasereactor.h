@@ -1,0 +1,43 @@
+// Database notifications: the dispatcher the module attaches to every open
+// drawing's database, and the base class of client database reactors.
+#pragma once
+#include <dbmain.h>
+#include "kovaexport.h"
+#include "kovafanout.h"
+
+class KOVADatabaseReactorDispatcher : public AcDbDatabaseReactor, public KOVARetirable {
+ public:
+  KOVADatabaseReactorDispatcher();
+  ~KOVADatabaseReactorDispatcher() override;
+
+  void objectAppended(const AcDbDatabase* dwg, const AcDbObject* dbObj) override;
+  void objectUnAppended(const AcDbDatabase* dwg, const AcDbObject* dbObj) override;
+  void objectReAppended(const AcDbDatabase* dwg, const AcDbObject* dbObj) override;
+  void objectOpenedForModify(const AcDbDatabase* dwg, const AcDbObject* dbObj) override;
+  void objectModified(const AcDbDatabase* dwg, const AcDbObject* dbObj) override;
+  void objectErased(const AcDbDatabase* dwg, const AcDbObject* dbObj, Adesk::Boolean pErased) override;
+  void headerSysVarWillChange(const AcDbDatabase* dwg, const ACHAR* name) override;
+  void headerSysVarChanged(const AcDbDatabase* dwg, const ACHAR* name, Adesk::Boolean bSuccess) override;
+  void proxyResurrectionCompleted(const AcDbDatabase* dwg, const ACHAR* appname, AcDbObjectIdArray& objects) override;
+  void goodbye(const AcDbDatabase* dwg) override;
+
+ protected:
+  void detachFromHost() override;
+
+ private:
+  template <class Call>
+  void forward(Call&& call);
+};
+
+// Client database reactors derive from this: registered at priority -1
+// from construction to destruction.
+class KOVA_EXPORT KOVADatabaseReactorBase : public AcDbDatabaseReactor {
+ public:
+  KOVADatabaseReactorBase();
+  KOVADatabaseReactorBase(const KOVADatabaseReactorBase&);
+  KOVADatabaseReactorBase& operator=(const KOVADatabaseReactorBase&);
+  ~KOVADatabaseReactorBase() override;
+};
+
+// The snapshot storage of the database fan-outs.
+KOVASnapshotPool<AcDbDatabaseReactor>& kovaDbSnapshots();

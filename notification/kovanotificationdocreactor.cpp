@@ -1,0 +1,143 @@
+// The document dispatcher and the client document reactor base.
+#include "kovanotificationdocreactor.h"
+#include <KvTrace.h>
+#include "guards.h"
+#include "kovanotificationdatabasereactor.h"
+#include "kovareactormanager.h"
+
+#define KV_SOURCE_FILE L"kovanotificationdocreactor"
+
+namespace {
+KOVASnapshotPool<AcApDocManagerReactor>& docSnapshots() {
+  static KOVASnapshotPool<AcApDocManagerReactor> pool;
+  return pool;
+}
+}  // namespace
+
+KOVADocReactorDispatcher::KOVADocReactorDispatcher() { acDocManagerPtr()->addReactor(this); }
+
+KOVADocReactorDispatcher::~KOVADocReactorDispatcher() {
+  KV_GUARDED(L"KOVADocReactorDispatcher::~KOVADocReactorDispatcher", [&] { detachFromHost(); });
+}
+
+void KOVADocReactorDispatcher::detachFromHost() {
+  if (AcApDocManager* manager = acDocManagerPtr()) manager->removeReactor(this);
+}
+
+template <class Call>
+void KOVADocReactorDispatcher::fanOut(Call&& call) {
+  kovaFanOut(docSnapshots(), [](AcArray<AcApDocManagerReactor*>& a) { g_ReactorManager.docReactors(a); }, call);
+}
+
+template <class Call>
+void KOVADocReactorDispatcher::forward(Call&& call) {
+  KOVARunningNotification running(*this);
+  fanOut(call);
+}
+
+void KOVADocReactorDispatcher::detachDatabaseDispatcher(AcApDocument* doc) {
+  AcDbDatabase* db = doc ? doc->database() : nullptr;
+  if (db != nullptr && g_ReactorManager.dbReactorDispatcher() != nullptr)
+    db->removeReactor(g_ReactorManager.dbReactorDispatcher());
+}
+
+void KOVADocReactorDispatcher::documentCreated(AcApDocument* doc) {
+  KOVARunningNotification running(*this);
+  KV_GUARDED(L"KOVADocReactorDispatcher::documentCreated", [&] {
+    AcDbDatabase* db = doc ? doc->database() : nullptr;
+    if (db != nullptr && g_ReactorManager.dbReactorDispatcher() != nullptr)
+      db->addReactor(g_ReactorManager.dbReactorDispatcher());
+    KOVASmartPushPopDbMod dbmod(doc);
+    KOVASmartUndoRecording undo(nullptr);
+    fanOut([&](AcApDocManagerReactor* c) { c->documentCreated(doc); });
+  });
+}
+
+void KOVADocReactorDispatcher::documentToBeDestroyed(AcApDocument* doc) {
+  KOVARunningNotification running(*this);
+  KV_GUARDED(L"KOVADocReactorDispatcher::documentToBeDestroyed", [&] {
+    detachDatabaseDispatcher(doc);
+    fanOut([&](AcApDocManagerReactor* c) { c->documentToBeDestroyed(doc); });
+  });
+}
+
+void KOVADocReactorDispatcher::documentCreateCanceled(AcApDocument* doc) {
+  KOVARunningNotification running(*this);
+  KV_GUARDED(L"KOVADocReactorDispatcher::documentCreateCanceled", [&] {
+    detachDatabaseDispatcher(doc);
+    fanOut([&](AcApDocManagerReactor* c) { c->documentCreateCanceled(doc); });
+  });
+}
+
+void KOVADocReactorDispatcher::documentLockModeChanged(AcApDocument* doc, AcAp::DocLockMode previous,
+                                                       AcAp::DocLockMode mine, AcAp::DocLockMode current,
+                                                       const ACHAR* command) {
+  KOVARunningNotification running(*this);
+  KV_GUARDED(L"KOVADocReactorDispatcher::documentLockModeChanged", [&] {
+    KOVASnapshot<AcApDocManagerReactor> snapshot(
+        docSnapshots(), [](AcArray<AcApDocManagerReactor*>& a) { g_ReactorManager.docReactors(a); });
+    for (int i = 0; i < snapshot.length(); ++i) {
+      AcApDocManagerReactor* client = snapshot.at(i);
+      if (client == nullptr) continue;
+      // Only the hub's own client base carries a veto request.
+      auto* base = dynamic_cast<KOVADocReactorBase*>(client);
+      if (base) base->m_bVeto = false;
+      client->documentLockModeChanged(doc, previous, mine, current, command);
+      if (base == nullptr || snapshot.at(i) == nullptr || !base->m_bVeto) continue;
+      base->m_bVeto = false;
+      if (veto() == Acad::eOk) return;
+    }
+  });
+}
+
+void KOVADocReactorDispatcher::documentCreateStarted(AcApDocument* doc) {
+  forward([&](AcApDocManagerReactor* c) { c->documentCreateStarted(doc); });
+}
+void KOVADocReactorDispatcher::documentDestroyed(const ACHAR* fileName) {
+  forward([&](AcApDocManagerReactor* c) { c->documentDestroyed(fileName); });
+}
+void KOVADocReactorDispatcher::documentLockModeWillChange(AcApDocument* doc, AcAp::DocLockMode mine,
+                                                          AcAp::DocLockMode next, AcAp::DocLockMode current,
+                                                          const ACHAR* command) {
+  forward([&](AcApDocManagerReactor* c) { c->documentLockModeWillChange(doc, mine, next, current, command); });
+}
+void KOVADocReactorDispatcher::documentLockModeChangeVetoed(AcApDocument* doc, const ACHAR* command) {
+  forward([&](AcApDocManagerReactor* c) { c->documentLockModeChangeVetoed(doc, command); });
+}
+void KOVADocReactorDispatcher::documentBecameCurrent(AcApDocument* doc) {
+  forward([&](AcApDocManagerReactor* c) { c->documentBecameCurrent(doc); });
+}
+void KOVADocReactorDispatcher::documentToBeActivated(AcApDocument* doc) {
+  forward([&](AcApDocManagerReactor* c) { c->documentToBeActivated(doc); });
+}
+void KOVADocReactorDispatcher::documentToBeDeactivated(AcApDocument* doc) {
+  forward([&](AcApDocManagerReactor* c) { c->documentToBeDeactivated(doc); });
+}
+void KOVADocReactorDispatcher::documentActivationModified(bool activation) {
+  forward([&](AcApDocManagerReactor* c) { c->documentActivationModified(activation); });
+}
+void KOVADocReactorDispatcher::documentActivated(AcApDocument* doc) {
+  forward([&](AcApDocManagerReactor* c) { c->documentActivated(doc); });
+}
+
+KOVADocReactorBase::KOVADocReactorBase() : m_bVeto(false) {
+  KV_GUARDED(L"KOVADocReactorBase::KOVADocReactorBase", [&] { g_ReactorManager.addDocReactor(this, -1); });
+}
+
+KOVADocReactorBase::KOVADocReactorBase(const KOVADocReactorBase& other)
+    : AcApDocManagerReactor(other), m_bVeto(other.m_bVeto) {}
+
+KOVADocReactorBase& KOVADocReactorBase::operator=(const KOVADocReactorBase& other) {
+  AcApDocManagerReactor::operator=(other);
+  m_bVeto = other.m_bVeto;
+  return *this;
+}
+
+KOVADocReactorBase::~KOVADocReactorBase() {
+  KV_GUARDED(L"KOVADocReactorBase::~KOVADocReactorBase", [&] {
+    g_ReactorManager.removeDocReactor(this);
+    docSnapshots().forget(this);
+  });
+}
+
+void KOVADocReactorBase::KOVAVeto() { m_bVeto = true; }

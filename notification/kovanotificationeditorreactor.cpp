@@ -1,0 +1,479 @@
+// The editor dispatcher, its command phases, and the client editor reactor
+// base with the pickfirst redraw set.
+#include "kovanotificationeditorreactor.h"
+#include <KOVATools.h>
+#include <KvTrace.h>
+#include "guards.h"
+#include "kovareactormanager.h"
+#include "kovaundocontroller.h"
+
+#define KV_SOURCE_FILE L"kovanotificationeditorreactor"
+
+AcArray<AcDbObjectId> KOVAEditorReactorBase::m_tabPickFirstToRedraw(0, 8);
+std::unordered_set<Adesk::IntDbId> KOVAEditorReactorBase::m_setQueued;
+bool KOVAEditorReactorBase::m_bIsDuringRedraw = false;
+bool KOVAEditorReactorBase::m_bDuring3dPowerJigErase = false;
+
+namespace {
+
+KOVASnapshotPool<AcEditorReactor>& edSnapshots() {
+  static KOVASnapshotPool<AcEditorReactor> pool;
+  return pool;
+}
+
+void takeEdSnapshot(AcArray<AcEditorReactor*>& a) { g_ReactorManager.edReactors(a); }
+
+AcEditor* hostEditor() { return AcEditor::cast(acrxSysRegistry()->at(L"AcEditor")); }
+
+const ACHAR* const kSaveCommands[] = {L"SAVE", L"QSAVE", L"SAVEAS"};
+
+const ACHAR* const kCommandsWithoutUndoMark[] = {
+    L"U",           L"UNDO",          L"REDO",          L"MREDO",          L"NEW",
+    L"OPEN",        L"SAVE",          L"QSAVE",         L"QNEW",           L"SAVEAS",
+    L"CLOSE",       L"QUIT",          L"APPLOAD",       L"COMMANDLINE",    L"REGEN",
+    L"ETRANSMIT",   L"-ETRANSMIT",    L"kovaregen",     L"kovaDBcreate",   L"kovaDBconnect",
+    L"kovaDBrefresh", L"kovaDBhighlight", L"kovaDBhighlightWorkspace", L"kovaDBcheckin", L"kovaDBcheckout",
+    L"kovaDBupdate", L"kovaDBaddElement", L"kovaDBerrors"};
+
+bool isSaveCommand(const ACHAR* commandName) {
+  for (const ACHAR* name : kSaveCommands)
+    if (KOVAAcadSystemTools::isCommand(commandName, name)) return true;
+  return false;
+}
+
+// Sets a plain flag for a scope and clears it on every way out.
+class KOVAScopedFlag {
+ public:
+  KOVAScopedFlag(bool& flag, bool active) : m_flag(flag), m_bActive(active) {
+    if (m_bActive) m_flag = true;
+  }
+  ~KOVAScopedFlag() {
+    if (m_bActive) m_flag = false;
+  }
+
+ private:
+  bool& m_flag;
+  bool m_bActive;
+};
+
+// The manager's filter flag for a scope.
+class KOVAScopedFilter {
+ public:
+  explicit KOVAScopedFilter(bool active) : m_bActive(active) {
+    if (m_bActive) g_ReactorManager.setFilterReactors(true);
+  }
+  ~KOVAScopedFilter() {
+    if (m_bActive) g_ReactorManager.setFilterReactors(false);
+  }
+
+ private:
+  bool m_bActive;
+};
+
+// The selection set read for a pickfirst handling, freed on every way out.
+class KOVAPickfirstSelection {
+ public:
+  KOVAPickfirstSelection() {
+    m_ss[0] = m_ss[1] = 0;
+    m_bRead = acedSSGet(L"_I", nullptr, nullptr, nullptr, m_ss) == RTNORM;
+    if (m_bRead) KOVASelectionTools::enameSetToObjIds(m_ss, m_ids);
+  }
+  ~KOVAPickfirstSelection() {
+    if (m_bRead) acedSSFree(m_ss);
+  }
+  ads_name& name() { return m_ss; }
+  const AcArray<AcDbObjectId>& ids() const { return m_ids; }
+
+ private:
+  ads_name m_ss;
+  bool m_bRead;
+  AcArray<AcDbObjectId> m_ids;
+};
+
+}  // namespace
+
+// ---- The dispatcher ----
+
+KOVAEditorReactorDispathcer::KOVAEditorReactorDispathcer() : m_nPickFirstDepth(0), m_bPostUndoOnCommandFinish(false) {
+  KV_GUARDED(L"KOVAEditorReactorDispathcer::KOVAEditorReactorDispathcer", [&] {
+    if (AcEditor* editor = hostEditor()) editor->addReactor(this);
+  });
+}
+
+KOVAEditorReactorDispathcer::~KOVAEditorReactorDispathcer() {
+  KV_GUARDED(L"KOVAEditorReactorDispathcer::~KOVAEditorReactorDispathcer", [&] { detachFromHost(); });
+}
+
+void KOVAEditorReactorDispathcer::detachFromHost() {
+  if (AcEditor* editor = hostEditor()) editor->removeReactor(this);
+}
+
+template <class Call>
+void KOVAEditorReactorDispathcer::forward(Call&& call) {
+  KOVARunningNotification running(*this);
+  kovaFanOut(edSnapshots(), takeEdSnapshot, call);
+}
+
+void KOVAEditorReactorDispathcer::databaseToBeDestroyed(AcDbDatabase* db) {
+  KOVARunningNotification running(*this);
+  KV_GUARDED(L"KOVAEditorReactorDispathcer::databaseToBeDestroyed", [&] {
+    struct Prune {
+      AcDbDatabase* db;
+      ~Prune() { KOVAEditorReactorBase::removeEntitiesMatchingDatabaseToBeDestroyed(db); }
+    } prune{db};
+    kovaFanOut(edSnapshots(), takeEdSnapshot, [&](AcEditorReactor* c) { c->databaseToBeDestroyed(db); });
+  });
+}
+
+void KOVAEditorReactorDispathcer::pickfirstModified() {
+  KOVARunningNotification running(*this);
+  KV_GUARDED(L"KOVAEditorReactorDispathcer::pickfirstModified", [&] {
+    KOVASnapshot<AcEditorReactor> snapshot(edSnapshots(), takeEdSnapshot);
+    if (snapshot.length() == 0) return;
+    // The filter flag and the depth are this handling's: they are put back
+    // on every way out, and a handling that fails discards what was queued.
+    struct Handling {
+      int& depth;
+      bool finished = false;
+      explicit Handling(int& d) : depth(d) {
+        g_ReactorManager.setFilterReactors(true);
+        if (depth == 0) KOVAEditorReactorBase::clearEntities();
+        ++depth;
+      }
+      ~Handling() {
+        if (--depth < 0) depth = 0;
+        if (depth == 0) {
+          if (finished)
+            KOVAEditorReactorBase::redrawEntities();
+          else
+            KOVAEditorReactorBase::clearEntities();
+        }
+        g_ReactorManager.setFilterReactors(false);
+      }
+    } handling(m_nPickFirstDepth);
+    {
+      KOVAPickfirstSelection selection;
+      AcRxClass* cls = KOVAEditorReactorBase::homogenity(selection.ids());
+      for (int i = 0; i < snapshot.length(); ++i)
+        if (auto* client = dynamic_cast<KOVAEditorReactorBase*>(snapshot.at(i)))
+          client->pickfirstModified(selection.name(), selection.ids(), cls);
+    }
+    handling.finished = true;
+  });
+}
+
+Acad::ErrorStatus KOVAEditorReactorDispathcer::xrefSubCommandStart(AcXrefSubCommand subcmd,
+                                                                   const AcDbObjectIdArray& btrIds,
+                                                                   const ACHAR* const* btrNames,
+                                                                   const ACHAR* const* paths) {
+  KOVARunningNotification running(*this);
+  KOVASnapshot<AcEditorReactor> snapshot(edSnapshots(), takeEdSnapshot);
+  for (int i = 0; i < snapshot.length(); ++i) {
+    AcEditorReactor* client = snapshot.at(i);
+    if (client == nullptr) continue;
+    Acad::ErrorStatus es = client->xrefSubCommandStart(subcmd, btrIds, btrNames, paths);
+    if (es != Acad::eOk) return es;
+  }
+  return Acad::eOk;
+}
+
+// ---- Command phases ----
+
+bool KOVAEditorReactorDispathcer::IsInterestingCommandForUndoMarker(const ACHAR* commandName) {
+  return KV_GUARDED(L"KOVAEditorReactorDispathcer::IsInterestingCommandForUndoMarker", [&] {
+    for (const ACHAR* name : kCommandsWithoutUndoMark)
+      if (KOVAAcadSystemTools::isCommand(commandName, name)) return false;
+    return true;
+  });
+}
+
+bool KOVAEditorReactorDispathcer::setPostUndoOnCommandFinish(bool value) {
+  return KV_GUARDED(L"KOVAEditorReactorDispathcer::setPostUndoOnCommandFinish", [&] {
+    m_bPostUndoOnCommandFinish = value;
+    return true;
+  });
+}
+
+void KOVAEditorReactorDispathcer::commandWillStart(const ACHAR* commandName) {
+  KOVARunningNotification running(*this);
+  KV_GUARDED(L"KOVAEditorReactorDispathcer::commandWillStart", [&] {
+    m_bPostUndoOnCommandFinish = false;
+    if (isSaveCommand(commandName)) g_ReactorManager.setFilterReactors(true);
+    if (IsInterestingCommandForUndoMarker(commandName)) KOVAUndoController::startUndoMark(false);
+    kovaFanOut(edSnapshots(), takeEdSnapshot, [&](AcEditorReactor* c) { c->commandWillStart(commandName); });
+    g_FnLog.logCmdStart(commandName);
+    g_FnLog.logInfo(commandName);
+  });
+}
+
+// The end, cancel and failure of a command. The flags the handling raises
+// and the mark it holds are put back on every way out, so that a client
+// that throws cannot leave later marks or roll-backs working on old state.
+void KOVAEditorReactorDispathcer::endCommand(const ACHAR* commandName,
+                                             void (AcEditorReactor::*notification)(const ACHAR*), bool redraw) {
+  const bool marked = IsInterestingCommandForUndoMarker(commandName);
+  const bool saving = isSaveCommand(commandName);
+  struct EndingMark {
+    bool open;
+    ~EndingMark() {
+      if (open) KOVAUndoController::endUndoMark(false);
+    }
+  } mark{marked};
+  KOVAScopedFilter filter(saving);
+  KOVAScopedFlag ending(KOVAUndoController::m_bCommandEnding, true);
+  kovaFanOut(edSnapshots(), takeEdSnapshot, [&](AcEditorReactor* c) { (c->*notification)(commandName); });
+  if (mark.open) {
+    mark.open = false;
+    KOVAUndoController::endUndoMark(false);
+  }
+  if (m_bPostUndoOnCommandFinish)
+    KOVAUndoController::backToMark();
+  else
+    KOVAUndoController::checkMark();
+  m_bPostUndoOnCommandFinish = false;
+  if (redraw) KOVAEditorReactorBase::redrawEntities();
+}
+
+void KOVAEditorReactorDispathcer::commandEnded(const ACHAR* commandName) {
+  KOVARunningNotification running(*this);
+  KV_GUARDED(L"KOVAEditorReactorDispathcer::commandEnded", [&] {
+    endCommand(commandName, &AcEditorReactor::commandEnded, true);
+    g_FnLog.logCmdEnd(commandName);
+    g_FnLog.logInfo(commandName);
+  });
+}
+
+void KOVAEditorReactorDispathcer::commandCancelled(const ACHAR* commandName) {
+  KOVARunningNotification running(*this);
+  KV_GUARDED(L"KOVAEditorReactorDispathcer::commandCancelled", [&] {
+    endCommand(commandName, &AcEditorReactor::commandCancelled, false);
+    KOVAEditorReactorBase::clearEntities();
+    g_FnLog.logCmdEnd(commandName);
+    g_FnLog.logInfo(commandName);
+  });
+}
+
+void KOVAEditorReactorDispathcer::commandFailed(const ACHAR* commandName) {
+  KOVARunningNotification running(*this);
+  KV_GUARDED(L"KOVAEditorReactorDispathcer::commandFailed", [&] {
+    endCommand(commandName, &AcEditorReactor::commandFailed, false);
+    KOVAEditorReactorBase::clearEntities();
+    g_FnLog.logCmdEnd(commandName);
+    g_FnLog.logInfo(commandName);
+  });
+}
+
+void KOVAEditorReactorDispathcer::modelessOperationWillStart(const ACHAR* context) {
+  KOVARunningNotification running(*this);
+  KV_GUARDED(L"KOVAEditorReactorDispathcer::modelessOperationWillStart", [&] {
+    m_bPostUndoOnCommandFinish = false;
+    KOVAUndoController::startUndoMark(true);
+    kovaFanOut(edSnapshots(), takeEdSnapshot, [&](AcEditorReactor* c) { c->modelessOperationWillStart(context); });
+  });
+}
+
+void KOVAEditorReactorDispathcer::modelessOperationEnded(const ACHAR* context) {
+  KOVARunningNotification running(*this);
+  KV_GUARDED(L"KOVAEditorReactorDispathcer::modelessOperationEnded", [&] {
+    kovaFanOut(edSnapshots(), takeEdSnapshot, [&](AcEditorReactor* c) { c->modelessOperationEnded(context); });
+    KOVAUndoController::endUndoMark(true);
+    if (m_bPostUndoOnCommandFinish)
+      KOVAUndoController::backToMark();
+    else
+      KOVAUndoController::checkMark();
+    m_bPostUndoOnCommandFinish = false;
+    KOVAEditorReactorBase::redrawEntities();
+  });
+}
+
+void KOVAEditorReactorDispathcer::beginDwgOpen(ACHAR* fileName) {
+  KOVARunningNotification running(*this);
+  KV_GUARDED(L"KOVAEditorReactorDispathcer::beginDwgOpen", [&] {
+    KOVASmartUndoRecording undo(nullptr);
+    kovaFanOut(edSnapshots(), takeEdSnapshot, [&](AcEditorReactor* c) { c->beginDwgOpen(fileName); });
+  });
+}
+
+void KOVAEditorReactorDispathcer::endDwgOpen(const ACHAR* fileName, AcDbDatabase* db) {
+  KOVARunningNotification running(*this);
+  KV_GUARDED(L"KOVAEditorReactorDispathcer::endDwgOpen", [&] {
+    KOVASmartUndoRecording undo(nullptr);
+    kovaFanOut(edSnapshots(), takeEdSnapshot, [&](AcEditorReactor* c) { c->endDwgOpen(fileName, db); });
+  });
+}
+
+// ---- Plain forwarders ----
+
+#define KOVA_FORWARD(CALL) forward([&](AcEditorReactor* c) { c->CALL; })
+
+void KOVAEditorReactorDispathcer::dwgFileOpened(AcDbDatabase* db, ACHAR* f) { KOVA_FORWARD(dwgFileOpened(db, f)); }
+void KOVAEditorReactorDispathcer::initialDwgFileOpenComplete(AcDbDatabase* db) { KOVA_FORWARD(initialDwgFileOpenComplete(db)); }
+void KOVAEditorReactorDispathcer::databaseConstructed(AcDbDatabase* db) { KOVA_FORWARD(databaseConstructed(db)); }
+void KOVAEditorReactorDispathcer::beginSave(AcDbDatabase* db, const ACHAR* n) { KOVA_FORWARD(beginSave(db, n)); }
+void KOVAEditorReactorDispathcer::saveComplete(AcDbDatabase* db, const ACHAR* n) { KOVA_FORWARD(saveComplete(db, n)); }
+void KOVAEditorReactorDispathcer::abortSave(AcDbDatabase* db) { KOVA_FORWARD(abortSave(db)); }
+void KOVAEditorReactorDispathcer::beginDxfIn(AcDbDatabase* db) { KOVA_FORWARD(beginDxfIn(db)); }
+void KOVAEditorReactorDispathcer::abortDxfIn(AcDbDatabase* db) { KOVA_FORWARD(abortDxfIn(db)); }
+void KOVAEditorReactorDispathcer::dxfInComplete(AcDbDatabase* db) { KOVA_FORWARD(dxfInComplete(db)); }
+void KOVAEditorReactorDispathcer::beginDxfOut(AcDbDatabase* db) { KOVA_FORWARD(beginDxfOut(db)); }
+void KOVAEditorReactorDispathcer::abortDxfOut(AcDbDatabase* db) { KOVA_FORWARD(abortDxfOut(db)); }
+void KOVAEditorReactorDispathcer::dxfOutComplete(AcDbDatabase* db) { KOVA_FORWARD(dxfOutComplete(db)); }
+void KOVAEditorReactorDispathcer::beginInsert(AcDbDatabase* to, const ACHAR* n, AcDbDatabase* from) { KOVA_FORWARD(beginInsert(to, n, from)); }
+void KOVAEditorReactorDispathcer::beginInsert(AcDbDatabase* to, const AcGeMatrix3d& x, AcDbDatabase* from) { KOVA_FORWARD(beginInsert(to, x, from)); }
+void KOVAEditorReactorDispathcer::otherInsert(AcDbDatabase* to, AcDbIdMapping& m, AcDbDatabase* from) { KOVA_FORWARD(otherInsert(to, m, from)); }
+void KOVAEditorReactorDispathcer::abortInsert(AcDbDatabase* to) { KOVA_FORWARD(abortInsert(to)); }
+void KOVAEditorReactorDispathcer::endInsert(AcDbDatabase* to) { KOVA_FORWARD(endInsert(to)); }
+void KOVAEditorReactorDispathcer::wblockNotice(AcDbDatabase* db) { KOVA_FORWARD(wblockNotice(db)); }
+void KOVAEditorReactorDispathcer::beginWblock(AcDbDatabase* to, AcDbDatabase* from, const AcGePoint3d*& p) { KOVA_FORWARD(beginWblock(to, from, p)); }
+void KOVAEditorReactorDispathcer::beginWblock(AcDbDatabase* to, AcDbDatabase* from, AcDbObjectId id) { KOVA_FORWARD(beginWblock(to, from, id)); }
+void KOVAEditorReactorDispathcer::beginWblock(AcDbDatabase* to, AcDbDatabase* from) { KOVA_FORWARD(beginWblock(to, from)); }
+void KOVAEditorReactorDispathcer::otherWblock(AcDbDatabase* to, AcDbIdMapping& m, AcDbDatabase* from) { KOVA_FORWARD(otherWblock(to, m, from)); }
+void KOVAEditorReactorDispathcer::abortWblock(AcDbDatabase* to) { KOVA_FORWARD(abortWblock(to)); }
+void KOVAEditorReactorDispathcer::endWblock(AcDbDatabase* to) { KOVA_FORWARD(endWblock(to)); }
+void KOVAEditorReactorDispathcer::beginWblockObjects(AcDbDatabase* db, AcDbIdMapping& m) { KOVA_FORWARD(beginWblockObjects(db, m)); }
+void KOVAEditorReactorDispathcer::beginDeepClone(AcDbDatabase* to, AcDbIdMapping& m) { KOVA_FORWARD(beginDeepClone(to, m)); }
+void KOVAEditorReactorDispathcer::beginDeepCloneXlation(AcDbIdMapping& m, Acad::ErrorStatus* es) { KOVA_FORWARD(beginDeepCloneXlation(m, es)); }
+void KOVAEditorReactorDispathcer::abortDeepClone(AcDbIdMapping& m) { KOVA_FORWARD(abortDeepClone(m)); }
+void KOVAEditorReactorDispathcer::endDeepClone(AcDbIdMapping& m) { KOVA_FORWARD(endDeepClone(m)); }
+void KOVAEditorReactorDispathcer::partialOpenNotice(AcDbDatabase* db) { KOVA_FORWARD(partialOpenNotice(db)); }
+void KOVAEditorReactorDispathcer::beginAttach(AcDbDatabase* to, const ACHAR* n, AcDbDatabase* from) { KOVA_FORWARD(beginAttach(to, n, from)); }
+void KOVAEditorReactorDispathcer::otherAttach(AcDbDatabase* to, AcDbDatabase* from) { KOVA_FORWARD(otherAttach(to, from)); }
+void KOVAEditorReactorDispathcer::abortAttach(AcDbDatabase* from) { KOVA_FORWARD(abortAttach(from)); }
+void KOVAEditorReactorDispathcer::endAttach(AcDbDatabase* to) { KOVA_FORWARD(endAttach(to)); }
+void KOVAEditorReactorDispathcer::redirected(AcDbObjectId n, AcDbObjectId o) { KOVA_FORWARD(redirected(n, o)); }
+void KOVAEditorReactorDispathcer::comandeered(AcDbDatabase* to, AcDbObjectId id, AcDbDatabase* from) { KOVA_FORWARD(comandeered(to, id, from)); }
+void KOVAEditorReactorDispathcer::beginRestore(AcDbDatabase* to, const ACHAR* n, AcDbDatabase* from) { KOVA_FORWARD(beginRestore(to, n, from)); }
+void KOVAEditorReactorDispathcer::abortRestore(AcDbDatabase* to) { KOVA_FORWARD(abortRestore(to)); }
+void KOVAEditorReactorDispathcer::endRestore(AcDbDatabase* to) { KOVA_FORWARD(endRestore(to)); }
+void KOVAEditorReactorDispathcer::unknownCommand(const ACHAR* cmd, AcDbVoidPtrArray* al) { KOVA_FORWARD(unknownCommand(cmd, al)); }
+void KOVAEditorReactorDispathcer::lispWillStart(const ACHAR* line) { KOVA_FORWARD(lispWillStart(line)); }
+void KOVAEditorReactorDispathcer::lispEnded() { KOVA_FORWARD(lispEnded()); }
+void KOVAEditorReactorDispathcer::lispCancelled() { KOVA_FORWARD(lispCancelled()); }
+void KOVAEditorReactorDispathcer::sysVarChanged(const ACHAR* v, Adesk::Boolean ok) { KOVA_FORWARD(sysVarChanged(v, ok)); }
+void KOVAEditorReactorDispathcer::sysVarWillChange(const ACHAR* v) { KOVA_FORWARD(sysVarWillChange(v)); }
+void KOVAEditorReactorDispathcer::xrefSubcommandBindItem(AcDbDatabase* db, int a, AcDbObjectId id) { KOVA_FORWARD(xrefSubcommandBindItem(db, a, id)); }
+void KOVAEditorReactorDispathcer::xrefSubcommandAttachItem(AcDbDatabase* db, int a, const ACHAR* p) { KOVA_FORWARD(xrefSubcommandAttachItem(db, a, p)); }
+void KOVAEditorReactorDispathcer::xrefSubcommandOverlayItem(AcDbDatabase* db, int a, const ACHAR* p) { KOVA_FORWARD(xrefSubcommandOverlayItem(db, a, p)); }
+void KOVAEditorReactorDispathcer::xrefSubcommandDetachItem(AcDbDatabase* db, int a, AcDbObjectId id) { KOVA_FORWARD(xrefSubcommandDetachItem(db, a, id)); }
+void KOVAEditorReactorDispathcer::xrefSubcommandPathItem(AcDbDatabase* db, int a, AcDbObjectId id, const ACHAR* p) { KOVA_FORWARD(xrefSubcommandPathItem(db, a, id, p)); }
+void KOVAEditorReactorDispathcer::xrefSubcommandReloadItem(AcDbDatabase* db, int a, AcDbObjectId id) { KOVA_FORWARD(xrefSubcommandReloadItem(db, a, id)); }
+void KOVAEditorReactorDispathcer::xrefSubcommandUnloadItem(AcDbDatabase* db, int a, AcDbObjectId id) { KOVA_FORWARD(xrefSubcommandUnloadItem(db, a, id)); }
+void KOVAEditorReactorDispathcer::undoSubcommandAuto(int a, Adesk::Boolean s) { KOVA_FORWARD(undoSubcommandAuto(a, s)); }
+void KOVAEditorReactorDispathcer::undoSubcommandControl(int a, int o) { KOVA_FORWARD(undoSubcommandControl(a, o)); }
+void KOVAEditorReactorDispathcer::undoSubcommandBegin(int a) { KOVA_FORWARD(undoSubcommandBegin(a)); }
+void KOVAEditorReactorDispathcer::undoSubcommandEnd(int a) { KOVA_FORWARD(undoSubcommandEnd(a)); }
+void KOVAEditorReactorDispathcer::undoSubcommandMark(int a) { KOVA_FORWARD(undoSubcommandMark(a)); }
+void KOVAEditorReactorDispathcer::undoSubcommandBack(int a) { KOVA_FORWARD(undoSubcommandBack(a)); }
+void KOVAEditorReactorDispathcer::undoSubcommandNumber(int a, int n) { KOVA_FORWARD(undoSubcommandNumber(a, n)); }
+void KOVAEditorReactorDispathcer::layoutSwitched(const ACHAR* n) { KOVA_FORWARD(layoutSwitched(n)); }
+void KOVAEditorReactorDispathcer::docFrameMovedOrResized(Adesk::LongPtr h, bool m) { KOVA_FORWARD(docFrameMovedOrResized(h, m)); }
+void KOVAEditorReactorDispathcer::mainFrameMovedOrResized(Adesk::LongPtr h, bool m) { KOVA_FORWARD(mainFrameMovedOrResized(h, m)); }
+void KOVAEditorReactorDispathcer::beginDoubleClick(const AcGePoint3d& p) { KOVA_FORWARD(beginDoubleClick(p)); }
+void KOVAEditorReactorDispathcer::beginRightClick(const AcGePoint3d& p) { KOVA_FORWARD(beginRightClick(p)); }
+void KOVAEditorReactorDispathcer::toolbarBitmapSizeWillChange(Adesk::Boolean l) { KOVA_FORWARD(toolbarBitmapSizeWillChange(l)); }
+void KOVAEditorReactorDispathcer::toolbarBitmapSizeChanged(Adesk::Boolean l) { KOVA_FORWARD(toolbarBitmapSizeChanged(l)); }
+void KOVAEditorReactorDispathcer::objectsLazyLoaded(const AcDbObjectIdArray& ids) { KOVA_FORWARD(objectsLazyLoaded(ids)); }
+void KOVAEditorReactorDispathcer::beginQuit() { KOVA_FORWARD(beginQuit()); }
+void KOVAEditorReactorDispathcer::quitAborted() { KOVA_FORWARD(quitAborted()); }
+void KOVAEditorReactorDispathcer::quitWillStart() { KOVA_FORWARD(quitWillStart()); }
+void KOVAEditorReactorDispathcer::cmdIUnkModified(const ACHAR* command) { KOVA_FORWARD(cmdIUnkModified(command)); }
+void KOVAEditorReactorDispathcer::preXrefLockFile(AcDbObjectId id) { KOVA_FORWARD(preXrefLockFile(id)); }
+void KOVAEditorReactorDispathcer::viewChanged() { KOVA_FORWARD(viewChanged()); }
+
+#undef KOVA_FORWARD
+
+// ---- The client base ----
+
+KOVAEditorReactorBase::KOVAEditorReactorBase(bool bRegister) : m_bRegistered(bRegister) {
+  KV_GUARDED(L"KOVAEditorReactorBase::KOVAEditorReactorBase", [&] {
+    if (m_bRegistered) g_ReactorManager.addEdReactor(this, -1);
+  });
+}
+
+KOVAEditorReactorBase::KOVAEditorReactorBase(const KOVAEditorReactorBase& other)
+    : AcEditorReactor2(other), m_bRegistered(other.m_bRegistered) {}
+
+KOVAEditorReactorBase& KOVAEditorReactorBase::operator=(const KOVAEditorReactorBase& other) {
+  AcEditorReactor2::operator=(other);
+  m_bRegistered = other.m_bRegistered;
+  return *this;
+}
+
+KOVAEditorReactorBase::~KOVAEditorReactorBase() {
+  KV_GUARDED(L"KOVAEditorReactorBase::~KOVAEditorReactorBase", [&] {
+    if (m_bRegistered) g_ReactorManager.removeEdReactor(this);
+    edSnapshots().forget(this);
+  });
+}
+
+void KOVAEditorReactorBase::pickfirstModified(ads_name, const AcArray<AcDbObjectId>&, AcRxClass*) {}
+
+bool KOVAEditorReactorBase::isDuringRedrawEntity() { return m_bIsDuringRedraw; }
+
+void KOVAEditorReactorBase::redrawEntity(const AcDbObjectId& id) {
+  KV_GUARDED(L"KOVAEditorReactorBase::redrawEntity", [&] {
+    // Nothing drains the set while no editor client is registered.
+    if (g_ReactorManager.edReactorDispatcher() == nullptr) return;
+    if (m_setQueued.insert(id.asOldId()).second) m_tabPickFirstToRedraw.append(id);
+  });
+}
+
+void KOVAEditorReactorBase::redrawEntities() {
+  KV_GUARDED(L"KOVAEditorReactorBase::redrawEntities", [&] {
+    m_bIsDuringRedraw = true;
+    for (int i = 0; i < m_tabPickFirstToRedraw.length(); ++i) {
+      AcDbObjectId id = m_tabPickFirstToRedraw[i];
+      KOVASmartLock lock(id.database(), AcAxDocLock::kNormal);
+      AcDbEntityPointer entity(id, AcDb::kForWrite);
+      if (entity) entity->recordGraphicsModified(true);
+    }
+    m_tabPickFirstToRedraw.setLogicalLength(0);
+    m_setQueued.clear();
+    m_bIsDuringRedraw = false;
+  });
+}
+
+void KOVAEditorReactorBase::clearEntities() {
+  KV_GUARDED(L"KOVAEditorReactorBase::clearEntities", [&] {
+    m_tabPickFirstToRedraw.setGrowLength(1024);
+    m_tabPickFirstToRedraw.setLogicalLength(0);
+    m_setQueued.clear();
+  });
+}
+
+AcRxClass* KOVAEditorReactorBase::homogenity(const AcArray<AcDbObjectId>& ids) {
+  return KV_GUARDED(L"KOVAEditorReactorBase::homogenity", [&]() -> AcRxClass* {
+    if (ids.isEmpty()) return nullptr;
+    AcDbEntityPointer first(ids[0], AcDb::kForRead);
+    if (!first) return nullptr;
+    AcRxClass* cls = first->isA();
+    for (int i = 1; i < ids.length(); ++i) {
+      AcDbEntityPointer next(ids[i], AcDb::kForRead);
+      if (!next) return nullptr;
+      cls = commonAncester(next->isA(), cls);
+    }
+    return cls;
+  });
+}
+
+AcRxClass* KOVAEditorReactorBase::commonAncester(AcRxClass* first, AcRxClass* second) {
+  return KV_GUARDED(L"KOVAEditorReactorBase::commonAncester", [&]() -> AcRxClass* {
+    if (first == nullptr || second == nullptr) return nullptr;
+    if (first->isDerivedFrom(second)) return second;
+    if (second->isDerivedFrom(first)) return first;
+    return commonAncester(first->myParent(), second->myParent());
+  });
+}
+
+void KOVAEditorReactorBase::removeEntitiesMatchingDatabaseToBeDestroyed(AcDbDatabase* pDb) {
+  KV_GUARDED(L"KOVAEditorReactorBase::removeEntitiesMatchingDatabaseToBeDestroyed", [&] {
+    for (int i = 0; i < m_tabPickFirstToRedraw.length();) {
+      if (m_tabPickFirstToRedraw[i].database() == pDb) {
+        m_setQueued.erase(m_tabPickFirstToRedraw[i].asOldId());
+        m_tabPickFirstToRedraw.removeAt(i);
+      } else {
+        ++i;
+      }
+    }
+  });
+}

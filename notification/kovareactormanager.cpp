@@ -1,0 +1,122 @@
+// The reactor manager: the three registries and the dispatchers' lifetimes.
+#include "kovareactormanager.h"
+#include <KvTrace.h>
+#include "kovanotificationdatabasereactor.h"
+#include "kovanotificationdocreactor.h"
+#include "kovanotificationeditorreactor.h"
+
+#define KV_SOURCE_FILE L"kovareactormanager"
+
+KOVAReactorManager g_ReactorManager;
+
+namespace {
+// Deletes a dispatcher, or has it deleted once its running notifications return.
+template <class D>
+void retire(D*& dispatcher) {
+  if (dispatcher == nullptr) return;
+  D* leaving = dispatcher;
+  dispatcher = nullptr;
+  leaving->retire();
+}
+}  // namespace
+
+KOVAReactorManager::KOVAReactorManager()
+    : m_pEdDispatcher(nullptr), m_pDbDispatcher(nullptr), m_pDocDispatcher(nullptr), m_bFilterReactors(false) {
+  KV_GUARDED(L"KOVAReactorManager::KOVAReactorManager", [&] { m_pDocDispatcher = new KOVADocReactorDispatcher; });
+}
+
+KOVAReactorManager::~KOVAReactorManager() {
+  // Every dispatcher goes, not only the document one: none may stay
+  // attached to the host once this module is unmapped.
+  KV_GUARDED(L"KOVAReactorManager::~KOVAReactorManager", [&] {
+    retire(m_pDocDispatcher);
+    retire(m_pEdDispatcher);
+    retire(m_pDbDispatcher);
+  });
+}
+
+void KOVAReactorManager::addEdReactor(AcEditorReactor* reactor, int priority) {
+  KV_GUARDED(L"KOVAReactorManager::addEdReactor", [&] {
+    if (reactor == nullptr) return;
+    retire(m_pEdDispatcher);
+    m_pEdDispatcher = new KOVAEditorReactorDispathcer;
+    eraseEdReactor(reactor);
+    m_mapEdReactors.add(reactor, priority);
+  });
+}
+
+void KOVAReactorManager::removeEdReactor(AcEditorReactor* reactor) {
+  KV_GUARDED(L"KOVAReactorManager::removeEdReactor", [&] {
+    if (reactor == nullptr || m_pEdDispatcher == nullptr) return;
+    eraseEdReactor(reactor);
+    if (!m_mapEdReactors.isEmpty()) return;
+    retire(m_pEdDispatcher);
+    // Nobody drains the redraw set any more, and its ids would outlive
+    // their databases unseen.
+    KOVAEditorReactorBase::clearEntities();
+  });
+}
+
+void KOVAReactorManager::edReactors(AcArray<AcEditorReactor*>& out) {
+  KV_GUARDED(L"KOVAReactorManager::edReactors", [&] { m_mapEdReactors.list(out); });
+}
+
+void KOVAReactorManager::eraseEdReactor(AcEditorReactor* reactor) {
+  KV_GUARDED(L"KOVAReactorManager::eraseEdReactor", [&] { m_mapEdReactors.erase(reactor); });
+}
+
+void KOVAReactorManager::addDbReactor(AcDbDatabaseReactor* reactor, int priority) {
+  KV_GUARDED(L"KOVAReactorManager::addDbReactor", [&] {
+    if (reactor == nullptr) return;
+    if (m_pDbDispatcher == nullptr) m_pDbDispatcher = new KOVADatabaseReactorDispatcher;
+    eraseDbReactor(reactor);
+    m_mapDbReactors.add(reactor, priority);
+  });
+}
+
+void KOVAReactorManager::removeDbReactor(AcDbDatabaseReactor* reactor) {
+  KV_GUARDED(L"KOVAReactorManager::removeDbReactor", [&] {
+    if (reactor == nullptr || m_pDbDispatcher == nullptr) return;
+    eraseDbReactor(reactor);
+    if (m_mapDbReactors.isEmpty()) retire(m_pDbDispatcher);
+  });
+}
+
+void KOVAReactorManager::dbReactors(AcArray<AcDbDatabaseReactor*>& out) {
+  KV_GUARDED(L"KOVAReactorManager::dbReactors", [&] { m_mapDbReactors.list(out); });
+}
+
+void KOVAReactorManager::eraseDbReactor(AcDbDatabaseReactor* reactor) {
+  KV_GUARDED(L"KOVAReactorManager::eraseDbReactor", [&] { m_mapDbReactors.erase(reactor); });
+}
+
+void KOVAReactorManager::addDocReactor(AcApDocManagerReactor* reactor, int priority) {
+  KV_GUARDED(L"KOVAReactorManager::addDocReactor", [&] {
+    if (reactor == nullptr) return;
+    if (m_pDocDispatcher == nullptr) m_pDocDispatcher = new KOVADocReactorDispatcher;
+    eraseDocReactor(reactor);
+    m_mapDocReactors.add(reactor, priority);
+  });
+}
+
+void KOVAReactorManager::removeDocReactor(AcApDocManagerReactor* reactor) {
+  KV_GUARDED(L"KOVAReactorManager::removeDocReactor", [&] {
+    if (reactor == nullptr || m_pDocDispatcher == nullptr) return;
+    eraseDocReactor(reactor);
+  });
+}
+
+void KOVAReactorManager::docReactors(AcArray<AcApDocManagerReactor*>& out) {
+  KV_GUARDED(L"KOVAReactorManager::docReactors", [&] { m_mapDocReactors.list(out); });
+}
+
+void KOVAReactorManager::eraseDocReactor(AcApDocManagerReactor* reactor) {
+  KV_GUARDED(L"KOVAReactorManager::eraseDocReactor", [&] { m_mapDocReactors.erase(reactor); });
+}
+
+bool KOVAReactorManager::setPostUndoOnCommandFinish(const bool& value) {
+  return KV_GUARDED(L"KOVAReactorManager::setPostUndoOnCommandFinish", [&] {
+    if (m_pEdDispatcher != nullptr) m_pEdDispatcher->setPostUndoOnCommandFinish(value);
+    return true;
+  });
+}
