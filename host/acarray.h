@@ -78,7 +78,7 @@ class AcArray {
   }
   AcArray& append(const AcArray& other) {
     const int n = other.mLogicalLen;
-    if (n == 0) return *this;
+    if (n <= 0) return *this;
     if (mLogicalLen + n > mPhysicalLen) reserveFor(mLogicalLen + n);
     std::copy(other.mpArray, other.mpArray + n, mpArray + mLogicalLen);
     mLogicalLen += n;
