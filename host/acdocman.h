@@ -76,6 +76,19 @@ class ACHOST_API AcApDocument : public AcRxObject {
   ~AcApDocument() override;
   void setFileName(const ACHAR* name) { m_fileName = name; }
   AcArray<Lock, AcArrayObjectCopyReallocator<Lock> >& locks() { return m_locks; }
+  // Work in progress on the document (its creation, its closing, a command)
+  // that must finish before it may be closed.
+  bool isBusy() const { return m_nBusy > 0; }
+  class BusyScope {
+   public:
+    explicit BusyScope(AcApDocument* doc) : m_pDoc(doc) { ++m_pDoc->m_nBusy; }
+    ~BusyScope() { --m_pDoc->m_nBusy; }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+
+   private:
+    AcApDocument* m_pDoc;
+  };
 
  private:
   AcDbDatabase* m_pDb;
@@ -83,6 +96,7 @@ class ACHOST_API AcApDocument : public AcRxObject {
   int m_dbmod = 0;
   std::vector<int> m_dbmodStack;
   AcArray<Lock, AcArrayObjectCopyReallocator<Lock> > m_locks;
+  int m_nBusy = 0;
 };
 
 class ACHOST_API AcApDocumentIterator {

@@ -58,12 +58,14 @@ class CommandScope {
 
 CommandOutcome runCommandIn(AcApDocument* doc, const std::wstring& name, const CommandBody& body, bool recordsUndo) {
   if (doc == nullptr) return CommandOutcome::kRefused;
-  if (acDocManagerPtr()->lockDocument(doc, AcAp::kAutoWrite, name.c_str()) != Acad::eOk) {
-    journalf(L"command %ls refused: its document lock was vetoed", name.c_str());
-    return CommandOutcome::kRefused;
-  }
   CommandOutcome outcome = CommandOutcome::kEnded;
   {
+    // The document stays open from the lock request to the last notification.
+    AcApDocument::BusyScope busy(doc);
+    if (acDocManagerPtr()->lockDocument(doc, AcAp::kAutoWrite, name.c_str()) != Acad::eOk) {
+      journalf(L"command %ls refused: its document lock was vetoed", name.c_str());
+      return CommandOutcome::kRefused;
+    }
     CommandScope scope(doc, recordsUndo);
     notifyEditorReactors([&](AcEditorReactor* r) { r->commandWillStart(name.c_str()); });
     try {

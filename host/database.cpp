@@ -1,5 +1,6 @@
 // Databases, the objects they hold and the open discipline; undo groups.
 #include <algorithm>
+#include <cwchar>
 #include <map>
 #include <memory>
 #include <set>
@@ -89,7 +90,9 @@ void recordAppendForUndo(AcDbObject* object) {
 
 void beginUndoGroup(AcDbDatabase* db) {
   AcDbDatabase::Impl& d = *db->impl();
-  if (d.openGroups++ == 0 && !d.undoDisabled) d.undoGroups.emplace_back();
+  // The group is opened even while recording is off: recording may be
+  // turned on within it, and what is then recorded belongs to this group.
+  if (d.openGroups++ == 0) d.undoGroups.emplace_back();
 }
 
 void endUndoGroup(AcDbDatabase* db) {
@@ -102,14 +105,15 @@ int undoGroupCount(AcDbDatabase* db) { return static_cast<int>(db->impl()->undoG
 
 // Restores an object from a record with the object's own filing, as if it
 // were open for write, without raising the notifications of an open.
-void restoreFromRecord(AcDbObject* object, AcDbDatabase* db, const std::vector<unsigned char>& bytes,
-                              AcDb::FilerType type) {
+Acad::ErrorStatus restoreFromRecord(AcDbObject* object, AcDbDatabase* db, const std::vector<unsigned char>& bytes,
+                                    AcDb::FilerType type) {
   AcDbObject::OpenState saved = object->openState();
   object->openState().writer = true;
   object->openState().writeAsserted = true;
   DwgMemoryFiler filer(type, db, bytes);
-  object->dwgInFields(&filer);
+  Acad::ErrorStatus es = object->dwgInFields(&filer);
   object->openState() = saved;
+  return es != Acad::eOk ? es : filer.filerStatus();
 }
 
 bool undoLastGroup(AcDbDatabase* db) {
@@ -161,6 +165,7 @@ void turnInstancesIntoProxies(AcRxClass* cls) {
       auto* record = new AcDbProxyObject::Record;
       record->className = cls->name();
       DwgMemoryFiler filer(AcDb::kFileFiler, db);
+      ++stub->object->openState().readers;  // its record is written as if open for read
       stub->object->dwgOutFields(&filer);
       record->bytes = filer.bytes();
       auto* proxy = new AcDbProxyObject(record);
@@ -265,8 +270,15 @@ Acad::ErrorStatus AcDbObject::upgradeOpen() {
 
 Acad::ErrorStatus AcDbObject::downgradeOpen() {
   if (!m_open.writer) return Acad::eNotOpenForWrite;
+  // The write ends here as it would at a close, with its notifications.
+  bool modified = m_open.writeAsserted && !m_bNew;
+  bool redraw = m_open.graphicsModified && m_pStub != nullptr;
   m_open = OpenState();
   m_open.readers = 1;
+  if (m_pStub != nullptr) m_bNew = false;
+  AcDbDatabase* db = database();
+  if (modified) kvhost::notifyDb(db, [&](AcDbDatabaseReactor* r) { r->objectModified(db, this); });
+  if (redraw) kvhost::redrawEntity(this);
   return Acad::eOk;
 }
 
@@ -484,6 +496,74 @@ AcDbProxyObject::AcDbProxyObject(Record* record) : m_pRecord(record ? record : n
 AcDbProxyObject::~AcDbProxyObject() { delete m_pRecord; }
 const ACHAR* AcDbProxyObject::originalClassName() const { return m_pRecord->className.c_str(); }
 
+// A proxy read from DXF gives back the groups it was read with; one that
+// holds a DWG record files it as hex chunks, as proxies do in DXF. Group 91,
+// the class number, is the file's business and is set by the file writer.
+Acad::ErrorStatus AcDbProxyObject::dxfOutFields(AcDbDxfFiler* filer) const {
+  Acad::ErrorStatus es = AcDbObject::dxfOutFields(filer);
+  if (es != Acad::eOk) return es;
+  kvhost::DxfProxyRecord dxf;
+  if (kvhost::readDxfProxyRecord(*m_pRecord, dxf)) {
+    for (const resbuf& rb : dxf.items) filer->writeItem(rb);
+    return filer->filerStatus();
+  }
+  const std::vector<unsigned char>& bytes = m_pRecord->bytes;
+  filer->writeString(AcDb::kDxfSubclass, L"AcDbProxyObject");
+  filer->writeInt32(AcDb::kDxfInt32, 499);
+  filer->writeInt32(static_cast<AcDb::DxfCode>(91), 0);
+  filer->writeInt32(static_cast<AcDb::DxfCode>(95), 0);
+  filer->writeInt16(AcDb::kDxfInt16, 0);  // the data is a DWG record
+  filer->writeInt32(static_cast<AcDb::DxfCode>(93), static_cast<Adesk::Int32>(bytes.size() * 8));
+  static const wchar_t kHex[] = L"0123456789ABCDEF";
+  for (size_t at = 0; at < bytes.size(); at += 127) {
+    std::wstring chunk;
+    for (size_t i = at; i < std::min(bytes.size(), at + 127); ++i) {
+      chunk += kHex[bytes[i] >> 4];
+      chunk += kHex[bytes[i] & 15];
+    }
+    filer->writeString(static_cast<AcDb::DxfCode>(310), chunk.c_str());
+  }
+  filer->writeInt32(static_cast<AcDb::DxfCode>(94), 0);
+  return filer->filerStatus();
+}
+
+Acad::ErrorStatus AcDbProxyObject::dxfInFields(AcDbDxfFiler* filer) {
+  Acad::ErrorStatus es = AcDbObject::dxfInFields(filer);
+  if (es != Acad::eOk) return es;
+  if (!filer->atSubclassData(L"AcDbProxyObject"))
+    return filer->setError(Acad::eInvalidDxfCode, L"\nError: expected subclass %ls", L"AcDbProxyObject");
+  std::vector<unsigned char> bytes;
+  long bits = -1;
+  int format = 0;
+  bool badChunk = false;
+  resbuf rb;
+  while (filer->readItem(&rb) == Acad::eOk) {
+    if (rb.restype == AcDb::kDxfSubclass || rb.restype == 0) {
+      filer->pushBackItem();
+      break;
+    }
+    if (rb.restype == 70) format = rb.int32;
+    if (rb.restype == 93) bits = rb.int32;
+    if (rb.restype != 310) continue;
+    if (rb.text.size() % 2 != 0) badChunk = true;
+    auto nibble = [&](wchar_t c) {
+      if (c >= L'0' && c <= L'9') return c - L'0';
+      if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+      if (c >= L'a' && c <= L'f') return c - L'a' + 10;
+      badChunk = true;
+      return 0;
+    };
+    for (size_t i = 0; i + 1 < rb.text.size(); i += 2)
+      bytes.push_back(static_cast<unsigned char>(nibble(rb.text[i]) << 4 | nibble(rb.text[i + 1])));
+  }
+  if (filer->filerStatus() != Acad::eOk) return filer->filerStatus();
+  // Only the DWG form is kept; a size that disagrees means a damaged record.
+  if (format != 0 || badChunk || (bits >= 0 && static_cast<size_t>(bits) != bytes.size() * 8))
+    return filer->setError(Acad::eInvalidDxfCode, L"\nError: unreadable proxy data");
+  m_pRecord->bytes = std::move(bytes);
+  return filer->filerStatus();
+}
+
 // ---- Dictionaries ----
 
 struct AcDbDictionary::Impl {
@@ -553,6 +633,25 @@ Acad::ErrorStatus AcDbDictionary::dwgOutFields(AcDbDwgFiler* filer) const {
     filer->writeHardOwnershipId(e.second);
   }
   return filer->filerStatus();
+}
+Acad::ErrorStatus AcDbDictionary::dxfInFields(AcDbDxfFiler* filer) {
+  Acad::ErrorStatus es = AcDbObject::dxfInFields(filer);
+  if (es != Acad::eOk) return es;
+  m_pImpl->entries.clear();
+  std::wstring key;
+  bool haveKey = false;
+  return readSubclass(filer, L"AcDbDictionary", [&](const resbuf& rb) {
+    if (rb.restype == AcDb::kDxfXTextString) {
+      key = rb.text;
+      haveKey = true;
+    } else if ((rb.restype == 350 || rb.restype == 360) && haveKey) {
+      wchar_t* end = nullptr;
+      unsigned long long handle = std::wcstoull(rb.text.c_str(), &end, 16);
+      if (handle != 0 && end != rb.text.c_str() && *end == 0 && database() != nullptr)
+        m_pImpl->entries[key] = database()->getObjectId(handle);
+      haveKey = false;
+    }
+  });
 }
 Acad::ErrorStatus AcDbDictionary::dxfOutFields(AcDbDxfFiler* filer) const {
   Acad::ErrorStatus es = AcDbObject::dxfOutFields(filer);

@@ -186,6 +186,8 @@ class ACHOST_API AcDbProxyObject : public AcDbObject {
   ~AcDbProxyObject() override;
   const ACHAR* originalClassName() const;
   Record* record() const { return m_pRecord; }
+  Acad::ErrorStatus dxfInFields(AcDbDxfFiler* filer) override;
+  Acad::ErrorStatus dxfOutFields(AcDbDxfFiler* filer) const override;
 
  private:
   Record* m_pRecord;
@@ -208,6 +210,7 @@ class ACHOST_API AcDbDictionary : public AcDbObject {
   void entries(std::function<void(const ACHAR* key, AcDbObjectId id)> visit) const;
   Acad::ErrorStatus dwgInFields(AcDbDwgFiler* filer) override;
   Acad::ErrorStatus dwgOutFields(AcDbDwgFiler* filer) const override;
+  Acad::ErrorStatus dxfInFields(AcDbDxfFiler* filer) override;
   Acad::ErrorStatus dxfOutFields(AcDbDxfFiler* filer) const override;
 
  private:

@@ -109,20 +109,29 @@ Acad::ErrorStatus AcApDocManager::lockDocument(AcApDocument* doc, AcAp::DocLockM
   AcAp::DocLockMode previous = doc->myLockMode();
   m_pImpl->reactors.notify(
       [&](AcApDocManagerReactor* r) { r->documentLockModeWillChange(doc, previous, mode, mode, cmd); });
-  doc->locks().append({mode, cmd});
+  const int mine = doc->locks().append({mode, cmd});
   bool vetoed = false;
   m_pImpl->reactors.notify([&](AcApDocManagerReactor* r) {
     struct VetoWindow {
       AcApDocManagerReactor* reactor;
-      ~VetoWindow() { reactor->setVetoState(0); }
+      ~VetoWindow() {
+        if (reactor) reactor->setVetoState(0);
+      }
     } window{r};
     r->setVetoState(kVetoAllowed);
     r->documentLockModeChanged(doc, previous, mode, mode, cmd);
+    // A reactor that left during its notification may be destroyed already.
+    if (!m_pImpl->reactors.contains(r)) {
+      window.reactor = nullptr;
+      return true;
+    }
     vetoed = (r->vetoState() & kVetoed) != 0;
     return !vetoed;
   });
   if (!vetoed) return Acad::eOk;
-  doc->locks().removeLast();
+  // A reactor may have locked or unlocked the document from inside its
+  // notification: withdraw this lock where it stands, if it still does.
+  if (mine < doc->locks().length()) doc->locks().removeAt(mine);
   kvhost::journalf(L"lock of %ls vetoed", doc->fileName());
   m_pImpl->reactors.notify([&](AcApDocManagerReactor* r) { r->documentLockModeChangeVetoed(doc, cmd); });
   return Acad::eVetoed;
@@ -132,11 +141,14 @@ Acad::ErrorStatus AcApDocManager::unlockDocument(AcApDocument* doc) {
   if (doc == nullptr || !m_pImpl->isOpen(doc)) return Acad::eNoDocument;
   if (doc->locks().isEmpty()) return Acad::eNotApplicable;
   AcAp::DocLockMode previous = doc->myLockMode();
+  const int top = doc->locks().length() - 1;
   std::wstring cmd = doc->locks().last().globalCommand;
-  AcAp::DocLockMode next = doc->locks().length() > 1 ? doc->locks()[doc->locks().length() - 2].mode : AcAp::kNotLocked;
+  AcAp::DocLockMode next = top > 0 ? doc->locks()[top - 1].mode : AcAp::kNotLocked;
   m_pImpl->reactors.notify(
       [&](AcApDocManagerReactor* r) { r->documentLockModeWillChange(doc, previous, next, next, cmd.c_str()); });
-  doc->locks().removeLast();
+  // A reactor may have unlocked the document from inside its notification:
+  // only the lock still standing where this one stood is released.
+  if (top < doc->locks().length()) doc->locks().removeAt(top);
   // Releasing a lock cannot be vetoed: the reactors are told after the fact.
   m_pImpl->reactors.notify(
       [&](AcApDocManagerReactor* r) { r->documentLockModeChanged(doc, previous, next, next, cmd.c_str()); });
@@ -156,6 +168,8 @@ Acad::ErrorStatus AcApDocManager::activateDocument(AcApDocument* doc, bool) {
   if (!m_pImpl->activationEnabled) return Acad::eNotApplicable;
   AcApDocument* old = m_pImpl->current;
   if (old == doc) return Acad::eOk;
+  // The document being activated stays open through its own notifications.
+  AcApDocument::BusyScope activating(doc);
   auto& reactors = m_pImpl->reactors;
   if (old) reactors.notify([&](AcApDocManagerReactor* r) { r->documentToBeDeactivated(old); });
   reactors.notify([&](AcApDocManagerReactor* r) { r->documentToBeActivated(doc); });
@@ -188,15 +202,21 @@ AcApDocument* createDocument(AcDbDatabase* db, const std::wstring& name, bool ca
   auto* doc = new AcApDocument(db, name.c_str());
   m.docs.push_back(doc);
   journalf(L"document %ls created", name.c_str());
-  m.reactors.notify([&](AcApDocManagerReactor* r) { r->documentCreateStarted(doc); });
+  {
+    AcApDocument::BusyScope creating(doc);
+    m.reactors.notify([&](AcApDocManagerReactor* r) { r->documentCreateStarted(doc); });
+    if (cancel) m.reactors.notify([&](AcApDocManagerReactor* r) { r->documentCreateCanceled(doc); });
+    else m.reactors.notify([&](AcApDocManagerReactor* r) { r->documentCreated(doc); });
+  }
   if (cancel) {
-    m.reactors.notify([&](AcApDocManagerReactor* r) { r->documentCreateCanceled(doc); });
     m.docs.erase(std::find(m.docs.begin(), m.docs.end(), doc));
+    // A reactor may have activated it meanwhile; it must not stay current.
+    if (m.current == doc) m.current = nullptr;
     delete db;
     delete doc;
+    if (m.current == nullptr && !m.docs.empty()) acDocManagerPtr()->activateDocument(m.docs.back());
     return nullptr;
   }
-  m.reactors.notify([&](AcApDocManagerReactor* r) { r->documentCreated(doc); });
   acDocManagerPtr()->activateDocument(doc);
   return doc;
 }
@@ -204,16 +224,23 @@ AcApDocument* createDocument(AcDbDatabase* db, const std::wstring& name, bool ca
 AcApDocument* newDocument(const std::wstring& name) { return createDocument(new AcDbDatabase, name, false); }
 void cancelDocumentCreation(const std::wstring& name) { createDocument(new AcDbDatabase, name, true); }
 
-void closeDocument(AcApDocument* doc) {
+bool closeDocument(AcApDocument* doc) {
   AcApDocManager::Impl& m = *acDocManagerPtr()->impl();
-  if (doc == nullptr || !m.isOpen(doc)) return;
+  if (doc == nullptr || !m.isOpen(doc)) return false;
+  if (doc->isBusy()) {
+    journalf(L"close of %ls refused: the document is busy", doc->fileName());
+    return false;
+  }
   AcDbDatabase* db = doc->database();
-  notifyEditorReactors([&](AcEditorReactor* r) {
-    if (auto* r2 = AcEditorReactor2::cast(r)) r2->beginDocClose(db);
-  });
-  notifyEditorReactors([&](AcEditorReactor* r) { r->beginClose(db); });
-  if (m.current == doc) m.reactors.notify([&](AcApDocManagerReactor* r) { r->documentToBeDeactivated(doc); });
-  m.reactors.notify([&](AcApDocManagerReactor* r) { r->documentToBeDestroyed(doc); });
+  {
+    AcApDocument::BusyScope closing(doc);
+    notifyEditorReactors([&](AcEditorReactor* r) {
+      if (auto* r2 = AcEditorReactor2::cast(r)) r2->beginDocClose(db);
+    });
+    notifyEditorReactors([&](AcEditorReactor* r) { r->beginClose(db); });
+    if (m.current == doc) m.reactors.notify([&](AcApDocManagerReactor* r) { r->documentToBeDeactivated(doc); });
+    m.reactors.notify([&](AcApDocManagerReactor* r) { r->documentToBeDestroyed(doc); });
+  }
   m.docs.erase(std::find(m.docs.begin(), m.docs.end(), doc));
   if (m.current == doc) m.current = nullptr;
   std::wstring name = doc->fileName();
@@ -222,6 +249,7 @@ void closeDocument(AcApDocument* doc) {
   journalf(L"document %ls closed", name.c_str());
   m.reactors.notify([&](AcApDocManagerReactor* r) { r->documentDestroyed(name.c_str()); });
   if (m.current == nullptr && !m.docs.empty()) acDocManagerPtr()->activateDocument(m.docs.back());
+  return true;
 }
 
 void activateDocument(AcApDocument* doc) { acDocManagerPtr()->activateDocument(doc); }

@@ -24,12 +24,14 @@ bool isDxfName(const std::wstring& name) {
 }
 
 // Writes an object's record as if it were open for read.
-std::vector<unsigned char> recordOf(AcDbObject* object, AcDbDatabase* db) {
+std::vector<unsigned char> recordOf(AcDbObject* object, AcDbDatabase* db, Acad::ErrorStatus& es) {
   kvhost::DwgMemoryFiler filer(AcDb::kFileFiler, db);
+  es = Acad::eOk;
   if (auto* proxy = AcDbProxyObject::cast(object)) return proxy->record()->bytes;
   AcDbObject::OpenState saved = object->openState();
   object->openState().readers += 1;
-  object->dwgOutFields(&filer);
+  es = object->dwgOutFields(&filer);
+  if (es == Acad::eOk) es = filer.filerStatus();
   object->openState() = saved;
   return filer.bytes();
 }
@@ -114,7 +116,9 @@ Acad::ErrorStatus AcDbDatabase::saveAs(const ACHAR* fileName) {
   for (int i = 0; i < ids.length(); ++i) {
     AcDbObject* object = ids[i].stub()->object;
     auto* proxy = AcDbProxyObject::cast(object);
-    std::vector<unsigned char> record = recordOf(object, this);
+    Acad::ErrorStatus filing = Acad::eOk;
+    std::vector<unsigned char> record = recordOf(object, this, filing);
+    if (filing != Acad::eOk) return filing;  // a drawing with a record missing is no drawing
     out.writeUInt64(ids[i].handle());
     out.writeString(proxy ? proxy->originalClassName() : object->isA()->name());
     out.writeUInt32(static_cast<Adesk::UInt32>(record.size()));
@@ -174,7 +178,9 @@ Acad::ErrorStatus AcDbDatabase::readDwgFile(const ACHAR* fileName) {
     object->setNewObject(false);
     object->openState() = AcDbObject::OpenState();
     stub->object = object;
-    if (!AcDbProxyObject::cast(object)) kvhost::restoreFromRecord(object, this, record, AcDb::kFileFiler);
+    if (!AcDbProxyObject::cast(object) &&
+        kvhost::restoreFromRecord(object, this, record, AcDb::kFileFiler) != Acad::eOk)
+      return Acad::eDwgNeedsRecovery;
   }
   if (filer.filerStatus() != Acad::eOk) return Acad::eDwgNeedsRecovery;
   AcDbObjectId nod = getObjectId(nodHandle);

@@ -13,6 +13,7 @@ namespace kvhost {
 Acad::ErrorStatus DwgMemoryFiler::readRaw(void* out, size_t n) {
   if (m_status != Acad::eOk) return m_status;
   if (n > m_bytes.size() - m_pos) return m_status = Acad::eEndOfFile;
+  if (n == 0) return Acad::eOk;  // an empty record may come with no storage at all
   std::memcpy(out, m_bytes.data() + m_pos, n);
   m_pos += n;
   return Acad::eOk;
@@ -162,6 +163,58 @@ Acad::ErrorStatus DxfMemoryFiler::writeObjectId(AcDb::DxfCode code, const AcDbOb
   wchar_t hex[32];
   swprintf(hex, 32, L"%llX", static_cast<unsigned long long>(id.isNull() ? 0 : id.handle()));
   return writeString(code, hex);
+}
+
+const wchar_t kDxfProxyTag[] = L"|dxf";
+
+namespace {
+const char kDxfProxyMagic[8] = {'K', 'V', 'D', 'X', 'F', 'P', 'X', '1'};
+}
+
+AcDbProxyObject::Record* makeDxfProxyRecord(const DxfProxyRecord& data) {
+  DwgMemoryFiler out(AcDb::kFileFiler, nullptr);
+  out.writeBytes(kDxfProxyMagic, sizeof kDxfProxyMagic);
+  out.writeString(data.dxfName.c_str());
+  out.writeString(data.appName.c_str());
+  out.writeInt32(data.proxyFlags);
+  out.writeBool(data.isEntity);
+  out.writeUInt32(static_cast<Adesk::UInt32>(data.items.size()));
+  for (const resbuf& rb : data.items) {
+    out.writeInt16(rb.restype);
+    out.writeString(rb.text.c_str());
+    out.writeDouble(rb.real);
+    out.writeInt32(rb.int32);
+    out.writePoint3d(rb.point);
+  }
+  return new AcDbProxyObject::Record{data.className + kDxfProxyTag, out.bytes()};
+}
+
+bool readDxfProxyRecord(const AcDbProxyObject::Record& record, DxfProxyRecord& data) {
+  const std::wstring tag = kDxfProxyTag;
+  const std::wstring& name = record.className;
+  if (name.size() < tag.size() || name.compare(name.size() - tag.size(), tag.size(), tag) != 0) return false;
+  DwgMemoryFiler in(AcDb::kFileFiler, nullptr, record.bytes);
+  char magic[sizeof kDxfProxyMagic] = {};
+  in.readBytes(magic, sizeof magic);
+  if (in.filerStatus() != Acad::eOk || std::memcmp(magic, kDxfProxyMagic, sizeof magic) != 0) return false;
+  data = DxfProxyRecord();
+  data.className = name.substr(0, name.size() - tag.size());
+  in.readString(data.dxfName);
+  in.readString(data.appName);
+  in.readInt32(&data.proxyFlags);
+  in.readBool(&data.isEntity);
+  Adesk::UInt32 n = 0;
+  in.readUInt32(&n);
+  for (Adesk::UInt32 i = 0; i < n && in.filerStatus() == Acad::eOk; ++i) {
+    resbuf rb;
+    in.readInt16(&rb.restype);
+    in.readString(rb.text);
+    in.readDouble(&rb.real);
+    in.readInt32(&rb.int32);
+    in.readPoint3d(&rb.point);
+    if (in.filerStatus() == Acad::eOk) data.items.push_back(rb);
+  }
+  return in.filerStatus() == Acad::eOk;
 }
 
 }  // namespace kvhost

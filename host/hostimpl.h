@@ -146,8 +146,8 @@ bool isOpenDocument(const AcApDocument* doc);
 
 // Fills an object from a record with its own filing, as if it were open
 // for write, without raising the notifications of an open.
-void restoreFromRecord(AcDbObject* object, AcDbDatabase* db, const std::vector<unsigned char>& bytes,
-                       AcDb::FilerType type);
+Acad::ErrorStatus restoreFromRecord(AcDbObject* object, AcDbDatabase* db, const std::vector<unsigned char>& bytes,
+                                    AcDb::FilerType type);
 // The stub of a handle, made empty when the database has none yet.
 AcDbStub* stubForHandle(AcDbDatabase* db, AcDbHandle handle);
 void setNamedObjectsDictionary(AcDbDatabase* db, AcDbObjectId id);

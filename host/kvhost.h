@@ -35,7 +35,9 @@ AcApDocument* newDocument(const std::wstring& name);
 AcApDocument* openDocument(const std::wstring& fileName, Acad::ErrorStatus* status = nullptr);
 // Starts creating a document and gives up: its reactors hear the start and the cancel.
 void cancelDocumentCreation(const std::wstring& name);
-void closeDocument(AcApDocument* doc);
+// Closes the document and destroys its database. Refused (false) while the
+// document is busy: being created, already closing, or running a command.
+bool closeDocument(AcApDocument* doc);
 void activateDocument(AcApDocument* doc);
 void setDocumentActivation(bool enabled);
 AcApDocument* findDocument(const std::wstring& name);

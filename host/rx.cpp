@@ -17,7 +17,9 @@ struct AcRxClass::Impl {
 };
 
 struct AcRxDictionary::Impl {
-  std::map<std::wstring, AcRxObject*> entries;
+  // Transparent ordering: a lookup by name builds no string, so a host
+  // notification that looks up the editor allocates nothing.
+  std::map<std::wstring, AcRxObject*, std::less<>> entries;
 };
 
 AcRxObject::~AcRxObject() = default;
@@ -96,7 +98,7 @@ AcRxDictionary::AcRxDictionary() : m_pImpl(new Impl) {}
 AcRxDictionary::~AcRxDictionary() { delete m_pImpl; }
 AcRxObject* AcRxDictionary::at(const ACHAR* key) const {
   if (key == nullptr) return nullptr;
-  auto it = m_pImpl->entries.find(key);
+  auto it = m_pImpl->entries.find(std::wstring_view(key));
   return it == m_pImpl->entries.end() ? nullptr : it->second;
 }
 AcRxObject* AcRxDictionary::atPut(const ACHAR* key, AcRxObject* object) {

@@ -132,7 +132,10 @@ Acad::ErrorStatus eraseObject(AcDbObjectId id, bool erase) {
   ChangeScope scope(id.database());
   AcDbObjectPointer<AcDbObject> object(id, AcDb::kForWrite, true);
   if (!object) return object.openStatus();
-  return object->erase(erase);
+  Acad::ErrorStatus es = object->erase(erase);
+  if (es == Acad::eOk)
+    if (AcApDocument* doc = acDocManagerPtr()->document(id.database())) doc->setDbmod(doc->dbmod() + 1);
+  return es;
 }
 
 AcDbObjectIdArray entities(AcApDocument* doc) {

@@ -1,0 +1,253 @@
+// Documents: their lifetime and activation, lock modes with the veto of a
+// lock change, AcAxDocLock and the DBMOD stack.
+#include <functional>
+#include "host_support.h"
+
+using namespace hosttest;
+
+namespace {
+
+std::wstring nameOf(AcApDocument* d) { return d ? d->fileName() : L"(null)"; }
+
+std::wstring mode(AcAp::DocLockMode m) {
+  switch (m) {
+    case AcAp::kNotLocked: return L"none";
+    case AcAp::kWrite: return L"write";
+    case AcAp::kAutoWrite: return L"auto";
+    case AcAp::kRead: return L"read";
+    default: return std::to_wstring(static_cast<int>(m));
+  }
+}
+
+class DocLog : public AcApDocManagerReactor {
+ public:
+  DocLog() { acDocManager->addReactor(this); }
+  ~DocLog() override { acDocManager->removeReactor(this); }
+  void documentCreateStarted(AcApDocument* d) override { add(L"createStarted " + nameOf(d)); }
+  void documentCreated(AcApDocument* d) override { add(L"created " + nameOf(d)); }
+  void documentToBeDestroyed(AcApDocument* d) override { add(L"toBeDestroyed " + nameOf(d)); }
+  void documentDestroyed(const ACHAR* f) override { add(L"destroyed " + std::wstring(f)); }
+  void documentCreateCanceled(AcApDocument* d) override { add(L"createCanceled " + nameOf(d)); }
+  void documentBecameCurrent(AcApDocument* d) override { add(L"current " + nameOf(d)); }
+  void documentToBeActivated(AcApDocument* d) override { add(L"toBeActivated " + nameOf(d)); }
+  void documentToBeDeactivated(AcApDocument* d) override { add(L"toBeDeactivated " + nameOf(d)); }
+  void documentActivated(AcApDocument* d) override { add(L"activated " + nameOf(d)); }
+  void documentActivationModified(bool on) override { add(on ? L"activation on" : L"activation off"); }
+  void documentLockModeWillChange(AcApDocument* d, AcAp::DocLockMode mine, AcAp::DocLockMode next,
+                                  AcAp::DocLockMode current, const ACHAR* cmd) override {
+    add(L"willChange " + nameOf(d) + L" " + mode(mine) + L">" + mode(next) + L" " + mode(current) + L" '" + cmd + L"'");
+  }
+  void documentLockModeChanged(AcApDocument* d, AcAp::DocLockMode previous, AcAp::DocLockMode mine,
+                               AcAp::DocLockMode current, const ACHAR* cmd) override {
+    add(L"changed " + nameOf(d) + L" " + mode(previous) + L">" + mode(mine) + L" " + mode(current) + L" '" + cmd + L"'");
+    if (onChanged) onChanged(this);
+  }
+  void documentLockModeChangeVetoed(AcApDocument* d, const ACHAR* cmd) override {
+    add(L"vetoed " + nameOf(d) + L" '" + cmd + L"'");
+  }
+  void add(const std::wstring& l) { lines.push_back(l); }
+  Lines lines;
+  std::function<void(DocLog*)> onChanged;
+};
+
+class Documents : public HostTest {};
+
+struct DocEventCase {
+  const char* name;
+  std::function<void(AcApDocument* a, AcApDocument* b)> act;
+  Lines expected;
+};
+
+TEST_F(Documents, LifetimeAndActivationRaiseTheirNotificationsInOrder) {
+  const DocEventCase cases[] = {
+      {"new", [](AcApDocument*, AcApDocument*) { kvhost::newDocument(L"c.dwg"); },
+       {L"createStarted c.dwg", L"created c.dwg", L"toBeDeactivated b.dwg", L"toBeActivated c.dwg", L"current c.dwg",
+        L"activated c.dwg"}},
+      {"activate", [](AcApDocument* a, AcApDocument*) { kvhost::activateDocument(a); },
+       {L"toBeDeactivated b.dwg", L"toBeActivated a.dwg", L"current a.dwg", L"activated a.dwg"}},
+      {"activate the current one", [](AcApDocument*, AcApDocument* b) { kvhost::activateDocument(b); }, {}},
+      {"close the current one", [](AcApDocument*, AcApDocument* b) { kvhost::closeDocument(b); },
+       {L"toBeDeactivated b.dwg", L"toBeDestroyed b.dwg", L"destroyed b.dwg", L"toBeActivated a.dwg",
+        L"current a.dwg", L"activated a.dwg"}},
+      {"close another one", [](AcApDocument* a, AcApDocument*) { kvhost::closeDocument(a); },
+       {L"toBeDestroyed a.dwg", L"destroyed a.dwg"}},
+      {"cancelled creation", [](AcApDocument*, AcApDocument*) { kvhost::cancelDocumentCreation(L"c.dwg"); },
+       {L"createStarted c.dwg", L"createCanceled c.dwg"}},
+      {"activation switched off", [](AcApDocument* a, AcApDocument*) {
+         kvhost::setDocumentActivation(false);
+         kvhost::activateDocument(a);
+         kvhost::setDocumentActivation(true);
+       },
+       {L"activation off", L"activation on"}},
+  };
+  for (const DocEventCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    AcApDocument* b = kvhost::newDocument(L"b.dwg");
+    DocLog log;
+    c.act(doc, b);
+    EXPECT_EQ(log.lines, c.expected);
+  }
+}
+
+TEST_F(Documents, EachHasItsOwnDatabaseAndTheCurrentOneIsWorkedOn) {
+  AcApDocument* b = kvhost::newDocument(L"b.dwg");
+  ASSERT_NE(b->database(), db);
+  EXPECT_EQ(acDocManager->document(db), doc);
+  EXPECT_EQ(addLine(doc).database(), db);
+  EXPECT_TRUE(kvhost::entities(b).isEmpty());
+  AcDbObjectPointer<AcDbDictionary> nod(b->database()->namedObjectsDictionaryId(), AcDb::kForRead);
+  ASSERT_TRUE(nod);
+  EXPECT_EQ(nod->numEntries(), 0);
+  nod.close();
+  EXPECT_EQ(acDocManager->curDocument(), b);
+  EXPECT_EQ(acdbHostApplicationServices()->workingDatabase(), b->database());
+  EXPECT_EQ(kvhost::findDocument(L"a.dwg"), doc);
+  EXPECT_EQ(kvhost::findDocument(L"nothing.dwg"), nullptr);
+  std::vector<AcApDocument*> seen;
+  std::unique_ptr<AcApDocumentIterator> it(acDocManager->newAcApDocumentIterator());
+  for (; !it->done(); it->step()) seen.push_back(it->document());
+  EXPECT_EQ(seen, (std::vector<AcApDocument*>{doc, b}));
+  EXPECT_EQ(acDocManager->documentCount(), 2);
+  kvhost::activateDocument(doc);
+  EXPECT_EQ(acdbHostApplicationServices()->workingDatabase(), db);
+  kvhost::closeDocument(doc);
+  kvhost::closeDocument(b);
+  EXPECT_EQ(acDocManager->curDocument(), nullptr);
+  EXPECT_EQ(acdbHostApplicationServices()->workingDatabase(), nullptr);
+  EXPECT_EQ(acDocManager->lockDocument(b), Acad::eNoDocument);  // closed documents are refused
+  EXPECT_EQ(kvhost::addEntity(b, new AcDbLine), AcDbObjectId::kNull);
+}
+
+struct LockCase {
+  AcAp::DocLockMode mode;
+  bool writes;
+};
+
+TEST_F(Documents, WhichLockModesLetObjectsBeOpenedForWrite) {
+  const LockCase cases[] = {{AcAp::kWrite, true}, {AcAp::kAutoWrite, true}, {AcAp::kProtectedAutoWrite, true},
+                            {AcAp::kXWrite, true}, {AcAp::kRead, false}};
+  AcDbObjectId line = addLine();
+  for (const LockCase& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.mode));
+    ASSERT_EQ(acDocManager->lockDocument(doc, c.mode, L"TEST"), Acad::eOk);
+    EXPECT_EQ(doc->myLockMode(), c.mode);
+    EXPECT_FALSE(doc->isQuiescent());
+    AcDbObject* o = nullptr;
+    EXPECT_EQ(acdbOpenAcDbObject(o, line, AcDb::kForWrite), c.writes ? Acad::eOk : Acad::eLockViolation);
+    if (o) o->close();
+    EXPECT_EQ(acDocManager->unlockDocument(doc), Acad::eOk);
+    EXPECT_EQ(doc->myLockMode(), AcAp::kNotLocked);
+    EXPECT_TRUE(doc->isQuiescent());
+  }
+  EXPECT_EQ(acDocManager->unlockDocument(doc), Acad::eNotApplicable);
+}
+
+TEST_F(Documents, NestedLocksAreReportedAndUnwound) {
+  DocLog log;
+  ASSERT_EQ(acDocManager->lockDocument(doc, AcAp::kWrite, L"OUTER"), Acad::eOk);
+  ASSERT_EQ(acDocManager->lockDocument(doc, AcAp::kRead, L"INNER"), Acad::eOk);
+  EXPECT_EQ(doc->myLockMode(), AcAp::kRead);
+  acDocManager->unlockDocument(doc);
+  EXPECT_EQ(doc->myLockMode(), AcAp::kWrite);
+  acDocManager->unlockDocument(doc);
+  EXPECT_EQ(log.lines, (Lines{L"willChange a.dwg none>write write 'OUTER'", L"changed a.dwg none>write write 'OUTER'",
+                              L"willChange a.dwg write>read read 'INNER'", L"changed a.dwg write>read read 'INNER'",
+                              L"willChange a.dwg read>write write 'INNER'", L"changed a.dwg read>write write 'INNER'",
+                              L"willChange a.dwg write>none none 'OUTER'", L"changed a.dwg write>none none 'OUTER'"}));
+}
+
+TEST_F(Documents, AReactorVetoesALockChange) {
+  DocLog vetoing, other;
+  Acad::ErrorStatus outsideWindow = vetoing.veto();
+  vetoing.onChanged = [](DocLog* self) { EXPECT_EQ(self->veto(), Acad::eOk); };
+  EXPECT_EQ(acDocManager->lockDocument(doc, AcAp::kWrite, L"GRAB"), Acad::eVetoed);
+  EXPECT_EQ(outsideWindow, Acad::eNotApplicable);
+  EXPECT_EQ(doc->myLockMode(), AcAp::kNotLocked);
+  EXPECT_EQ(vetoing.lines.back(), L"vetoed a.dwg 'GRAB'");
+  EXPECT_EQ(other.lines.back(), L"vetoed a.dwg 'GRAB'");
+  EXPECT_EQ(vetoing.veto(), Acad::eNotApplicable);  // the window is shut again
+
+  // Whatever needs the lock is refused while the veto stands.
+  EdLog ed;
+  bool ran = false;
+  EXPECT_EQ(kvhost::runCommand(L"DRAW", [&] { ran = true; }), kvhost::CommandOutcome::kRefused);
+  EXPECT_FALSE(ran);
+  EXPECT_TRUE(ed.lines.empty());
+  EXPECT_EQ(kvhost::addEntity(doc, new AcDbLine), AcDbObjectId::kNull);
+  {
+    AcAxDocLock lock;
+    EXPECT_EQ(lock.lockStatus(), Acad::eVetoed);
+  }
+  vetoing.onChanged = nullptr;
+  EXPECT_NE(addLine(), AcDbObjectId::kNull);
+  EXPECT_EQ(doc->myLockMode(), AcAp::kNotLocked);
+}
+
+TEST_F(Documents, AReactorMayLeaveAndBeDestroyedInsideItsLockNotification) {
+  struct Leaving : AcApDocManagerReactor {
+    Leaving() { acDocManager->addReactor(this); }
+    ~Leaving() override { acDocManager->removeReactor(this); }
+    void documentLockModeChanged(AcApDocument*, AcAp::DocLockMode, AcAp::DocLockMode, AcAp::DocLockMode,
+                                 const ACHAR*) override {
+      delete this;
+    }
+  };
+  new Leaving;
+  DocLog staying;
+  EXPECT_EQ(acDocManager->lockDocument(doc, AcAp::kWrite), Acad::eOk);
+  EXPECT_EQ(acDocManager->reactors().length(), 1);
+  EXPECT_EQ(staying.lines.size(), 2u);
+  acDocManager->unlockDocument(doc);
+}
+
+TEST_F(Documents, AcAxDocLockLocksForItsLifetime) {
+  AcDbObjectId line = addLine();
+  {
+    AcAxDocLock byCurrent;
+    EXPECT_EQ(byCurrent.lockStatus(), Acad::eOk);
+    EXPECT_EQ(doc->myLockMode(), AcAp::kWrite);
+    AcAxDocLock byId(line);
+    AcAxDocLock byDb(db);
+    EXPECT_EQ(byId.lockStatus(), Acad::eOk);
+    EXPECT_EQ(byDb.lockStatus(), Acad::eOk);
+    EXPECT_EQ(doc->locks().length(), 3);
+  }
+  EXPECT_EQ(doc->myLockMode(), AcAp::kNotLocked);
+  AcDbDatabase loose;
+  AcAxDocLock noDocumentNeeded(&loose);
+  EXPECT_EQ(noDocumentNeeded.lockStatus(), Acad::eOk);
+  AcAxDocLock nothing(static_cast<AcDbDatabase*>(nullptr));
+  EXPECT_EQ(nothing.lockStatus(), Acad::eNoDocument);
+  {
+    AcAxDocLock outlivesItsDocument;
+    kvhost::closeDocument(doc);
+  }
+  AcAxDocLock noCurrent;
+  EXPECT_EQ(noCurrent.lockStatus(), Acad::eNoDocument);
+}
+
+TEST_F(Documents, DbmodCountsChangesAndItsStackRestoresIt) {
+  EXPECT_EQ(doc->dbmod(), 0);
+  AcDbObjectId line = addLine();
+  setColor(line, 3);
+  EXPECT_EQ(doc->dbmod(), 2);
+  doc->pushDbmod();
+  setColor(line, 4);
+  doc->pushDbmod();
+  doc->setDbmod(40);
+  EXPECT_EQ(doc->dbmodDepth(), 2);
+  EXPECT_EQ(doc->popDbmod(), Acad::eOk);
+  EXPECT_EQ(doc->dbmod(), 3);
+  EXPECT_EQ(doc->popDbmod(), Acad::eOk);
+  EXPECT_EQ(doc->dbmod(), 2);
+  EXPECT_EQ(doc->popDbmod(), Acad::eNotApplicable);
+  EXPECT_EQ(doc->dbmod(), 2);
+  ASSERT_EQ(kvhost::eraseObject(line), Acad::eOk);  // an erase is a change like any other
+  EXPECT_EQ(doc->dbmod(), 3);
+  EXPECT_EQ(kvhost::eraseObject(line), Acad::eWasErased);
+  EXPECT_EQ(doc->dbmod(), 3);
+}
+
+}  // namespace
