@@ -1,15 +1,19 @@
 #include "guards.h"
 #include <dbapserv.h>
 
-KOVASmartUndoRecording::KOVASmartUndoRecording(AcDbDatabase* pDb) : m_bUndoWasDisabled(false), m_pDb(pDb) {
+KOVASmartUndoRecording::KOVASmartUndoRecording(AcDbDatabase* pDb)
+    : m_bUndoWasDisabled(false), m_pDb(pDb), m_watch(m_pDb) {
   if (m_pDb == nullptr) m_pDb = acdbHostApplicationServices()->workingDatabase();
   if (m_pDb == nullptr) return;
   m_bUndoWasDisabled = !m_pDb->undoRecording();
   m_pDb->disableUndoRecording(true);
+  m_pDb->addReactor(&m_watch);
 }
 
 KOVASmartUndoRecording::~KOVASmartUndoRecording() {
-  if (m_pDb != nullptr) m_pDb->disableUndoRecording(m_bUndoWasDisabled);
+  if (m_pDb == nullptr) return;
+  m_pDb->removeReactor(&m_watch);
+  m_pDb->disableUndoRecording(m_bUndoWasDisabled);
 }
 
 KOVASmartPushPopDbMod::KOVASmartPushPopDbMod(AcApDocument* pDoc) : m_pDoc(pDoc) {

@@ -4,7 +4,9 @@
 #include <acdocman.h>
 
 // Switches off a database's undo recording (the working database's when
-// none is given) and restores what it was.
+// none is given) and restores what it was. A client may close that drawing
+// inside the scope: the guard hears the database's goodbye and then leaves
+// it alone.
 class KOVASmartUndoRecording {
  public:
   explicit KOVASmartUndoRecording(AcDbDatabase* pDb);
@@ -13,8 +15,20 @@ class KOVASmartUndoRecording {
   KOVASmartUndoRecording& operator=(const KOVASmartUndoRecording&) = delete;
 
  private:
+  class KOVADatabaseWatch : public AcDbDatabaseReactor {
+   public:
+    explicit KOVADatabaseWatch(AcDbDatabase*& pDb) : m_pDb(pDb) {}
+    void goodbye(const AcDbDatabase* pDb) override {
+      if (pDb == m_pDb) m_pDb = nullptr;
+    }
+
+   private:
+    AcDbDatabase*& m_pDb;
+  };
+
   bool m_bUndoWasDisabled;
   AcDbDatabase* m_pDb;
+  KOVADatabaseWatch m_watch;
 };
 
 // Brackets a scope with a document's pushDbmod and popDbmod.

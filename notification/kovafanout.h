@@ -2,8 +2,12 @@
 // the three dispatchers, and how a dispatcher outlives its own retirement
 // while one of its notifications still runs.
 #pragma once
+#include <algorithm>
+#include <cstring>
 #include <memory>
+#include <typeinfo>
 #include <vector>
+#include <KvTrace.h>
 #include <acarray.h>
 
 // Snapshot storage of one kind of client, one array per nesting depth. A
@@ -53,12 +57,53 @@ class KOVASnapshot {
   AcArray<R*>& m_clients;
 };
 
+// The notification's name in a signature that spells out the type of a
+// dispatcher's call ("... Call = KOVAXDispatcher::objectAppended(...)::<lambda..."):
+// the call is a lambda defined in the notification's own member.
+inline void kovaNameFromSignature(const char* signature, char* out, size_t size) {
+  const char* name = "fan-out";
+  size_t length = 7;
+  if (const char* p = std::strstr(signature, "Call = ")) {
+    p += 7;
+    if (std::strncmp(p, "const ", 6) == 0) p += 6;
+    const char* stop = p;
+    while (*stop && std::strchr("(<;]& ", *stop) == nullptr) ++stop;
+    const char* start = p;
+    for (const char* q = p; q + 1 < stop; ++q)
+      if (q[0] == ':' && q[1] == ':') start = q + 2;
+    if (stop > start) name = start, length = static_cast<size_t>(stop - start);
+  }
+  length = std::min(length, size - 1);
+  std::memcpy(out, name, length);
+  out[length] = 0;
+}
+
+// Worked out once per kind of call, and only while a slice listener is set.
+template <class Call>
+const char* kovaNotificationName() {
+  static char s_name[64];
+  if (s_name[0] == 0) kovaNameFromSignature(__PRETTY_FUNCTION__, s_name, sizeof s_name);
+  return s_name;
+}
+
 // Calls call(client) on every client of a fresh snapshot, in registry order.
+// With a slice listener set, the fan-out and each client call are slices.
 template <class R, class List, class Call>
 void kovaFanOut(KOVASnapshotPool<R>& pool, List fill, Call&& call) {
   KOVASnapshot<R> snapshot(pool, fill);
-  for (int i = 0; i < snapshot.length(); ++i)
-    if (R* client = snapshot.at(i)) call(client);
+  if (KvTrace::g_pSliceBegin == nullptr) {
+    for (int i = 0; i < snapshot.length(); ++i)
+      if (R* client = snapshot.at(i)) call(client);
+    return;
+  }
+  const char* name = kovaNotificationName<Call>();
+  KvSliceScope fanOut("fan-out", name, nullptr);
+  for (int i = 0; i < snapshot.length(); ++i) {
+    if (R* client = snapshot.at(i)) {
+      KvSliceScope clientCall("client", name, typeid(*client).name());
+      call(client);
+    }
+  }
 }
 
 // A dispatcher that the manager retires while one of its notifications is

@@ -25,15 +25,26 @@ void forEachOpenDatabase(F&& attach) {
 
 KOVADatabaseReactorDispatcher::KOVADatabaseReactorDispatcher() {
   KV_GUARDED(L"KOVADatabaseReactorDispatcher::KOVADatabaseReactorDispatcher",
-             [&] { forEachOpenDatabase([this](AcDbDatabase* db) { db->addReactor(this); }); });
+             [&] { forEachOpenDatabase([this](AcDbDatabase* db) { attachTo(db); }); });
 }
 
 KOVADatabaseReactorDispatcher::~KOVADatabaseReactorDispatcher() {
   KV_GUARDED(L"KOVADatabaseReactorDispatcher::~KOVADatabaseReactorDispatcher", [&] { detachFromHost(); });
 }
 
+void KOVADatabaseReactorDispatcher::attachTo(AcDbDatabase* db) {
+  if (db == nullptr || m_tabAttached.contains(db)) return;
+  db->addReactor(this);
+  m_tabAttached.append(db);
+}
+
+void KOVADatabaseReactorDispatcher::detachFrom(const AcDbDatabase* db) {
+  if (db == nullptr || !m_tabAttached.remove(db)) return;
+  db->removeReactor(this);
+}
+
 void KOVADatabaseReactorDispatcher::detachFromHost() {
-  forEachOpenDatabase([this](AcDbDatabase* db) { db->removeReactor(this); });
+  while (!m_tabAttached.isEmpty()) detachFrom(m_tabAttached.last());
 }
 
 template <class Call>
@@ -73,7 +84,10 @@ void KOVADatabaseReactorDispatcher::proxyResurrectionCompleted(const AcDbDatabas
   forward([&](AcDbDatabaseReactor* c) { c->proxyResurrectionCompleted(dwg, appname, objects); });
 }
 void KOVADatabaseReactorDispatcher::goodbye(const AcDbDatabase* dwg) {
+  KOVARunningNotification running(*this);
   forward([&](AcDbDatabaseReactor* c) { c->goodbye(dwg); });
+  // The database is going away: the dispatcher leaves it with its clients.
+  detachFrom(dwg);
 }
 
 KOVADatabaseReactorBase::KOVADatabaseReactorBase() {

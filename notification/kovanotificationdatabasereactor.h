@@ -21,12 +21,20 @@ class KOVADatabaseReactorDispatcher : public AcDbDatabaseReactor, public KOVARet
   void proxyResurrectionCompleted(const AcDbDatabase* dwg, const ACHAR* appname, AcDbObjectIdArray& objects) override;
   void goodbye(const AcDbDatabase* dwg) override;
 
+  // Attaching and detaching go through here, so that the dispatcher knows
+  // every database it is attached to, also one whose document has already
+  // left the document list when the dispatcher retires.
+  void attachTo(AcDbDatabase* db);
+  void detachFrom(const AcDbDatabase* db);
+
  protected:
   void detachFromHost() override;
 
  private:
   template <class Call>
   void forward(Call&& call);
+
+  AcArray<const AcDbDatabase*> m_tabAttached;
 };
 
 // Client database reactors derive from this: registered at priority -1

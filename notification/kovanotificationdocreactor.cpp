@@ -38,7 +38,7 @@ void KOVADocReactorDispatcher::forward(Call&& call) {
 void KOVADocReactorDispatcher::detachDatabaseDispatcher(AcApDocument* doc) {
   AcDbDatabase* db = doc ? doc->database() : nullptr;
   if (db != nullptr && g_ReactorManager.dbReactorDispatcher() != nullptr)
-    db->removeReactor(g_ReactorManager.dbReactorDispatcher());
+    g_ReactorManager.dbReactorDispatcher()->detachFrom(db);
 }
 
 void KOVADocReactorDispatcher::documentCreated(AcApDocument* doc) {
@@ -46,7 +46,7 @@ void KOVADocReactorDispatcher::documentCreated(AcApDocument* doc) {
   KV_GUARDED(L"KOVADocReactorDispatcher::documentCreated", [&] {
     AcDbDatabase* db = doc ? doc->database() : nullptr;
     if (db != nullptr && g_ReactorManager.dbReactorDispatcher() != nullptr)
-      db->addReactor(g_ReactorManager.dbReactorDispatcher());
+      g_ReactorManager.dbReactorDispatcher()->attachTo(db);
     KOVASmartPushPopDbMod dbmod(doc);
     KOVASmartUndoRecording undo(nullptr);
     fanOut([&](AcApDocManagerReactor* c) { c->documentCreated(doc); });

@@ -16,24 +16,41 @@ class KOVAReactorRegistry {
   // Appends at the end of its priority's bucket; the caller erased it first.
   void add(R* reactor, int priority) {
     m_mapBuckets.try_emplace(priority, 0, 8).first->second.append(reactor);
+    m_bFlatValid = false;
   }
   void erase(R* reactor) {
     for (auto it = m_mapBuckets.begin(); it != m_mapBuckets.end();) {
-      if (it->second.remove(reactor) && it->second.isEmpty())
+      if (!it->second.remove(reactor)) {
+        ++it;
+        continue;
+      }
+      m_bFlatValid = false;
+      if (it->second.isEmpty())
         it = m_mapBuckets.erase(it);
       else
         ++it;
     }
   }
   // Empties out (keeping its storage) and appends every client in order.
+  // Every notification lists, so the concatenation is kept from one change
+  // of the registry to the next and copied in one block; whenever out must
+  // grow, the buckets are walked as before.
   void list(AcArray<R*>& out) const {
     out.setLogicalLength(0);
+    if (m_bFlatValid && out.physicalLength() >= m_tabFlat.length()) {
+      out.append(m_tabFlat);
+      return;
+    }
     for (const auto& bucket : m_mapBuckets) out.append(bucket.second);
+    m_tabFlat = out;
+    m_bFlatValid = true;
   }
   bool isEmpty() const { return m_mapBuckets.empty(); }
 
  private:
   std::map<int, AcArray<R*> > m_mapBuckets;
+  mutable AcArray<R*> m_tabFlat;
+  mutable bool m_bFlatValid = false;
 };
 
 class KOVA_EXPORT KOVAReactorManager {

@@ -42,9 +42,11 @@ void KOVAUndoObject::rxInit() {
 void KOVAUndoObject::rxUninit() {
   if (!s_bRegisteredHere) return;
   AcRxClass* cls = desc();
-  s_pDesc = nullptr;
   s_bRegisteredHere = false;
   if (cls != nullptr && classDictionary()->at(kClassName) == cls) deleteAcRxClass(cls);
+  // Only now: turning the instances into proxies asks them their class,
+  // which would cache the descriptor again just before it is deleted.
+  s_pDesc = nullptr;
 }
 
 KOVAUndoObject::KOVAUndoObject() : m_nState(0) {}
@@ -141,6 +143,13 @@ bool findMarker(AcDbObjectId& id) {
   return KOVADatabaseTools::isEntryInDictionary(kDictionaryName, kEntryName, id, nullptr) != 0;
 }
 
+// Without undo recording the marked work was never recorded: a step would
+// undo whatever came before it instead.
+bool undoRecorded() {
+  AcDbDatabase* db = acdbHostApplicationServices()->workingDatabase();
+  return db != nullptr && db->undoRecording();
+}
+
 void postUndoStep() { KOVAAcadSystemTools::postCommandToAutoCAD(CString(L"_UNDO 1"), true); }
 
 }  // namespace
@@ -148,8 +157,11 @@ void postUndoStep() { KOVAAcadSystemTools::postCommandToAutoCAD(CString(L"_UNDO 
 void KOVAUndoController::startUndoMark(bool lock) {
   KV_GUARDED(L"KOVAUndoController::startUndoMark", [&] {
     if (lock && m_pLockedDoc == nullptr) {
-      m_pLockedDoc = acDocManagerPtr()->curDocument();
-      if (m_pLockedDoc != nullptr) acDocManagerPtr()->lockDocument(m_pLockedDoc, AcAp::kWrite, nullptr, nullptr, false);
+      // Only a lock actually granted is remembered: a vetoed one must not be
+      // released at the end of the mark, it would drop someone else's lock.
+      AcApDocument* doc = acDocManagerPtr()->curDocument();
+      if (doc != nullptr && acDocManagerPtr()->lockDocument(doc, AcAp::kWrite, nullptr, nullptr, false) == Acad::eOk)
+        m_pLockedDoc = doc;
     }
     AcDbObjectId id;
     if (!findMarker(id)) {
@@ -184,6 +196,10 @@ void KOVAUndoController::backToMark() {
     m_nLastStepState = INT_MIN;
     if (m_nMarkDepth > 0) return;
     m_nMarkDepth = 0;
+    if (!undoRecorded()) {
+      m_bBackToMarkPending = false;
+      return;
+    }
     AcDbObjectId id;
     if (findMarker(id)) {
       AcDbObjectPointer<KOVAUndoObject> marker(id, AcDb::kForRead);
@@ -197,7 +213,7 @@ void KOVAUndoController::checkMark() {
   KV_GUARDED(L"KOVAUndoController::checkMark", [&] {
     if (!m_bBackToMarkPending) return;
     AcDbObjectId id;
-    if (m_nExpectedState == -1 || !findMarker(id)) {
+    if (m_nExpectedState == -1 || !undoRecorded() || !findMarker(id)) {
       m_bBackToMarkPending = false;
       return;
     }
