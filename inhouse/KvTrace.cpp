@@ -143,4 +143,13 @@ long long entryCount() { return state().count; }
 const std::vector<KvCrashReport>& crashReports() { return state().reports; }
 void clearCrashReports() { state().reports.clear(); }
 void setCrashListener(std::function<void(const KvCrashReport&)> listener) { state().listener = std::move(listener); }
+
+SliceBegin g_pSliceBegin = nullptr;
+SliceEnd g_pSliceEnd = nullptr;
+void setSliceListener(SliceBegin begin, SliceEnd end) {
+  // Never one without the other: every slice that begins also ends.
+  if (begin == nullptr || end == nullptr) begin = nullptr, end = nullptr;
+  g_pSliceBegin = begin;
+  g_pSliceEnd = end;
+}
 }  // namespace KvTrace

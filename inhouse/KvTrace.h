@@ -41,7 +41,38 @@ KV_API const std::vector<KvCrashReport>& crashReports();
 KV_API void clearCrashReports();
 // Called for every crash report as it is made (null to stop).
 KV_API void setCrashListener(std::function<void(const KvCrashReport&)> listener);
+
+// An optional listener to event slices, for tools that draw a session as a
+// timeline. A slice begins, other slices may nest in it, and it ends.
+// kind says what runs ("fan-out" of one notification, or one "client"
+// call), name the notification, who the client's type (mangled) or null.
+typedef void (*SliceBegin)(const char* kind, const char* name, const char* who);
+typedef void (*SliceEnd)();
+// Both null to stop listening.
+KV_API void setSliceListener(SliceBegin begin, SliceEnd end);
+// The listener, read in place by the slice scopes: while none is set, a
+// scope costs one test of a pointer.
+KV_API extern SliceBegin g_pSliceBegin;
+KV_API extern SliceEnd g_pSliceEnd;
 }  // namespace KvTrace
+
+// One slice for the scope's lifetime, also when it is left by an exception.
+// Callers test KvTrace::g_pSliceBegin first, so that they work out the
+// slice's name only while somebody listens.
+class KvSliceScope {
+ public:
+  KvSliceScope(const char* kind, const char* name, const char* who) : m_end(KvTrace::g_pSliceEnd) {
+    if (KvTrace::SliceBegin begin = KvTrace::g_pSliceBegin) begin(kind, name, who);
+  }
+  ~KvSliceScope() {
+    if (m_end) m_end();
+  }
+  KvSliceScope(const KvSliceScope&) = delete;
+  KvSliceScope& operator=(const KvSliceScope&) = delete;
+
+ private:
+  KvTrace::SliceEnd m_end;
+};
 
 // What the guard remembers of the guarded call it is in, for reports of
 // faults that no exception can carry (a hardware fault ends the process).

@@ -1,41 +1,64 @@
 // kovahost: plays a session script in the host with the hub loaded and
-// prints, in order, what the host did and what every client heard.
+// prints, in order, what the host did, what the hub did and what every
+// client heard, then the state of every drawing.
+#include <KvTrace.h>
+#include <cxxabi.h>
+#include <dlfcn.h>
+#include <kovareactormanager.h>
 #include <kvhost.h>
+#include <unistd.h>
+#include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
-#include <iostream>
 #include <map>
+#include <optional>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace {
 
 const char kUsage[] =
-    "usage: kovahost [--json] SCRIPT\n"
+    "usage: kovahost [--json] [--trace-events FILE] SCRIPT\n"
     "\n"
     "Plays SCRIPT in the host stand-in with KOVANotification10.arx loaded and\n"
-    "prints every line of the host's journal as it happens: modules loaded,\n"
-    "reactors attached, commands, redraws, posted undo steps, and what the\n"
-    "client modules heard (lines starting with their own names).\n"
+    "prints, in order, every statement played ('> ...'), every line of the\n"
+    "host's journal (modules, reactors, documents, redraws, posted and run\n"
+    "commands, undo steps), what the hub did (filter flag changes) and what the\n"
+    "client modules heard (lines starting with their own names). At the end it\n"
+    "prints the state of every drawing ('state: ...').\n"
+    "\n"
+    "  --json               one JSON object a line instead of text\n"
+    "  --trace-events FILE  also write the session as a timeline in the Trace\n"
+    "                       Event Format (open it in Perfetto or chrome://tracing)\n"
     "\n"
     "A script has one statement a line; '#' starts a comment.\n"
     "  load FILE | unload FILE          load or unload a module (.arx)\n"
     "  new NAME | open FILE | close NAME | activate NAME\n"
-    "  save NAME FILE                   save a drawing (DXF when FILE ends in .dxf)\n"
+    "  save NAME FILE                   save a drawing (DXF when FILE ends in .dxf);\n"
+    "                                   an opened drawing is named by its FILE\n"
     "  line X1 Y1 X2 Y2 | circle X Y R | text X Y WORDS...   add to the current drawing\n"
-    "  color HANDLE N | layer HANDLE NAME | erase HANDLE | unerase HANDLE\n"
-    "  command NAME ... end             run a command whose body is the lines up to 'end'\n"
-    "  cancel                           (inside a command) cancel it\n"
+    "  color HANDLE N | layer HANDLE NAME | radius HANDLE R\n"
+    "  erase HANDLE | unerase HANDLE\n"
+    "  command NAME ... end             run a command whose body is the lines up to\n"
+    "                                   'end'; a command inside one is transparent\n"
+    "  cancel | fail                    (in a command) cancel it, or make it fail\n"
     "  exec TEXT                        type TEXT on the command line, e.g. exec _UNDO 1\n"
     "  modeless CONTEXT ... end         work done outside any command\n"
     "  pick HANDLE...                   set the pickfirst selection (none: empty it)\n"
-    "  lock NAME | unlock NAME          lock a drawing for write, or release it\n"
+    "  lock NAME | unlock NAME          lock a drawing for write, or release that lock\n"
     "  setvar NAME VALUE                set a system variable\n"
+    "  echo TEXT                        print TEXT\n"
     "  state                            print every drawing and its entities\n"
-    "Handles are the hexadecimal handles the host prints when an entity is added.\n"
+    "Handles are the hexadecimal handles printed when an entity is added.\n"
+    "\n"
+    "Exit status: 0 when the script ran to its end, 1 when a statement failed\n"
+    "(the message names the file and line), 2 for a wrong command line.\n"
     "\n"
     "Example:\n"
     "  load TraceClient.arx\n"
@@ -46,42 +69,329 @@ const char kUsage[] =
     "  exec _UNDO 1\n"
     "  state\n";
 
+const wchar_t kHub[] = L"KOVANotification10.arx";
+
 struct ScriptError {
   std::string message;
 };
+// Thrown through the host out of a command body whose statement failed,
+// so that the command fails; the error itself is rethrown afterwards.
+struct BodyFailed {};
 
-std::wstring widen(const std::string& s) { return std::wstring(s.begin(), s.end()); }
-std::string narrowText(const std::wstring& s) {
-  std::string out;
-  for (wchar_t c : s) out += c < 128 ? static_cast<char>(c) : '?';
+std::wstring widen(const std::string& s) {
+  std::wstring out;
+  for (size_t i = 0; i < s.size();) {
+    auto c = static_cast<unsigned char>(s[i]);
+    int extra = c < 0x80 ? 0 : c < 0xE0 ? 1 : c < 0xF0 ? 2 : 3;
+    uint32_t value = extra == 0 ? c : c & (0x3F >> extra);
+    size_t k = 1;
+    for (; k <= static_cast<size_t>(extra) && i + k < s.size(); ++k) value = value << 6 | (s[i + k] & 0x3F);
+    out += static_cast<wchar_t>(value);
+    i += k;
+  }
   return out;
 }
 
-std::string jsonEscape(const std::string& s) {
+std::string utf8(const std::wstring& s) {
   std::string out;
-  for (char c : s) {
-    if (c == '"' || c == '\\') out += '\\';
-    out += c;
+  for (wchar_t wc : s) {
+    auto c = static_cast<uint32_t>(wc);
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | c >> 6);
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | c >> 12);
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | c >> 18);
+      out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
   }
   return out;
+}
+
+std::string jsonString(const std::string& s) {
+  std::string out = "\"";
+  for (char c : s) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+std::string hex(AcDbHandle handle) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%llX", static_cast<unsigned long long>(handle));
+  return text;
+}
+
+std::string number(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", value);
+  return text;
+}
+
+std::string point(const AcGePoint3d& p) { return "(" + number(p.x) + "," + number(p.y) + ")"; }
+
+std::string statusName(Acad::ErrorStatus es) {
+  switch (es) {
+    case Acad::eFileNotFound: return "file not found";
+    case Acad::eFileAccessErr: return "file cannot be read or written";
+    case Acad::eBadDwgHeader: return "not a drawing file";
+    case Acad::eInvalidFileVersion: return "unknown drawing file version";
+    case Acad::eEndOfFile: return "the file is truncated";
+    case Acad::eFilerError: return "the file is truncated or damaged";
+    case Acad::eDwgNeedsRecovery: return "the file is truncated or damaged";
+    case Acad::eInvalidDxfCode: return "not a valid DXF file";
+    case Acad::eWasErased: return "the entity is erased";
+    case Acad::eWasNotErased: return "the entity is not erased";
+    case Acad::eVetoed: return "vetoed";
+    case Acad::eLockViolation: return "the drawing is not locked for write";
+    default: return "status " + std::to_string(static_cast<int>(es));
+  }
+}
+
+// The client's class as a reader knows it, from the mangled type name.
+std::string clientName(const char* mangled) {
+  static std::map<const char*, std::string> known;
+  auto it = known.find(mangled);
+  if (it != known.end()) return it->second;
+  int status = 0;
+  char* plain = abi::__cxa_demangle(mangled, nullptr, nullptr, &status);
+  std::string name = status == 0 && plain ? plain : mangled;
+  std::free(plain);
+  const std::string anonymous = "(anonymous namespace)::";
+  for (size_t at; (at = name.find(anonymous)) != std::string::npos;) name.erase(at, anonymous.size());
+  return known[mangled] = name;
+}
+
+// The session as a timeline in the Trace Event Format: the statements, the
+// hub's fan-outs and its client calls are nested slices, journal lines are
+// instants, and the filter flag is a counter.
+class Timeline {
+ public:
+  explicit Timeline(std::string script) : m_start(std::chrono::steady_clock::now()) {
+    m_events.push_back(R"({"name":"process_name","ph":"M","pid":1,"tid":1,"args":{"name":)" +
+                       jsonString("kovahost " + script) + "}}");
+    m_events.push_back(R"({"name":"thread_name","ph":"M","pid":1,"tid":1,"args":{"name":"host main thread"}})");
+  }
+  void begin(const std::string& name, const char* category, const std::string& args) {
+    m_open.push_back(name);
+    add("B", name, category, args.empty() ? "" : ",\"args\":{" + args + "}");
+  }
+  void end() {
+    if (m_open.empty()) return;
+    std::string name = m_open.back();
+    m_open.pop_back();
+    add("E", name, nullptr, "");
+  }
+  void instant(const std::string& name, const char* category) { add("i", name, category, ",\"s\":\"t\""); }
+  void counter(const char* name, int value) {
+    add("C", name, nullptr, ",\"args\":{\"on\":" + std::to_string(value) + "}");
+  }
+  // Whatever is still open is closed at the time of writing.
+  bool write(const std::string& file) {
+    while (!m_open.empty()) end();
+    std::ofstream out(file, std::ios::trunc);
+    out << "{\"displayTimeUnit\":\"ms\",\"traceEvents\":[\n";
+    for (size_t i = 0; i < m_events.size(); ++i) out << m_events[i] << (i + 1 < m_events.size() ? ",\n" : "\n");
+    out << "]}\n";
+    return static_cast<bool>(out.flush());
+  }
+
+ private:
+  // Microseconds, strictly increasing, so that no two events tie.
+  double now() {
+    double us = std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - m_start).count();
+    m_last = std::max(us, m_last + 0.001);
+    return m_last;
+  }
+  void add(const char* phase, const std::string& name, const char* category, const std::string& rest) {
+    char ts[48];
+    std::snprintf(ts, sizeof ts, "%.3f", now());
+    std::string event = "{\"name\":" + jsonString(name) + ",\"ph\":\"" + phase + "\",\"ts\":" + ts + ",\"pid\":1,\"tid\":1";
+    if (category) event += std::string(",\"cat\":\"") + category + "\"";
+    m_events.push_back(event + rest + "}");
+  }
+
+  std::chrono::steady_clock::time_point m_start;
+  double m_last = 0;
+  std::vector<std::string> m_events;
+  std::vector<std::string> m_open;
+};
+
+// Everything the session prints goes through here, in order.
+class Output {
+ public:
+  Output(bool json, Timeline* timeline) : m_bJson(json), m_pTimeline(timeline) {}
+
+  // kind: "script" (a statement played), "journal" (a host journal line,
+  // including what clients wrote), "hub", "kovahost" or "state".
+  void line(const std::string& text, const char* kind) {
+    if (m_bJson) {
+      std::string json = "{\"seq\":" + std::to_string(m_nSeq++) + ",\"kind\":\"" + kind + "\",\"event\":" + jsonString(text);
+      if (!m_at.empty()) json += ",\"at\":" + jsonString(m_at);
+      if (!m_clients.empty() && !m_clients.back().empty()) json += ",\"client\":" + jsonString(m_clients.back());
+      std::printf("%s}\n", json.c_str());
+    } else {
+      std::printf("%s\n", text.c_str());
+    }
+    if (m_pTimeline && std::strcmp(kind, "script") != 0) m_pTimeline->instant(text, kind);
+  }
+
+  void journal(const std::wstring& wide) {
+    std::string text = utf8(wide);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    const std::string hub = "linker: " + utf8(kHub);
+    // The hub's manager is read only while the hub is mapped.
+    if (text == hub + " kUnloadAppMsg") m_pManager = nullptr;
+    sampleFilter();
+    line(text, "journal");
+    if (text == hub + " mapped") findManager();
+  }
+
+  // The hub does not report its filter flag: it is read at every step the
+  // session can see, and a change is printed before what follows it.
+  void sampleFilter() {
+    if (m_pManager == nullptr || m_pManager->filterReactors() == m_bFilter) return;
+    m_bFilter = !m_bFilter;
+    line(m_bFilter ? "hub: filter flag set (database notifications held back)" : "hub: filter flag cleared", "hub");
+    if (m_pTimeline) m_pTimeline->counter("filter flag", m_bFilter ? 1 : 0);
+  }
+
+  void sliceBegin(const char* kind, const char* name, const char* who) {
+    sampleFilter();
+    bool client = std::strcmp(kind, "client") == 0;
+    m_clients.push_back(client && who ? clientName(who) : std::string());
+    if (m_pTimeline) {
+      if (client)
+        m_pTimeline->begin(m_clients.back(), "client", "\"notification\":" + jsonString(name));
+      else
+        m_pTimeline->begin(name, "hub", "");
+    }
+  }
+  void sliceEnd() {
+    if (!m_clients.empty()) m_clients.pop_back();
+    if (m_pTimeline) m_pTimeline->end();
+    sampleFilter();
+  }
+
+  void setLocation(const std::string& at) { m_at = at; }
+  Timeline* timeline() { return m_pTimeline; }
+
+ private:
+  void findManager() {
+    char exe[4096];
+    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n <= 0) return;
+    exe[n] = 0;
+    std::string path = exe;
+    path = path.substr(0, path.rfind('/') + 1) + utf8(kHub);
+    // No reference of ours may keep the hub mapped when the host unloads it.
+    if (void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD)) {
+      m_pManager = static_cast<KOVAReactorManager*>(dlsym(handle, "g_ReactorManager"));
+      dlclose(handle);
+    }
+    m_bFilter = false;
+  }
+
+  bool m_bJson;
+  Timeline* m_pTimeline;
+  long m_nSeq = 0;
+  std::string m_at;
+  std::vector<std::string> m_clients;
+  KOVAReactorManager* m_pManager = nullptr;
+  bool m_bFilter = false;
+};
+
+Output* g_pOutput = nullptr;
+void onSliceBegin(const char* kind, const char* name, const char* who) { g_pOutput->sliceBegin(kind, name, who); }
+void onSliceEnd() { g_pOutput->sliceEnd(); }
+
+const char* lockModeName(AcAp::DocLockMode mode) {
+  switch (mode) {
+    case AcAp::kNotLocked: return "not locked";
+    case AcAp::kAutoWrite: return "locked (auto-write)";
+    case AcAp::kWrite: return "locked for write";
+    case AcAp::kProtectedAutoWrite: return "locked (protected auto-write)";
+    case AcAp::kRead: return "locked for read";
+    case AcAp::kXWrite: return "locked exclusively";
+    default: return "not locked";
+  }
+}
+
+void printState(Output& out) {
+  std::vector<AcApDocument*> docs = kvhost::documents();
+  AcApDocument* current = acDocManagerPtr()->curDocument();
+  out.line("state: " + std::to_string(docs.size()) + (docs.size() == 1 ? " drawing" : " drawings") +
+               (current ? ", current " + utf8(current->fileName()) : std::string()),
+           "state");
+  for (AcApDocument* doc : docs) {
+    AcDbObjectIdArray ids = kvhost::entities(doc);
+    std::string head = "state: drawing " + utf8(doc->fileName()) + ": " + lockModeName(doc->myLockMode()) + ", " +
+                       std::to_string(ids.length()) + (ids.length() == 1 ? " entity, " : " entities, ") +
+                       std::to_string(kvhost::undoGroupCount(doc)) + " undo groups";
+    if (doc == current) head += ", " + std::to_string(kvhost::pickfirst().length()) + " selected";
+    out.line(head, "state");
+    for (const AcDbObjectId& id : ids) {
+      AcDbEntityPointer ent(id, AcDb::kForRead);
+      if (!ent) continue;
+      std::string text = "state:   " + hex(id.handle()) + " " + utf8(ent->isA()->name()) + " layer=" + utf8(ent->layer()) +
+                         " color=" + std::to_string(ent->colorIndex());
+      if (auto* line = AcDbLine::cast(ent.object()))
+        text += " " + point(line->startPoint()) + "-" + point(line->endPoint());
+      else if (auto* circle = AcDbCircle::cast(ent.object()))
+        text += " center " + point(circle->center()) + " radius " + number(circle->radius());
+      else if (auto* t = AcDbText::cast(ent.object()))
+        text += " at " + point(t->position()) + " \"" + utf8(t->textString()) + "\"";
+      if (int redrawn = kvhost::redrawCount(id)) text += " redrawn " + std::to_string(redrawn);
+      out.line(text, "state");
+    }
+  }
 }
 
 class Player {
  public:
-  Player(std::string file, std::vector<std::string> lines) : m_file(std::move(file)), m_lines(std::move(lines)) {}
+  Player(std::string file, std::vector<std::string> lines, Output& out)
+      : m_file(std::move(file)), m_lines(std::move(lines)), m_out(out) {}
 
-  void run() { runBlock(0, m_lines.size()); }
+  void run() {
+    runBlock(0, m_lines.size());
+    m_out.setLocation("");
+  }
 
  private:
+  enum class Block { kCommand, kModeless };
+
   [[noreturn]] void fail(size_t index, const std::string& what) const {
-    throw ScriptError{m_file + ":" + std::to_string(index + 1) + ": " + what};
+    throw ScriptError{where(index) + ": " + what};
   }
+  std::string where(size_t index) const { return m_file + ":" + std::to_string(index + 1); }
 
   static std::vector<std::string> words(const std::string& line) {
     std::vector<std::string> out;
     std::istringstream in(line.substr(0, line.find('#')));
     for (std::string w; in >> w;) out.push_back(w);
     return out;
+  }
+
+  static std::string joined(const std::vector<std::string>& w, size_t from) {
+    std::string text;
+    for (size_t k = from; k < w.size(); ++k) text += (k > from ? " " : "") + w[k];
+    return text;
   }
 
   // The line of the 'end' that closes the block opened at index.
@@ -96,23 +406,83 @@ class Player {
     fail(index, "'" + words(m_lines[index])[0] + "' without 'end'");
   }
 
+  // Prints the statement and makes it a slice of the timeline.
+  class Played {
+   public:
+    Played(Player& player, size_t index, const std::string& text) : m_timeline(player.m_out.timeline()) {
+      player.m_out.setLocation(player.where(index));
+      player.m_out.line("> " + std::string(2 * player.m_blocks.size(), ' ') + text, "script");
+      if (m_timeline) m_timeline->begin(text, "script", "\"at\":" + jsonString(player.where(index)));
+    }
+    ~Played() {
+      if (m_timeline) m_timeline->end();
+    }
+    Played(const Played&) = delete;
+    Played& operator=(const Played&) = delete;
+
+   private:
+    Timeline* m_timeline;
+  };
+
   void runBlock(size_t from, size_t to) {
     for (size_t i = from; i < to; ++i) {
       std::vector<std::string> w = words(m_lines[i]);
       if (w.empty()) continue;
       if (w[0] == "command" || w[0] == "modeless") {
-        if (w.size() != 2) fail(i, w[0] + " takes one name");
-        size_t end = blockEnd(i, to);
-        auto body = [this, i, end] { runBlock(i + 1, end); };
-        if (w[0] == "command")
-          kvhost::runCommand(widen(w[1]), body);
-        else
-          kvhost::modelessOperation(widen(w[1]), body);
-        i = end;
-        continue;
+        i = block(i, w, to);
+      } else {
+        {
+          Played played(*this, i, joined(w, 0));
+          statement(i, w);
+        }
+        m_out.sampleFilter();
       }
-      statement(i, w);
     }
+  }
+
+  size_t block(size_t i, const std::vector<std::string>& w, size_t to) {
+    if (w.size() != 2) fail(i, "expected: " + w[0] + (w[0] == "command" ? " NAME" : " CONTEXT"));
+    size_t end = blockEnd(i, to);
+    const bool isCommand = w[0] == "command";
+    AcApDocument* doc = isCommand ? current(i) : acDocManagerPtr()->curDocument();
+    std::optional<ScriptError> error;
+    std::string outcome = "ended";
+    {
+      Played played(*this, i, joined(w, 0));
+      m_blocks.push_back(isCommand ? Block::kCommand : Block::kModeless);
+      m_busyDocs.push_back(doc);
+      struct Leave {
+        Player& p;
+        ~Leave() {
+          p.m_blocks.pop_back();
+          p.m_busyDocs.pop_back();
+        }
+      } leave{*this};
+      bool ran = false;
+      auto body = [&] {
+        ran = true;
+        try {
+          runBlock(i + 1, end);
+        } catch (const ScriptError& e) {
+          error = e;
+          if (isCommand) throw BodyFailed{};
+        }
+      };
+      if (isCommand) {
+        switch (kvhost::runCommand(widen(w[1]), body)) {
+          case kvhost::CommandOutcome::kEnded: break;
+          case kvhost::CommandOutcome::kCancelled: outcome = "cancelled"; break;
+          case kvhost::CommandOutcome::kFailed: outcome = "failed"; break;
+          default: outcome = "refused, its body was not played"; break;
+        }
+        if (!ran && outcome == "ended") outcome = "refused, its body was not played";
+      } else {
+        kvhost::modelessOperation(widen(w[1]), body);
+      }
+    }
+    if (error) throw *error;
+    Played played(*this, end, "end " + w[1] + (isCommand ? ": " + outcome : std::string()));
+    return end;
   }
 
   AcApDocument* current(size_t i) const {
@@ -130,134 +500,176 @@ class Player {
   double number(size_t i, const std::string& text) const {
     char* end = nullptr;
     double value = std::strtod(text.c_str(), &end);
-    if (end == text.c_str() || *end != 0) fail(i, "not a number: " + text);
+    if (end == text.c_str() || *end != 0 || !std::isfinite(value)) fail(i, "not a number: " + text);
     return value;
   }
 
-  AcDbObjectId entity(size_t i, const std::string& handleText) const {
+  // An object of the current drawing by its handle; erased ones only when asked.
+  AcDbObjectId object(size_t i, const std::string& handleText, bool erasedToo) const {
     char* end = nullptr;
     unsigned long long handle = std::strtoull(handleText.c_str(), &end, 16);
-    if (end == handleText.c_str() || *end != 0) fail(i, "not a handle: " + handleText);
-    AcDbObjectIdArray all = current(i)->database()->objectIds(true);
-    for (const AcDbObjectId& id : all)
-      if (id.handle() == handle) return id;
-    fail(i, "no object with handle " + handleText + " in the current drawing");
+    if (end == handleText.c_str() || *end != 0 || handleText[0] == '-') fail(i, "not a handle: " + handleText);
+    AcApDocument* doc = current(i);
+    for (const AcDbObjectId& id : doc->database()->objectIds(true)) {
+      if (id.handle() != handle) continue;
+      if (!erasedToo && id.isErased()) fail(i, "the entity " + handleText + " is erased");
+      return id;
+    }
+    fail(i, "no entity with handle " + handleText + " in drawing " + utf8(doc->fileName()));
+  }
+
+  AcDbObjectId entity(size_t i, const std::string& handleText) const {
+    AcDbObjectId id = object(i, handleText, false);
+    AcDbEntityPointer ent(id, AcDb::kForRead);
+    if (!ent) fail(i, handleText + " is not an entity");
+    return id;
   }
 
   void expect(size_t i, const std::vector<std::string>& w, size_t n, const char* shape) const {
     if (w.size() != n) fail(i, std::string("expected: ") + shape);
   }
 
-  void added(size_t i, AcDbObjectId id) const {
-    if (id.isNull()) fail(i, "the entity could not be added");
+  void add(size_t i, AcDbEntity* entity) {
+    AcApDocument* doc = current(i);
+    const std::string cls = utf8(entity->isA()->name());
+    AcDbObjectId id = kvhost::addEntity(doc, entity);
+    if (id.isNull()) fail(i, "the " + cls + " could not be added");
+    m_out.line("added " + cls + " " + hex(id.handle()) + " to " + utf8(doc->fileName()), "kovahost");
   }
+
+  void change(size_t i, const std::string& handle, const std::function<void(AcDbEntity*)>& how) {
+    Acad::ErrorStatus es = kvhost::modifyObject(entity(i, handle), [&](AcDbObject* obj) {
+      if (AcDbEntity* ent = AcDbEntity::cast(obj)) how(ent);
+    });
+    if (es != Acad::eOk) fail(i, "cannot change " + handle + ": " + statusName(es));
+  }
+
+  bool insideBlock() const { return !m_blocks.empty(); }
 
   void statement(size_t i, const std::vector<std::string>& w) {
     const std::string& op = w[0];
     if (op == "load" || op == "unload") {
       expect(i, w, 2, "load|unload FILE");
+      if (op == "unload" && insideBlock()) fail(i, "'unload' inside a command or modeless block");
       bool ok = op == "load" ? kvhost::loadModule(widen(w[1])) : kvhost::unloadModule(widen(w[1]));
-      if (!ok) fail(i, narrowText(kvhost::lastModuleError()));
+      if (!ok) fail(i, utf8(kvhost::lastModuleError()));
     } else if (op == "new") {
       expect(i, w, 2, "new NAME");
+      if (kvhost::findDocument(widen(w[1]))) fail(i, "a drawing named " + w[1] + " is already open");
       kvhost::newDocument(widen(w[1]));
     } else if (op == "open") {
       expect(i, w, 2, "open FILE");
+      if (kvhost::findDocument(widen(w[1]))) fail(i, "the drawing " + w[1] + " is already open");
       Acad::ErrorStatus es = Acad::eOk;
-      if (kvhost::openDocument(widen(w[1]), &es) == nullptr)
-        fail(i, "cannot open " + w[1] + " (status " + std::to_string(es) + ")");
+      if (kvhost::openDocument(widen(w[1]), &es) == nullptr) fail(i, "cannot open " + w[1] + ": " + statusName(es));
     } else if (op == "close") {
       expect(i, w, 2, "close NAME");
-      kvhost::closeDocument(drawing(i, w[1]));
+      AcApDocument* doc = drawing(i, w[1]);
+      for (AcApDocument* busy : m_busyDocs)
+        if (busy == doc) fail(i, "cannot close " + w[1] + " while a command or modeless block runs in it");
+      m_scriptLocks.erase(doc);
+      kvhost::closeDocument(doc);
     } else if (op == "activate") {
       expect(i, w, 2, "activate NAME");
       kvhost::activateDocument(drawing(i, w[1]));
     } else if (op == "save") {
       expect(i, w, 3, "save NAME FILE");
-      if (kvhost::saveDocument(drawing(i, w[1]), widen(w[2])) != Acad::eOk) fail(i, "cannot save to " + w[2]);
+      Acad::ErrorStatus es = kvhost::saveDocument(drawing(i, w[1]), widen(w[2]));
+      if (es != Acad::eOk) fail(i, "cannot save " + w[1] + " to " + w[2] + ": " + statusName(es));
     } else if (op == "line") {
       expect(i, w, 5, "line X1 Y1 X2 Y2");
-      added(i, kvhost::addEntity(current(i), new AcDbLine(AcGePoint3d(number(i, w[1]), number(i, w[2]), 0),
-                                                          AcGePoint3d(number(i, w[3]), number(i, w[4]), 0))));
+      AcGePoint3d from(number(i, w[1]), number(i, w[2]), 0), to(number(i, w[3]), number(i, w[4]), 0);
+      add(i, new AcDbLine(from, to));
     } else if (op == "circle") {
       expect(i, w, 4, "circle X Y R");
       double r = number(i, w[3]);
       if (r <= 0) fail(i, "a circle needs a positive radius");
-      added(i, kvhost::addEntity(current(i), new AcDbCircle(AcGePoint3d(number(i, w[1]), number(i, w[2]), 0), r)));
+      AcGePoint3d center(number(i, w[1]), number(i, w[2]), 0);
+      add(i, new AcDbCircle(center, r));
     } else if (op == "text") {
       if (w.size() < 4) fail(i, "expected: text X Y WORDS...");
-      std::string words;
-      for (size_t k = 3; k < w.size(); ++k) words += (k > 3 ? " " : "") + w[k];
-      added(i, kvhost::addEntity(current(i), new AcDbText(AcGePoint3d(number(i, w[1]), number(i, w[2]), 0),
-                                                          widen(words).c_str())));
-    } else if (op == "color" || op == "layer") {
-      expect(i, w, 3, "color HANDLE N | layer HANDLE NAME");
+      AcGePoint3d at(number(i, w[1]), number(i, w[2]), 0);
+      add(i, new AcDbText(at, widen(joined(w, 3)).c_str()));
+    } else if (op == "color") {
+      expect(i, w, 3, "color HANDLE N");
+      double color = number(i, w[2]);
+      if (color < 0 || color > 256 || color != std::floor(color)) fail(i, "a color is a whole number from 0 to 256");
+      change(i, w[1], [&](AcDbEntity* ent) { ent->setColorIndex(static_cast<Adesk::UInt16>(color)); });
+    } else if (op == "layer") {
+      expect(i, w, 3, "layer HANDLE NAME");
+      std::wstring layer = widen(w[2]);
+      change(i, w[1], [&](AcDbEntity* ent) { ent->setLayer(layer.c_str()); });
+    } else if (op == "radius") {
+      expect(i, w, 3, "radius HANDLE R");
+      double r = number(i, w[2]);
+      if (r <= 0) fail(i, "a circle needs a positive radius");
       AcDbObjectId id = entity(i, w[1]);
-      std::wstring value = widen(w[2]);
-      double color = op == "color" ? number(i, w[2]) : 0;
-      Acad::ErrorStatus es = kvhost::modifyObject(id, [&](AcDbObject* obj) {
-        AcDbEntity* ent = AcDbEntity::cast(obj);
-        if (ent == nullptr) return;
-        if (op == "color")
-          ent->setColorIndex(static_cast<Adesk::UInt16>(color));
-        else
-          ent->setLayer(value.c_str());
-      });
-      if (es != Acad::eOk) fail(i, "cannot change " + w[1] + " (status " + std::to_string(es) + ")");
+      {
+        AcDbEntityPointer ent(id, AcDb::kForRead);
+        if (!AcDbCircle::cast(ent.object())) fail(i, w[1] + " is not a circle");
+      }
+      change(i, w[1], [&](AcDbEntity* ent) { AcDbCircle::cast(ent)->setRadius(r); });
     } else if (op == "erase" || op == "unerase") {
       expect(i, w, 2, "erase|unerase HANDLE");
-      Acad::ErrorStatus es = kvhost::eraseObject(entity(i, w[1]), op == "erase");
-      if (es != Acad::eOk) fail(i, "cannot " + op + " " + w[1] + " (status " + std::to_string(es) + ")");
-    } else if (op == "cancel") {
-      throw kvhost::CommandCancelled{};
+      Acad::ErrorStatus es = kvhost::eraseObject(object(i, w[1], op == "unerase"), op == "erase");
+      if (es != Acad::eOk) fail(i, "cannot " + op + " " + w[1] + ": " + statusName(es));
+    } else if (op == "cancel" || op == "fail") {
+      if (w.size() != 1) fail(i, "expected: " + op);
+      if (m_blocks.empty() || m_blocks.back() != Block::kCommand) fail(i, "'" + op + "' outside a command");
+      if (op == "cancel") throw kvhost::CommandCancelled{};
+      throw std::runtime_error("the script made the command fail");
     } else if (op == "exec") {
       if (w.size() < 2) fail(i, "expected: exec TEXT");
-      std::string text;
-      for (size_t k = 1; k < w.size(); ++k) text += (k > 1 ? " " : "") + w[k];
-      kvhost::executeString(widen(text));
+      kvhost::executeString(widen(joined(w, 1)));
     } else if (op == "pick") {
       AcDbObjectIdArray ids;
       for (size_t k = 1; k < w.size(); ++k) ids.append(entity(i, w[k]));
+      current(i);
       kvhost::setPickfirst(ids);
     } else if (op == "lock") {
       expect(i, w, 2, "lock NAME");
-      acDocManagerPtr()->lockDocument(drawing(i, w[1]), AcAp::kWrite, L"SCRIPT");
+      AcApDocument* doc = drawing(i, w[1]);
+      Acad::ErrorStatus es = acDocManagerPtr()->lockDocument(doc, AcAp::kWrite, L"SCRIPT");
+      // A veto is an answer, not an error: the host has printed it.
+      if (es == Acad::eOk)
+        ++m_scriptLocks[doc];
+      else if (es != Acad::eVetoed)
+        fail(i, "cannot lock " + w[1] + ": " + statusName(es));
     } else if (op == "unlock") {
       expect(i, w, 2, "unlock NAME");
-      acDocManagerPtr()->unlockDocument(drawing(i, w[1]));
+      AcApDocument* doc = drawing(i, w[1]);
+      auto held = m_scriptLocks.find(doc);
+      if (held == m_scriptLocks.end()) fail(i, "the script holds no lock on " + w[1]);
+      if (--held->second == 0) m_scriptLocks.erase(held);
+      acDocManagerPtr()->unlockDocument(doc);
     } else if (op == "setvar") {
       expect(i, w, 3, "setvar NAME VALUE");
       kvhost::setSysVar(widen(w[1]), widen(w[2]));
+    } else if (op == "echo") {
+      m_out.line(joined(w, 1), "kovahost");
     } else if (op == "state") {
-      printState();
+      expect(i, w, 1, "state");
+      printState(m_out);
+    } else if (op == "end") {
+      fail(i, "'end' without 'command' or 'modeless'");
     } else {
-      fail(i, "unknown statement '" + op + "'");
-    }
-  }
-
-  static void printState() {
-    for (AcApDocument* doc : kvhost::documents()) {
-      kvhost::writeJournal(std::wstring(L"state: drawing ") + doc->fileName());
-      for (const AcDbObjectId& id : kvhost::entities(doc)) {
-        AcDbEntityPointer ent(id, AcDb::kForRead);
-        if (!ent) continue;
-        wchar_t line[256];
-        swprintf(line, 256, L"state:   %llX %ls layer=%ls color=%d", static_cast<unsigned long long>(id.handle()),
-                 ent->isA()->name(), ent->layer(), static_cast<int>(ent->colorIndex()));
-        kvhost::writeJournal(line);
-      }
+      fail(i, "unknown statement '" + op + "' (kovahost --help lists them)");
     }
   }
 
   std::string m_file;
   std::vector<std::string> m_lines;
+  Output& m_out;
+  std::vector<Block> m_blocks;
+  std::vector<AcApDocument*> m_busyDocs;
+  std::map<AcApDocument*, int> m_scriptLocks;
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
   bool json = false;
-  std::string script;
+  std::string script, traceFile;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -266,11 +678,15 @@ int main(int argc, char** argv) {
     }
     if (arg == "--json") {
       json = true;
-    } else if (script.empty()) {
-      script = arg;
-    } else {
-      std::fputs(kUsage, stderr);
+    } else if (arg == "--trace-events" && i + 1 < argc) {
+      traceFile = argv[++i];
+    } else if (arg.rfind("--trace-events=", 0) == 0) {
+      traceFile = arg.substr(15);
+    } else if (arg.empty() || (arg[0] == '-' && arg != "-") || !script.empty()) {
+      std::fprintf(stderr, "kovahost: unexpected argument '%s'\n\n%s", arg.c_str(), kUsage);
       return 2;
+    } else {
+      script = arg;
     }
   }
   if (script.empty()) {
@@ -283,30 +699,48 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  if (!traceFile.empty() && !std::ofstream(traceFile, std::ios::app)) {
+    std::fprintf(stderr, "kovahost: cannot write %s\n", traceFile.c_str());
+    return 2;
+  }
 
-  long sequence = 0;
-  kvhost::setJournalListener([&](const std::wstring& line) {
-    std::string text = narrowText(line);
-    if (json)
-      std::printf("{\"seq\":%ld,\"event\":\"%s\"}\n", sequence++, jsonEscape(text).c_str());
-    else
-      std::printf("%s\n", text.c_str());
+  std::optional<Timeline> timeline;
+  if (!traceFile.empty()) timeline.emplace(script);
+  Output out(json, timeline ? &*timeline : nullptr);
+  g_pOutput = &out;
+  kvhost::setJournalListener([&](const std::wstring& line) { out.journal(line); });
+  if (timeline) KvTrace::setSliceListener(onSliceBegin, onSliceEnd);
+  // The hub's guard swallows faults, as in the product; here they are shown.
+  KvTrace::setCrashListener([&](const KvCrashReport& r) {
+    out.line("hub: fault caught in " + utf8(r.function) + " (" + utf8(r.sourceFile) + ":" + std::to_string(r.line) +
+                 "): " + utf8(r.what),
+             "hub");
   });
+
   int status = 0;
   try {
-    if (!kvhost::loadModule(L"KOVANotification10.arx"))
-      throw ScriptError{"cannot load the hub: " + narrowText(kvhost::lastModuleError())};
-    Player(script, lines).run();
+    if (!kvhost::loadModule(kHub)) throw ScriptError{"cannot load the hub: " + utf8(kvhost::lastModuleError())};
+    Player(script, lines, out).run();
+    printState(out);
   } catch (const ScriptError& e) {
     std::fflush(stdout);
     std::fprintf(stderr, "kovahost: %s\n", e.message.c_str());
     status = 1;
-  } catch (const kvhost::CommandCancelled&) {
-    std::fprintf(stderr, "kovahost: %s: 'cancel' outside a command\n", script.c_str());
-    status = 1;
   }
-  // The session ends as the host's does: drawings closed, modules unloaded.
+  // The session ends as the host's does: drawings closed unsaved, modules
+  // unloaded. Saved files are left as they are.
   kvhost::quit();
+  KvTrace::setSliceListener(nullptr, nullptr);
+  KvTrace::setCrashListener(nullptr);
+  kvhost::setJournalListener(nullptr);
+  std::fflush(stdout);
+  if (timeline && !timeline->write(traceFile)) {
+    std::fprintf(stderr, "kovahost: cannot write %s\n", traceFile.c_str());
+    if (status == 0) status = 2;
+  }
   return status;
 }

@@ -1,5 +1,6 @@
 // An example client module: records in the host's journal what it hears
-// from the hub, at priority 5 for databases and at the bases' -1 otherwise.
+// from the hub, at priority 5 for databases (a plain host reactor handed to
+// the manager) and at the bases' -1 otherwise.
 #include <KOVANotification.h>
 #include <kvhost.h>
 #include <winshim.h>
@@ -28,6 +29,7 @@ class TraceDatabaseClient : public AcDbDatabaseReactor {
     say(std::wstring(erased ? L"objectErased " : L"objectUnErased ") + describe(obj));
   }
   void objectUnAppended(const AcDbDatabase*, const AcDbObject* obj) override { say(L"objectUnAppended " + describe(obj)); }
+  void objectReAppended(const AcDbDatabase*, const AcDbObject* obj) override { say(L"objectReAppended " + describe(obj)); }
   void goodbye(const AcDbDatabase*) override { say(L"goodbye"); }
 };
 
@@ -36,6 +38,9 @@ class TraceDocClient : public KOVADocReactorBase {
   void documentCreated(AcApDocument* doc) override { say(std::wstring(L"documentCreated ") + doc->fileName()); }
   void documentToBeDestroyed(AcApDocument* doc) override { say(std::wstring(L"documentToBeDestroyed ") + doc->fileName()); }
   void documentActivated(AcApDocument* doc) override { say(std::wstring(L"documentActivated ") + doc->fileName()); }
+  void documentCreateCanceled(AcApDocument* doc) override {
+    say(std::wstring(L"documentCreateCanceled ") + doc->fileName());
+  }
   void documentLockModeChangeVetoed(AcApDocument* doc, const ACHAR*) override {
     say(std::wstring(L"documentLockModeChangeVetoed ") + doc->fileName());
   }
@@ -50,6 +55,12 @@ class TraceEditorClient : public KOVAEditorReactorBase {
   void modelessOperationWillStart(const ACHAR* c) override { say(std::wstring(L"modelessOperationWillStart ") + c); }
   void modelessOperationEnded(const ACHAR* c) override { say(std::wstring(L"modelessOperationEnded ") + c); }
   void sysVarChanged(const ACHAR* name, Adesk::Boolean) override { say(std::wstring(L"sysVarChanged ") + name); }
+  void unknownCommand(const ACHAR* cmd, AcDbVoidPtrArray*) override { say(std::wstring(L"unknownCommand ") + cmd); }
+  void beginSave(AcDbDatabase*, const ACHAR* name) override { say(std::wstring(L"beginSave ") + name); }
+  void saveComplete(AcDbDatabase*, const ACHAR* name) override { say(std::wstring(L"saveComplete ") + name); }
+  void abortSave(AcDbDatabase*) override { say(L"abortSave"); }
+  void beginDwgOpen(ACHAR* name) override { say(std::wstring(L"beginDwgOpen ") + name); }
+  void endDwgOpen(const ACHAR* name, AcDbDatabase*) override { say(std::wstring(L"endDwgOpen ") + name); }
   using KOVAEditorReactorBase::pickfirstModified;
   void pickfirstModified(ads_name, const AcArray<AcDbObjectId>& ids, AcRxClass* cls) override {
     say(L"pickfirstModified " + std::to_wstring(ids.length()) + L" " + (cls ? cls->name() : L"(none)"));
