@@ -1,0 +1,663 @@
+// Randomized re-entrant sessions. Clients of every kind (database, document,
+// editor; on the hub's bases and plain host reactors) act from inside the
+// notifications they hear: they register, move, remove and destroy clients,
+// themselves included, change entities (nested notifications, bounded
+// depth), run commands, ask for roll-backs, veto locks, change the pickfirst
+// set and open and close drawings. A small model of the fan-out, fed only by
+// probes that the host calls just before the hub, predicts for every
+// notification who must hear it, in which order; each delivery is checked.
+//
+// By default a fixed set of seeds runs. On request:
+//   KOVA_STRESS_SEED=S        run seed S only (to replay a reported failure)
+//   KOVA_STRESS_SEEDS=N       run N seeds, from KOVA_STRESS_FIRST_SEED (default 1)
+//   KOVA_STRESS_SECONDS=T     go on with further seeds until T seconds have passed
+//   KOVA_STRESS_STEPS=K       top-level steps per seed (default 60)
+//   KOVA_STRESS_VETO=1|0      document clients veto lock changes in every seed, or
+//                             in none (by default: in the even seeds)
+//   KOVA_STRESS_DEBUG=1       trace every fan-out and delivery to stderr
+// Seeds run one after another in one process, so a seed replayed alone may
+// start from other module-wide state than in the run that reported it.
+// A failure names the seed, the step and the last actions taken.
+#include <gtest/gtest.h>
+#include <KOVANotification.h>
+#include <KvTools.h>
+#include <KvTrace.h>
+#include <kvhost.h>
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <cstdlib>
+#include <deque>
+#include <map>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+enum Kind { kDb, kDoc, kEd };
+const char* const kKindName[] = {"db", "doc", "ed"};
+const int kMaxDepth = 4;
+
+struct Rec {
+  Kind kind;
+  bool plain;
+  AcRxObject* obj = nullptr;
+  AcDbDatabaseReactor* db = nullptr;
+  AcApDocManagerReactor* doc = nullptr;
+  AcEditorReactor* ed = nullptr;
+  KOVADocReactorBase* docBase = nullptr;
+  bool destroyed = false;  // its destructor ran
+  bool retired = false;    // a plain client removed for good, deleted after the step
+};
+
+// One notification as the hub must fan it out: the registry as it stood on arrival.
+struct FanOut {
+  Kind kind;
+  std::string name;
+  int depth;
+  std::vector<int> expected;
+  size_t next = 0;
+  bool pickfirst = false;  // only clients on the editor base hear it
+  bool setsFilter = false;
+  bool vetoAllowed = false;
+  bool stopped = false;
+  bool lazy = false;  // the registry is read when the first client is called
+  const void* doc = nullptr;
+  const void* db = nullptr;
+};
+
+struct Failure {
+  std::string what;
+};
+
+class Session;
+Session* g_s = nullptr;
+
+class Session {
+ public:
+  std::mt19937 rng;
+  unsigned seed;
+  int step = 0;
+  std::map<int, Rec> recs;
+  int nextId = 1;
+  struct Entry {
+    int id, prio;
+    long seq;
+  };
+  std::vector<Entry> reg[3];
+  long seq = 0;
+  std::vector<FanOut> open;
+  int depth = 0, budget = 0, undoRuns = 0;
+  bool filter = false;
+  std::set<const void*> attached;  // databases the hub's database reactor listens to
+  std::vector<const void*> busy;   // documents an operation in progress still uses
+  std::deque<std::string> trace;
+  std::string failure;
+  AcApDocManagerReactor* docProbe = nullptr;
+  bool vetoes;
+
+  // Even seeds veto lock changes too, unless KOVA_STRESS_VETO says otherwise.
+  explicit Session(unsigned s) : rng(s), seed(s), vetoes(vetoDefault(s)) {}
+  static bool vetoDefault(unsigned s) {
+    const char* v = std::getenv("KOVA_STRESS_VETO");
+    return v && *v ? std::strcmp(v, "0") != 0 : s % 2 == 0;
+  }
+
+  int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); }
+  bool chance(double p) { return std::uniform_real_distribution<double>(0, 1)(rng) < p; }
+  void note(const std::string& s) {
+    trace.push_back(std::string(depth, ' ') + s);
+    if (trace.size() > 40) trace.pop_front();
+  }
+  void fail(const std::string& what) {
+    if (!failure.empty()) return;
+    if (std::getenv("KOVA_STRESS_DEBUG")) std::fprintf(stderr, "FAILURE %s\n", what.c_str());
+    std::ostringstream out;
+    out << "seed " << seed << " step " << step << " depth " << depth << ": " << what << "\nlast actions:\n";
+    for (const auto& t : trace) out << "  " << t << "\n";
+    AcArray<AcEditorReactor*> eds;
+    g_ReactorManager.edReactors(eds);
+    out << "hub editor registry now:";
+    for (AcEditorReactor* e : eds)
+      for (const auto& r : recs)
+        if (r.second.ed == e && !r.second.destroyed) out << " " << r.first;
+    out << "\nmodel:";
+    for (int id : snapshot(kEd)) out << " " << id;
+    out << "\n";
+    failure = out.str();
+  }
+
+  // ---- the model registry ----
+  void modelAdd(int id, Kind k, int prio) {
+    // Only the first database client brings a dispatcher, which attaches to
+    // every open drawing; moving a client, even the last one, keeps it.
+    auto& r = reg[k];
+    if (k == kDb && r.empty())
+      for (AcApDocument* d : kvhost::documents()) attached.insert(d->database());
+    r.erase(std::remove_if(r.begin(), r.end(), [&](const Entry& e) { return e.id == id; }), r.end());
+    reg[k].push_back({id, prio, ++seq});
+  }
+  void modelRemove(int id, Kind k) {
+    auto& r = reg[k];
+    r.erase(std::remove_if(r.begin(), r.end(), [&](const Entry& e) { return e.id == id; }), r.end());
+    if (k == kDb && r.empty()) attached.clear();
+  }
+  std::vector<int> snapshot(Kind k) const {
+    std::vector<Entry> r = reg[k];
+    std::stable_sort(r.begin(), r.end(), [](const Entry& a, const Entry& b) { return a.prio < b.prio; });
+    std::vector<int> ids;
+    for (const Entry& e : r) ids.push_back(e.id);
+    return ids;
+  }
+
+  // ---- fan-outs: opened by the probes, checked by the clients ----
+  std::string describe(const FanOut& f) const {
+    std::string out = "[";
+    for (size_t i = 0; i < f.expected.size(); ++i)
+      out += (i == f.next ? "^" : "") + std::to_string(f.expected[i]) + (recs.at(f.expected[i]).destroyed ? "x " : " ");
+    return out + "] opened at depth " + std::to_string(f.depth);
+  }
+  bool skippable(const FanOut& f, int id) const {
+    const Rec& r = recs.at(id);
+    return r.destroyed || (f.pickfirst && r.plain);
+  }
+  void close(FanOut& f) {
+    // A command start is forwarded after its undo mark, whose own database
+    // notifications may change the registry first: without a call, there is
+    // nothing to check it against.
+    if (f.lazy) f.stopped = true;
+    while (!f.stopped && f.next < f.expected.size() && skippable(f, f.expected[f.next])) ++f.next;
+    if (!f.stopped && f.next < f.expected.size())
+      fail("client " + std::to_string(f.expected[f.next]) + " missed " + kKindName[f.kind] + " " + f.name);
+    if (f.setsFilter) filter = false;
+  }
+  void closeFrom(int d) {
+    while (!open.empty() && open.back().depth >= d) {
+      close(open.back());
+      open.pop_back();
+    }
+  }
+  void begin(Kind k, const std::string& name, const void* doc, const void* db) {
+    for (size_t i = open.size(); i-- > 0;)
+      if (open[i].depth == depth && open[i].kind == k && open[i].name == name) {
+        close(open[i]);
+        open.erase(open.begin() + static_cast<long>(i));
+      }
+    FanOut f;
+    f.kind = k;
+    f.name = name;
+    f.depth = depth;
+    f.doc = doc;
+    f.db = db;
+    if (k == kDoc && name == "documentCreated" && !reg[kDb].empty()) attached.insert(db);
+    if (k == kDoc && (name == "documentToBeDestroyed" || name == "documentCreateCanceled")) attached.erase(db);
+    if (k != kDb || (!filter && attached.count(db))) f.expected = snapshot(k);
+    f.lazy = k == kEd && name == "commandWillStart";
+    if (k == kDb && name == "goodbye") attached.erase(db);
+    if (name == "pickfirstModified" && !f.expected.empty()) f.pickfirst = f.setsFilter = filter = true;
+    if (name == "documentLockModeChanged") {
+      f.vetoAllowed = (docProbe->vetoState() & 1) != 0;
+      // The host closes every reactor's veto window at the end of a nested
+      // lock: the outer changes can no longer be vetoed.
+      if (f.vetoAllowed)
+        for (FanOut& o : open)
+          if (o.name == name) o.vetoAllowed = false;
+    }
+    open.push_back(f);
+    if (std::getenv("KOVA_STRESS_DEBUG")) {
+      bool hubAttached = false;
+      if (k == kDb)
+        for (AcDbDatabaseReactor* r : static_cast<const AcDbDatabase*>(db)->reactors())
+          hubAttached |= r == static_cast<AcDbDatabaseReactor*>(g_ReactorManager.dbReactorDispatcher());
+      std::fprintf(stderr, "%*sbegin %s %s %s filter %d/%d attached %d/%d\n", depth, "", kKindName[k], name.c_str(),
+                   describe(f).c_str(), filter, g_ReactorManager.filterReactors(), static_cast<int>(attached.count(db)), hubAttached);
+    }
+  }
+
+  void deliver(int id, Kind k, const char* name) {
+    auto it = recs.find(id);
+    if (it == recs.end() || it->second.destroyed) return fail("call to destroyed client " + std::to_string(id));
+    FanOut* f = nullptr;
+    for (size_t i = open.size(); i-- > 0 && !f;)
+      if (open[i].depth == depth && open[i].kind == k && open[i].name == name) f = &open[i];
+    if (f == nullptr) return fail("client " + std::to_string(id) + " heard " + kKindName[k] + " " + name + " unexpectedly");
+    if (f->lazy) {
+      f->lazy = false;
+      f->expected = snapshot(k);
+    }
+    while (!f->stopped && f->next < f->expected.size() && skippable(*f, f->expected[f->next])) ++f->next;
+    if (f->stopped || f->next >= f->expected.size() || f->expected[f->next] != id)
+      return fail("client " + std::to_string(id) + " heard " + kKindName[k] + " " + name + " out of turn; expected " +
+                  describe(*f));
+    ++f->next;
+    if (std::getenv("KOVA_STRESS_DEBUG")) std::fprintf(stderr, "%*s%d hears %s\n", depth, "", id, name);
+    // A veto ends the fan-out when the host is asking; the client returns at once.
+    if (f->vetoAllowed && it->second.docBase && vetoes && chance(0.08)) {
+      note("client " + std::to_string(id) + " vetoes");
+      it->second.docBase->KOVAVeto();
+      f->stopped = true;
+      return;
+    }
+    ++depth;
+    if (chance(0.45)) act();
+    if (chance(0.15)) act();
+    closeFrom(depth);
+    --depth;
+  }
+
+  // ---- what clients and the driver do ----
+  std::vector<int> live(bool includeRetired = false) const {
+    std::vector<int> ids;
+    for (const auto& r : recs)
+      if (!r.second.destroyed && (includeRetired || !r.second.retired)) ids.push_back(r.first);
+    return ids;
+  }
+  void hubAdd(int id, int prio) {
+    Rec& r = recs.at(id);
+    if (r.kind == kDb) g_ReactorManager.addDbReactor(r.db, prio);
+    if (r.kind == kDoc) g_ReactorManager.addDocReactor(r.doc, prio);
+    if (r.kind == kEd) g_ReactorManager.addEdReactor(r.ed, prio);
+    modelAdd(id, r.kind, prio);
+  }
+  void hubRemove(int id) {
+    Rec& r = recs.at(id);
+    if (r.kind == kDb) g_ReactorManager.removeDbReactor(r.db);
+    if (r.kind == kDoc) g_ReactorManager.removeDocReactor(r.doc);
+    if (r.kind == kEd) g_ReactorManager.removeEdReactor(r.ed);
+    modelRemove(id, r.kind);
+  }
+  void newClient(Kind k, bool plain);
+  void destroy(int id) {
+    Rec& r = recs.at(id);
+    if (r.plain) {
+      // The hub does not guard plain reactors against destruction during a
+      // fan-out: such a client leaves the registry and dies after the step.
+      hubRemove(id);
+      r.retired = true;
+      return;
+    }
+    modelRemove(id, r.kind);
+    r.destroyed = true;
+    delete r.obj;
+  }
+  bool closable(AcApDocument* d) const {
+    if (std::find(busy.begin(), busy.end(), d) != busy.end()) return false;
+    for (const FanOut& f : open)
+      if (f.doc == d || f.db == d->database()) return false;
+    return true;
+  }
+  AcDbObjectIdArray entities() {
+    AcApDocument* d = acDocManagerPtr()->curDocument();
+    return d ? kvhost::entities(d) : AcDbObjectIdArray();
+  }
+  AcDbObjectId anyEntity() {
+    AcDbObjectIdArray ids = entities();
+    return ids.isEmpty() ? AcDbObjectId::kNull : ids[pick(ids.length())];
+  }
+  struct Busy {
+    Session& s;
+    Busy(Session& session, const void* d) : s(session) { s.busy.push_back(d); }
+    ~Busy() { s.busy.pop_back(); }
+  };
+  void act();
+};
+
+// One random action; the fan-outs it raised are complete when it returns.
+void Session::act() {
+  if (!failure.empty() || depth > kMaxDepth || --budget < 0) return;
+  AcApDocument* cur = acDocManagerPtr()->curDocument();
+  std::vector<int> ids = live();
+  int op = pick(17);
+  switch (op) {
+    case 0:
+    case 1:
+      newClient(static_cast<Kind>(pick(3)), chance(0.4));
+      break;
+    case 2:
+      if (!ids.empty()) {
+        int id = ids[pick(static_cast<int>(ids.size()))];
+        note("remove " + std::to_string(id));
+        hubRemove(id);
+      }
+      break;
+    case 3:
+      if (!ids.empty()) {
+        int id = ids[pick(static_cast<int>(ids.size()))], prio = pick(5) - 2;
+        note("add " + std::to_string(id) + " at " + std::to_string(prio));
+        hubAdd(id, prio);
+      }
+      break;
+    case 4:
+    case 5:
+      if (!ids.empty()) {
+        int id = ids[pick(static_cast<int>(ids.size()))];
+        note("destroy " + std::to_string(id));
+        destroy(id);
+      }
+      break;
+    case 6:
+      if (cur) {
+        note("add line");
+        Busy b(*this, cur);
+        kvhost::addEntity(cur, new AcDbLine(AcGePoint3d(pick(9), 0, 0), AcGePoint3d(0, pick(9), 0)));
+      }
+      break;
+    case 7:
+    case 8:
+      if (AcDbObjectId id = anyEntity(); cur && !id.isNull()) {
+        note("modify " + std::to_string(id.handle()));
+        Busy b(*this, cur);
+        kvhost::modifyObject(id, [&](AcDbObject* o) {
+          if (auto* e = AcDbEntity::cast(o)) e->setColorIndex(static_cast<Adesk::UInt16>(pick(7)));
+        });
+      }
+      break;
+    case 9:
+      if (AcDbObjectId id = anyEntity(); cur && !id.isNull()) {
+        note("erase " + std::to_string(id.handle()));
+        Busy b(*this, cur);
+        kvhost::eraseObject(id, true);
+      }
+      break;
+    case 10:
+      if (cur) {
+        note("command");
+        Busy b(*this, cur);
+        kvhost::runCommand(chance(0.8) ? L"KVSTRESS" : L"REGEN", [this] {
+          act();
+          if (chance(0.3)) g_ReactorManager.setPostUndoOnCommandFinish(true);
+          act();
+        });
+      }
+      break;
+    case 11:
+      note("roll-back request");
+      g_ReactorManager.setPostUndoOnCommandFinish(true);
+      break;
+    case 12:
+      if (cur) {
+        AcDbObjectIdArray all = entities(), some;
+        for (int i = 0; i < all.length(); ++i)
+          if (chance(0.5)) some.append(all[i]);
+        note("pickfirst of " + std::to_string(some.length()));
+        kvhost::setPickfirst(some);
+      }
+      break;
+    case 13:
+      note("sysvar / lisp");
+      if (chance(0.5))
+        kvhost::setSysVar(L"KVSTRESS", std::to_wstring(pick(100)));
+      else
+        kvhost::runLisp(L"(kv)", chance(0.3));
+      break;
+    case 14:
+      if (cur) {
+        note("modeless");
+        Busy b(*this, cur);
+        kvhost::modelessOperation(L"kvstress", [this] {
+          act();
+          if (chance(0.3)) g_ReactorManager.setPostUndoOnCommandFinish(true);
+        });
+      }
+      break;
+    case 15:
+      if (kvhost::documents().size() < 3) {
+        note("new document");
+        if (chance(0.2))
+          kvhost::cancelDocumentCreation(L"cancelled.dwg");
+        else
+          kvhost::newDocument(L"stress" + std::to_wstring(pick(1000)) + L".dwg");
+      }
+      break;
+    case 16: {
+      std::vector<AcApDocument*> docs = kvhost::documents();
+      if (docs.empty()) break;
+      AcApDocument* d = docs[pick(static_cast<int>(docs.size()))];
+      if (chance(0.5) && closable(d)) {
+        note("close document");
+        kvhost::closeDocument(d);
+      } else {
+        note("activate document");
+        kvhost::activateDocument(d);
+      }
+      break;
+    }
+  }
+  closeFrom(depth);
+}
+
+// ---- The clients: every notification they hear goes to the session ----
+
+template <class Base>
+class DbClient : public Base {
+ public:
+  explicit DbClient(int id) : m_id(id) {}
+  void objectAppended(const AcDbDatabase*, const AcDbObject*) override { g_s->deliver(m_id, kDb, "objectAppended"); }
+  void objectOpenedForModify(const AcDbDatabase*, const AcDbObject*) override { g_s->deliver(m_id, kDb, "objectOpenedForModify"); }
+  void objectModified(const AcDbDatabase*, const AcDbObject*) override { g_s->deliver(m_id, kDb, "objectModified"); }
+  void objectErased(const AcDbDatabase*, const AcDbObject*, Adesk::Boolean) override { g_s->deliver(m_id, kDb, "objectErased"); }
+  void headerSysVarChanged(const AcDbDatabase*, const ACHAR*, Adesk::Boolean) override { g_s->deliver(m_id, kDb, "headerSysVarChanged"); }
+  void goodbye(const AcDbDatabase*) override { g_s->deliver(m_id, kDb, "goodbye"); }
+
+ private:
+  int m_id;
+};
+
+template <class Base>
+class DocClient : public Base {
+ public:
+  explicit DocClient(int id) : m_id(id) {}
+  void documentCreated(AcApDocument*) override { g_s->deliver(m_id, kDoc, "documentCreated"); }
+  void documentToBeDestroyed(AcApDocument*) override { g_s->deliver(m_id, kDoc, "documentToBeDestroyed"); }
+  void documentCreateCanceled(AcApDocument*) override { g_s->deliver(m_id, kDoc, "documentCreateCanceled"); }
+  void documentLockModeWillChange(AcApDocument*, AcAp::DocLockMode, AcAp::DocLockMode, AcAp::DocLockMode, const ACHAR*) override {
+    g_s->deliver(m_id, kDoc, "documentLockModeWillChange");
+  }
+  void documentLockModeChanged(AcApDocument*, AcAp::DocLockMode, AcAp::DocLockMode, AcAp::DocLockMode, const ACHAR*) override {
+    g_s->deliver(m_id, kDoc, "documentLockModeChanged");
+  }
+  void documentActivated(AcApDocument*) override { g_s->deliver(m_id, kDoc, "documentActivated"); }
+
+ private:
+  int m_id;
+};
+
+template <class Base>
+class EdClient : public Base {
+ public:
+  explicit EdClient(int id) : m_id(id) {}
+  void commandWillStart(const ACHAR*) override { g_s->deliver(m_id, kEd, "commandWillStart"); }
+  void commandEnded(const ACHAR*) override { g_s->deliver(m_id, kEd, "commandEnded"); }
+  void modelessOperationEnded(const ACHAR*) override { g_s->deliver(m_id, kEd, "modelessOperationEnded"); }
+  void sysVarChanged(const ACHAR*, Adesk::Boolean) override { g_s->deliver(m_id, kEd, "sysVarChanged"); }
+  void lispEnded() override { g_s->deliver(m_id, kEd, "lispEnded"); }
+  void undoSubcommandNumber(int, int) override { g_s->deliver(m_id, kEd, "undoSubcommandNumber"); }
+  void databaseToBeDestroyed(AcDbDatabase*) override { g_s->deliver(m_id, kEd, "databaseToBeDestroyed"); }
+  // The hub never calls the host's own form: only the three-argument one.
+  void pickfirstModified() override { g_s->deliver(m_id, kEd, "pickfirstModified()"); }
+
+ protected:
+  int m_id;
+};
+
+class EdBaseClient : public EdClient<KOVAEditorReactorBase> {
+ public:
+  using EdClient::EdClient;
+  using EdClient::pickfirstModified;
+  void pickfirstModified(ads_name, const AcArray<AcDbObjectId>&, AcRxClass*) override {
+    g_s->deliver(m_id, kEd, "pickfirstModified");
+  }
+};
+
+void Session::newClient(Kind k, bool plain) {
+  int id = nextId++;
+  Rec& r = recs[id];
+  r.kind = k;
+  r.plain = plain;
+  if (k == kDb) {
+    r.db = plain ? static_cast<AcDbDatabaseReactor*>(new DbClient<AcDbDatabaseReactor>(id))
+                 : new DbClient<KOVADatabaseReactorBase>(id);
+    r.obj = r.db;
+  } else if (k == kDoc) {
+    if (plain) {
+      r.doc = new DocClient<AcApDocManagerReactor>(id);
+    } else {
+      r.docBase = new DocClient<KOVADocReactorBase>(id);
+      r.doc = r.docBase;
+    }
+    r.obj = r.doc;
+  } else {
+    r.ed = plain ? static_cast<AcEditorReactor*>(new EdClient<AcEditorReactor2>(id)) : new EdBaseClient(id);
+    r.obj = r.ed;
+  }
+  if (!plain) modelAdd(id, k, -1);  // the bases register themselves
+  int prio = pick(5) - 2;
+  note(std::string("new ") + (plain ? "plain " : "base ") + kKindName[k] + " client " + std::to_string(id));
+  if (plain || chance(0.3)) hubAdd(id, prio);
+}
+
+// ---- The probes: the host calls them just before the hub ----
+
+class EdProbe : public AcEditorReactor2 {
+  static AcApDocument* cur() { return acDocManagerPtr()->curDocument(); }
+  static void in(const char* n) { g_s->begin(kEd, n, cur(), cur() ? cur()->database() : nullptr); }
+
+ public:
+  void databaseConstructed(AcDbDatabase* db) override;
+  void databaseToBeDestroyed(AcDbDatabase* db) override { g_s->begin(kEd, "databaseToBeDestroyed", nullptr, db); }
+  void commandWillStart(const ACHAR*) override { in("commandWillStart"); }
+  void commandEnded(const ACHAR*) override { in("commandEnded"); }
+  void modelessOperationEnded(const ACHAR*) override { in("modelessOperationEnded"); }
+  void sysVarChanged(const ACHAR*, Adesk::Boolean) override { in("sysVarChanged"); }
+  void lispEnded() override { in("lispEnded"); }
+  void undoSubcommandNumber(int, int) override { in("undoSubcommandNumber"); }
+  void pickfirstModified() override { in("pickfirstModified"); }
+};
+
+class DbProbe : public AcDbDatabaseReactor {
+  static void in(const char* n, const AcDbDatabase* db) { g_s->begin(kDb, n, acDocManagerPtr()->document(db), db); }
+
+ public:
+  void objectAppended(const AcDbDatabase* db, const AcDbObject*) override { in("objectAppended", db); }
+  void objectOpenedForModify(const AcDbDatabase* db, const AcDbObject*) override { in("objectOpenedForModify", db); }
+  void objectModified(const AcDbDatabase* db, const AcDbObject*) override { in("objectModified", db); }
+  void objectErased(const AcDbDatabase* db, const AcDbObject*, Adesk::Boolean) override { in("objectErased", db); }
+  void headerSysVarChanged(const AcDbDatabase* db, const ACHAR*, Adesk::Boolean) override { in("headerSysVarChanged", db); }
+  void goodbye(const AcDbDatabase* db) override { in("goodbye", db); }
+} g_dbProbe;
+
+void EdProbe::databaseConstructed(AcDbDatabase* db) { db->addReactor(&g_dbProbe); }
+
+class DocProbe : public AcApDocManagerReactor {
+  static void in(const char* n, AcApDocument* d) { g_s->begin(kDoc, n, d, d ? d->database() : nullptr); }
+
+ public:
+  void documentCreated(AcApDocument* d) override { in("documentCreated", d); }
+  void documentToBeDestroyed(AcApDocument* d) override { in("documentToBeDestroyed", d); }
+  void documentCreateCanceled(AcApDocument* d) override { in("documentCreateCanceled", d); }
+  void documentLockModeWillChange(AcApDocument* d, AcAp::DocLockMode, AcAp::DocLockMode, AcAp::DocLockMode, const ACHAR*) override {
+    in("documentLockModeWillChange", d);
+  }
+  void documentLockModeChanged(AcApDocument* d, AcAp::DocLockMode, AcAp::DocLockMode, AcAp::DocLockMode, const ACHAR*) override {
+    in("documentLockModeChanged", d);
+  }
+  void documentActivated(AcApDocument* d) override { in("documentActivated", d); }
+};
+
+EdProbe g_edProbe;
+DocProbe g_docProbe;
+
+long envLong(const char* name, long fallback) {
+  const char* v = std::getenv(name);
+  return v && *v ? std::strtol(v, nullptr, 10) : fallback;
+}
+
+// Plays one seed; returns the failure, or an empty string.
+std::string runSeed(unsigned seed, int steps) {
+  Session s(seed);
+  g_s = &s;
+  s.docProbe = &g_docProbe;
+  KvTrace::clearCrashReports();
+  kvhost::setJournalListener([&s](const std::wstring& line) {
+    // A roll-back that never stops would hang the run: give up on the seed.
+    if (line.find(L"running _UNDO") != std::wstring::npos && ++s.undoRuns > 500) throw Failure{"roll-back does not stop"};
+  });
+  for (s.step = 0; s.step < steps && s.failure.empty(); ++s.step) {
+    s.budget = 40;
+    s.undoRuns = 0;
+    try {
+      if (kvhost::documents().empty() || (kvhost::documents().size() < 4 && s.chance(0.05))) kvhost::newDocument(L"stress.dwg");
+      s.act();
+      kvhost::runPendingCommands();
+      s.closeFrom(0);
+    } catch (const Failure& f) {
+      s.fail(f.what);
+    }
+    if (!KvTrace::crashReports().empty()) {
+      const std::wstring& fn = KvTrace::crashReports().front().function;
+      s.fail("the crash guard caught a fault in " + std::string(fn.begin(), fn.end()));
+    }
+    if (g_ReactorManager.filterReactors()) s.fail("the filter flag stayed set");
+    for (auto& r : s.recs)
+      if (r.second.retired && !r.second.destroyed) {
+        r.second.destroyed = true;
+        delete r.second.obj;
+      }
+    kvhost::clearJournal();
+    g_FnLog.clear();
+  }
+  // Leave nothing behind for the next seed.
+  s.budget = 0;
+  for (int id : s.live(true)) s.destroy(id);
+  for (auto& r : s.recs)
+    if (r.second.retired && !r.second.destroyed) {
+      r.second.destroyed = true;
+      delete r.second.obj;
+    }
+  for (AcApDocument* d : kvhost::documents()) kvhost::closeDocument(d);
+  s.closeFrom(0);
+  kvhost::runPendingCommands();
+  kvhost::setJournalListener(nullptr);
+  kvhost::clearJournal();
+  g_s = nullptr;
+  return s.failure;
+}
+
+TEST(ReentrancyStress, RandomSessionsMatchTheFanOutModel) {
+  ASSERT_TRUE(kvhost::loadModule(L"KOVANotification10.arx")) << kvhost::lastModuleError().c_str();
+  // The probes stand before the hub in every reactor list of the host.
+  AcApDocManagerReactor* hubDoc = g_ReactorManager.docReactorDispatcher();
+  acDocManagerPtr()->removeReactor(hubDoc);
+  acDocManagerPtr()->addReactor(&g_docProbe);
+  acDocManagerPtr()->addReactor(hubDoc);
+  acedEditorPtr()->addReactor(&g_edProbe);
+  kvhost::defineCommand(L"KVSTRESS", {});
+
+  const int steps = static_cast<int>(envLong("KOVA_STRESS_STEPS", 60));
+  const long single = envLong("KOVA_STRESS_SEED", 0);
+  const long first = single ? single : envLong("KOVA_STRESS_FIRST_SEED", 1);
+  const long count = single ? 1 : envLong("KOVA_STRESS_SEEDS", 200);
+  const long seconds = single ? 0 : envLong("KOVA_STRESS_SECONDS", 0);
+  const auto start = std::chrono::steady_clock::now();
+  long ran = 0;
+  for (long seed = first;; ++seed) {
+    bool more = ran < count ||
+                std::chrono::steady_clock::now() - start < std::chrono::seconds(seconds);
+    if (!more) break;
+    std::string failure = runSeed(static_cast<unsigned>(seed), steps);
+    ++ran;
+    if (!failure.empty()) {
+      ADD_FAILURE() << failure << "(replay with KOVA_STRESS_SEED=" << seed << ")";
+      break;
+    }
+  }
+  std::printf("[ stress   ] %ld seeds of %d steps\n", ran, steps);
+  acedEditorPtr()->removeReactor(&g_edProbe);
+  acDocManagerPtr()->removeReactor(&g_docProbe);
+  kvhost::quit();
+}
+
+}  // namespace
