@@ -86,24 +86,37 @@ const char* kovaNotificationName() {
   return s_name;
 }
 
+// The client's class for a client-call slice; nothing is looked up while
+// no slice listener is set.
+template <class R>
+const char* kovaSliceClient(R* client) {
+  return KvTrace::g_pSliceBegin ? typeid(*client).name() : nullptr;
+}
+
 // Calls call(client) on every client of a fresh snapshot, in registry order.
-// With a slice listener set, the fan-out and each client call are slices.
+// With a slice listener set, the fan-out and each client call are slices
+// named name (worked out only then, when name is null).
 template <class R, class List, class Call>
-void kovaFanOut(KOVASnapshotPool<R>& pool, List fill, Call&& call) {
+void kovaFanOutNamed(KOVASnapshotPool<R>& pool, List fill, const char* name, Call&& call) {
   KOVASnapshot<R> snapshot(pool, fill);
   if (KvTrace::g_pSliceBegin == nullptr) {
     for (int i = 0; i < snapshot.length(); ++i)
       if (R* client = snapshot.at(i)) call(client);
     return;
   }
-  const char* name = kovaNotificationName<Call>();
+  if (name == nullptr) name = kovaNotificationName<Call>();
   KvSliceScope fanOut("fan-out", name, nullptr);
   for (int i = 0; i < snapshot.length(); ++i) {
     if (R* client = snapshot.at(i)) {
-      KvSliceScope clientCall("client", name, typeid(*client).name());
+      KvSliceScope clientCall("client", name, kovaSliceClient(client));
       call(client);
     }
   }
+}
+
+template <class R, class List, class Call>
+void kovaFanOut(KOVASnapshotPool<R>& pool, List fill, Call&& call) {
+  kovaFanOutNamed(pool, fill, nullptr, call);
 }
 
 // A dispatcher that the manager retires while one of its notifications is

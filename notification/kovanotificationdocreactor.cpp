@@ -76,13 +76,17 @@ void KOVADocReactorDispatcher::documentLockModeChanged(AcApDocument* doc, AcAp::
   KV_GUARDED(L"KOVADocReactorDispatcher::documentLockModeChanged", [&] {
     KOVASnapshot<AcApDocManagerReactor> snapshot(
         docSnapshots(), [](AcArray<AcApDocManagerReactor*>& a) { g_ReactorManager.docReactors(a); });
+    KvSliceScope fanOut("fan-out", "documentLockModeChanged", nullptr);
     for (int i = 0; i < snapshot.length(); ++i) {
       AcApDocManagerReactor* client = snapshot.at(i);
       if (client == nullptr) continue;
       // Only the hub's own client base carries a veto request.
       auto* base = dynamic_cast<KOVADocReactorBase*>(client);
       if (base) base->m_bVeto = false;
-      client->documentLockModeChanged(doc, previous, mine, current, command);
+      {
+        KvSliceScope clientCall("client", "documentLockModeChanged", kovaSliceClient(client));
+        client->documentLockModeChanged(doc, previous, mine, current, command);
+      }
       if (base == nullptr || snapshot.at(i) == nullptr || !base->m_bVeto) continue;
       base->m_bVeto = false;
       if (veto() == Acad::eOk) return;

@@ -154,9 +154,13 @@ void KOVAEditorReactorDispathcer::pickfirstModified() {
     {
       KOVAPickfirstSelection selection;
       AcRxClass* cls = KOVAEditorReactorBase::homogenity(selection.ids());
-      for (int i = 0; i < snapshot.length(); ++i)
-        if (auto* client = dynamic_cast<KOVAEditorReactorBase*>(snapshot.at(i)))
+      KvSliceScope fanOut("fan-out", "pickfirstModified", nullptr);
+      for (int i = 0; i < snapshot.length(); ++i) {
+        if (auto* client = dynamic_cast<KOVAEditorReactorBase*>(snapshot.at(i))) {
+          KvSliceScope clientCall("client", "pickfirstModified", kovaSliceClient(client));
           client->pickfirstModified(selection.name(), selection.ids(), cls);
+        }
+      }
     }
     handling.finished = true;
   });
@@ -168,9 +172,11 @@ Acad::ErrorStatus KOVAEditorReactorDispathcer::xrefSubCommandStart(AcXrefSubComm
                                                                    const ACHAR* const* paths) {
   KOVARunningNotification running(*this);
   KOVASnapshot<AcEditorReactor> snapshot(edSnapshots(), takeEdSnapshot);
+  KvSliceScope fanOut("fan-out", "xrefSubCommandStart", nullptr);
   for (int i = 0; i < snapshot.length(); ++i) {
     AcEditorReactor* client = snapshot.at(i);
     if (client == nullptr) continue;
+    KvSliceScope clientCall("client", "xrefSubCommandStart", kovaSliceClient(client));
     Acad::ErrorStatus es = client->xrefSubCommandStart(subcmd, btrIds, btrNames, paths);
     if (es != Acad::eOk) return es;
   }
@@ -210,7 +216,8 @@ void KOVAEditorReactorDispathcer::commandWillStart(const ACHAR* commandName) {
 // and the mark it holds are put back on every way out, so that a client
 // that throws cannot leave later marks or roll-backs working on old state.
 void KOVAEditorReactorDispathcer::endCommand(const ACHAR* commandName,
-                                             void (AcEditorReactor::*notification)(const ACHAR*), bool redraw) {
+                                             void (AcEditorReactor::*notification)(const ACHAR*), const char* name,
+                                             bool redraw) {
   const bool marked = IsInterestingCommandForUndoMarker(commandName);
   const bool saving = isSaveCommand(commandName);
   struct EndingMark {
@@ -221,7 +228,7 @@ void KOVAEditorReactorDispathcer::endCommand(const ACHAR* commandName,
   } mark{marked};
   KOVAScopedFilter filter(saving);
   KOVAScopedFlag ending(KOVAUndoController::m_bCommandEnding, true);
-  kovaFanOut(edSnapshots(), takeEdSnapshot, [&](AcEditorReactor* c) { (c->*notification)(commandName); });
+  kovaFanOutNamed(edSnapshots(), takeEdSnapshot, name, [&](AcEditorReactor* c) { (c->*notification)(commandName); });
   if (mark.open) {
     mark.open = false;
     KOVAUndoController::endUndoMark(false);
@@ -231,35 +238,33 @@ void KOVAEditorReactorDispathcer::endCommand(const ACHAR* commandName,
   else
     KOVAUndoController::checkMark();
   m_bPostUndoOnCommandFinish = false;
-  if (redraw) KOVAEditorReactorBase::redrawEntities();
+  // What was queued for redraw is drawn when the command ended, dropped otherwise.
+  if (redraw)
+    KOVAEditorReactorBase::redrawEntities();
+  else
+    KOVAEditorReactorBase::clearEntities();
+  g_FnLog.logCmdEnd(commandName);
+  g_FnLog.logInfo(commandName);
 }
 
 void KOVAEditorReactorDispathcer::commandEnded(const ACHAR* commandName) {
   KOVARunningNotification running(*this);
   KV_GUARDED(L"KOVAEditorReactorDispathcer::commandEnded", [&] {
-    endCommand(commandName, &AcEditorReactor::commandEnded, true);
-    g_FnLog.logCmdEnd(commandName);
-    g_FnLog.logInfo(commandName);
+    endCommand(commandName, &AcEditorReactor::commandEnded, "commandEnded", true);
   });
 }
 
 void KOVAEditorReactorDispathcer::commandCancelled(const ACHAR* commandName) {
   KOVARunningNotification running(*this);
   KV_GUARDED(L"KOVAEditorReactorDispathcer::commandCancelled", [&] {
-    endCommand(commandName, &AcEditorReactor::commandCancelled, false);
-    KOVAEditorReactorBase::clearEntities();
-    g_FnLog.logCmdEnd(commandName);
-    g_FnLog.logInfo(commandName);
+    endCommand(commandName, &AcEditorReactor::commandCancelled, "commandCancelled", false);
   });
 }
 
 void KOVAEditorReactorDispathcer::commandFailed(const ACHAR* commandName) {
   KOVARunningNotification running(*this);
   KV_GUARDED(L"KOVAEditorReactorDispathcer::commandFailed", [&] {
-    endCommand(commandName, &AcEditorReactor::commandFailed, false);
-    KOVAEditorReactorBase::clearEntities();
-    g_FnLog.logCmdEnd(commandName);
-    g_FnLog.logInfo(commandName);
+    endCommand(commandName, &AcEditorReactor::commandFailed, "commandFailed", false);
   });
 }
 

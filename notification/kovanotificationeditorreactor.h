@@ -113,7 +113,8 @@ class KOVAEditorReactorDispathcer : public AcEditorReactor2, public KOVARetirabl
  private:
   template <class Call>
   void forward(Call&& call);
-  void endCommand(const ACHAR* commandName, void (AcEditorReactor::*notification)(const ACHAR*), bool redraw);
+  void endCommand(const ACHAR* commandName, void (AcEditorReactor::*notification)(const ACHAR*), const char* name,
+                  bool redraw);
 
   int m_nPickFirstDepth;
   bool m_bPostUndoOnCommandFinish;
