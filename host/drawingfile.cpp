@@ -168,19 +168,23 @@ Acad::ErrorStatus AcDbDatabase::readDwgFile(const ACHAR* fileName) {
     if (filer.filerStatus() != Acad::eOk) return Acad::eDwgNeedsRecovery;
     AcDbStub* stub = kvhost::stubForHandle(this, handle);
     if (stub->object != nullptr) return Acad::eDwgNeedsRecovery;  // the same handle twice
+    auto place = [&](AcDbObject* object) {
+      object->bindStub(stub);
+      object->setNewObject(false);
+      object->openState() = AcDbObject::OpenState();
+      stub->object = object;
+    };
     AcRxClass* cls = AcRxClass::cast(acrxClassDictionary()->at(className.c_str()));
-    AcDbObject* object = cls ? AcDbObject::cast(cls->create()) : nullptr;
-    if (object == nullptr) {
-      auto* recordCopy = new AcDbProxyObject::Record{className, record};
-      object = new AcDbProxyObject(recordCopy);
+    if (AcDbObject* object = cls ? AcDbObject::cast(cls->create()) : nullptr) {
+      place(object);
+      Acad::ErrorStatus filing = kvhost::restoreFromRecord(object, this, record, AcDb::kFileFiler);
+      if (filing == Acad::eOk) continue;
+      stub->object = nullptr;
+      delete object;
+      // A record newer than its class here stays a proxy, as one of an unknown class does.
+      if (filing != Acad::eMakeMeProxy) return Acad::eDwgNeedsRecovery;
     }
-    object->bindStub(stub);
-    object->setNewObject(false);
-    object->openState() = AcDbObject::OpenState();
-    stub->object = object;
-    if (!AcDbProxyObject::cast(object) &&
-        kvhost::restoreFromRecord(object, this, record, AcDb::kFileFiler) != Acad::eOk)
-      return Acad::eDwgNeedsRecovery;
+    place(new AcDbProxyObject(new AcDbProxyObject::Record{className, record}));
   }
   if (filer.filerStatus() != Acad::eOk) return Acad::eDwgNeedsRecovery;
   AcDbObjectId nod = getObjectId(nodHandle);

@@ -211,6 +211,13 @@ Acad::ErrorStatus AcDbDatabase::dxfOut(const ACHAR* fileName) {
   auto classIndex = [&](const ClassEntry& entry) {
     for (size_t i = 0; i < classes.size(); ++i)
       if (classes[i].dxfName == entry.dxfName) {
+        // A registered class outranks a proxy's memory of one under the same
+        // name: listed as the proxy's, its own objects would come back as proxies.
+        if (classes[i].wasProxy && !entry.wasProxy) {
+          int count = classes[i].count;
+          classes[i] = entry;
+          classes[i].count = count;
+        }
         classes[i].count += 1;
         return i;
       }
@@ -541,7 +548,10 @@ Acad::ErrorStatus readTags(const std::string& bytes, std::vector<Tag>& tags) {
     long long code = 0;
     std::wstring codeText = trim(decodeLine(codeLine));
     bool ok = parseInt(codeText, code) && code >= 0 && code <= 1071;
-    if (!ok || !nextLine(valueLine)) return tags.empty() ? Acad::eBadDwgHeader : Acad::eDwgNeedsRecovery;
+    ok = ok && nextLine(valueLine);
+    // Text never holds a NUL; read as a C string it would quietly cut the value short.
+    ok = ok && codeLine.find('\0') == std::string::npos && valueLine.find('\0') == std::string::npos;
+    if (!ok) return tags.empty() ? Acad::eBadDwgHeader : Acad::eDwgNeedsRecovery;
     if (code == 999) continue;  // a comment
     tags.push_back({static_cast<int>(code), decodeLine(valueLine)});
     if (tags.size() == 1 && (code != 0 || trim(tags[0].value) != L"SECTION")) return Acad::eBadDwgHeader;

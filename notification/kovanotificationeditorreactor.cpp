@@ -10,7 +10,7 @@
 #define KV_SOURCE_FILE L"kovanotificationeditorreactor"
 
 AcArray<AcDbObjectId> KOVAEditorReactorBase::m_tabPickFirstToRedraw(0, 8);
-std::unordered_set<Adesk::IntDbId> KOVAEditorReactorBase::m_setQueued;
+KOVAIdSet KOVAEditorReactorBase::m_setQueued;
 bool KOVAEditorReactorBase::m_bIsDuringRedraw = false;
 bool KOVAEditorReactorBase::m_bDuring3dPowerJigErase = false;
 
@@ -419,7 +419,7 @@ void KOVAEditorReactorBase::redrawEntity(const AcDbObjectId& id) {
   KV_GUARDED(L"KOVAEditorReactorBase::redrawEntity", [&] {
     // Nothing drains the set while no editor client is registered.
     if (g_ReactorManager.edReactorDispatcher() == nullptr) return;
-    if (m_setQueued.insert(id.asOldId()).second) m_tabPickFirstToRedraw.append(id);
+    if (m_setQueued.insert(id.asOldId())) m_tabPickFirstToRedraw.append(id);
   });
 }
 
@@ -472,13 +472,15 @@ AcRxClass* KOVAEditorReactorBase::commonAncester(AcRxClass* first, AcRxClass* se
 
 void KOVAEditorReactorBase::removeEntitiesMatchingDatabaseToBeDestroyed(AcDbDatabase* pDb) {
   KV_GUARDED(L"KOVAEditorReactorBase::removeEntitiesMatchingDatabaseToBeDestroyed", [&] {
-    for (int i = 0; i < m_tabPickFirstToRedraw.length();) {
-      if (m_tabPickFirstToRedraw[i].database() == pDb) {
-        m_setQueued.erase(m_tabPickFirstToRedraw[i].asOldId());
-        m_tabPickFirstToRedraw.removeAt(i);
-      } else {
-        ++i;
-      }
+    // One pass that keeps the queue's order, then the set holds what is left.
+    m_setQueued.clear();
+    int kept = 0;
+    for (int i = 0; i < m_tabPickFirstToRedraw.length(); ++i) {
+      AcDbObjectId id = m_tabPickFirstToRedraw[i];
+      if (id.database() == pDb) continue;
+      m_tabPickFirstToRedraw[kept++] = id;
+      m_setQueued.insert(id.asOldId());
     }
+    m_tabPickFirstToRedraw.setLogicalLength(kept);
   });
 }

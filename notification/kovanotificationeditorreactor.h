@@ -2,9 +2,9 @@
 // editor, the base class of client editor reactors, and the pickfirst
 // redraw set that the clients share.
 #pragma once
-#include <unordered_set>
 #include <aced.h>
 #include "kovaexport.h"
+#include "kovaidset.h"
 #include "kovafanout.h"
 
 class KOVAEditorReactorDispathcer : public AcEditorReactor2, public KOVARetirable {
@@ -151,7 +151,7 @@ class KOVA_EXPORT KOVAEditorReactorBase : public AcEditorReactor2 {
  private:
   static AcRxClass* commonAncester(AcRxClass* first, AcRxClass* second);
   // Which ids the redraw set holds, so that queueing is not a scan.
-  static std::unordered_set<Adesk::IntDbId> m_setQueued;
+  static KOVAIdSet m_setQueued;
 
   bool m_bRegistered;
 };

@@ -1,6 +1,7 @@
 // The undo marker object and the undo controller.
 #include "kovaundocontroller.h"
 #include <climits>
+#include <cstdint>
 #include <KOVATools.h>
 #include <KvTrace.h>
 #include <dbapserv.h>
@@ -62,7 +63,9 @@ Adesk::Int32 KOVAUndoObject::getState() const {
 void KOVAUndoObject::incState() {
   KV_GUARDED(L"KOVAUndoObject::incState", [&] {
     assertWriteEnabled(true, true);
-    ++m_nState;
+    // A counter read from a drawing may stand at the top already: start
+    // again from zero rather than overflow into the negative values.
+    m_nState = m_nState == INT32_MAX ? 0 : m_nState + 1;
   });
 }
 

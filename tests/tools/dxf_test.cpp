@@ -236,6 +236,8 @@ TEST_F(DxfTest, BadFilesAreRefused) {
   EXPECT_TRUE(refused(replaced("ENTITIES", "ENTITIES\n  0\nENDSEC")));     // structure broken
   // Two records under one handle.
   EXPECT_TRUE(refused(replaced("CIRCLE\n  5\n" + hex(circleId) + "\n", "CIRCLE\n  5\n" + hex(lineId) + "\n")));
+  // A NUL inside a line: a type name cut short there would read as another type.
+  EXPECT_TRUE(refused(replaced("CIRCLE\n", std::string("CIRCLE\0x\n", 9))));
 }
 
 // A custom object of the test's own: its class can go and come back.
@@ -343,6 +345,37 @@ TEST_F(DxfTest, AMarkerReadWithoutItsClassIsSavedAgainUnchanged) {
     EXPECT_NE(text.find("100\nKOVA_UNDO_OBJECT\n 70\n1\n 90\n2\n", at), std::string::npos) << narrow(path);
     EXPECT_NE(text.find("  0\nCLASS\n  1\nKOVA_UNDO_OBJECT\n  2\nKOVAUndoObject\n  3\nKOVA_ORBAPP\n"), std::string::npos);
   }
+}
+
+// A proxy read under the marker's DXF name but listed with a class of its own
+// must not take the registered class's place in CLASSES: the real markers
+// saved beside it would come back as proxies.
+TEST_F(DxfTest, ARegisteredClassKeepsItsNameBesideAProxyUnderTheSameName) {
+  drawAndMark();
+  std::wstring path = tempPath(L"renamed.dxf");
+  ASSERT_EQ(kvhost::saveDocument(doc, path), Acad::eOk);
+  std::string text = readFile(path);
+  const std::string listed = "  2\nKOVAUndoObject\n";
+  ASSERT_NE(text.find(listed), std::string::npos);
+  writeFile(path, text.replace(text.find(listed), listed.size(), "  2\nOldUndoObject\n"));
+  AcApDocument* renamed = reopen(path);
+  ASSERT_NE(renamed, nullptr);
+  ASSERT_EQ(markerClass(renamed->database()).rfind(L"proxy", 0), 0u);
+
+  AcDbObjectId realId;
+  ASSERT_EQ(kvhost::modifyObject(renamed->database()->namedObjectsDictionaryId(), [&](AcDbObject* nod) {
+    auto* real = AcDbObject::cast(AcRxClass::cast(acrxClassDictionary()->at(L"KOVAUndoObject"))->create());
+    AcDbDictionary::cast(nod)->setAt(L"REAL_MARKER", real, realId);
+    real->close();
+  }), Acad::eOk);
+  std::wstring resaved = tempPath(L"renamed-resaved.dxf");
+  ASSERT_EQ(kvhost::saveDocument(renamed, resaved), Acad::eOk);
+  AcApDocument* back = reopen(resaved);
+  ASSERT_NE(back, nullptr);
+  AcDbObjectPointer<AcDbObject> real(entry(back->database()->namedObjectsDictionaryId(), L"REAL_MARKER"),
+                                     AcDb::kForRead);
+  ASSERT_TRUE(real);
+  EXPECT_STREQ(real->isA()->name(), L"KOVAUndoObject");
 }
 
 // ---- The independent reader ----
