@@ -101,8 +101,6 @@ class ReactorList {
 
 void journalf(const wchar_t* format, ...);
 std::wstring narrow(const std::wstring& s);
-std::string toUtf8(const std::wstring& s);
-std::wstring fromUtf8(const std::string& s);
 
 // The editor's internals the other host parts use.
 ReactorList<AcRxEventReactor>& editorReactorList();

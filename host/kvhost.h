@@ -94,4 +94,8 @@ void raiseDatabaseEvent(AcDbDatabase* db, const std::function<void(AcDbDatabaseR
 // How many undo groups the document's undo record holds.
 int undoGroupCount(AcApDocument* doc);
 
+// The host's text is wide; files, scripts and terminals carry UTF-8.
+std::string toUtf8(const std::wstring& s);
+std::wstring fromUtf8(const std::string& s);
+
 }  // namespace kvhost

@@ -92,29 +92,6 @@ std::wstring widen(const std::string& s) {
   return out;
 }
 
-std::string utf8(const std::wstring& s) {
-  std::string out;
-  for (wchar_t wc : s) {
-    auto c = static_cast<uint32_t>(wc);
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | c >> 6);
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | c >> 12);
-      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | c >> 18);
-      out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
 std::string jsonString(const std::string& s) {
   std::string out = "\"";
   for (char c : s) {
@@ -253,9 +230,9 @@ class Output {
   }
 
   void journal(const std::wstring& wide) {
-    std::string text = utf8(wide);
+    std::string text = kvhost::toUtf8(wide);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    const std::string hub = "linker: " + utf8(kHub);
+    const std::string hub = "linker: " + kvhost::toUtf8(kHub);
     // The hub's manager is read only while the hub is mapped.
     if (text == hub + " kUnloadAppMsg") m_pManager = nullptr;
     sampleFilter();
@@ -299,7 +276,7 @@ class Output {
     if (n <= 0) return;
     exe[n] = 0;
     std::string path = exe;
-    path = path.substr(0, path.rfind('/') + 1) + utf8(kHub);
+    path = path.substr(0, path.rfind('/') + 1) + kvhost::toUtf8(kHub);
     // No reference of ours may keep the hub mapped when the host unloads it.
     if (void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD)) {
       m_pManager = static_cast<KOVAReactorManager*>(dlsym(handle, "g_ReactorManager"));
@@ -337,11 +314,11 @@ void printState(Output& out) {
   std::vector<AcApDocument*> docs = kvhost::documents();
   AcApDocument* current = acDocManagerPtr()->curDocument();
   out.line("state: " + std::to_string(docs.size()) + (docs.size() == 1 ? " drawing" : " drawings") +
-               (current ? ", current " + utf8(current->fileName()) : std::string()),
+               (current ? ", current " + kvhost::toUtf8(current->fileName()) : std::string()),
            "state");
   for (AcApDocument* doc : docs) {
     AcDbObjectIdArray ids = kvhost::entities(doc);
-    std::string head = "state: drawing " + utf8(doc->fileName()) + ": " + lockModeName(doc->myLockMode()) + ", " +
+    std::string head = "state: drawing " + kvhost::toUtf8(doc->fileName()) + ": " + lockModeName(doc->myLockMode()) + ", " +
                        std::to_string(ids.length()) + (ids.length() == 1 ? " entity, " : " entities, ") +
                        std::to_string(kvhost::undoGroupCount(doc)) + " undo groups";
     if (doc == current) head += ", " + std::to_string(kvhost::pickfirst().length()) + " selected";
@@ -349,14 +326,14 @@ void printState(Output& out) {
     for (const AcDbObjectId& id : ids) {
       AcDbEntityPointer ent(id, AcDb::kForRead);
       if (!ent) continue;
-      std::string text = "state:   " + hex(id.handle()) + " " + utf8(ent->isA()->name()) + " layer=" + utf8(ent->layer()) +
+      std::string text = "state:   " + hex(id.handle()) + " " + kvhost::toUtf8(ent->isA()->name()) + " layer=" + kvhost::toUtf8(ent->layer()) +
                          " color=" + std::to_string(ent->colorIndex());
       if (auto* line = AcDbLine::cast(ent.object()))
         text += " " + point(line->startPoint()) + "-" + point(line->endPoint());
       else if (auto* circle = AcDbCircle::cast(ent.object()))
         text += " center " + point(circle->center()) + " radius " + number(circle->radius());
       else if (auto* t = AcDbText::cast(ent.object()))
-        text += " at " + point(t->position()) + " \"" + utf8(t->textString()) + "\"";
+        text += " at " + point(t->position()) + " \"" + kvhost::toUtf8(t->textString()) + "\"";
       if (int redrawn = kvhost::redrawCount(id)) text += " redrawn " + std::to_string(redrawn);
       out.line(text, "state");
     }
@@ -515,7 +492,7 @@ class Player {
       if (!erasedToo && id.isErased()) fail(i, "the entity " + handleText + " is erased");
       return id;
     }
-    fail(i, "no entity with handle " + handleText + " in drawing " + utf8(doc->fileName()));
+    fail(i, "no entity with handle " + handleText + " in drawing " + kvhost::toUtf8(doc->fileName()));
   }
 
   AcDbObjectId entity(size_t i, const std::string& handleText) const {
@@ -531,10 +508,10 @@ class Player {
 
   void add(size_t i, AcDbEntity* entity) {
     AcApDocument* doc = current(i);
-    const std::string cls = utf8(entity->isA()->name());
+    const std::string cls = kvhost::toUtf8(entity->isA()->name());
     AcDbObjectId id = kvhost::addEntity(doc, entity);
     if (id.isNull()) fail(i, "the " + cls + " could not be added");
-    m_out.line("added " + cls + " " + hex(id.handle()) + " to " + utf8(doc->fileName()), "kovahost");
+    m_out.line("added " + cls + " " + hex(id.handle()) + " to " + kvhost::toUtf8(doc->fileName()), "kovahost");
   }
 
   void change(size_t i, const std::string& handle, const std::function<void(AcDbEntity*)>& how) {
@@ -552,7 +529,7 @@ class Player {
       expect(i, w, 2, "load|unload FILE");
       if (op == "unload" && insideBlock()) fail(i, "'unload' inside a command or modeless block");
       bool ok = op == "load" ? kvhost::loadModule(widen(w[1])) : kvhost::unloadModule(widen(w[1]));
-      if (!ok) fail(i, utf8(kvhost::lastModuleError()));
+      if (!ok) fail(i, kvhost::toUtf8(kvhost::lastModuleError()));
     } else if (op == "new") {
       expect(i, w, 2, "new NAME");
       if (kvhost::findDocument(widen(w[1]))) fail(i, "a drawing named " + w[1] + " is already open");
@@ -716,14 +693,14 @@ int main(int argc, char** argv) {
   if (timeline) KvTrace::setSliceListener(onSliceBegin, onSliceEnd);
   // The hub's guard swallows faults, as in the product; here they are shown.
   KvTrace::setCrashListener([&](const KvCrashReport& r) {
-    out.line("hub: fault caught in " + utf8(r.function) + " (" + utf8(r.sourceFile) + ":" + std::to_string(r.line) +
-                 "): " + utf8(r.what),
+    out.line("hub: fault caught in " + kvhost::toUtf8(r.function) + " (" + kvhost::toUtf8(r.sourceFile) + ":" + std::to_string(r.line) +
+                 "): " + kvhost::toUtf8(r.what),
              "hub");
   });
 
   int status = 0;
   try {
-    if (!kvhost::loadModule(kHub)) throw ScriptError{"cannot load the hub: " + utf8(kvhost::lastModuleError())};
+    if (!kvhost::loadModule(kHub)) throw ScriptError{"cannot load the hub: " + kvhost::toUtf8(kvhost::lastModuleError())};
     Player(script, lines, out).run();
     printState(out);
   } catch (const ScriptError& e) {
