@@ -78,20 +78,6 @@ struct ScriptError {
 // so that the command fails; the error itself is rethrown afterwards.
 struct BodyFailed {};
 
-std::wstring widen(const std::string& s) {
-  std::wstring out;
-  for (size_t i = 0; i < s.size();) {
-    auto c = static_cast<unsigned char>(s[i]);
-    int extra = c < 0x80 ? 0 : c < 0xE0 ? 1 : c < 0xF0 ? 2 : 3;
-    uint32_t value = extra == 0 ? c : c & (0x3F >> extra);
-    size_t k = 1;
-    for (; k <= static_cast<size_t>(extra) && i + k < s.size(); ++k) value = value << 6 | (s[i + k] & 0x3F);
-    out += static_cast<wchar_t>(value);
-    i += k;
-  }
-  return out;
-}
-
 std::string jsonString(const std::string& s) {
   std::string out = "\"";
   for (char c : s) {
@@ -446,7 +432,7 @@ class Player {
         }
       };
       if (isCommand) {
-        switch (kvhost::runCommand(widen(w[1]), body)) {
+        switch (kvhost::runCommand(kvhost::fromUtf8(w[1]), body)) {
           case kvhost::CommandOutcome::kEnded: break;
           case kvhost::CommandOutcome::kCancelled: outcome = "cancelled"; break;
           case kvhost::CommandOutcome::kFailed: outcome = "failed"; break;
@@ -454,7 +440,7 @@ class Player {
         }
         if (!ran && outcome == "ended") outcome = "refused, its body was not played";
       } else {
-        kvhost::modelessOperation(widen(w[1]), body);
+        kvhost::modelessOperation(kvhost::fromUtf8(w[1]), body);
       }
     }
     if (error) throw *error;
@@ -469,7 +455,7 @@ class Player {
   }
 
   AcApDocument* drawing(size_t i, const std::string& name) const {
-    AcApDocument* doc = kvhost::findDocument(widen(name));
+    AcApDocument* doc = kvhost::findDocument(kvhost::fromUtf8(name));
     if (doc == nullptr) fail(i, "no drawing named " + name);
     return doc;
   }
@@ -528,17 +514,17 @@ class Player {
     if (op == "load" || op == "unload") {
       expect(i, w, 2, "load|unload FILE");
       if (op == "unload" && insideBlock()) fail(i, "'unload' inside a command or modeless block");
-      bool ok = op == "load" ? kvhost::loadModule(widen(w[1])) : kvhost::unloadModule(widen(w[1]));
+      bool ok = op == "load" ? kvhost::loadModule(kvhost::fromUtf8(w[1])) : kvhost::unloadModule(kvhost::fromUtf8(w[1]));
       if (!ok) fail(i, kvhost::toUtf8(kvhost::lastModuleError()));
     } else if (op == "new") {
       expect(i, w, 2, "new NAME");
-      if (kvhost::findDocument(widen(w[1]))) fail(i, "a drawing named " + w[1] + " is already open");
-      kvhost::newDocument(widen(w[1]));
+      if (kvhost::findDocument(kvhost::fromUtf8(w[1]))) fail(i, "a drawing named " + w[1] + " is already open");
+      kvhost::newDocument(kvhost::fromUtf8(w[1]));
     } else if (op == "open") {
       expect(i, w, 2, "open FILE");
-      if (kvhost::findDocument(widen(w[1]))) fail(i, "the drawing " + w[1] + " is already open");
+      if (kvhost::findDocument(kvhost::fromUtf8(w[1]))) fail(i, "the drawing " + w[1] + " is already open");
       Acad::ErrorStatus es = Acad::eOk;
-      if (kvhost::openDocument(widen(w[1]), &es) == nullptr) fail(i, "cannot open " + w[1] + ": " + statusName(es));
+      if (kvhost::openDocument(kvhost::fromUtf8(w[1]), &es) == nullptr) fail(i, "cannot open " + w[1] + ": " + statusName(es));
     } else if (op == "close") {
       expect(i, w, 2, "close NAME");
       AcApDocument* doc = drawing(i, w[1]);
@@ -551,7 +537,7 @@ class Player {
       kvhost::activateDocument(drawing(i, w[1]));
     } else if (op == "save") {
       expect(i, w, 3, "save NAME FILE");
-      Acad::ErrorStatus es = kvhost::saveDocument(drawing(i, w[1]), widen(w[2]));
+      Acad::ErrorStatus es = kvhost::saveDocument(drawing(i, w[1]), kvhost::fromUtf8(w[2]));
       if (es != Acad::eOk) fail(i, "cannot save " + w[1] + " to " + w[2] + ": " + statusName(es));
     } else if (op == "line") {
       expect(i, w, 5, "line X1 Y1 X2 Y2");
@@ -566,7 +552,7 @@ class Player {
     } else if (op == "text") {
       if (w.size() < 4) fail(i, "expected: text X Y WORDS...");
       AcGePoint3d at(number(i, w[1]), number(i, w[2]), 0);
-      add(i, new AcDbText(at, widen(joined(w, 3)).c_str()));
+      add(i, new AcDbText(at, kvhost::fromUtf8(joined(w, 3)).c_str()));
     } else if (op == "color") {
       expect(i, w, 3, "color HANDLE N");
       double color = number(i, w[2]);
@@ -574,7 +560,7 @@ class Player {
       change(i, w[1], [&](AcDbEntity* ent) { ent->setColorIndex(static_cast<Adesk::UInt16>(color)); });
     } else if (op == "layer") {
       expect(i, w, 3, "layer HANDLE NAME");
-      std::wstring layer = widen(w[2]);
+      std::wstring layer = kvhost::fromUtf8(w[2]);
       change(i, w[1], [&](AcDbEntity* ent) { ent->setLayer(layer.c_str()); });
     } else if (op == "radius") {
       expect(i, w, 3, "radius HANDLE R");
@@ -597,7 +583,7 @@ class Player {
       throw std::runtime_error("the script made the command fail");
     } else if (op == "exec") {
       if (w.size() < 2) fail(i, "expected: exec TEXT");
-      kvhost::executeString(widen(joined(w, 1)));
+      kvhost::executeString(kvhost::fromUtf8(joined(w, 1)));
     } else if (op == "pick") {
       AcDbObjectIdArray ids;
       for (size_t k = 1; k < w.size(); ++k) ids.append(entity(i, w[k]));
@@ -621,7 +607,7 @@ class Player {
       acDocManagerPtr()->unlockDocument(doc);
     } else if (op == "setvar") {
       expect(i, w, 3, "setvar NAME VALUE");
-      kvhost::setSysVar(widen(w[1]), widen(w[2]));
+      kvhost::setSysVar(kvhost::fromUtf8(w[1]), kvhost::fromUtf8(w[2]));
     } else if (op == "echo") {
       m_out.line(joined(w, 1), "kovahost");
     } else if (op == "state") {
