@@ -7,19 +7,11 @@
 
 namespace {
 
-const size_t kLogCapacity = 1024;
-
-struct LogRecord {
-  const wchar_t* label;
-  bool entering;
-};
+using KvTrace::g_log;
 
 struct TraceState {
-  LogRecord ring[kLogCapacity];
-  long long count = 0;
   std::vector<KvCrashReport> reports;
   std::function<void(const KvCrashReport&)> listener;
-  KvGuardFrame* innermost = nullptr;
 };
 
 TraceState& state() {
@@ -27,12 +19,6 @@ TraceState& state() {
   // uses it is unloaded before the process ends.
   static TraceState s;
   return s;
-}
-
-void record(const wchar_t* label, bool entering) {
-  TraceState& s = state();
-  s.ring[s.count % kLogCapacity] = {label, entering};
-  ++s.count;
 }
 
 // Writes ASCII of a wide string without allocating: safe in a signal handler.
@@ -63,7 +49,7 @@ void writeNumber(int value) {
 void onFault(int sig) {
   writeText("KOVA crash: signal ");
   writeNumber(sig);
-  if (KvGuardFrame* frame = state().innermost) {
+  if (KvGuardFrame* frame = g_log.innermost) {
     writeText(" in ");
     writeWide(frame->label);
     writeText(" (");
@@ -77,10 +63,15 @@ void onFault(int sig) {
   std::raise(sig);
 }
 
+}  // namespace
+
+namespace KvTrace {
+// Plain data, so it is in place before any static constructor runs.
+LogState g_log;
+
 void installFaultHandlers() {
-  static bool installed = false;
-  if (installed) return;
-  installed = true;
+  if (g_log.faultHandlersInstalled) return;
+  g_log.faultHandlersInstalled = true;
   for (int sig : {SIGSEGV, SIGFPE, SIGBUS, SIGILL}) {
     struct sigaction action {};
     action.sa_handler = onFault;
@@ -89,22 +80,11 @@ void installFaultHandlers() {
     sigaction(sig, &action, nullptr);
   }
 }
-
-}  // namespace
-
-CKvLogEntry::CKvLogEntry(const wchar_t* label) : m_label(label) { record(label, true); }
-CKvLogEntry::~CKvLogEntry() { record(m_label, false); }
-
-KvGuardFrame::KvGuardFrame(const wchar_t* l, const wchar_t* file, int n)
-    : label(l), sourceFile(file), line(n), outer(state().innermost) {
-  installFaultHandlers();
-  state().innermost = this;
-}
-KvGuardFrame::~KvGuardFrame() { state().innermost = outer; }
+}  // namespace KvTrace
 
 CKvCrashHandler::CKvCrashHandler(const wchar_t* sourceFile, int line) {
   TraceState& s = state();
-  KvCrashReport report{sourceFile ? sourceFile : L"", line, s.innermost ? s.innermost->label : L"", L""};
+  KvCrashReport report{sourceFile ? sourceFile : L"", line, g_log.innermost ? g_log.innermost->label : L"", L""};
   s.reports.push_back(report);
 }
 CKvCrashHandler::~CKvCrashHandler() {
@@ -129,17 +109,16 @@ void kvRecordCaughtException(const wchar_t* sourceFile, int line) {
 
 namespace KvTrace {
 std::vector<std::wstring> recentEntries(size_t count) {
-  TraceState& s = state();
-  size_t available = static_cast<size_t>(std::min<long long>(s.count, static_cast<long long>(kLogCapacity)));
+  size_t available = static_cast<size_t>(std::min<long long>(g_log.count, LogState::kCapacity));
   size_t n = std::min(count, available);
   std::vector<std::wstring> out;
-  for (long long i = s.count - static_cast<long long>(n); i < s.count; ++i) {
-    const LogRecord& r = s.ring[i % kLogCapacity];
+  for (long long i = g_log.count - static_cast<long long>(n); i < g_log.count; ++i) {
+    const LogRecord& r = g_log.ring[static_cast<unsigned long long>(i) % LogState::kCapacity];
     out.push_back(std::wstring(r.entering ? L"enter " : L"leave ") + r.label);
   }
   return out;
 }
-long long entryCount() { return state().count; }
+long long entryCount() { return g_log.count; }
 const std::vector<KvCrashReport>& crashReports() { return state().reports; }
 void clearCrashReports() { state().reports.clear(); }
 void setCrashListener(std::function<void(const KvCrashReport&)> listener) { state().listener = std::move(listener); }

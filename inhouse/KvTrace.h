@@ -6,11 +6,36 @@
 
 #define KV_API __attribute__((visibility("default")))
 
+struct KvGuardFrame;
+
+namespace KvTrace {
+struct LogRecord {
+  const wchar_t* label;
+  bool entering;
+};
+// The function-entry log's ring and the innermost guard. The guard reads and
+// writes them in place, so that entering a guarded function costs a few
+// stores and no call: the hub's every event passes one.
+struct LogState {
+  static const unsigned kCapacity = 1024;
+  LogRecord ring[kCapacity];
+  long long count;
+  KvGuardFrame* innermost;
+  bool faultHandlersInstalled;
+  void record(const wchar_t* label, bool entering) {
+    ring[static_cast<unsigned long long>(count) % kCapacity] = {label, entering};
+    ++count;
+  }
+};
+KV_API extern LogState g_log;
+KV_API void installFaultHandlers();
+}  // namespace KvTrace
+
 // A scoped record of entering a function; the log keeps the most recent ones.
 class KV_API CKvLogEntry {
  public:
-  explicit CKvLogEntry(const wchar_t* label);
-  virtual ~CKvLogEntry();
+  explicit CKvLogEntry(const wchar_t* label) : m_label(label) { KvTrace::g_log.record(label, true); }
+  virtual ~CKvLogEntry() { KvTrace::g_log.record(m_label, false); }
   CKvLogEntry(const CKvLogEntry&) = delete;
   CKvLogEntry& operator=(const CKvLogEntry&) = delete;
 
@@ -76,9 +101,15 @@ class KvSliceScope {
 
 // What the guard remembers of the guarded call it is in, for reports of
 // faults that no exception can carry (a hardware fault ends the process).
-struct KV_API KvGuardFrame {
-  KvGuardFrame(const wchar_t* label, const wchar_t* sourceFile, int line);
-  ~KvGuardFrame();
+struct KvGuardFrame {
+  KvGuardFrame(const wchar_t* l, const wchar_t* file, int n)
+      : label(l), sourceFile(file), line(n), outer(KvTrace::g_log.innermost) {
+    if (!KvTrace::g_log.faultHandlersInstalled) KvTrace::installFaultHandlers();
+    KvTrace::g_log.innermost = this;
+  }
+  ~KvGuardFrame() { KvTrace::g_log.innermost = outer; }
+  KvGuardFrame(const KvGuardFrame&) = delete;
+  KvGuardFrame& operator=(const KvGuardFrame&) = delete;
   const wchar_t* label;
   const wchar_t* sourceFile;
   int line;

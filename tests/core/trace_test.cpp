@@ -1,0 +1,74 @@
+// The function-entry log and the crash guard that wrap the hub's functions.
+#include <csignal>
+#include <stdexcept>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <KvTrace.h>
+
+#define KV_SOURCE_FILE L"trace_test"
+
+using ::testing::ElementsAre;
+
+namespace {
+
+std::vector<std::wstring> entriesSince(long long start) {
+  return KvTrace::recentEntries(static_cast<size_t>(KvTrace::entryCount() - start));
+}
+
+TEST(FunctionEntryLog, NestedGuardedCallsAreLoggedInTheOrderTheyRan) {
+  const long long start = KvTrace::entryCount();
+  KV_GUARDED(L"Outer::run", [] { KV_GUARDED(L"Inner::run", [] {}); });
+  EXPECT_THAT(entriesSince(start),
+              ElementsAre(L"enter Outer::run", L"enter Inner::run", L"leave Inner::run", L"leave Outer::run"));
+}
+
+TEST(FunctionEntryLog, KeepsTheMostRecentEntriesOnceItHasWrapped) {
+  const wchar_t* labels[] = {L"A::a", L"B::b", L"C::c"};
+  for (int i = 0; i < 3000; ++i) KV_GUARDED(labels[i % 3], [] {});
+  const std::vector<std::wstring> kept = KvTrace::recentEntries(5000);
+  ASSERT_EQ(kept.size(), 1024u);
+  EXPECT_EQ(kept.back(), L"leave C::c");  // call 2999 is the last
+  EXPECT_EQ(kept[kept.size() - 2], L"enter C::c");
+  EXPECT_EQ(kept[kept.size() - 3], L"leave B::b");
+}
+
+TEST(CrashGuard, AnExceptionIsReportedWhereTheGuardStandsAndTheCallReturnsZero) {
+  KvTrace::clearCrashReports();
+  std::vector<std::wstring> heard;
+  KvTrace::setCrashListener([&](const KvCrashReport& r) { heard.push_back(r.function); });
+  const long long start = KvTrace::entryCount();
+  int line = 0;
+  const int result = KV_GUARDED(L"Outer::count", [&] {
+    line = __LINE__ + 1;
+    const int inner = KV_GUARDED(L"Inner::count", []() -> int { throw std::runtime_error("no count"); });
+    return inner + 7;  // the inner call's fault stops at its guard
+  });
+  KvTrace::setCrashListener(nullptr);
+
+  EXPECT_EQ(result, 7);
+  ASSERT_EQ(KvTrace::crashReports().size(), 1u);
+  const KvCrashReport& report = KvTrace::crashReports().front();
+  EXPECT_EQ(report.sourceFile, L"trace_test");
+  EXPECT_EQ(report.line, line);
+  EXPECT_EQ(report.function, L"Inner::count");
+  EXPECT_EQ(report.what, L"no count");
+  EXPECT_THAT(heard, ElementsAre(L"Inner::count"));
+  // Unwinding closed the inner entry before the outer one went on.
+  EXPECT_THAT(entriesSince(start), ElementsAre(L"enter Outer::count", L"enter Inner::count", L"leave Inner::count",
+                                               L"leave Outer::count"));
+
+  // Once left, a guard no longer names the place of a later fault.
+  KV_GUARDED(L"Later::run", [] { throw 1; });
+  ASSERT_EQ(KvTrace::crashReports().size(), 2u);
+  EXPECT_EQ(KvTrace::crashReports().back().function, L"Later::run");
+  EXPECT_EQ(KvTrace::crashReports().back().what, L"unknown exception");
+  KvTrace::clearCrashReports();
+}
+
+TEST(CrashGuardDeathTest, AHardwareFaultNamesTheInnermostGuardAndEndsTheProcess) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(KV_GUARDED(L"Outer::run", [] { KV_GUARDED(L"Faulty::divide", [] { std::raise(SIGFPE); }); }),
+               "KOVA crash: signal 8 in Faulty::divide \\(trace_test:[0-9]+\\)");
+}
+
+}  // namespace
