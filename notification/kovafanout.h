@@ -93,17 +93,11 @@ const char* kovaSliceClient(R* client) {
   return KvTrace::g_pSliceBegin ? typeid(*client).name() : nullptr;
 }
 
-// Calls call(client) on every client of a fresh snapshot, in registry order.
-// With a slice listener set, the fan-out and each client call are slices
-// named name (worked out only then, when name is null).
-template <class R, class List, class Call>
-void kovaFanOutNamed(KOVASnapshotPool<R>& pool, List fill, const char* name, Call&& call) {
-  KOVASnapshot<R> snapshot(pool, fill);
-  if (KvTrace::g_pSliceBegin == nullptr) {
-    for (int i = 0; i < snapshot.length(); ++i)
-      if (R* client = snapshot.at(i)) call(client);
-    return;
-  }
+// The fan-out while a slice listener is set: the fan-out and each client
+// call are slices named name (worked out only then, when name is null).
+// Out of line, so that the common fan-out below stays small.
+template <class R, class Call>
+[[gnu::noinline]] void kovaFanOutTraced(const KOVASnapshot<R>& snapshot, const char* name, Call& call) {
   if (name == nullptr) name = kovaNotificationName<Call>();
   KvSliceScope fanOut("fan-out", name, nullptr);
   for (int i = 0; i < snapshot.length(); ++i) {
@@ -112,6 +106,15 @@ void kovaFanOutNamed(KOVASnapshotPool<R>& pool, List fill, const char* name, Cal
       call(client);
     }
   }
+}
+
+// Calls call(client) on every client of a fresh snapshot, in registry order.
+template <class R, class List, class Call>
+void kovaFanOutNamed(KOVASnapshotPool<R>& pool, List fill, const char* name, Call&& call) {
+  KOVASnapshot<R> snapshot(pool, fill);
+  if (KvTrace::g_pSliceBegin != nullptr) return kovaFanOutTraced(snapshot, name, call);
+  for (int i = 0; i < snapshot.length(); ++i)
+    if (R* client = snapshot.at(i)) call(client);
 }
 
 template <class R, class List, class Call>

@@ -37,22 +37,24 @@ class KOVAReactorRegistry {
   // clients most events have, a call to memmove costs more than the copy);
   // whenever out must grow, the buckets are walked as before.
   void list(AcArray<R*>& out) const {
-    out.setLogicalLength(0);
-    if (m_bFlatValid && out.physicalLength() >= m_tabFlat.length()) {
-      const int n = m_tabFlat.length();
-      out.setLogicalLength(n);
-      R** to = out.asArrayPtr();
-      R* const* from = m_tabFlat.asArrayPtr();
-      for (int i = 0; i < n; ++i) to[i] = from[i];
-      return;
-    }
-    for (const auto& bucket : m_mapBuckets) out.append(bucket.second);
-    m_tabFlat = out;
-    m_bFlatValid = true;
+    const int n = m_tabFlat.length();
+    if (!m_bFlatValid || out.physicalLength() < n) return listFromBuckets(out);
+    out.setLogicalLength(n);
+    R** to = out.asArrayPtr();
+    R* const* from = m_tabFlat.asArrayPtr();
+    for (int i = 0; i < n; ++i) to[i] = from[i];
   }
   bool isEmpty() const { return m_mapBuckets.empty(); }
 
  private:
+  // Out of line, so that the copy above stays small.
+  [[gnu::noinline]] void listFromBuckets(AcArray<R*>& out) const {
+    out.setLogicalLength(0);
+    for (const auto& bucket : m_mapBuckets) out.append(bucket.second);
+    m_tabFlat = out;
+    m_bFlatValid = true;
+  }
+
   std::map<int, AcArray<R*> > m_mapBuckets;
   mutable AcArray<R*> m_tabFlat;
   mutable bool m_bFlatValid = false;
