@@ -56,15 +56,16 @@ class KOVAScopedFlag {
   bool m_bActive;
 };
 
-// The manager's filter flag for a scope.
-class KOVAScopedFilter {
+// A save command's filter flag, cleared on every way out of the command's
+// ending; until then it stays as the command left it.
+class KOVAFilterClearedOnExit {
  public:
-  explicit KOVAScopedFilter(bool active) : m_bActive(active) {
-    if (m_bActive) g_ReactorManager.setFilterReactors(true);
-  }
-  ~KOVAScopedFilter() {
+  explicit KOVAFilterClearedOnExit(bool active) : m_bActive(active) {}
+  ~KOVAFilterClearedOnExit() {
     if (m_bActive) g_ReactorManager.setFilterReactors(false);
   }
+  KOVAFilterClearedOnExit(const KOVAFilterClearedOnExit&) = delete;
+  KOVAFilterClearedOnExit& operator=(const KOVAFilterClearedOnExit&) = delete;
 
  private:
   bool m_bActive;
@@ -226,13 +227,14 @@ void KOVAEditorReactorDispathcer::endCommand(const ACHAR* commandName,
       if (open) KOVAUndoController::endUndoMark(false);
     }
   } mark{marked};
-  KOVAScopedFilter filter(saving);
+  KOVAFilterClearedOnExit filter(saving);
   KOVAScopedFlag ending(KOVAUndoController::m_bCommandEnding, true);
   kovaFanOutNamed(edSnapshots(), takeEdSnapshot, name, [&](AcEditorReactor* c) { (c->*notification)(commandName); });
   if (mark.open) {
     mark.open = false;
     KOVAUndoController::endUndoMark(false);
   }
+  if (!marked) KOVAUndoController::unmarkedCommandEnded();
   if (m_bPostUndoOnCommandFinish)
     KOVAUndoController::backToMark();
   else

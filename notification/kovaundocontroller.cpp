@@ -138,6 +138,7 @@ bool KOVAUndoController::m_bBackToMarkPending = false;
 bool KOVAUndoController::m_bCommandEnding = false;
 AcApDocument* KOVAUndoController::m_pLockedDoc = nullptr;
 Adesk::Int32 KOVAUndoController::m_nLastStepState = INT_MIN;
+Adesk::Int32 KOVAUndoController::m_nUnmarkedSinceMark = 0;
 
 namespace {
 
@@ -173,7 +174,10 @@ void KOVAUndoController::startUndoMark(bool lock) {
                                                  acdbHostApplicationServices()->workingDatabase(), true, kEntryName))
         delete marker;
     }
-    if (!m_bCommandEnding) m_nExpectedState = -1;
+    if (!m_bCommandEnding) {
+      m_nExpectedState = -1;
+      m_nUnmarkedSinceMark = 0;
+    }
     AcDbObjectPointer<KOVAUndoObject> marker(id, AcDb::kForRead);
     if (marker) {
       if (!m_bCommandEnding) m_nExpectedState = marker->getState();
@@ -203,12 +207,29 @@ void KOVAUndoController::backToMark() {
       m_bBackToMarkPending = false;
       return;
     }
+    // Only a counter above the remembered value shows that marked work is
+    // on the undo record; otherwise (no mark, or one whose increment failed)
+    // a step would undo whatever came before, and nothing is posted.
     AcDbObjectId id;
+    Adesk::Int32 state = INT_MIN;
     if (findMarker(id)) {
       AcDbObjectPointer<KOVAUndoObject> marker(id, AcDb::kForRead);
-      if (marker) m_nLastStepState = marker->getState();
+      if (marker) state = marker->getState();
     }
+    if (m_nExpectedState == -1 || state <= m_nExpectedState) {
+      m_bBackToMarkPending = false;
+      return;
+    }
+    m_nLastStepState = state;
     postUndoStep();
+  });
+}
+
+void KOVAUndoController::unmarkedCommandEnded() {
+  KV_GUARDED(L"KOVAUndoController::unmarkedCommandEnded", [&] {
+    // Commands inside a mark share its group; the steps of a roll-back are
+    // the roll-back's own.
+    if (m_nMarkDepth == 0 && !m_bBackToMarkPending) ++m_nUnmarkedSinceMark;
   });
 }
 
@@ -226,13 +247,16 @@ void KOVAUndoController::checkMark() {
       return;
     }
     Adesk::Int32 state = marker->getState();
-    // Done when the counter is back; given up when the last step did not
-    // move it, since every further step would do no more.
-    if (m_nExpectedState >= state || state == m_nLastStepState) {
+    // Done when the counter is back. A step that did not move it undid an
+    // unmarked command's group, or nothing at all: once the unmarked
+    // commands are used up, every further step would do no more.
+    const bool unmoved = state == m_nLastStepState;
+    if (m_nExpectedState >= state || (unmoved && m_nUnmarkedSinceMark <= 0)) {
       m_bBackToMarkPending = false;
       m_nLastStepState = INT_MIN;
       return;
     }
+    if (unmoved) --m_nUnmarkedSinceMark;
     m_nLastStepState = state;
     postUndoStep();
   });

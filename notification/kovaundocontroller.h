@@ -36,6 +36,9 @@ class KOVAUndoController {
   static void endUndoMark(bool unlock);
   static void backToMark();
   static void checkMark();
+  // A command without a mark of its own ended: its undo group, if any, lies
+  // between the last mark and a roll-back asked for later.
+  static void unmarkedCommandEnded();
 
   static Adesk::Int32 m_nMarkDepth;
   static Adesk::Int32 m_nExpectedState;
@@ -45,6 +48,9 @@ class KOVAUndoController {
 
  private:
   // The counter seen when the last roll-back step was posted: a step that
-  // leaves it unchanged (undo off, nothing left to undo) ends the roll-back.
+  // leaves it unchanged (undo off, nothing left to undo) ends the roll-back,
+  // unless it may have undone one of the unmarked commands that ran since
+  // the last mark; those are counted here, and each allows one such step.
   static Adesk::Int32 m_nLastStepState;
+  static Adesk::Int32 m_nUnmarkedSinceMark;
 };

@@ -210,6 +210,15 @@ TEST_F(UndoTest, SaveCommandsFilterDatabaseClientsOnlyWhileTheyRun) {
   EXPECT_TRUE(client->find(L"commandCancelled QSAVE")->filter);
   EXPECT_FALSE(g_ReactorManager.filterReactors());
   EXPECT_EQ(markerCounter(doc), counter);
+
+  // A client that ends the filtering during a save is not overruled while
+  // the save ends.
+  client->hook = [](const std::wstring& e) {
+    if (e == L"saveComplete") g_ReactorManager.setFilterReactors(false);
+  };
+  EXPECT_EQ(kvhost::executeString(L"QSAVE " + file), kvhost::CommandOutcome::kEnded);
+  EXPECT_FALSE(client->find(L"commandEnded QSAVE")->filter);
+  EXPECT_FALSE(g_ReactorManager.filterReactors());
   removeFile(file);
 }
 
@@ -383,6 +392,50 @@ TEST_F(UndoTest, AVetoedOperationLockIsNotReleasedAtTheEnd) {
   EXPECT_EQ(doc->locks()[0].globalCommand, L"OWNER");
   EXPECT_EQ(acDocManagerPtr()->unlockDocument(doc), Acad::eOk);
   EXPECT_EQ(acDocManagerPtr()->unlockDocument(doc), Acad::eNotApplicable);
+}
+
+// An excluded command has an undo group of its own, below the last mark's:
+// a roll-back asked for in it goes through that group without the counter
+// moving, and on to the marked command.
+TEST_F(UndoTest, AnExcludedCommandThatChangedTheDrawingIsRolledBackWithTheMarkedCommandBeforeIt) {
+  failOnUndoLoop();
+  runMarkedCommand();
+  auto state = drawingState(doc);
+  const int before = markerCounter(doc);
+  AcDbObjectId line;
+  kvhost::runCommand(L"LINE", [&] { line = addLine(1); });
+  kvhost::defineCommand(L"kovaDBupdate", [&] {
+    AcDbObjectPointer<AcDbLine> changed(line, AcDb::kForWrite);
+    ASSERT_TRUE(changed);
+    changed->setStartPoint(AcGePoint3d(9, 9, 0));
+  });
+  requestRollBackOn(L"commandEnded KOVADBUPDATE");
+  kvhost::executeString(L"kovaDBupdate");
+  EXPECT_EQ(drawingState(doc), state);
+  EXPECT_EQ(markerCounter(doc), before);
+  EXPECT_EQ(kvhost::pendingCommandCount(), 0);
+}
+
+// A mark whose increment was refused (the operation's lock was vetoed)
+// leaves nothing of its own on the undo record: a step would undo the
+// command before it.
+TEST_F(UndoTest, ARollBackOfAMarkThatRaisedNothingLeavesEarlierWorkAlone) {
+  failOnUndoLoop();
+  kvhost::runCommand(L"LINE", [&] { addLine(1); });
+  auto state = drawingState(doc);
+  const int counter = markerCounter(doc);
+  LockVeto veto;
+  veto.active = true;
+  requestRollBackOn(L"modelessOperationEnded PALETTE");
+  const size_t mark = kvhost::journal().size();
+  kvhost::modelessOperation(L"PALETTE", [] {});
+  veto.active = false;
+  EXPECT_EQ(countJournal(L"running _UNDO 1", mark), 0);
+  EXPECT_EQ(drawingState(doc), state);
+  EXPECT_EQ(markerCounter(doc), counter);
+  // Nor is a roll-back left pending for the next command to carry on.
+  kvhost::runCommand(L"NOOP");
+  EXPECT_EQ(countJournal(L"running _UNDO 1", mark), 0);
 }
 
 }  // namespace
