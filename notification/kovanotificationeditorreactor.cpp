@@ -95,7 +95,9 @@ class KOVAPickfirstSelection {
 
 // ---- The dispatcher ----
 
-KOVAEditorReactorDispathcer::KOVAEditorReactorDispathcer() : m_nPickFirstDepth(0), m_bPostUndoOnCommandFinish(false) {
+int KOVAEditorReactorDispathcer::m_nPickFirstDepth = 0;
+
+KOVAEditorReactorDispathcer::KOVAEditorReactorDispathcer() : m_bPostUndoOnCommandFinish(false) {
   KV_GUARDED(L"KOVAEditorReactorDispathcer::KOVAEditorReactorDispathcer", [&] {
     if (AcEditor* editor = hostEditor()) editor->addReactor(this);
   });

@@ -116,7 +116,10 @@ class KOVAEditorReactorDispathcer : public AcEditorReactor2, public KOVARetirabl
   void endCommand(const ACHAR* commandName, void (AcEditorReactor::*notification)(const ACHAR*), const char* name,
                   bool redraw);
 
-  int m_nPickFirstDepth;
+  // Module-wide, like the redraw set it governs: a dispatcher that replaces
+  // another during a handling must not take its own nested handling for
+  // the outermost one.
+  static int m_nPickFirstDepth;
   bool m_bPostUndoOnCommandFinish;
 };
 

@@ -171,6 +171,31 @@ TEST_F(EditorPickfirst, QueuedEntitiesAreRedrawnOnceWhenTheOutermostHandlingEnds
   for (AcDbObjectId id : {line1, line2, circle, text}) EXPECT_EQ(kvhost::redrawCount(id), 1);
 }
 
+// A client registered during a handling replaces the dispatcher; a change
+// nested after that reaches the new one, and must still leave the outer
+// handling's queue and its redraw alone.
+TEST_F(EditorPickfirst, ANestedChangeAfterTheDispatcherWasReplacedKeepsTheOuterQueue) {
+  std::unique_ptr<Client> late;
+  a->onPickfirst = [&](Client&, const AcArray<AcDbObjectId>&) {
+    if (late) return;
+    KOVAEditorReactorBase::redrawEntity(line1);
+    late = std::make_unique<Client>("late");
+    kvhost::setPickfirst(idArray({text}));
+    EXPECT_EQ(kvhost::redrawCount(line1), 0);
+    EXPECT_EQ(Client::queued(), std::vector<AcDbObjectId>{line1});
+  };
+  kvhost::setPickfirst(idArray({line1}));
+  EXPECT_EQ(kvhost::redrawCount(line1), 1);
+  EXPECT_TRUE(Client::queued().empty());
+  EXPECT_FALSE(g_ReactorManager.filterReactors());
+
+  // The fresh dispatcher handles the next change as an outermost one.
+  a->onPickfirst = [&](Client&, const AcArray<AcDbObjectId>&) { KOVAEditorReactorBase::redrawEntity(circle); };
+  kvhost::setPickfirst(idArray({line2}));
+  EXPECT_EQ(kvhost::redrawCount(circle), 1);
+  a->onPickfirst = nullptr;
+}
+
 TEST_F(EditorPickfirst, DatabaseClientsHearNothingWhileAChangeIsHandled) {
   DbClient dbClient;
   paint(line1, 1);
