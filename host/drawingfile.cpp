@@ -1,5 +1,6 @@
 // Drawing files in the host's own binary form: a header, then every object
 // of the database as its class name and its DWG record.
+#include <sys/stat.h>
 #include <unistd.h>
 #include <cstdio>
 #include <fstream>
@@ -59,6 +60,16 @@ Acad::ErrorStatus replaceFile(const std::wstring& fileName, const std::string& c
     return Acad::eFileAccessErr;
   }
   return Acad::eOk;
+}
+
+Acad::ErrorStatus readFile(const std::wstring& fileName, std::string& contents) {
+  struct stat info;
+  const std::string path = toUtf8(fileName);
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return Acad::eFileNotFound;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return Acad::eFileNotFound;
+  contents.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return in.bad() ? Acad::eFileAccessErr : Acad::eOk;
 }
 
 Acad::ErrorStatus saveDocument(AcApDocument* doc, const std::wstring& fileName) {
@@ -133,10 +144,9 @@ Acad::ErrorStatus AcDbDatabase::saveAs(const ACHAR* fileName) {
 Acad::ErrorStatus AcDbDatabase::readDwgFile(const ACHAR* fileName) {
   if (fileName == nullptr) return Acad::eInvalidInput;
   if (!objectIds(true).isEmpty()) return Acad::eAlreadyInDb;
-  std::ifstream in(kvhost::toUtf8(fileName), std::ios::binary);
-  if (!in) return Acad::eFileNotFound;
-  std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  kvhost::DwgMemoryFiler filer(AcDb::kFileFiler, this, std::move(bytes));
+  std::string contents;
+  if (Acad::ErrorStatus es = kvhost::readFile(fileName, contents); es != Acad::eOk) return es;
+  kvhost::DwgMemoryFiler filer(AcDb::kFileFiler, this, std::vector<unsigned char>(contents.begin(), contents.end()));
   char magic[sizeof kMagic] = {};
   Adesk::UInt16 version = 0;
   filer.readBytes(magic, sizeof magic);

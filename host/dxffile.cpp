@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwctype>
-#include <fstream>
 #include <iterator>
 #include "hostimpl.h"
 #include "memfiler.h"
@@ -597,11 +596,11 @@ void place(AcDbStub* stub, AcDbObject* object) {
 Acad::ErrorStatus AcDbDatabase::dxfIn(const ACHAR* fileName) {
   if (fileName == nullptr) return Acad::eInvalidInput;
   if (!objectIds(true).isEmpty()) return Acad::eAlreadyInDb;
-  std::ifstream in(kvhost::toUtf8(fileName), std::ios::binary);
-  if (!in) return Acad::eFileNotFound;
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string bytes;
+  Acad::ErrorStatus es = kvhost::readFile(fileName, bytes);
+  if (es != Acad::eOk) return es;
   std::vector<Tag> tags;
-  Acad::ErrorStatus es = readTags(bytes, tags);
+  es = readTags(bytes, tags);
   if (es != Acad::eOk) return es;
 
   AcDbHandle seed = 0;

@@ -156,6 +156,9 @@ std::vector<std::pair<std::wstring, std::wstring>> headerSysVars(const AcDbDatab
 // Writes a file by writing a temporary file beside it and renaming it, so
 // that a failed write leaves what was there before.
 Acad::ErrorStatus replaceFile(const std::wstring& fileName, const std::string& contents);
+// Reads a whole regular file: eFileNotFound for anything else (a missing
+// file, a directory), eFileAccessErr when reading fails.
+Acad::ErrorStatus readFile(const std::wstring& fileName, std::string& contents);
 
 // Objects whose class went away become proxies, and come back with it.
 void turnInstancesIntoProxies(AcRxClass* cls);

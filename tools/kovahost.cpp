@@ -6,6 +6,7 @@
 #include <dlfcn.h>
 #include <kovareactormanager.h>
 #include <kvhost.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <chrono>
 #include <cmath>
@@ -78,9 +79,10 @@ struct ScriptError {
 // so that the command fails; the error itself is rethrown afterwards.
 struct BodyFailed {};
 
+// A script's text need not be UTF-8; what is written as JSON must be.
 std::string jsonString(const std::string& s) {
   std::string out = "\"";
-  for (char c : s) {
+  for (char c : kvhost::toUtf8(kvhost::fromUtf8(s))) {
     if (c == '"' || c == '\\') {
       out += '\\';
       out += c;
@@ -656,9 +658,10 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stderr);
     return 2;
   }
+  struct stat info;
   std::ifstream in(script);
-  if (!in) {
-    std::fprintf(stderr, "kovahost: cannot read %s\n", script.c_str());
+  if (::stat(script.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || !in) {
+    std::fprintf(stderr, "kovahost: cannot read %s: not a readable file\n", script.c_str());
     return 2;
   }
   std::vector<std::string> lines;

@@ -164,6 +164,22 @@ TEST_F(DrawingFile, TruncatedAndGarbageFilesAreRefusedWithAnError) {
   writeFile(bad, newer);
   EXPECT_EQ(refusal(bad), Acad::eInvalidFileVersion);
   EXPECT_EQ(refusal(dir + "missing.kvdwg"), Acad::eFileNotFound);
+  // A directory is no drawing in either form (reading one used to throw).
+  for (const char* name : {"folder.kvdwg", "folder.dxf"}) {
+    ASSERT_EQ(mkdir(path(name).c_str(), 0755), 0);
+    EXPECT_EQ(refusal(path(name)), Acad::eFileNotFound) << name;
+    rmdir(path(name).c_str());
+  }
+}
+
+TEST(HostText, BytesThatAreNotUtf8BecomeReplacementCharactersAndNothingAfterThemIsLost) {
+  EXPECT_EQ(kvhost::fromUtf8("caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x99\x82"), L"caf\u00e9 \u20ac \U0001F642");
+  EXPECT_EQ(kvhost::fromUtf8("pl\xff\xfe" "an"), L"pl\uFFFD\uFFFDan");
+  EXPECT_EQ(kvhost::fromUtf8("caf\xe9"), L"caf\uFFFD");           // Latin-1, cut short at the end
+  EXPECT_EQ(kvhost::fromUtf8("a\xe2\x82z"), L"a\uFFFD\uFFFDz");     // a sequence broken off
+  EXPECT_EQ(kvhost::fromUtf8("\xc0\xaf\xed\xa0\x80"), std::wstring(5, L'\uFFFD'));  // overlong, surrogate
+  EXPECT_EQ(kvhost::toUtf8(L"caf\u00e9 \U0001F642"), "caf\xc3\xa9 \xf0\x9f\x99\x82");
+  EXPECT_EQ(kvhost::toUtf8(std::wstring(1, static_cast<wchar_t>(0xD800))), "\xef\xbf\xbd");
 }
 
 // The lengths around a record are right, what is inside it is not.

@@ -3,6 +3,7 @@
 // hear, in order.
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <algorithm>
 #include <cctype>
@@ -190,6 +191,7 @@ const std::vector<BadInput> kBadInput = {
     {"MissingDrawing", "open nothere.dwg\n", "1: cannot open nothere.dwg: file not found"},
     {"NotADrawing", "open junk.dwg\n", "1: cannot open junk.dwg: not a drawing file"},
     {"TruncatedDrawing", "open cut.dwg\n", "1: cannot open cut.dwg: the file is truncated or damaged"},
+    {"DirectoryAsDrawing", "open folder.dwg\n", "1: cannot open folder.dwg: file not found"},
     {"CommandWithoutEnd", "new a\ncommand X\n  line 0 0 1 1\n", "2: 'command' without 'end'"},
     {"EndWithoutBlock", "end\n", "1: 'end' without 'command' or 'modeless'"},
     {"CancelOutsideCommand", "new a\nmodeless M\n  cancel\nend\n", "3: 'cancel' outside a command"},
@@ -207,6 +209,7 @@ TEST_P(BadScript, FailsWithFileAndLine) {
   std::string dir = scratchDir();
   std::ofstream(dir + "/fake.arx") << "not a module\n";
   std::ofstream(dir + "/junk.dwg") << "not a drawing\n";
+  mkdir((dir + "/folder.dwg").c_str(), 0755);
   // A real drawing cut short, after its header.
   Session saved = kovahostText("new a\nline 0 0 1 1\ncircle 1 1 1\nsave a whole.dwg\n", "", dir);
   ASSERT_EQ(saved.status, 0) << saved.err;
@@ -231,6 +234,9 @@ TEST(CommandLine, HelpUnknownOptionsAndMissingScript) {
   Session missing = kovahost("no-such-script.kvs");
   EXPECT_EQ(missing.status, 2);
   EXPECT_NE(missing.err.find("cannot read no-such-script.kvs"), std::string::npos);
+  Session folder = kovahost(KOVA_EXAMPLES_DIR);
+  EXPECT_EQ(folder.status, 2);
+  EXPECT_NE(folder.err.find("not a readable file"), std::string::npos);
 }
 
 // ---- A saved drawing: read back whole, and never damaged by a failed session ----
@@ -377,6 +383,31 @@ TEST(JsonLines, EachLineParsesAndTellsTheSameTraceAsText) {
     EXPECT_EQ((*line)["event"].text, text.lines[i]);
     EXPECT_EQ((*line)["kind"].type, Json::kString);
   }
+}
+
+bool isUtf8(const std::string& s) {
+  for (size_t i = 0; i < s.size();) {
+    auto c = static_cast<unsigned char>(s[i]);
+    size_t extra = c < 0x80 ? 0 : c >= 0xC2 && c < 0xE0 ? 1 : c >= 0xE0 && c < 0xF0 ? 2 : c >= 0xF0 && c < 0xF5 ? 3 : 9;
+    if (extra == 9 || i + extra >= s.size() + (extra == 0)) return false;
+    for (size_t k = 1; k <= extra; ++k)
+      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+    i += extra + 1;
+  }
+  return true;
+}
+
+TEST(JsonLines, AScriptThatIsNotUtf8StillGivesValidJson) {
+  std::string dir = scratchDir();
+  Session json = kovahostText("new pl\xff\xfe" "an\ntext 0 0 caf\xe9\n", "--json", dir);
+  ASSERT_EQ(json.status, 0) << json.err;
+  bool named = false;
+  for (const std::string& line : json.lines) {
+    EXPECT_TRUE(isUtf8(line)) << line;
+    EXPECT_TRUE(JsonParser(line).parse()) << line;
+    named = named || line.find("pl\xef\xbf\xbd\xef\xbf\xbd" "an") != std::string::npos;
+  }
+  EXPECT_TRUE(named);  // the name keeps what follows the bad bytes
 }
 
 TEST(TraceEvents, AreValidJsonWithProperlyNestedSlices) {
