@@ -69,7 +69,8 @@ KV_API void setCrashListener(std::function<void(const KvCrashReport&)> listener)
 
 // An optional listener to event slices, for tools that draw a session as a
 // timeline. A slice begins, other slices may nest in it, and it ends.
-// kind says what runs ("fan-out" of one notification, or one "client"
+// kind says what runs (the "handling" of a notification that does more
+// than forward it, the "fan-out" of one notification, or one "client"
 // call), name the notification, who the client's type (mangled) or null.
 typedef void (*SliceBegin)(const char* kind, const char* name, const char* who);
 typedef void (*SliceEnd)();

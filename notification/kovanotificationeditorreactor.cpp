@@ -119,6 +119,7 @@ void KOVAEditorReactorDispathcer::forward(Call&& call) {
 
 void KOVAEditorReactorDispathcer::databaseToBeDestroyed(AcDbDatabase* db) {
   KOVARunningNotification running(*this);
+  KvSliceScope handling("handling", "databaseToBeDestroyed", nullptr);
   KV_GUARDED(L"KOVAEditorReactorDispathcer::databaseToBeDestroyed", [&] {
     struct Prune {
       AcDbDatabase* db;
@@ -130,6 +131,7 @@ void KOVAEditorReactorDispathcer::databaseToBeDestroyed(AcDbDatabase* db) {
 
 void KOVAEditorReactorDispathcer::pickfirstModified() {
   KOVARunningNotification running(*this);
+  KvSliceScope handling("handling", "pickfirstModified", nullptr);
   KV_GUARDED(L"KOVAEditorReactorDispathcer::pickfirstModified", [&] {
     KOVASnapshot<AcEditorReactor> snapshot(edSnapshots(), takeEdSnapshot);
     if (snapshot.length() == 0) return;
@@ -205,6 +207,7 @@ bool KOVAEditorReactorDispathcer::setPostUndoOnCommandFinish(bool value) {
 
 void KOVAEditorReactorDispathcer::commandWillStart(const ACHAR* commandName) {
   KOVARunningNotification running(*this);
+  KvSliceScope handling("handling", "commandWillStart", nullptr);
   KV_GUARDED(L"KOVAEditorReactorDispathcer::commandWillStart", [&] {
     m_bPostUndoOnCommandFinish = false;
     if (isSaveCommand(commandName)) g_ReactorManager.setFilterReactors(true);
@@ -221,6 +224,7 @@ void KOVAEditorReactorDispathcer::commandWillStart(const ACHAR* commandName) {
 void KOVAEditorReactorDispathcer::endCommand(const ACHAR* commandName,
                                              void (AcEditorReactor::*notification)(const ACHAR*), const char* name,
                                              bool redraw) {
+  KvSliceScope handling("handling", name, nullptr);
   const bool marked = IsInterestingCommandForUndoMarker(commandName);
   const bool saving = isSaveCommand(commandName);
   struct EndingMark {
@@ -274,6 +278,7 @@ void KOVAEditorReactorDispathcer::commandFailed(const ACHAR* commandName) {
 
 void KOVAEditorReactorDispathcer::modelessOperationWillStart(const ACHAR* context) {
   KOVARunningNotification running(*this);
+  KvSliceScope handling("handling", "modelessOperationWillStart", nullptr);
   KV_GUARDED(L"KOVAEditorReactorDispathcer::modelessOperationWillStart", [&] {
     m_bPostUndoOnCommandFinish = false;
     KOVAUndoController::startUndoMark(true);
@@ -283,6 +288,7 @@ void KOVAEditorReactorDispathcer::modelessOperationWillStart(const ACHAR* contex
 
 void KOVAEditorReactorDispathcer::modelessOperationEnded(const ACHAR* context) {
   KOVARunningNotification running(*this);
+  KvSliceScope handling("handling", "modelessOperationEnded", nullptr);
   KV_GUARDED(L"KOVAEditorReactorDispathcer::modelessOperationEnded", [&] {
     kovaFanOut(edSnapshots(), takeEdSnapshot, [&](AcEditorReactor* c) { c->modelessOperationEnded(context); });
     KOVAUndoController::endUndoMark(true);
@@ -297,6 +303,7 @@ void KOVAEditorReactorDispathcer::modelessOperationEnded(const ACHAR* context) {
 
 void KOVAEditorReactorDispathcer::beginDwgOpen(ACHAR* fileName) {
   KOVARunningNotification running(*this);
+  KvSliceScope handling("handling", "beginDwgOpen", nullptr);
   KV_GUARDED(L"KOVAEditorReactorDispathcer::beginDwgOpen", [&] {
     KOVASmartUndoRecording undo(nullptr);
     kovaFanOut(edSnapshots(), takeEdSnapshot, [&](AcEditorReactor* c) { c->beginDwgOpen(fileName); });
@@ -305,6 +312,7 @@ void KOVAEditorReactorDispathcer::beginDwgOpen(ACHAR* fileName) {
 
 void KOVAEditorReactorDispathcer::endDwgOpen(const ACHAR* fileName, AcDbDatabase* db) {
   KOVARunningNotification running(*this);
+  KvSliceScope handling("handling", "endDwgOpen", nullptr);
   KV_GUARDED(L"KOVAEditorReactorDispathcer::endDwgOpen", [&] {
     KOVASmartUndoRecording undo(nullptr);
     kovaFanOut(edSnapshots(), takeEdSnapshot, [&](AcEditorReactor* c) { c->endDwgOpen(fileName, db); });

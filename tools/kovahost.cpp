@@ -245,13 +245,14 @@ class Output {
       if (client)
         m_pTimeline->begin(m_clients.back(), "client", "\"notification\":" + jsonString(name));
       else
-        m_pTimeline->begin(name, "hub", "");
+        m_pTimeline->begin(name, kind, "");
     }
   }
   void sliceEnd() {
+    // A flag the slice's own work changed is shown inside it.
+    sampleFilter();
     if (!m_clients.empty()) m_clients.pop_back();
     if (m_pTimeline) m_pTimeline->end();
-    sampleFilter();
   }
 
   void setLocation(const std::string& at) { m_at = at; }

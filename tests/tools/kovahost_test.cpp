@@ -410,6 +410,32 @@ TEST(JsonLines, AScriptThatIsNotUtf8StillGivesValidJson) {
   EXPECT_TRUE(named);  // the name keeps what follows the bad bytes
 }
 
+// What the hub does around a fan-out (the redraws that end a pickfirst
+// handling, the filter flag it raises and clears) lies inside the slice of
+// the notification that made it do so.
+TEST(TraceEvents, TheHubsOwnWorkLiesInsideTheNotificationThatCausedIt) {
+  Session run = kovahost(std::string(KOVA_EXAMPLES_DIR) + "/property-panel.kvs", "--trace-events timeline.json");
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::unique_ptr<Json> doc = JsonParser(readFile(run.dir + "/timeline.json")).parse();
+  ASSERT_TRUE(doc && doc->type == Json::kObject);
+  std::vector<std::string> open;
+  int redraws = 0, flags = 0;
+  for (const Json& e : (*doc)["traceEvents"].items) {
+    const std::string& ph = e["ph"].text;
+    const std::string& name = e["name"].text;
+    if (ph == "B") open.push_back(name);
+    if (ph == "E" && !open.empty()) open.pop_back();
+    const bool redraw = ph == "i" && name.rfind("redraw ", 0) == 0;
+    const bool flag = ph == "C" && name == "filter flag";
+    if (!redraw && !flag) continue;
+    redraws += redraw;
+    flags += flag;
+    EXPECT_TRUE(!open.empty() && open.back() == "pickfirstModified") << name << " outside the pickfirst handling";
+  }
+  EXPECT_GT(redraws, 0);
+  EXPECT_GT(flags, 0);
+}
+
 TEST(TraceEvents, AreValidJsonWithProperlyNestedSlices) {
   Session run = kovahost(std::string(KOVA_EXAMPLES_DIR) + "/trace-client.kvs", "--trace-events timeline.json");
   ASSERT_EQ(run.status, 0) << run.err;
