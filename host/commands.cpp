@@ -3,6 +3,8 @@
 // strings queued for the command line run once the outermost command and
 // the notification that queued them have returned.
 #include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cwctype>
 #include <deque>
 #include <map>
@@ -91,8 +93,22 @@ CommandOutcome runCommandIn(AcApDocument* doc, const std::wstring& name, const C
   return outcome;
 }
 
+// The number of steps an UNDO is given: a whole number from 0 up, nothing else.
+bool parseSteps(const std::wstring& text, int& steps) {
+  errno = 0;
+  wchar_t* end = nullptr;
+  long value = std::wcstol(text.c_str(), &end, 10);
+  while (end && std::iswspace(*end)) ++end;
+  if (end == text.c_str() || (end && *end) || errno == ERANGE || value < 0 || value > INT_MAX) return false;
+  steps = static_cast<int>(value);
+  return true;
+}
+
+// steps < 0: the argument was not a number of steps, and the command fails
+// having undone nothing.
 CommandOutcome runUndo(AcApDocument* doc, const std::wstring& name, int steps) {
   return runCommandIn(doc, name, [&] {
+    if (steps < 0) throw std::runtime_error("UNDO needs a number of steps");
     AcDbDatabase* db = doc->database();
     notifyEditorReactors([&](AcEditorReactor* r) { r->undoSubcommandNumber(0, steps); });
     int undone = 0;
@@ -124,7 +140,10 @@ CommandOutcome executeString(const std::wstring& text) {
 
   if (name == L"UNDO" || name == L"U") {
     int steps = 1;
-    if (name == L"UNDO" && !args.empty()) steps = std::max(0, static_cast<int>(std::wcstol(args.c_str(), nullptr, 10)));
+    if (name == L"UNDO" && !args.empty() && !parseSteps(args, steps)) {
+      journalf(L"UNDO: '%ls' is not a number of steps", args.c_str());
+      steps = -1;
+    }
     return runUndo(doc, name, steps);
   }
   if (name == L"SAVE" || name == L"QSAVE" || name == L"SAVEAS") {

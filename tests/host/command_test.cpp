@@ -48,6 +48,18 @@ TEST_F(Commands, EveryWayACommandEndsIsReportedAndUnwound) {
   }
 }
 
+TEST_F(Commands, AnUndoGivenSomethingOtherThanANumberOfStepsFailsAndUndoesNothing) {
+  AcDbObjectId line = addLine();
+  kvhost::runCommand(L"PAINT", [&] { setColor(line, 1); });
+  const int groups = kvhost::undoGroupCount(doc);
+  for (const wchar_t* bad : {L"_UNDO x", L"_UNDO -3", L"_UNDO 99999999999999999999", L"_UNDO 2x"})
+    EXPECT_EQ(kvhost::executeString(bad), CommandOutcome::kFailed) << bad;
+  EXPECT_EQ(kvhost::undoGroupCount(doc), groups);
+  EXPECT_EQ(colorOf(line), 1);
+  EXPECT_EQ(kvhost::executeString(L"_UNDO 1 "), CommandOutcome::kEnded);
+  EXPECT_EQ(colorOf(line), 256);
+}
+
 TEST_F(Commands, ANestedCommandRunsInsideTheOuterOneAndItsUndoStep) {
   AcDbObjectId line = addLine();
   EdLog ed;
