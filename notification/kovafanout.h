@@ -10,30 +10,37 @@
 #include <KvTrace.h>
 #include <acarray.h>
 
-// Snapshot storage of one kind of client, one array per nesting depth. A
-// notification takes the array of its depth and refills it from the
-// registry, so once every depth has been seen forwarding allocates nothing.
-template <class R>
-class KOVASnapshotPool {
+// Arrays kept from one notification to the next, one per nesting depth: a
+// notification takes the array of its depth, so once every depth has been
+// seen, taking one allocates nothing.
+template <class T>
+class KOVAArrayPool {
  public:
-  AcArray<R*>& acquire() {
-    if (m_nDepth == m_tabLevels.size()) m_tabLevels.push_back(std::make_unique<AcArray<R*> >(0, 8));
+  AcArray<T>& acquire() {
+    if (m_nDepth == m_tabLevels.size()) m_tabLevels.push_back(std::make_unique<AcArray<T> >(0, 8));
     return *m_tabLevels[m_nDepth++];
   }
   void release() { --m_nDepth; }
+
+ protected:
+  std::vector<std::unique_ptr<AcArray<T> > > m_tabLevels;
+  size_t m_nDepth = 0;
+};
+
+// Snapshot storage of one kind of client; each notification refills the
+// array of its depth from the registry.
+template <class R>
+class KOVASnapshotPool : public KOVAArrayPool<R*> {
+ public:
   // A client that is being destroyed is struck from every running fan-out,
   // so that none of them calls it afterwards.
   void forget(const R* client) {
-    for (size_t d = 0; d < m_nDepth; ++d) {
-      AcArray<R*>& level = *m_tabLevels[d];
+    for (size_t d = 0; d < this->m_nDepth; ++d) {
+      AcArray<R*>& level = *this->m_tabLevels[d];
       for (int i = 0; i < level.length(); ++i)
         if (level[i] == client) level[i] = nullptr;
     }
   }
-
- private:
-  std::vector<std::unique_ptr<AcArray<R*> > > m_tabLevels;
-  size_t m_nDepth = 0;
 };
 
 // One notification's snapshot of the registry, taken when it arrives.

@@ -72,23 +72,33 @@ class KOVAFilterClearedOnExit {
 };
 
 // The selection set read for a pickfirst handling, freed on every way out.
+// Its ids go into an array kept for the next change at the same depth.
 class KOVAPickfirstSelection {
  public:
-  KOVAPickfirstSelection() {
+  KOVAPickfirstSelection() : m_ids(idArrays().acquire()) {
+    m_ids.setLogicalLength(0);
     m_ss[0] = m_ss[1] = 0;
     m_bRead = acedSSGet(L"_I", nullptr, nullptr, nullptr, m_ss) == RTNORM;
     if (m_bRead) KOVASelectionTools::enameSetToObjIds(m_ss, m_ids);
   }
   ~KOVAPickfirstSelection() {
     if (m_bRead) acedSSFree(m_ss);
+    idArrays().release();
   }
+  KOVAPickfirstSelection(const KOVAPickfirstSelection&) = delete;
+  KOVAPickfirstSelection& operator=(const KOVAPickfirstSelection&) = delete;
   ads_name& name() { return m_ss; }
   const AcArray<AcDbObjectId>& ids() const { return m_ids; }
 
  private:
+  static KOVAArrayPool<AcDbObjectId>& idArrays() {
+    static KOVAArrayPool<AcDbObjectId> pool;
+    return pool;
+  }
+
+  AcArray<AcDbObjectId>& m_ids;
   ads_name m_ss;
   bool m_bRead;
-  AcArray<AcDbObjectId> m_ids;
 };
 
 }  // namespace

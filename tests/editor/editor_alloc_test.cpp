@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 #include <vector>
+#include <KOVATools.h>
 #include "editor_clients.h"
 
 namespace {
@@ -151,6 +152,44 @@ TEST(EditorForwardingAllocations, NoHeapAllocationPerForwardedEventAfterWarmUp) 
   bases.clear();
   first.reset();
   last.reset();
+  kvhost::closeDocument(doc);
+}
+
+// A pickfirst change costs the host's selection services and nothing more:
+// the hub's own handling (ids, common class, redraw set) allocates nothing
+// once warm.
+TEST(EditorForwardingAllocations, APickfirstHandlingAllocatesNothingBeyondTheHostsSelectionServices) {
+  ASSERT_TRUE(edtest::startHub()) << kvhost::lastModuleError().c_str();
+  AcApDocument* doc = kvhost::newDocument(L"alloc-pickfirst.dwg");
+  AcDbObjectIdArray selected;
+  for (int i = 0; i < 20; ++i)
+    selected.append(kvhost::addEntity(doc, new AcDbLine(AcGePoint3d(i, 0, 0), AcGePoint3d(i, 1, 0))));
+  kvhost::setPickfirst(selected);
+  Counter<KOVAEditorReactorBase> client(true);
+
+  const EdCall pickfirst = [](AcEditorReactor* r) { r->pickfirstModified(); };
+  AcDbObjectIdArray ids;
+  auto hostServices = [&] {
+    ads_name ss;
+    ASSERT_EQ(acedSSGet(L"_I", nullptr, nullptr, nullptr, ss), RTNORM);
+    ids.setLogicalLength(0);
+    KOVASelectionTools::enameSetToObjIds(ss, ids);
+    acedSSFree(ss);
+  };
+  auto count = [](const std::function<void()>& work) {
+    g_nAllocations = 0;
+    g_bCounting = true;
+    for (int n = 0; n < 10; ++n) work();
+    g_bCounting = false;
+    return g_nAllocations;
+  };
+  for (int n = 0; n < 2; ++n) {  // warm-up
+    kvhost::raiseEditorEvent(pickfirst);
+    hostServices();
+  }
+  const long long services = count(hostServices);
+  EXPECT_EQ(count([&] { kvhost::raiseEditorEvent(pickfirst); }), services);
+  ASSERT_EQ(ids.length(), 20);
   kvhost::closeDocument(doc);
 }
 
