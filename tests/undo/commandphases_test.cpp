@@ -394,6 +394,34 @@ TEST_F(UndoTest, AVetoedOperationLockIsNotReleasedAtTheEnd) {
   EXPECT_EQ(acDocManagerPtr()->unlockDocument(doc), Acad::eNotApplicable);
 }
 
+// What the working drawing's undo recording is while a drawing is opened.
+class DwgOpenWatcher : public KOVAEditorReactorBase {
+ public:
+  void beginDwgOpen(ACHAR*) override { seen.push_back(recording()); }
+  void endDwgOpen(const ACHAR*, AcDbDatabase*) override { seen.push_back(recording()); }
+  static bool recording() { return acdbHostApplicationServices()->workingDatabase()->undoRecording(); }
+  std::vector<bool> seen;
+};
+
+TEST_F(UndoTest, ClientsSeeUndoRecordingOffWhileADrawingIsOpenedAndBackAfterwards) {
+  const std::wstring file = tempPath(L"undo-open.kvdwg");
+  ASSERT_EQ(kvhost::saveDocument(doc, file), Acad::eOk);
+  AcDbDatabase* working = doc->database();
+  DwgOpenWatcher watcher;
+  for (bool before : {true, false}) {
+    working->disableUndoRecording(!before);
+    watcher.seen.clear();
+    AcApDocument* opened = kvhost::openDocument(file);
+    ASSERT_NE(opened, nullptr);
+    EXPECT_EQ(watcher.seen, (std::vector<bool>{false, false}));
+    EXPECT_EQ(working->undoRecording(), before);
+    kvhost::closeDocument(opened);
+    ASSERT_EQ(acDocManagerPtr()->curDocument(), doc);
+  }
+  working->disableUndoRecording(false);
+  removeFile(file);
+}
+
 // An excluded command has an undo group of its own, below the last mark's:
 // a roll-back asked for in it goes through that group without the counter
 // moving, and on to the marked command.
