@@ -142,6 +142,17 @@ TEST_F(Session, EachNotificationTakesItsOwnSnapshot) {
   // Registered during one notification of an operation, heard from the next one.
   EXPECT_EQ(whoHeard("objectOpenedForModify"), (std::vector<std::string>{"adder"}));
   EXPECT_EQ(whoHeard("objectModified"), (std::vector<std::string>{"early", "adder", "late"}));
+
+  // Document clients too: the lock change that registers them is not theirs.
+  std::unique_ptr<PlainDoc> newcomer;
+  BaseDoc docAdder("docAdder", -1);
+  docAdder.hook = [&](const std::string& n) {
+    if (n == "documentLockModeChanged" && !newcomer) newcomer = std::make_unique<PlainDoc>("newcomer", -5);
+  };
+  heard().clear();
+  moveLine(line, 3);
+  // Locked, then unlocked: the newcomer hears only the second change.
+  EXPECT_EQ(whoHeard("documentLockModeChanged"), (std::vector<std::string>{"docAdder", "newcomer", "docAdder"}));
 }
 
 TEST_F(Session, AClientRemovedDuringANotificationStillHearsIt) {
