@@ -706,9 +706,15 @@ Acad::ErrorStatus AcDbDatabase::dxfIn(const ACHAR* fileName) {
       object = new AcDbProxyObject;
     } else if (AcRxClass* cls = builtinClass(rec.type)) {
       object = AcDbObject::cast(cls->create());
-    } else if (info != nullptr) {
-      AcRxClass* cls = AcRxClass::cast(acrxClassDictionary()->at(info->className.c_str()));
-      if (cls != nullptr && cls->isDerivedFrom(AcDbObject::desc())) object = AcDbObject::cast(cls->create());
+    } else {
+      // A class registered here reads its records also from a file that does
+      // not list it: kept as a proxy instead, the record would be saved next
+      // to the class's own entry and read by it the next time.
+      AcRxClass* registered = info != nullptr
+                                  ? AcRxClass::cast(acrxClassDictionary()->at(info->className.c_str()))
+                                  : kvhost::classByDxfName(rec.type);
+      if (registered != nullptr && registered->isDerivedFrom(AcDbObject::desc()))
+        object = AcDbObject::cast(registered->create());
     }
     if (object != nullptr) {
       place(stub, object);

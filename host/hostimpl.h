@@ -160,6 +160,8 @@ Acad::ErrorStatus replaceFile(const std::wstring& fileName, const std::string& c
 // file, a directory), eFileAccessErr when reading fails.
 Acad::ErrorStatus readFile(const std::wstring& fileName, std::string& contents);
 
+// The registered class with this DXF name, or null.
+AcRxClass* classByDxfName(const std::wstring& dxfName);
 // Objects whose class went away become proxies, and come back with it.
 void turnInstancesIntoProxies(AcRxClass* cls);
 void resurrectProxies(AcRxClass* cls);

@@ -1,10 +1,12 @@
 // The runtime class system, the system registry and the host's fatal stop.
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
 #include <map>
 #include <string>
+#include <vector>
 #include "hostimpl.h"
 #include "winshim.h"
 
@@ -29,6 +31,18 @@ bool AcRxObject::isKindOf(const AcRxClass* cls) const {
 }
 
 namespace kvhost {
+// Every class that exists, for finding one by its DXF name.
+std::vector<AcRxClass*>& liveClasses() {
+  static std::vector<AcRxClass*> classes;
+  return classes;
+}
+
+AcRxClass* classByDxfName(const std::wstring& dxfName) {
+  for (AcRxClass* cls : liveClasses())
+    if (dxfName == cls->dxfName() && acrxClassDictionary()->at(cls->name()) == cls) return cls;
+  return nullptr;
+}
+
 AcRxClass* registerHostClass(const wchar_t* name, AcRxClass* parent, AcRxPseudoConstructor ctor) {
   auto* impl = new AcRxClass::Impl;
   impl->name = name;
@@ -76,8 +90,12 @@ KV_HOST_CLASS(AcEditorReactor, AcRxEventReactor, nullptr)
 KV_HOST_CLASS(AcEditorReactor2, AcEditorReactor, nullptr)
 KV_HOST_CLASS(AcEditor, AcRxObject, nullptr)
 
-AcRxClass::AcRxClass(Impl* impl) : m_pImpl(impl) {}
-AcRxClass::~AcRxClass() { delete m_pImpl; }
+AcRxClass::AcRxClass(Impl* impl) : m_pImpl(impl) { kvhost::liveClasses().push_back(this); }
+AcRxClass::~AcRxClass() {
+  auto& live = kvhost::liveClasses();
+  live.erase(std::remove(live.begin(), live.end(), this), live.end());
+  delete m_pImpl;
+}
 const ACHAR* AcRxClass::name() const { return m_pImpl->name.c_str(); }
 AcRxClass* AcRxClass::myParent() const { return m_pImpl->parent; }
 bool AcRxClass::isDerivedFrom(const AcRxClass* other) const {

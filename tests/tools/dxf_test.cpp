@@ -347,6 +347,40 @@ TEST_F(DxfTest, AMarkerReadWithoutItsClassIsSavedAgainUnchanged) {
   }
 }
 
+// A file that does not list the marker's class still holds a marker: the
+// registered class reads it, so that a save cannot put a proxy of it next
+// to the class's own entry (a file the host could not read back).
+TEST_F(DxfTest, AMarkerInAFileThatDoesNotListItsClassIsReadByTheRegisteredClass) {
+  drawAndMark();
+  std::wstring path = tempPath(L"unlisted.dxf");
+  ASSERT_EQ(kvhost::saveDocument(doc, path), Acad::eOk);
+  std::string text = readFile(path);
+  const std::string listed = "  0\nCLASS\n  1\nKOVA_UNDO_OBJECT\n";
+  const size_t at = text.find(listed);
+  ASSERT_NE(at, std::string::npos);
+  const size_t next = text.find("  0\n", at + listed.size());
+  writeFile(path, text.erase(at, next - at));
+  AcApDocument* back = reopen(path);
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(markerClass(back->database()), L"KOVAUndoObject");
+  EXPECT_EQ(markerCounter(back->database()), 2);
+  kvhost::activateDocument(back);
+  kvhost::runCommand(L"MARKED");
+  std::wstring again = tempPath(L"unlisted-again.dxf");
+  ASSERT_EQ(kvhost::saveDocument(back, again), Acad::eOk);
+  AcApDocument* third = reopen(again);
+  ASSERT_NE(third, nullptr);
+  EXPECT_EQ(markerCounter(third->database()), 3);
+
+  // A damaged marker record there is refused like anywhere else.
+  const std::string counter = "100\nKOVA_UNDO_OBJECT\n 70\n";
+  ASSERT_NE(text.find(counter), std::string::npos);
+  writeFile(path, text.replace(text.find(counter), counter.size(), "100\nKOVA_UNDO_OBJECT\n 69\n"));
+  Acad::ErrorStatus es = Acad::eOk;
+  EXPECT_EQ(kvhost::openDocument(path, &es), nullptr);
+  EXPECT_EQ(es, Acad::eInvalidDxfCode);
+}
+
 // A proxy read under the marker's DXF name but listed with a class of its own
 // must not take the registered class's place in CLASSES: the real markers
 // saved beside it would come back as proxies.
