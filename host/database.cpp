@@ -185,14 +185,24 @@ void resurrectProxies(AcRxClass* cls) {
     for (auto& entry : db->impl()->stubs) {
       AcDbStub* stub = entry.second.get();
       auto* proxy = AcDbProxyObject::cast(stub->object);
-      if (proxy == nullptr || proxy->originalClassName() != std::wstring(cls->name())) continue;
+      if (proxy == nullptr) continue;
+      // A proxy keeps either the object's DWG record or its DXF groups.
+      DxfProxyRecord dxf;
+      const bool fromDxf = readDxfProxyRecord(*proxy->record(), dxf);
+      if ((fromDxf ? dxf.className : std::wstring(proxy->originalClassName())) != cls->name()) continue;
       AcDbObject* object = AcDbObject::cast(cls->create());
       if (object == nullptr) continue;
       object->bindStub(stub);
       object->setOwnerId(proxy->ownerId());
       object->setNewObject(false);
       object->openState() = AcDbObject::OpenState();
-      restoreFromRecord(object, db, proxy->record()->bytes, AcDb::kFileFiler);
+      const Acad::ErrorStatus es = fromDxf ? restoreFromGroups(object, db, dxf.items)
+                                           : restoreFromRecord(object, db, proxy->record()->bytes, AcDb::kFileFiler);
+      if (es != Acad::eOk) {
+        // What the class cannot read stays a proxy, with all it holds.
+        delete object;
+        continue;
+      }
       stub->object = object;
       delete proxy;
       resurrected.append(AcDbObjectId(stub));

@@ -566,9 +566,18 @@ struct ClassInfo {
   bool isEntity = false;
 };
 
-// Reads an object's groups into it as if it were open for write, without
-// the notifications of an open.
-Acad::ErrorStatus fill(AcDbObject* object, AcDbDatabase* db, const std::vector<resbuf>& items) {
+
+void place(AcDbStub* stub, AcDbObject* object) {
+  object->bindStub(stub);
+  object->setNewObject(false);
+  object->openState() = AcDbObject::OpenState();
+  stub->object = object;
+}
+
+}  // namespace
+
+namespace kvhost {
+Acad::ErrorStatus restoreFromGroups(AcDbObject* object, AcDbDatabase* db, const std::vector<resbuf>& items) {
   kvhost::DxfMemoryFiler filer(AcDb::kFileFiler, db, items);
   AcDbObject::OpenState saved = object->openState();
   object->openState().writer = true;
@@ -583,15 +592,7 @@ Acad::ErrorStatus fill(AcDbObject* object, AcDbDatabase* db, const std::vector<r
   if (es == Acad::eOk) es = filer.filerStatus();
   return es;
 }
-
-void place(AcDbStub* stub, AcDbObject* object) {
-  object->bindStub(stub);
-  object->setNewObject(false);
-  object->openState() = AcDbObject::OpenState();
-  stub->object = object;
-}
-
-}  // namespace
+}  // namespace kvhost
 
 Acad::ErrorStatus AcDbDatabase::dxfIn(const ACHAR* fileName) {
   if (fileName == nullptr) return Acad::eInvalidInput;
@@ -719,7 +720,7 @@ Acad::ErrorStatus AcDbDatabase::dxfIn(const ACHAR* fileName) {
     if (object != nullptr) {
       place(stub, object);
       if (!rec.entity && rec.owner != 0) object->setOwnerId(getObjectId(rec.owner));
-      es = fill(object, this, rec.items);
+      es = kvhost::restoreFromGroups(object, this, rec.items);
       if (es == Acad::eOk && dwgProxy) {
         // The class of a proxy's DWG record may be here now to take it back.
         auto* proxy = static_cast<AcDbProxyObject*>(object);

@@ -146,6 +146,8 @@ bool isOpenDocument(const AcApDocument* doc);
 // for write, without raising the notifications of an open.
 Acad::ErrorStatus restoreFromRecord(AcDbObject* object, AcDbDatabase* db, const std::vector<unsigned char>& bytes,
                                     AcDb::FilerType type);
+// The same from an object's DXF groups.
+Acad::ErrorStatus restoreFromGroups(AcDbObject* object, AcDbDatabase* db, const std::vector<resbuf>& items);
 // The stub of a handle, made empty when the database has none yet.
 AcDbStub* stubForHandle(AcDbDatabase* db, AcDbHandle handle);
 void setNamedObjectsDictionary(AcDbDatabase* db, AcDbObjectId id);

@@ -315,9 +315,12 @@ TEST_F(DxfTest, ObjectsWithoutTheirClassComeBackAsProxiesAndReturnWithIt) {
   ASSERT_EQ(kvhost::saveDocument(fromClass, resaved), Acad::eOk);
   ASSERT_EQ(kvhost::saveDocument(fromDwgForm, dwgFormAgain), Acad::eOk);
 
-  // With the class back, the proxy in memory and both files give the object back.
+  // With the class back, the proxies in memory (kept as a DWG record or as
+  // DXF groups) and all the files give the object back.
   KeptObject::registerClass();
   EXPECT_EQ(kept(doc), L"KeptObject 70000");
+  EXPECT_EQ(kept(fromClass), L"KeptObject 70000");
+  EXPECT_EQ(kept(fromDwgForm), L"KeptObject 70000");
   EXPECT_EQ(kept(reopen(resaved)), L"KeptObject 70000");
   EXPECT_EQ(kept(reopen(dwgFormAgain)), L"KeptObject 70000");
   EXPECT_EQ(kept(reopen(dwgForm)), L"KeptObject 70000");
