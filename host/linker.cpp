@@ -33,10 +33,13 @@ std::string executableDirectory() {
   return path.substr(0, path.rfind('/'));
 }
 
-// A module named without a directory is looked for where the running program is.
+// A module named without a directory is looked for in the current
+// directory, then where the running program is (given to dlopen without a
+// directory, a name would be searched for on the library path instead).
 std::string resolveModulePath(const std::wstring& fileName) {
   std::string name = kvhost::toUtf8(fileName);
-  if (name.find('/') != std::string::npos || access(name.c_str(), F_OK) == 0) return name;
+  if (name.find('/') != std::string::npos) return name;
+  if (access(name.c_str(), F_OK) == 0) return "./" + name;
   return executableDirectory() + "/" + name;
 }
 

@@ -239,6 +239,16 @@ TEST(CommandLine, HelpUnknownOptionsAndMissingScript) {
   EXPECT_NE(folder.err.find("not a readable file"), std::string::npos);
 }
 
+TEST(Modules, ABareNameIsLookedForInTheCurrentDirectoryFirst) {
+  std::string dir = scratchDir();
+  const std::string program = KOVAHOST_PROGRAM;
+  const std::string built = program.substr(0, program.rfind('/')) + "/MinimalClient.arx";
+  std::ofstream(dir + "/Mine.arx", std::ios::binary) << readFile(built);
+  Session run = kovahostText("load Mine.arx\nunload Mine.arx\n", "", dir);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(std::find(run.lines.begin(), run.lines.end(), "linker: Mine.arx kInitAppMsg"), run.lines.end());
+}
+
 // ---- A saved drawing: read back whole, and never damaged by a failed session ----
 
 TEST(SavedDrawing, ComesBackAndOutlivesAFailedSession) {
