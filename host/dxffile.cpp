@@ -566,7 +566,6 @@ struct ClassInfo {
   bool isEntity = false;
 };
 
-
 void place(AcDbStub* stub, AcDbObject* object) {
   object->bindStub(stub);
   object->setNewObject(false);

@@ -27,6 +27,22 @@ class KOVAArrayPool {
   size_t m_nDepth = 0;
 };
 
+// The array of one depth of a pool, taken for a scope and given back on
+// every way out of it.
+template <class T>
+class KOVAPooledArray {
+ public:
+  explicit KOVAPooledArray(KOVAArrayPool<T>& pool) : m_pool(pool), m_array(pool.acquire()) {}
+  ~KOVAPooledArray() { m_pool.release(); }
+  KOVAPooledArray(const KOVAPooledArray&) = delete;
+  KOVAPooledArray& operator=(const KOVAPooledArray&) = delete;
+  AcArray<T>& array() const { return m_array; }
+
+ private:
+  KOVAArrayPool<T>& m_pool;
+  AcArray<T>& m_array;
+};
+
 // Snapshot storage of one kind of client; each notification refills the
 // array of its depth from the registry.
 template <class R>
@@ -48,20 +64,16 @@ template <class R>
 class KOVASnapshot {
  public:
   template <class List>
-  KOVASnapshot(KOVASnapshotPool<R>& pool, List fill) : m_pool(pool), m_clients(pool.acquire()) {
-    fill(m_clients);
+  KOVASnapshot(KOVASnapshotPool<R>& pool, List fill) : m_clients(pool) {
+    fill(m_clients.array());
   }
-  ~KOVASnapshot() { m_pool.release(); }
-  KOVASnapshot(const KOVASnapshot&) = delete;
-  KOVASnapshot& operator=(const KOVASnapshot&) = delete;
 
-  int length() const { return m_clients.length(); }
+  int length() const { return m_clients.array().length(); }
   // Read at every step: a client destroyed meanwhile reads as null.
-  R* at(int i) const { return m_clients[i]; }
+  R* at(int i) const { return m_clients.array()[i]; }
 
  private:
-  KOVASnapshotPool<R>& m_pool;
-  AcArray<R*>& m_clients;
+  KOVAPooledArray<R*> m_clients;
 };
 
 // The notification's name in a signature that spells out the type of a

@@ -75,20 +75,19 @@ class KOVAFilterClearedOnExit {
 // Its ids go into an array kept for the next change at the same depth.
 class KOVAPickfirstSelection {
  public:
-  KOVAPickfirstSelection() : m_ids(idArrays().acquire()) {
-    m_ids.setLogicalLength(0);
+  KOVAPickfirstSelection() : m_ids(idArrays()) {
+    m_ids.array().setLogicalLength(0);
     m_ss[0] = m_ss[1] = 0;
     m_bRead = acedSSGet(L"_I", nullptr, nullptr, nullptr, m_ss) == RTNORM;
-    if (m_bRead) KOVASelectionTools::enameSetToObjIds(m_ss, m_ids);
+    if (m_bRead) KOVASelectionTools::enameSetToObjIds(m_ss, m_ids.array());
   }
   ~KOVAPickfirstSelection() {
     if (m_bRead) acedSSFree(m_ss);
-    idArrays().release();
   }
   KOVAPickfirstSelection(const KOVAPickfirstSelection&) = delete;
   KOVAPickfirstSelection& operator=(const KOVAPickfirstSelection&) = delete;
   ads_name& name() { return m_ss; }
-  const AcArray<AcDbObjectId>& ids() const { return m_ids; }
+  const AcArray<AcDbObjectId>& ids() const { return m_ids.array(); }
 
  private:
   static KOVAArrayPool<AcDbObjectId>& idArrays() {
@@ -96,7 +95,7 @@ class KOVAPickfirstSelection {
     return pool;
   }
 
-  AcArray<AcDbObjectId>& m_ids;
+  KOVAPooledArray<AcDbObjectId> m_ids;
   ads_name m_ss;
   bool m_bRead;
 };

@@ -24,6 +24,9 @@
 
 namespace {
 
+using kvhost::fromUtf8;
+using kvhost::toUtf8;
+
 const char kUsage[] =
     "usage: kovahost [--json] [--trace-events FILE] SCRIPT\n"
     "\n"
@@ -82,7 +85,7 @@ struct BodyFailed {};
 // A script's text need not be UTF-8; what is written as JSON must be.
 std::string jsonString(const std::string& s) {
   std::string out = "\"";
-  for (char c : kvhost::toUtf8(kvhost::fromUtf8(s))) {
+  for (char c : toUtf8(fromUtf8(s))) {
     if (c == '"' || c == '\\') {
       out += '\\';
       out += c;
@@ -218,9 +221,9 @@ class Output {
   }
 
   void journal(const std::wstring& wide) {
-    std::string text = kvhost::toUtf8(wide);
+    std::string text = toUtf8(wide);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    const std::string hub = "linker: " + kvhost::toUtf8(kHub);
+    const std::string hub = "linker: " + toUtf8(kHub);
     // The hub's manager is read only while the hub is mapped.
     if (text == hub + " kUnloadAppMsg") m_pManager = nullptr;
     sampleFilter();
@@ -265,7 +268,7 @@ class Output {
     if (n <= 0) return;
     exe[n] = 0;
     std::string path = exe;
-    path = path.substr(0, path.rfind('/') + 1) + kvhost::toUtf8(kHub);
+    path = path.substr(0, path.rfind('/') + 1) + toUtf8(kHub);
     // No reference of ours may keep the hub mapped when the host unloads it.
     if (void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD)) {
       m_pManager = static_cast<KOVAReactorManager*>(dlsym(handle, "g_ReactorManager"));
@@ -303,11 +306,11 @@ void printState(Output& out) {
   std::vector<AcApDocument*> docs = kvhost::documents();
   AcApDocument* current = acDocManagerPtr()->curDocument();
   out.line("state: " + std::to_string(docs.size()) + (docs.size() == 1 ? " drawing" : " drawings") +
-               (current ? ", current " + kvhost::toUtf8(current->fileName()) : std::string()),
+               (current ? ", current " + toUtf8(current->fileName()) : std::string()),
            "state");
   for (AcApDocument* doc : docs) {
     AcDbObjectIdArray ids = kvhost::entities(doc);
-    std::string head = "state: drawing " + kvhost::toUtf8(doc->fileName()) + ": " + lockModeName(doc->myLockMode()) + ", " +
+    std::string head = "state: drawing " + toUtf8(doc->fileName()) + ": " + lockModeName(doc->myLockMode()) + ", " +
                        std::to_string(ids.length()) + (ids.length() == 1 ? " entity, " : " entities, ") +
                        std::to_string(kvhost::undoGroupCount(doc)) + " undo groups";
     if (doc == current) head += ", " + std::to_string(kvhost::pickfirst().length()) + " selected";
@@ -315,14 +318,14 @@ void printState(Output& out) {
     for (const AcDbObjectId& id : ids) {
       AcDbEntityPointer ent(id, AcDb::kForRead);
       if (!ent) continue;
-      std::string text = "state:   " + hex(id.handle()) + " " + kvhost::toUtf8(ent->isA()->name()) + " layer=" + kvhost::toUtf8(ent->layer()) +
-                         " color=" + std::to_string(ent->colorIndex());
+      std::string text = "state:   " + hex(id.handle()) + " " + toUtf8(ent->isA()->name()) +
+                         " layer=" + toUtf8(ent->layer()) + " color=" + std::to_string(ent->colorIndex());
       if (auto* line = AcDbLine::cast(ent.object()))
         text += " " + point(line->startPoint()) + "-" + point(line->endPoint());
       else if (auto* circle = AcDbCircle::cast(ent.object()))
         text += " center " + point(circle->center()) + " radius " + number(circle->radius());
       else if (auto* t = AcDbText::cast(ent.object()))
-        text += " at " + point(t->position()) + " \"" + kvhost::toUtf8(t->textString()) + "\"";
+        text += " at " + point(t->position()) + " \"" + toUtf8(t->textString()) + "\"";
       if (int redrawn = kvhost::redrawCount(id)) text += " redrawn " + std::to_string(redrawn);
       out.line(text, "state");
     }
@@ -435,7 +438,7 @@ class Player {
         }
       };
       if (isCommand) {
-        switch (kvhost::runCommand(kvhost::fromUtf8(w[1]), body)) {
+        switch (kvhost::runCommand(fromUtf8(w[1]), body)) {
           case kvhost::CommandOutcome::kEnded: break;
           case kvhost::CommandOutcome::kCancelled: outcome = "cancelled"; break;
           case kvhost::CommandOutcome::kFailed: outcome = "failed"; break;
@@ -443,7 +446,7 @@ class Player {
         }
         if (!ran && outcome == "ended") outcome = "refused, its body was not played";
       } else {
-        kvhost::modelessOperation(kvhost::fromUtf8(w[1]), body);
+        kvhost::modelessOperation(fromUtf8(w[1]), body);
       }
     }
     if (error) throw *error;
@@ -458,7 +461,7 @@ class Player {
   }
 
   AcApDocument* drawing(size_t i, const std::string& name) const {
-    AcApDocument* doc = kvhost::findDocument(kvhost::fromUtf8(name));
+    AcApDocument* doc = kvhost::findDocument(fromUtf8(name));
     if (doc == nullptr) fail(i, "no drawing named " + name);
     return doc;
   }
@@ -481,7 +484,7 @@ class Player {
       if (!erasedToo && id.isErased()) fail(i, "the entity " + handleText + " is erased");
       return id;
     }
-    fail(i, "no entity with handle " + handleText + " in drawing " + kvhost::toUtf8(doc->fileName()));
+    fail(i, "no entity with handle " + handleText + " in drawing " + toUtf8(doc->fileName()));
   }
 
   AcDbObjectId entity(size_t i, const std::string& handleText) const {
@@ -497,10 +500,10 @@ class Player {
 
   void add(size_t i, AcDbEntity* entity) {
     AcApDocument* doc = current(i);
-    const std::string cls = kvhost::toUtf8(entity->isA()->name());
+    const std::string cls = toUtf8(entity->isA()->name());
     AcDbObjectId id = kvhost::addEntity(doc, entity);
     if (id.isNull()) fail(i, "the " + cls + " could not be added");
-    m_out.line("added " + cls + " " + hex(id.handle()) + " to " + kvhost::toUtf8(doc->fileName()), "kovahost");
+    m_out.line("added " + cls + " " + hex(id.handle()) + " to " + toUtf8(doc->fileName()), "kovahost");
   }
 
   void change(size_t i, const std::string& handle, const std::function<void(AcDbEntity*)>& how) {
@@ -517,17 +520,17 @@ class Player {
     if (op == "load" || op == "unload") {
       expect(i, w, 2, "load|unload FILE");
       if (op == "unload" && insideBlock()) fail(i, "'unload' inside a command or modeless block");
-      bool ok = op == "load" ? kvhost::loadModule(kvhost::fromUtf8(w[1])) : kvhost::unloadModule(kvhost::fromUtf8(w[1]));
-      if (!ok) fail(i, kvhost::toUtf8(kvhost::lastModuleError()));
+      bool ok = op == "load" ? kvhost::loadModule(fromUtf8(w[1])) : kvhost::unloadModule(fromUtf8(w[1]));
+      if (!ok) fail(i, toUtf8(kvhost::lastModuleError()));
     } else if (op == "new") {
       expect(i, w, 2, "new NAME");
-      if (kvhost::findDocument(kvhost::fromUtf8(w[1]))) fail(i, "a drawing named " + w[1] + " is already open");
-      kvhost::newDocument(kvhost::fromUtf8(w[1]));
+      if (kvhost::findDocument(fromUtf8(w[1]))) fail(i, "a drawing named " + w[1] + " is already open");
+      kvhost::newDocument(fromUtf8(w[1]));
     } else if (op == "open") {
       expect(i, w, 2, "open FILE");
-      if (kvhost::findDocument(kvhost::fromUtf8(w[1]))) fail(i, "the drawing " + w[1] + " is already open");
+      if (kvhost::findDocument(fromUtf8(w[1]))) fail(i, "the drawing " + w[1] + " is already open");
       Acad::ErrorStatus es = Acad::eOk;
-      if (kvhost::openDocument(kvhost::fromUtf8(w[1]), &es) == nullptr) fail(i, "cannot open " + w[1] + ": " + statusName(es));
+      if (kvhost::openDocument(fromUtf8(w[1]), &es) == nullptr) fail(i, "cannot open " + w[1] + ": " + statusName(es));
     } else if (op == "close") {
       expect(i, w, 2, "close NAME");
       AcApDocument* doc = drawing(i, w[1]);
@@ -540,7 +543,7 @@ class Player {
       kvhost::activateDocument(drawing(i, w[1]));
     } else if (op == "save") {
       expect(i, w, 3, "save NAME FILE");
-      Acad::ErrorStatus es = kvhost::saveDocument(drawing(i, w[1]), kvhost::fromUtf8(w[2]));
+      Acad::ErrorStatus es = kvhost::saveDocument(drawing(i, w[1]), fromUtf8(w[2]));
       if (es != Acad::eOk) fail(i, "cannot save " + w[1] + " to " + w[2] + ": " + statusName(es));
     } else if (op == "line") {
       expect(i, w, 5, "line X1 Y1 X2 Y2");
@@ -555,7 +558,7 @@ class Player {
     } else if (op == "text") {
       if (w.size() < 4) fail(i, "expected: text X Y WORDS...");
       AcGePoint3d at(number(i, w[1]), number(i, w[2]), 0);
-      add(i, new AcDbText(at, kvhost::fromUtf8(joined(w, 3)).c_str()));
+      add(i, new AcDbText(at, fromUtf8(joined(w, 3)).c_str()));
     } else if (op == "color") {
       expect(i, w, 3, "color HANDLE N");
       double color = number(i, w[2]);
@@ -563,7 +566,7 @@ class Player {
       change(i, w[1], [&](AcDbEntity* ent) { ent->setColorIndex(static_cast<Adesk::UInt16>(color)); });
     } else if (op == "layer") {
       expect(i, w, 3, "layer HANDLE NAME");
-      std::wstring layer = kvhost::fromUtf8(w[2]);
+      std::wstring layer = fromUtf8(w[2]);
       change(i, w[1], [&](AcDbEntity* ent) { ent->setLayer(layer.c_str()); });
     } else if (op == "radius") {
       expect(i, w, 3, "radius HANDLE R");
@@ -586,7 +589,7 @@ class Player {
       throw std::runtime_error("the script made the command fail");
     } else if (op == "exec") {
       if (w.size() < 2) fail(i, "expected: exec TEXT");
-      kvhost::executeString(kvhost::fromUtf8(joined(w, 1)));
+      kvhost::executeString(fromUtf8(joined(w, 1)));
     } else if (op == "pick") {
       AcDbObjectIdArray ids;
       for (size_t k = 1; k < w.size(); ++k) ids.append(entity(i, w[k]));
@@ -610,7 +613,7 @@ class Player {
       acDocManagerPtr()->unlockDocument(doc);
     } else if (op == "setvar") {
       expect(i, w, 3, "setvar NAME VALUE");
-      kvhost::setSysVar(kvhost::fromUtf8(w[1]), kvhost::fromUtf8(w[2]));
+      kvhost::setSysVar(fromUtf8(w[1]), fromUtf8(w[2]));
     } else if (op == "echo") {
       m_out.line(joined(w, 1), "kovahost");
     } else if (op == "state") {
@@ -683,14 +686,14 @@ int main(int argc, char** argv) {
   if (timeline) KvTrace::setSliceListener(onSliceBegin, onSliceEnd);
   // The hub's guard swallows faults, as in the product; here they are shown.
   KvTrace::setCrashListener([&](const KvCrashReport& r) {
-    out.line("hub: fault caught in " + kvhost::toUtf8(r.function) + " (" + kvhost::toUtf8(r.sourceFile) + ":" + std::to_string(r.line) +
-                 "): " + kvhost::toUtf8(r.what),
+    out.line("hub: fault caught in " + toUtf8(r.function) + " (" + toUtf8(r.sourceFile) + ":" + std::to_string(r.line) +
+                 "): " + toUtf8(r.what),
              "hub");
   });
 
   int status = 0;
   try {
-    if (!kvhost::loadModule(kHub)) throw ScriptError{"cannot load the hub: " + kvhost::toUtf8(kvhost::lastModuleError())};
+    if (!kvhost::loadModule(kHub)) throw ScriptError{"cannot load the hub: " + toUtf8(kvhost::lastModuleError())};
     Player(script, lines, out).run();
     printState(out);
   } catch (const ScriptError& e) {

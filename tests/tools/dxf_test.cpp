@@ -92,6 +92,12 @@ class DxfTest : public ::testing::Test {
     return opened;
   }
   // A line on a layer with a colour, a circle and a text, then two marked commands.
+  // The marked drawing saved to a file of that name, and the file's text.
+  std::string savedMarked(const std::wstring& path) {
+    drawAndMark();
+    EXPECT_EQ(kvhost::saveDocument(doc, path), Acad::eOk);
+    return readFile(path);
+  }
   void drawAndMark() {
     auto* line = new AcDbLine(AcGePoint3d(1, 2, 0), AcGePoint3d(3.25, -4, 0.5));
     line->setLayer(L"walls");
@@ -354,10 +360,8 @@ TEST_F(DxfTest, AMarkerReadWithoutItsClassIsSavedAgainUnchanged) {
 // registered class reads it, so that a save cannot put a proxy of it next
 // to the class's own entry (a file the host could not read back).
 TEST_F(DxfTest, AMarkerInAFileThatDoesNotListItsClassIsReadByTheRegisteredClass) {
-  drawAndMark();
   std::wstring path = tempPath(L"unlisted.dxf");
-  ASSERT_EQ(kvhost::saveDocument(doc, path), Acad::eOk);
-  std::string text = readFile(path);
+  std::string text = savedMarked(path);
   const std::string listed = "  0\nCLASS\n  1\nKOVA_UNDO_OBJECT\n";
   const size_t at = text.find(listed);
   ASSERT_NE(at, std::string::npos);
@@ -388,10 +392,8 @@ TEST_F(DxfTest, AMarkerInAFileThatDoesNotListItsClassIsReadByTheRegisteredClass)
 // must not take the registered class's place in CLASSES: the real markers
 // saved beside it would come back as proxies.
 TEST_F(DxfTest, ARegisteredClassKeepsItsNameBesideAProxyUnderTheSameName) {
-  drawAndMark();
   std::wstring path = tempPath(L"renamed.dxf");
-  ASSERT_EQ(kvhost::saveDocument(doc, path), Acad::eOk);
-  std::string text = readFile(path);
+  std::string text = savedMarked(path);
   const std::string listed = "  2\nKOVAUndoObject\n";
   ASSERT_NE(text.find(listed), std::string::npos);
   writeFile(path, text.replace(text.find(listed), listed.size(), "  2\nOldUndoObject\n"));
