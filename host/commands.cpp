@@ -14,16 +14,49 @@
 namespace kvhost {
 namespace {
 
+// What ran, for test suites. Entries are numbered from the start of the
+// session, so an entry cleared while its command runs is simply not finished.
+class Record {
+ public:
+  size_t add(CommandRecord::Kind kind, const std::wstring& text, AcApDocument* doc, int depth) {
+    CommandRecord entry;
+    entry.kind = kind;
+    entry.text = text;
+    entry.drawing = doc ? doc->fileName() : L"";
+    entry.depth = depth;
+    m_entries.push_back(entry);
+    return m_nCleared + m_entries.size() - 1;
+  }
+  CommandRecord* at(size_t number) {
+    return number >= m_nCleared && number - m_nCleared < m_entries.size() ? &m_entries[number - m_nCleared] : nullptr;
+  }
+  void finish(size_t number, CommandOutcome outcome) {
+    if (CommandRecord* entry = at(number)) entry->outcome = outcome;
+  }
+  void clear() {
+    m_nCleared += m_entries.size();
+    m_entries.clear();
+  }
+  const std::vector<CommandRecord>& entries() const { return m_entries; }
+
+ private:
+  std::vector<CommandRecord> m_entries;
+  size_t m_nCleared = 0;
+};
+
 struct PendingCommand {
   AcApDocument* doc;
   std::wstring line;
+  size_t recordNumber;
 };
 
 struct CommandProcessor {
   std::map<std::wstring, CommandBody> defined;  // by upper-case name
   std::deque<PendingCommand> pending;
-  int depth = 0;
+  int depth = 0;     // commands and modeless operations running
+  int commands = 0;  // commands running
   bool draining = false;
+  Record record;
 };
 
 CommandProcessor& processor() {
@@ -42,6 +75,7 @@ class CommandScope {
  public:
   CommandScope(AcApDocument* doc, bool recordsUndo) : m_pDoc(doc), m_pDb(doc->database()), m_bUndo(recordsUndo) {
     ++processor().depth;
+    ++processor().commands;
     if (m_bUndo) beginUndoGroup(m_pDb);
   }
   ~CommandScope() {
@@ -49,6 +83,7 @@ class CommandScope {
       if (m_bUndo) endUndoGroup(m_pDb);
       acDocManagerPtr()->unlockDocument(m_pDoc);
     }
+    --processor().commands;
     --processor().depth;
   }
 
@@ -58,7 +93,7 @@ class CommandScope {
   bool m_bUndo;
 };
 
-CommandOutcome runCommandIn(AcApDocument* doc, const std::wstring& name, const CommandBody& body, bool recordsUndo) {
+CommandOutcome runCommandBody(AcApDocument* doc, const std::wstring& name, const CommandBody& body, bool recordsUndo) {
   if (doc == nullptr) return CommandOutcome::kRefused;
   CommandOutcome outcome = CommandOutcome::kEnded;
   {
@@ -89,7 +124,15 @@ CommandOutcome runCommandIn(AcApDocument* doc, const std::wstring& name, const C
         break;
     }
   }
-  if (processor().depth == 0) runPendingCommands();
+  return outcome;
+}
+
+CommandOutcome runCommandIn(AcApDocument* doc, const std::wstring& name, const CommandBody& body, bool recordsUndo) {
+  CommandProcessor& p = processor();
+  const size_t entry = p.record.add(CommandRecord::Kind::kCommand, name, doc, p.commands);
+  CommandOutcome outcome = runCommandBody(doc, name, body, recordsUndo);
+  p.record.finish(entry, outcome);
+  if (p.depth == 0) runPendingCommands();
   return outcome;
 }
 
@@ -113,6 +156,11 @@ CommandOutcome runUndo(AcApDocument* doc, const std::wstring& name, int steps) {
     notifyEditorReactors([&](AcEditorReactor* r) { r->undoSubcommandNumber(0, steps); });
     int undone = 0;
     while (undone < steps && undoLastGroup(db)) ++undone;
+    CommandProcessor& p = processor();
+    if (CommandRecord* step = p.record.at(p.record.add(CommandRecord::Kind::kUndoStep, name, doc, p.commands))) {
+      step->stepsAsked = steps;
+      step->groupsUndone = undone;
+    }
     journalf(L"undo %d: %d undone in %ls", steps, undone, doc->fileName());
     notifyEditorReactors([&](AcEditorReactor* r) { r->undoSubcommandNumber(1, steps); });
   }, false);
@@ -164,6 +212,8 @@ CommandOutcome executeString(const std::wstring& text) {
   if (it == processor().defined.end()) {
     notifyEditorReactors([&](AcEditorReactor* r) { r->unknownCommand(name.c_str(), nullptr); });
     journalf(L"unknown command %ls", name.c_str());
+    processor().record.finish(processor().record.add(CommandRecord::Kind::kCommand, name, doc, processor().commands),
+                              CommandOutcome::kUnknown);
     return CommandOutcome::kUnknown;
   }
   CommandBody body = it->second;
@@ -183,11 +233,14 @@ void runPendingCommands() {
     if (!isOpenDocument(next.doc)) continue;
     if (acDocManagerPtr()->curDocument() != next.doc) acDocManagerPtr()->activateDocument(next.doc);
     journalf(L"running %ls", next.line.c_str());
-    executeString(next.line);
+    p.record.finish(next.recordNumber, executeString(next.line));
   }
 }
 
 int pendingCommandCount() { return static_cast<int>(processor().pending.size()); }
+
+const std::vector<CommandRecord>& commandRecord() { return processor().record.entries(); }
+void clearCommandRecord() { processor().record.clear(); }
 
 void modelessOperation(const std::wstring& context, const CommandBody& body) {
   AcApDocument* doc = acDocManagerPtr()->curDocument();
@@ -231,7 +284,8 @@ void setSysVar(const std::wstring& name, const std::wstring& value) {
 
 Acad::ErrorStatus AcApDocManager::sendStringToExecute(AcApDocument* doc, const ACHAR* str, bool, bool, bool) {
   if (doc == nullptr || str == nullptr) return Acad::eInvalidInput;
-  kvhost::processor().pending.push_back({doc, str});
+  kvhost::CommandProcessor& p = kvhost::processor();
+  p.pending.push_back({doc, str, p.record.add(kvhost::CommandRecord::Kind::kPosted, str, doc, p.commands)});
   kvhost::journalf(L"posted %ls", str);
   return Acad::eOk;
 }

@@ -5,6 +5,7 @@
 // one interface; host/README.md describes it.
 #pragma once
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 #include "aced.h"
@@ -23,6 +24,10 @@ void setJournalListener(std::function<void(const std::wstring&)> listener);
 bool loadModule(const std::wstring& fileName);
 bool unloadModule(const std::wstring& fileName);
 std::wstring lastModuleError();
+// Loaded: the host ran its entry and has not unloaded it. Mapped: its file
+// is in the process (a module another one links stays mapped after unloading).
+bool isModuleLoaded(const std::wstring& fileName);
+bool isModuleMapped(const std::wstring& fileName);
 // Ends the session as a host does when it quits: every document is closed,
 // then every module is unloaded, the last loaded first, locked or not.
 void quit();
@@ -93,6 +98,40 @@ void raiseDatabaseEvent(AcDbDatabase* db, const std::function<void(AcDbDatabaseR
 // ---- Undo ----
 // How many undo groups the document's undo record holds.
 int undoGroupCount(AcApDocument* doc);
+// Switches the undo recording of the document's drawing on or off.
+void setUndoRecording(AcApDocument* doc, bool on);
+// The counter of the drawing's undo marker, the object under
+// "KOVA_UNDO_DICTIONARY"/"KOVA_UNDO_OBJECT" in its named-object dictionary,
+// as the object files it to DXF; none when the drawing holds no such marker.
+std::optional<int> undoMarkerCounter(AcApDocument* doc);
+
+// ---- What is attached and what ran, for test suites ----
+// How many reactors are attached to the editor (editor and event reactors),
+// the document manager, and the database of doc (0 without doc).
+struct AttachedReactors {
+  int editor = 0;
+  int documentManager = 0;
+  int database = 0;
+};
+AttachedReactors attachedReactors(AcApDocument* doc = nullptr);
+
+// One entry of the command record, in the order things started.
+struct CommandRecord {
+  enum class Kind {
+    kCommand,   // a command run: name, drawing, depth, outcome
+    kPosted,    // a string queued for the command line: text, drawing, depth, outcome of its run
+    kUndoStep,  // the work of an UNDO or U: groups asked for and groups undone
+  };
+  Kind kind = Kind::kCommand;
+  std::wstring text;     // the command's name, or the posted string
+  std::wstring drawing;  // the document's file name
+  int depth = 0;         // commands running when it started (0: outermost)
+  // How it ended; none while it runs, or a posted string not run (yet).
+  std::optional<CommandOutcome> outcome;
+  int stepsAsked = 0, groupsUndone = 0;  // undo steps only
+};
+const std::vector<CommandRecord>& commandRecord();
+void clearCommandRecord();
 
 // The host's text is wide; files, scripts and terminals carry UTF-8.
 std::string toUtf8(const std::wstring& s);

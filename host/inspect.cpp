@@ -1,0 +1,73 @@
+// What a test suite reads back from a session: the undo marker a module
+// keeps in a drawing, the reactors attached, the modules in the process.
+#include <link.h>
+#include <cstring>
+#include "hostimpl.h"
+#include "memfiler.h"
+
+namespace kvhost {
+namespace {
+
+AcDbObjectId dictionaryEntry(AcDbObjectId dictId, const ACHAR* key) {
+  AcDbDictionaryPointer dict(dictId, AcDb::kForRead);
+  AcDbObjectId id;
+  if (!dict || dict->getAt(key, id) != Acad::eOk) return AcDbObjectId::kNull;
+  return id;
+}
+
+std::string baseName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+}  // namespace
+
+// The marker's class belongs to the module, so it is read as any reader of
+// a drawing reads an object of a class it does not know: by its DXF groups,
+// the counter being the 32-bit integer of its own subclass.
+std::optional<int> undoMarkerCounter(AcApDocument* doc) {
+  if (doc == nullptr || !isOpenDocument(doc)) return std::nullopt;
+  AcDbDatabase* db = doc->database();
+  AcDbObjectId id =
+      dictionaryEntry(dictionaryEntry(db->namedObjectsDictionaryId(), L"KOVA_UNDO_DICTIONARY"), L"KOVA_UNDO_OBJECT");
+  AcDbObjectPointer<AcDbObject> marker(id, AcDb::kForRead);
+  if (!marker) return std::nullopt;
+  DxfMemoryFiler filer(AcDb::kFileFiler, db);
+  if (marker->dxfOutFields(&filer) != Acad::eOk) return std::nullopt;
+  bool inSubclass = false;
+  for (const resbuf& item : filer.items()) {
+    if (item.restype == AcDb::kDxfSubclass) inSubclass = item.text == L"KOVA_UNDO_OBJECT";
+    if (inSubclass && item.restype == AcDb::kDxfInt32) return item.int32;
+  }
+  return std::nullopt;
+}
+
+void setUndoRecording(AcApDocument* doc, bool on) {
+  if (doc && isOpenDocument(doc)) doc->database()->disableUndoRecording(!on);
+}
+
+AttachedReactors attachedReactors(AcApDocument* doc) {
+  AttachedReactors counts;
+  counts.editor = editorReactorList().live().length();
+  counts.documentManager = docReactorList().live().length();
+  if (doc && isOpenDocument(doc)) counts.database = dbReactorList(doc->database()).live().length();
+  return counts;
+}
+
+bool isModuleLoaded(const std::wstring& fileName) {
+  return AcRxDynamicLinker::cast(acrxSysRegistry()->at(ACRX_DYNAMIC_LINKER))->isModuleLoaded(fileName.c_str());
+}
+
+bool isModuleMapped(const std::wstring& fileName) {
+  struct Search {
+    std::string name;
+    bool found = false;
+  } search{baseName(toUtf8(fileName))};
+  dl_iterate_phdr(
+      [](dl_phdr_info* info, size_t, void* data) {
+        auto* s = static_cast<Search*>(data);
+        s->found = s->found || (info->dlpi_name && baseName(info->dlpi_name) == s->name);
+        return s->found ? 1 : 0;
+      },
+      &search);
+  return search.found;
+}
+
+}  // namespace kvhost
