@@ -8,11 +8,14 @@
 #include <kvhost.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cctype>
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -41,7 +44,8 @@ const char kUsage[] =
     "  --trace-events FILE  also write the session as a timeline in the Trace\n"
     "                       Event Format (open it in Perfetto or chrome://tracing)\n"
     "\n"
-    "A script has one statement a line; '#' starts a comment.\n"
+    "A script is UTF-8 text (a byte-order mark is skipped, a NUL byte is an\n"
+    "error) with one statement a line; '#' starts a comment.\n"
     "  load FILE | unload FILE          load or unload a module (.arx)\n"
     "  new NAME | open FILE | close NAME | activate NAME\n"
     "  save NAME FILE                   save a drawing (DXF when FILE ends in .dxf);\n"
@@ -52,17 +56,28 @@ const char kUsage[] =
     "  command NAME ... end             run a command whose body is the lines up to\n"
     "                                   'end'; a command inside one is transparent\n"
     "  cancel | fail                    (in a command) cancel it, or make it fail\n"
-    "  exec TEXT                        type TEXT on the command line, e.g. exec _UNDO 1\n"
+    "  rollback                         (in a command) ask the hub to roll the drawing\n"
+    "                                   back when the command ends, as a client does;\n"
+    "                                   kovahost is then a client editor reactor of the\n"
+    "                                   hub for the whole session, so commands are marked\n"
+    "  exec TEXT                        type TEXT on the command line, e.g. exec _UNDO 1;\n"
+    "                                   an unknown command is an error\n"
     "  modeless CONTEXT ... end         work done outside any command\n"
     "  pick HANDLE...                   set the pickfirst selection (none: empty it)\n"
     "  lock NAME | unlock NAME          lock a drawing for write, or release that lock\n"
-    "  setvar NAME VALUE                set a system variable\n"
+    "  setvar NAME VALUE                set a system variable of the current drawing\n"
+    "                                   (one its header has, e.g. CLAYER)\n"
+    "  tempdir                          files named without a directory are written and\n"
+    "                                   read in a new temporary folder from here on; it\n"
+    "                                   is removed when the session ends\n"
     "  echo TEXT                        print TEXT\n"
     "  state                            print every drawing and its entities\n"
     "Handles are the hexadecimal handles printed when an entity is added.\n"
     "\n"
     "Exit status: 0 when the script ran to its end, 1 when a statement failed\n"
-    "(the message names the file and line), 2 for a wrong command line.\n"
+    "(the message names the file and line), 2 for a wrong command line. Errors\n"
+    "go to the standard error, and with --json also to the output as objects\n"
+    "of the kind \"error\".\n"
     "\n"
     "Example:\n"
     "  load TraceClient.arx\n"
@@ -201,6 +216,46 @@ class Timeline {
   std::vector<std::string> m_open;
 };
 
+// kovahost as a client of the hub, for 'rollback': an editor reactor that
+// hears nothing, registered with the manager so that the hub marks commands,
+// and the manager's roll-back request. kovahost does not link the hub (the
+// hub must unmap when the host unloads it), so it looks the manager's member
+// functions up in the mapped module by their linker names.
+class HubClient : public AcEditorReactor {
+ public:
+  // Looks the functions up in the mapped hub; registers when wanted.
+  void attach(void* hub, KOVAReactorManager* manager) {
+    m_pManager = manager;
+    m_add = reinterpret_cast<AddFn>(dlsym(hub, "_ZN18KOVAReactorManager12addEdReactorEP15AcEditorReactori"));
+    m_remove = reinterpret_cast<RemoveFn>(dlsym(hub, "_ZN18KOVAReactorManager15removeEdReactorEP15AcEditorReactor"));
+    m_request = reinterpret_cast<RequestFn>(dlsym(hub, "_ZN18KOVAReactorManager26setPostUndoOnCommandFinishERKb"));
+    m_bRegistered = m_bWanted && m_pManager && m_add && m_remove && m_request;
+    if (m_bRegistered) m_add(m_pManager, this, 0);
+  }
+  // Before the hub goes.
+  void detach() {
+    if (m_bRegistered) m_remove(m_pManager, this);
+    m_bRegistered = false;
+    m_pManager = nullptr;
+  }
+  void want() { m_bWanted = true; }
+  bool requestRollback() {
+    const bool on = true;
+    return m_bRegistered && m_request(m_pManager, on);
+  }
+
+ private:
+  typedef void (*AddFn)(KOVAReactorManager*, AcEditorReactor*, int);
+  typedef void (*RemoveFn)(KOVAReactorManager*, AcEditorReactor*);
+  typedef bool (*RequestFn)(KOVAReactorManager*, const bool&);
+  KOVAReactorManager* m_pManager = nullptr;
+  AddFn m_add = nullptr;
+  RemoveFn m_remove = nullptr;
+  RequestFn m_request = nullptr;
+  bool m_bWanted = false;
+  bool m_bRegistered = false;
+};
+
 // Everything the session prints goes through here, in order.
 class Output {
  public:
@@ -225,7 +280,10 @@ class Output {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
     const std::string hub = "linker: " + toUtf8(kHub);
     // The hub's manager is read only while the hub is mapped.
-    if (text == hub + " kUnloadAppMsg") m_pManager = nullptr;
+    if (text == hub + " kUnloadAppMsg") {
+      m_client.detach();
+      m_pManager = nullptr;
+    }
     sampleFilter();
     line(text, "journal");
     if (text == hub + " mapped") findManager();
@@ -258,8 +316,14 @@ class Output {
     if (m_pTimeline) m_pTimeline->end();
   }
 
+  // Errors go to the standard error; with --json also here, as objects.
+  void error(const std::string& message) {
+    if (m_bJson) line(message, "error");
+  }
+
   void setLocation(const std::string& at) { m_at = at; }
   Timeline* timeline() { return m_pTimeline; }
+  HubClient& client() { return m_client; }
 
  private:
   void findManager() {
@@ -272,6 +336,7 @@ class Output {
     // No reference of ours may keep the hub mapped when the host unloads it.
     if (void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD)) {
       m_pManager = static_cast<KOVAReactorManager*>(dlsym(handle, "g_ReactorManager"));
+      m_client.attach(handle, m_pManager);
       dlclose(handle);
     }
     m_bFilter = false;
@@ -284,6 +349,7 @@ class Output {
   std::vector<std::string> m_clients;
   KOVAReactorManager* m_pManager = nullptr;
   bool m_bFilter = false;
+  HubClient m_client;
 };
 
 Output* g_pOutput = nullptr;
@@ -337,9 +403,24 @@ class Player {
   Player(std::string file, std::vector<std::string> lines, Output& out)
       : m_file(std::move(file)), m_lines(std::move(lines)), m_out(out) {}
 
+  // A NUL byte would cut a statement short unseen.
+  void check() const {
+    for (size_t i = 0; i < m_lines.size(); ++i)
+      if (m_lines[i].find('\0') != std::string::npos) fail(i, "a NUL byte: a script is text");
+  }
+  bool asksForRollback() const {
+    for (const std::string& line : m_lines)
+      if (words(line) == std::vector<std::string>{"rollback"}) return true;
+    return false;
+  }
   void run() {
     runBlock(0, m_lines.size());
     m_out.setLocation("");
+  }
+  // Called once the session has ended and its files are closed.
+  void removeTempDirs() {
+    std::error_code ignored;
+    for (const std::string& dir : m_tempDirs) std::filesystem::remove_all(dir, ignored);
   }
 
  private:
@@ -529,6 +610,8 @@ class Player {
     } else if (op == "open") {
       expect(i, w, 2, "open FILE");
       if (kvhost::findDocument(fromUtf8(w[1]))) fail(i, "the drawing " + w[1] + " is already open");
+      std::error_code ignored;
+      if (std::filesystem::is_directory(w[1], ignored)) fail(i, "cannot open " + w[1] + ": it is a directory");
       Acad::ErrorStatus es = Acad::eOk;
       if (kvhost::openDocument(fromUtf8(w[1]), &es) == nullptr) fail(i, "cannot open " + w[1] + ": " + statusName(es));
     } else if (op == "close") {
@@ -587,9 +670,14 @@ class Player {
       if (m_blocks.empty() || m_blocks.back() != Block::kCommand) fail(i, "'" + op + "' outside a command");
       if (op == "cancel") throw kvhost::CommandCancelled{};
       throw std::runtime_error("the script made the command fail");
+    } else if (op == "rollback") {
+      expect(i, w, 1, "rollback");
+      if (m_blocks.empty() || m_blocks.back() != Block::kCommand) fail(i, "'rollback' outside a command");
+      if (!m_out.client().requestRollback()) fail(i, "the hub is not loaded");
     } else if (op == "exec") {
       if (w.size() < 2) fail(i, "expected: exec TEXT");
-      kvhost::executeString(fromUtf8(joined(w, 1)));
+      if (kvhost::executeString(fromUtf8(joined(w, 1))) == kvhost::CommandOutcome::kUnknown)
+        fail(i, "unknown command " + w[1]);
     } else if (op == "pick") {
       AcDbObjectIdArray ids;
       for (size_t k = 1; k < w.size(); ++k) ids.append(entity(i, w[k]));
@@ -613,7 +701,14 @@ class Player {
       acDocManagerPtr()->unlockDocument(doc);
     } else if (op == "setvar") {
       expect(i, w, 3, "setvar NAME VALUE");
-      kvhost::setSysVar(fromUtf8(w[1]), fromUtf8(w[2]));
+      std::string name = w[1];
+      for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      if (current(i)->database()->headerSysVar(fromUtf8(name).c_str()) == nullptr)
+        fail(i, "unknown system variable " + w[1]);
+      kvhost::setSysVar(fromUtf8(name), fromUtf8(w[2]));
+    } else if (op == "tempdir") {
+      expect(i, w, 1, "tempdir");
+      useTempDir(i);
     } else if (op == "echo") {
       m_out.line(joined(w, 1), "kovahost");
     } else if (op == "state") {
@@ -626,9 +721,17 @@ class Player {
     }
   }
 
+  void useTempDir(size_t i) {
+    std::string pattern = (std::filesystem::temp_directory_path() / "kovahost.XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr || chdir(pattern.c_str()) != 0) fail(i, "cannot make a temporary folder");
+    m_tempDirs.push_back(pattern);
+    m_out.line("files go to a temporary folder", "kovahost");
+  }
+
   std::string m_file;
   std::vector<std::string> m_lines;
   Output& m_out;
+  std::vector<std::string> m_tempDirs;
   std::vector<Block> m_blocks;
   std::vector<AcApDocument*> m_busyDocs;
   std::map<AcApDocument*, int> m_scriptLocks;
@@ -636,9 +739,22 @@ class Player {
 
 }  // namespace
 
+// A wrong command line, said on the standard error and, for --json, as an
+// error object on the output.
+int usageError(bool json, const std::string& message, bool withUsage) {
+  std::fprintf(stderr, "kovahost: %s\n%s", message.c_str(), withUsage ? (std::string("\n") + kUsage).c_str() : "");
+  if (json) std::printf("{\"seq\":0,\"kind\":\"error\",\"event\":%s}\n", jsonString(message).c_str());
+  return 2;
+}
+
 int main(int argc, char** argv) {
   bool json = false;
   std::string script, traceFile;
+  // The first thing wrong with the command line, said once all of it is read.
+  std::optional<std::pair<std::string, bool>> wrong;  // message, whether to show the usage
+  auto reject = [&](const std::string& message, bool showUsage) {
+    if (!wrong) wrong.emplace(message, showUsage);
+  };
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -647,36 +763,37 @@ int main(int argc, char** argv) {
     }
     if (arg == "--json") {
       json = true;
-    } else if (arg == "--trace-events" && i + 1 < argc) {
-      traceFile = argv[++i];
+    } else if (arg == "--trace-events") {
+      if (i + 1 == argc || argv[i + 1][0] == '-')
+        reject("--trace-events needs a file name", false);
+      else
+        traceFile = argv[++i];
     } else if (arg.rfind("--trace-events=", 0) == 0) {
       traceFile = arg.substr(15);
+      if (traceFile.empty()) reject("--trace-events needs a file name", false);
     } else if (arg.empty() || (arg[0] == '-' && arg != "-") || !script.empty()) {
-      std::fprintf(stderr, "kovahost: unexpected argument '%s'\n\n%s", arg.c_str(), kUsage);
-      return 2;
+      reject("unexpected argument '" + arg + "'", true);
     } else {
       script = arg;
     }
   }
-  if (script.empty()) {
-    std::fputs(kUsage, stderr);
-    return 2;
-  }
+  if (wrong) return usageError(json, wrong->first, wrong->second);
+  if (script.empty()) return usageError(json, "no script given", true);
   struct stat info;
-  std::ifstream in(script);
-  if (::stat(script.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || !in) {
-    std::fprintf(stderr, "kovahost: cannot read %s: not a readable file\n", script.c_str());
-    return 2;
-  }
+  std::ifstream in(script, std::ios::binary);
+  if (::stat(script.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || !in)
+    return usageError(json, "cannot read " + script + ": not a readable file", false);
   std::vector<std::string> lines;
   for (std::string line; std::getline(in, line);) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     lines.push_back(line);
   }
-  if (!traceFile.empty() && !std::ofstream(traceFile, std::ios::app)) {
-    std::fprintf(stderr, "kovahost: cannot write %s\n", traceFile.c_str());
-    return 2;
-  }
+  const char kByteOrderMark[] = "\xEF\xBB\xBF";
+  if (!lines.empty() && lines[0].rfind(kByteOrderMark, 0) == 0) lines[0].erase(0, 3);
+  if (!traceFile.empty() && !std::ofstream(traceFile, std::ios::app))
+    return usageError(json, "cannot write " + traceFile, false);
+  // A script may move the session into a temporary folder.
+  if (!traceFile.empty()) traceFile = std::filesystem::absolute(traceFile).string();
 
   std::optional<Timeline> timeline;
   if (!traceFile.empty()) timeline.emplace(script);
@@ -692,18 +809,23 @@ int main(int argc, char** argv) {
   });
 
   int status = 0;
+  Player player(script, lines, out);
+  if (player.asksForRollback()) out.client().want();
   try {
     if (!kvhost::loadModule(kHub)) throw ScriptError{"cannot load the hub: " + toUtf8(kvhost::lastModuleError())};
-    Player(script, lines, out).run();
+    player.check();
+    player.run();
     printState(out);
   } catch (const ScriptError& e) {
+    out.error(e.message);
     std::fflush(stdout);
     std::fprintf(stderr, "kovahost: %s\n", e.message.c_str());
     status = 1;
   }
   // The session ends as the host's does: drawings closed unsaved, modules
-  // unloaded. Saved files are left as they are.
+  // unloaded. Saved files are left as they are, outside a temporary folder.
   kvhost::quit();
+  player.removeTempDirs();
   KvTrace::setSliceListener(nullptr, nullptr);
   KvTrace::setCrashListener(nullptr);
   kvhost::setJournalListener(nullptr);

@@ -47,7 +47,7 @@ std::string scratchDir() {
 // Runs kovahost in dir (a fresh one when empty) on script, with options.
 Session kovahost(const std::string& script, const std::string& options = "", std::string dir = "") {
   if (dir.empty()) dir = scratchDir();
-  std::string command = "cd '" + dir + "' && '" KOVAHOST_PROGRAM "' " + options + " '" + script + "' >out.txt 2>err.txt";
+  std::string command = "cd '" + dir + "' && '" KOVAHOST_PROGRAM "' '" + script + "' " + options + " >out.txt 2>err.txt";
   int raw = std::system(command.c_str());
   Session run;
   run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -120,6 +120,10 @@ const std::vector<Example> kExamples = {
      {"minimal: 2 selected, class AcDbCurve", "redraw 4", "redraw 5", "minimal: ERASE erased an entity, rolling it back",
       "posted _UNDO 1", "undo 1: 1 undone in plan", "state:   4 AcDbLine layer=0"},
      {}},
+    {"roll-back.kvs",
+     {"posted _UNDO 1", "undo 1: 1 undone in plan", "> end ERASE: ended", "state:   4 AcDbLine layer=0 color=3",
+      "state:   5 AcDbCircle"},
+     {}},
     {"save-and-reopen.kvs",
      {"saved plan to plan.dwg", "saved plan to plan.dxf", "document plan closed", "document plan.dwg created",
       "document plan.dxf created", "state: drawing plan.dwg", "state:   2 AcDbLine layer=walls color=256 (0,0)-(10,0)",
@@ -173,8 +177,10 @@ TEST(ExampleScripts, EveryScriptInTheExamplesIsChecked) {
 
 struct BadInput {
   const char* name;
-  const char* script;
-  const char* message;  // what follows "kovahost: bad.kvs:"
+  std::string script;
+  const char* message;  // what follows "kovahost: bad.kvs:", or "kovahost: " for a wrong command line
+  const char* options = "";
+  int status = 1;  // 2: a wrong command line
 };
 
 const std::vector<BadInput> kBadInput = {
@@ -191,7 +197,7 @@ const std::vector<BadInput> kBadInput = {
     {"MissingDrawing", "open nothere.dwg\n", "1: cannot open nothere.dwg: file not found"},
     {"NotADrawing", "open junk.dwg\n", "1: cannot open junk.dwg: not a drawing file"},
     {"TruncatedDrawing", "open cut.dwg\n", "1: cannot open cut.dwg: the file is truncated or damaged"},
-    {"DirectoryAsDrawing", "open folder.dwg\n", "1: cannot open folder.dwg: file not found"},
+    {"DirectoryAsDrawing", "open folder.dwg\n", "1: cannot open folder.dwg: it is a directory"},
     {"CommandWithoutEnd", "new a\ncommand X\n  line 0 0 1 1\n", "2: 'command' without 'end'"},
     {"EndWithoutBlock", "end\n", "1: 'end' without 'command' or 'modeless'"},
     {"CancelOutsideCommand", "new a\nmodeless M\n  cancel\nend\n", "3: 'cancel' outside a command"},
@@ -199,6 +205,13 @@ const std::vector<BadInput> kBadInput = {
     {"CloseTheBusyDrawing", "new a\ncommand X\n  close a\nend\n", "3: cannot close a while a command"},
     {"UnlockWithoutLock", "new a\nunlock a\n", "2: the script holds no lock on a"},
     {"SaveWhereNothingCanBeWritten", "new a\nsave a /nonexistent/x.dwg\n", "2: cannot save a to /nonexistent/x.dwg"},
+    {"ByteOrderMarkIsSkipped", "\xEF\xBB\xBF" "bogus\n", "1: unknown statement 'bogus'"},
+    {"NulByte", std::string("new a\nline 0 0 1 1\0\n", 20), "2: a NUL byte"},
+    {"UnknownSystemVariable", "new a\nsetvar NOSUCHVAR 1\n", "2: unknown system variable NOSUCHVAR"},
+    {"UnknownCommandLine", "new a\nexec FROBNICATE\n", "2: unknown command FROBNICATE"},
+    {"RollbackOutsideCommand", "new a\nrollback\n", "2: 'rollback' outside a command"},
+    {"ErrorAsJson", "new a\nbogus\n", "2: unknown statement 'bogus'", "--json"},
+    {"TraceEventsWithoutFile", "new a\n", "--trace-events needs a file name", "--trace-events", 2},
 };
 
 void PrintTo(const BadInput& b, std::ostream* os) { *os << b.name; }
@@ -217,12 +230,19 @@ TEST_P(BadScript, FailsWithFileAndLine) {
   ASSERT_GT(whole.size(), 60u);
   std::ofstream(dir + "/cut.dwg", std::ios::binary) << whole.substr(0, whole.size() / 2);
 
-  Session run = kovahostText(GetParam().script, "", dir);
-  EXPECT_EQ(run.status, 1) << run.err;
-  EXPECT_NE(run.err.find(std::string("kovahost: bad.kvs:") + GetParam().message), std::string::npos) << run.err;
+  const BadInput& bad = GetParam();
+  Session run = kovahostText(bad.script, bad.options, dir);
+  EXPECT_EQ(run.status, bad.status) << run.err;
+  const std::string message = std::string(bad.status == 1 ? "bad.kvs:" : "") + bad.message;
+  EXPECT_NE(run.err.find("kovahost: " + message), std::string::npos) << run.err;
+  bool jsonError = false;
+  for (const std::string& line : run.lines)
+    jsonError = jsonError || (line.find("\"kind\":\"error\"") != std::string::npos && line.find(message) != std::string::npos);
+  EXPECT_EQ(jsonError, std::strstr(bad.options, "--json") != nullptr);
+  if (bad.status != 1) return;
   // Even a failed session ends cleanly.
   ASSERT_FALSE(run.lines.empty());
-  EXPECT_EQ(run.lines.back(), "linker: KOVANotification10.arx unmapped");
+  EXPECT_NE(run.lines.back().find("linker: KOVANotification10.arx unmapped"), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(BadInput, BadScript, testing::ValuesIn(kBadInput),
