@@ -43,7 +43,9 @@ TEST(ModuleLifecycle, LoadRunsEveryStepInOrderAndUnloadReversesThem) {
   EXPECT_EQ(stepsSince(start, keys), expected);
 
   start = kvhost::journal().size();
+  EXPECT_TRUE(kvhost::isModuleMapped(kModule));
   ASSERT_TRUE(kvhost::unloadModule(kModule));
+  EXPECT_FALSE(kvhost::isModuleMapped(kModule));
   EXPECT_FALSE(undoClassRegistered());
   auto unload = stepsSince(start, keys);
   ASSERT_FALSE(unload.empty());

@@ -53,13 +53,7 @@ inline std::vector<unsigned char> dwgRecord(const AcDbObject* object) {
 }
 
 // The counter of the drawing's marker, -1 when it has none.
-inline int markerCounter(AcDbDatabase* db) {
-  AcDbObjectPointer<AcDbObject> marker(markerId(db), AcDb::kForRead);
-  if (!marker) return -1;
-  EXPECT_STREQ(marker->isA()->name(), L"KOVAUndoObject");
-  return parseRecord(dwgRecord(marker.object())).counter;
-}
-inline int markerCounter(AcApDocument* doc) { return markerCounter(doc->database()); }
+inline int markerCounter(AcApDocument* doc) { return kvhost::undoMarkerCounter(doc).value_or(-1); }
 
 // Every live entity of the drawing by handle, with its whole DWG record.
 inline std::map<AcDbHandle, std::vector<unsigned char>> drawingState(AcApDocument* doc) {
