@@ -60,6 +60,7 @@ bool isModuleMapped(const std::wstring& fileName) {
     std::string name;
     bool found = false;
   } search{baseName(toUtf8(fileName))};
+  if (search.name.empty()) return false;
   dl_iterate_phdr(
       [](dl_phdr_info* info, size_t, void* data) {
         auto* s = static_cast<Search*>(data);
