@@ -10,7 +10,6 @@
 #include <unistd.h>
 #include <cctype>
 #include <chrono>
-#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -723,8 +722,9 @@ class Player {
 
   void useTempDir(size_t i) {
     std::string pattern = (std::filesystem::temp_directory_path() / "kovahost.XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr || chdir(pattern.c_str()) != 0) fail(i, "cannot make a temporary folder");
+    if (mkdtemp(pattern.data()) == nullptr) fail(i, "cannot make a temporary folder");
     m_tempDirs.push_back(pattern);
+    if (chdir(pattern.c_str()) != 0) fail(i, "cannot enter the temporary folder " + pattern);
     m_out.line("files go to a temporary folder", "kovahost");
   }
 
@@ -737,15 +737,15 @@ class Player {
   std::map<AcApDocument*, int> m_scriptLocks;
 };
 
-}  // namespace
-
 // A wrong command line, said on the standard error and, for --json, as an
 // error object on the output.
 int usageError(bool json, const std::string& message, bool withUsage) {
-  std::fprintf(stderr, "kovahost: %s\n%s", message.c_str(), withUsage ? (std::string("\n") + kUsage).c_str() : "");
+  std::fprintf(stderr, "kovahost: %s\n%s%s", message.c_str(), withUsage ? "\n" : "", withUsage ? kUsage : "");
   if (json) std::printf("{\"seq\":0,\"kind\":\"error\",\"event\":%s}\n", jsonString(message).c_str());
   return 2;
 }
+
+}  // namespace
 
 int main(int argc, char** argv) {
   bool json = false;
