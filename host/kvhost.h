@@ -29,7 +29,8 @@ std::wstring lastModuleError();
 bool isModuleLoaded(const std::wstring& fileName);
 bool isModuleMapped(const std::wstring& fileName);
 // Ends the session as a host does when it quits: every document is closed,
-// then every module is unloaded, the last loaded first, locked or not.
+// then every module is unloaded, locked or not, a module before those it
+// needs, otherwise the last loaded first.
 void quit();
 
 // ---- Documents ----

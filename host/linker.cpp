@@ -11,6 +11,7 @@
 #include <set>
 #include <vector>
 #include "hostimpl.h"
+#include "moduleimage.h"
 #include "winshim.h"
 
 namespace {
@@ -20,9 +21,19 @@ typedef AcRx::AppRetCode (*AcrxEntryPoint)(AcRx::AppMsgCode, void*);
 struct LoadedModule {
   std::wstring name;
   std::string path;
+  kvhost::ModuleImage image;
   void* handle = nullptr;
   bool locked = true;
   bool mdiAware = false;
+
+  // Whether this module links the other one: unloading that one would
+  // leave this one calling into a module that has been told it is gone.
+  bool needs(const LoadedModule& other) const {
+    const std::string otherName = kvhost::toUtf8(other.name);
+    for (const std::string& lib : image.needed())
+      if (lib == other.image.soname() || lib == otherName) return true;
+    return false;
+  }
 };
 
 std::string executableDirectory() {
@@ -78,10 +89,44 @@ struct AcRxDynamicLinker::Impl {
       if (m.get() == appId) return m.get();
     return nullptr;
   }
+  // A loaded module that links m, if any.
+  const LoadedModule* dependentOf(const LoadedModule& m) const {
+    for (auto& other : modules)
+      if (other.get() != &m && other->needs(m)) return other.get();
+    return nullptr;
+  }
   bool fail(const std::wstring& why) {
     lastError = why;
     kvhost::writeJournal(L"linker: " + why);
     return false;
+  }
+
+  void unload(LoadedModule* m) {
+    auto entry = reinterpret_cast<AcrxEntryPoint>(ownSymbol(m->handle, "acrxEntryPoint"));
+    kvhost::journalf(L"linker: %ls kUnloadAppMsg", m->name.c_str());
+    entry(AcRx::kUnloadAppMsg, m);
+    unmap(m);
+  }
+
+  // Process detach, then the module is unmapped unless something outside
+  // the linker's modules still links it (the program itself, or a library).
+  void unmap(LoadedModule* m) {
+    if (auto dllMain = reinterpret_cast<KvDllEntryPoint>(ownSymbol(m->handle, "DllMain"))) {
+      kvhost::journalf(L"linker: %ls process detach", m->name.c_str());
+      dllMain(m->handle, DLL_PROCESS_DETACH, nullptr);
+    }
+    std::string path = m->path;
+    std::wstring name = m->name;
+    void* handle = m->handle;
+    modules.erase(std::find_if(modules.begin(), modules.end(),
+                               [m](const std::unique_ptr<LoadedModule>& p) { return p.get() == m; }));
+    dlclose(handle);
+    if (void* still = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD)) {
+      dlclose(still);
+      kvhost::journalf(L"linker: %ls still mapped (the program or a library links it)", name.c_str());
+    } else {
+      kvhost::journalf(L"linker: %ls unmapped", name.c_str());
+    }
   }
 };
 
@@ -98,6 +143,8 @@ bool AcRxDynamicLinker::loadModule(const ACHAR* fileName, bool, bool) {
   module->path = resolveModulePath(fileName);
   if (access(module->path.c_str(), R_OK) != 0)
     return d.fail(L"module file " + std::wstring(fileName) + L" not found");
+  std::wstring why;
+  if (!module->image.read(module->path, why)) return d.fail(L"cannot load " + std::wstring(fileName) + L": " + why);
   kvhost::journalf(L"linker: loading %ls", module->name.c_str());
   module->handle = dlopen(module->path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (module->handle == nullptr)
@@ -115,8 +162,12 @@ bool AcRxDynamicLinker::loadModule(const ACHAR* fileName, bool, bool) {
     dllMain(m->handle, DLL_PROCESS_ATTACH, nullptr);
   }
   kvhost::journalf(L"linker: %ls kInitAppMsg", m->name.c_str());
-  entry(AcRx::kInitAppMsg, m);
-  return true;
+  if (entry(AcRx::kInitAppMsg, m) == AcRx::kRetOK) return true;
+  // A module that refuses its initialisation is not running: it hears
+  // nothing more, not even the unload message, and goes again.
+  std::wstring name = m->name;
+  d.unmap(m);
+  return d.fail(L"module " + name + L" refused its initialisation and was unloaded");
 }
 
 bool AcRxDynamicLinker::unloadModule(const ACHAR* fileName, bool) {
@@ -125,25 +176,9 @@ bool AcRxDynamicLinker::unloadModule(const ACHAR* fileName, bool) {
   LoadedModule* m = d.byName(fileName);
   if (m == nullptr) return d.fail(L"module " + std::wstring(fileName ? fileName : L"") + L" is not loaded");
   if (m->locked) return d.fail(L"module " + m->name + L" is locked and cannot be unloaded");
-  auto entry = reinterpret_cast<AcrxEntryPoint>(ownSymbol(m->handle, "acrxEntryPoint"));
-  kvhost::journalf(L"linker: %ls kUnloadAppMsg", m->name.c_str());
-  entry(AcRx::kUnloadAppMsg, m);
-  if (auto dllMain = reinterpret_cast<KvDllEntryPoint>(ownSymbol(m->handle, "DllMain"))) {
-    kvhost::journalf(L"linker: %ls process detach", m->name.c_str());
-    dllMain(m->handle, DLL_PROCESS_DETACH, nullptr);
-  }
-  std::string path = m->path;
-  std::wstring name = m->name;
-  void* handle = m->handle;
-  d.modules.erase(std::find_if(d.modules.begin(), d.modules.end(),
-                               [m](const std::unique_ptr<LoadedModule>& p) { return p.get() == m; }));
-  dlclose(handle);
-  if (void* still = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD)) {
-    dlclose(still);
-    kvhost::journalf(L"linker: %ls still mapped (another module uses it)", name.c_str());
-  } else {
-    kvhost::journalf(L"linker: %ls unmapped", name.c_str());
-  }
+  if (const LoadedModule* dependent = d.dependentOf(*m))
+    return d.fail(L"module " + m->name + L" is needed by " + dependent->name + L" and cannot be unloaded");
+  d.unload(m);
   return true;
 }
 
@@ -177,11 +212,12 @@ bool AcRxDynamicLinker::isAppMDIAware(const ACHAR* fileName) const {
 }
 bool AcRxDynamicLinker::isModuleLoaded(const ACHAR* fileName) const { return m_pImpl->byName(fileName) != nullptr; }
 void AcRxDynamicLinker::unloadAllModules() {
-  while (!m_pImpl->modules.empty()) {
-    LoadedModule* last = m_pImpl->modules.back().get();
-    last->locked = false;
-    std::wstring name = last->name;
-    unloadModule(name.c_str());
+  Impl& d = *m_pImpl;
+  while (!d.modules.empty()) {
+    // The last loaded of those that no other module needs.
+    auto next = std::find_if(d.modules.rbegin(), d.modules.rend(),
+                             [&d](const std::unique_ptr<LoadedModule>& m) { return d.dependentOf(*m) == nullptr; });
+    d.unload(next == d.modules.rend() ? d.modules.back().get() : next->get());
   }
 }
 const ACHAR* AcRxDynamicLinker::lastError() const { return m_pImpl->lastError.c_str(); }

@@ -126,8 +126,8 @@ class ACHOST_API AcRxDynamicLinker : public AcRxObject {
   bool registerAppMDIAware(void* appId) const;
   bool isAppMDIAware(const ACHAR* fileName) const;
   bool isModuleLoaded(const ACHAR* fileName) const;
-  // What the host does when it quits: every module is unloaded, the last
-  // loaded first, locked or not.
+  // What the host does when it quits: every module is unloaded, locked or
+  // not, a module before those it needs, otherwise the last loaded first.
   void unloadAllModules();
   // Why the last load or unload failed (empty after a success).
   const ACHAR* lastError() const;

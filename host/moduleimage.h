@@ -1,0 +1,24 @@
+// What the dynamic linker reads of a module file before it maps it.
+#pragma once
+#include <string>
+#include <vector>
+
+namespace kvhost {
+
+// A module file checked as a whole: a 64-bit ELF shared object whose
+// headers and segments all lie within the file (the system loader would
+// fault on a file cut short), and the names of the libraries it needs.
+class ModuleImage {
+ public:
+  // False, with the reason in why, when the file is not such an image.
+  bool read(const std::string& path, std::wstring& why);
+  // The name other modules record when they link this one.
+  const std::string& soname() const { return m_soname; }
+  const std::vector<std::string>& needed() const { return m_needed; }
+
+ private:
+  std::string m_soname;
+  std::vector<std::string> m_needed;
+};
+
+}  // namespace kvhost
