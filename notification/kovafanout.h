@@ -154,8 +154,8 @@ class KOVARetirable {
     else
       m_bRetired = true;
   }
-
- protected:
+  // Where the dispatcher hears the host; attaching again changes nothing.
+  virtual void attachToHost() = 0;
   virtual void detachFromHost() = 0;
 
  private:

@@ -24,8 +24,7 @@ void forEachOpenDatabase(F&& attach) {
 }  // namespace
 
 KOVADatabaseReactorDispatcher::KOVADatabaseReactorDispatcher() {
-  KV_GUARDED(L"KOVADatabaseReactorDispatcher::KOVADatabaseReactorDispatcher",
-             [&] { forEachOpenDatabase([this](AcDbDatabase* db) { attachTo(db); }); });
+  KV_GUARDED(L"KOVADatabaseReactorDispatcher::KOVADatabaseReactorDispatcher", [&] { attachToHost(); });
 }
 
 KOVADatabaseReactorDispatcher::~KOVADatabaseReactorDispatcher() {
@@ -41,6 +40,10 @@ void KOVADatabaseReactorDispatcher::attachTo(AcDbDatabase* db) {
 void KOVADatabaseReactorDispatcher::detachFrom(const AcDbDatabase* db) {
   if (db == nullptr || !m_tabAttached.remove(db)) return;
   db->removeReactor(this);
+}
+
+void KOVADatabaseReactorDispatcher::attachToHost() {
+  forEachOpenDatabase([this](AcDbDatabase* db) { attachTo(db); });
 }
 
 void KOVADatabaseReactorDispatcher::detachFromHost() {

@@ -27,7 +27,7 @@ class KOVADatabaseReactorDispatcher : public AcDbDatabaseReactor, public KOVARet
   void attachTo(AcDbDatabase* db);
   void detachFrom(const AcDbDatabase* db);
 
- protected:
+  void attachToHost() override;
   void detachFromHost() override;
 
  private:

@@ -14,10 +14,14 @@ KOVASnapshotPool<AcApDocManagerReactor>& docSnapshots() {
 }
 }  // namespace
 
-KOVADocReactorDispatcher::KOVADocReactorDispatcher() { acDocManagerPtr()->addReactor(this); }
+KOVADocReactorDispatcher::KOVADocReactorDispatcher() { attachToHost(); }
 
 KOVADocReactorDispatcher::~KOVADocReactorDispatcher() {
   KV_GUARDED(L"KOVADocReactorDispatcher::~KOVADocReactorDispatcher", [&] { detachFromHost(); });
+}
+
+void KOVADocReactorDispatcher::attachToHost() {
+  if (AcApDocManager* manager = acDocManagerPtr()) manager->addReactor(this);
 }
 
 void KOVADocReactorDispatcher::detachFromHost() {

@@ -26,7 +26,7 @@ class KOVADocReactorDispatcher : public AcApDocManagerReactor, public KOVARetira
   void documentActivationModified(bool bActivation) override;
   void documentActivated(AcApDocument* pActivatedDoc) override;
 
- protected:
+  void attachToHost() override;
   void detachFromHost() override;
 
  private:

@@ -107,13 +107,15 @@ class KOVAPickfirstSelection {
 int KOVAEditorReactorDispathcer::m_nPickFirstDepth = 0;
 
 KOVAEditorReactorDispathcer::KOVAEditorReactorDispathcer() : m_bPostUndoOnCommandFinish(false) {
-  KV_GUARDED(L"KOVAEditorReactorDispathcer::KOVAEditorReactorDispathcer", [&] {
-    if (AcEditor* editor = hostEditor()) editor->addReactor(this);
-  });
+  KV_GUARDED(L"KOVAEditorReactorDispathcer::KOVAEditorReactorDispathcer", [&] { attachToHost(); });
 }
 
 KOVAEditorReactorDispathcer::~KOVAEditorReactorDispathcer() {
   KV_GUARDED(L"KOVAEditorReactorDispathcer::~KOVAEditorReactorDispathcer", [&] { detachFromHost(); });
+}
+
+void KOVAEditorReactorDispathcer::attachToHost() {
+  if (AcEditor* editor = hostEditor()) editor->addReactor(this);
 }
 
 void KOVAEditorReactorDispathcer::detachFromHost() {

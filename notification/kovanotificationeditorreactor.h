@@ -107,7 +107,7 @@ class KOVAEditorReactorDispathcer : public AcEditorReactor2, public KOVARetirabl
   bool IsInterestingCommandForUndoMarker(const ACHAR* commandName);
   bool setPostUndoOnCommandFinish(bool value);
 
- protected:
+  void attachToHost() override;
   void detachFromHost() override;
 
  private:

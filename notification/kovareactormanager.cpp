@@ -20,8 +20,19 @@ void retire(D*& dispatcher) {
 }
 }  // namespace
 
+// A dispatcher made while the module is unloaded stays detached.
+template <class D>
+D* KOVAReactorManager::hosted(D* dispatcher) const {
+  if (m_bDetached) dispatcher->detachFromHost();
+  return dispatcher;
+}
+
 KOVAReactorManager::KOVAReactorManager()
-    : m_pEdDispatcher(nullptr), m_pDbDispatcher(nullptr), m_pDocDispatcher(nullptr), m_bFilterReactors(false) {
+    : m_pEdDispatcher(nullptr),
+      m_pDbDispatcher(nullptr),
+      m_pDocDispatcher(nullptr),
+      m_bFilterReactors(false),
+      m_bDetached(false) {
   KV_GUARDED(L"KOVAReactorManager::KOVAReactorManager", [&] { m_pDocDispatcher = new KOVADocReactorDispatcher; });
 }
 
@@ -39,7 +50,7 @@ void KOVAReactorManager::addEdReactor(AcEditorReactor* reactor, int priority) {
   KV_GUARDED(L"KOVAReactorManager::addEdReactor", [&] {
     if (reactor == nullptr) return;
     retire(m_pEdDispatcher);
-    m_pEdDispatcher = new KOVAEditorReactorDispathcer;
+    m_pEdDispatcher = hosted(new KOVAEditorReactorDispathcer);
     eraseEdReactor(reactor);
     m_mapEdReactors.add(reactor, priority);
   });
@@ -68,7 +79,7 @@ void KOVAReactorManager::eraseEdReactor(AcEditorReactor* reactor) {
 void KOVAReactorManager::addDbReactor(AcDbDatabaseReactor* reactor, int priority) {
   KV_GUARDED(L"KOVAReactorManager::addDbReactor", [&] {
     if (reactor == nullptr) return;
-    if (m_pDbDispatcher == nullptr) m_pDbDispatcher = new KOVADatabaseReactorDispatcher;
+    if (m_pDbDispatcher == nullptr) m_pDbDispatcher = hosted(new KOVADatabaseReactorDispatcher);
     eraseDbReactor(reactor);
     m_mapDbReactors.add(reactor, priority);
   });
@@ -93,7 +104,7 @@ void KOVAReactorManager::eraseDbReactor(AcDbDatabaseReactor* reactor) {
 void KOVAReactorManager::addDocReactor(AcApDocManagerReactor* reactor, int priority) {
   KV_GUARDED(L"KOVAReactorManager::addDocReactor", [&] {
     if (reactor == nullptr) return;
-    if (m_pDocDispatcher == nullptr) m_pDocDispatcher = new KOVADocReactorDispatcher;
+    if (m_pDocDispatcher == nullptr) m_pDocDispatcher = hosted(new KOVADocReactorDispatcher);
     eraseDocReactor(reactor);
     m_mapDocReactors.add(reactor, priority);
   });
@@ -112,6 +123,22 @@ void KOVAReactorManager::docReactors(AcArray<AcApDocManagerReactor*>& out) {
 
 void KOVAReactorManager::eraseDocReactor(AcApDocManagerReactor* reactor) {
   KV_GUARDED(L"KOVAReactorManager::eraseDocReactor", [&] { m_mapDocReactors.erase(reactor); });
+}
+
+void KOVAReactorManager::attachDispatchers(bool attached) {
+  KV_GUARDED(L"KOVAReactorManager::attachDispatchers", [&] {
+    m_bDetached = !attached;
+    auto follow = [attached](KOVARetirable* dispatcher) {
+      if (dispatcher == nullptr) return;
+      if (attached)
+        dispatcher->attachToHost();
+      else
+        dispatcher->detachFromHost();
+    };
+    follow(m_pDocDispatcher);
+    follow(m_pDbDispatcher);
+    follow(m_pEdDispatcher);
+  });
 }
 
 bool KOVAReactorManager::setPostUndoOnCommandFinish(const bool& value) {

@@ -86,6 +86,12 @@ class KOVA_EXPORT KOVAReactorManager {
   // Asks for (or withdraws) a roll-back of the running command at its end.
   bool setPostUndoOnCommandFinish(const bool& value);
 
+  // The host's unload message detaches every dispatcher from the host and
+  // its initialisation message attaches them again, so that a module that
+  // stays mapped after its unload (a program links it) hears nothing until
+  // it is loaded again; a dispatcher created meanwhile stays detached too.
+  void attachDispatchers(bool attached);
+
   // The current dispatchers, for whoever checks what the hub attached.
   KOVAEditorReactorDispathcer* edReactorDispatcher() { return m_pEdDispatcher; }
   KOVADocReactorDispatcher* docReactorDispatcher() { return m_pDocDispatcher; }
@@ -94,6 +100,8 @@ class KOVA_EXPORT KOVAReactorManager {
   void eraseEdReactor(AcEditorReactor* reactor);
   void eraseDbReactor(AcDbDatabaseReactor* reactor);
   void eraseDocReactor(AcApDocManagerReactor* reactor);
+  template <class D>
+  D* hosted(D* dispatcher) const;
 
   KOVAReactorRegistry<AcEditorReactor> m_mapEdReactors;
   KOVAReactorRegistry<AcDbDatabaseReactor> m_mapDbReactors;
@@ -102,6 +110,7 @@ class KOVA_EXPORT KOVAReactorManager {
   KOVADatabaseReactorDispatcher* m_pDbDispatcher;
   KOVADocReactorDispatcher* m_pDocDispatcher;
   bool m_bFilterReactors;
+  bool m_bDetached;
 };
 
 extern KOVA_EXPORT KOVAReactorManager g_ReactorManager;

@@ -4,6 +4,7 @@
 #include <winshim.h>
 #include <aced.h>
 #include "kovaexport.h"
+#include "kovareactormanager.h"
 #include "kovaundocontroller.h"
 
 // The module embeds its type library; it declares no interfaces or classes.
@@ -71,8 +72,13 @@ extern "C" KOVA_EXPORT AcRx::AppRetCode acrxEntryPoint(AcRx::AppMsgCode msg, voi
       dynamicLinker()->unlockApplication(appId);
       dynamicLinker()->registerAppMDIAware(appId);
       KOVAUndoObject::rxInit();
+      g_ReactorManager.attachDispatchers(true);
       break;
     case AcRx::kUnloadAppMsg:
+      // Unloaded, the module may stay mapped (a program links it): nothing
+      // of it may run without its marker class, so the host's notifications
+      // stop reaching it until it is loaded again.
+      g_ReactorManager.attachDispatchers(false);
       KOVAUndoObject::rxUninit();
       break;
     default:
