@@ -10,7 +10,7 @@ struct KvGuardFrame;
 
 namespace KvTrace {
 struct LogRecord {
-  const wchar_t* label;
+  const wchar_t* label;  // kept by the log (see internLabel)
   bool entering;
 };
 // The function-entry log's ring and the innermost guard. The guard reads and
@@ -28,10 +28,20 @@ struct LogState {
   }
 };
 KV_API extern LogState g_log;
+// The crash guard's fault handlers: a fault outside any guarded call goes on
+// to the handler that was there before; that one is put back, with the
+// alternate signal stack, when this library is unloaded.
 KV_API void installFaultHandlers();
+KV_API void removeFaultHandlers();
+// A copy of label that lives as long as the log, so that entries stay
+// readable after the module that wrote them is unloaded; the same text
+// gives the same copy.
+KV_API const wchar_t* internLabel(const wchar_t* label);
 }  // namespace KvTrace
 
 // A scoped record of entering a function; the log keeps the most recent ones.
+// The label must live as long as the log: a literal of the program or of
+// this library, or what KvTrace::internLabel returned.
 class KV_API CKvLogEntry {
  public:
   explicit CKvLogEntry(const wchar_t* label) : m_label(label) { KvTrace::g_log.record(label, true); }
@@ -119,7 +129,8 @@ struct KvGuardFrame {
 
 KV_API void kvRecordCaughtException(const wchar_t* sourceFile, int line);
 
-// Runs body under the function-entry log and the crash guard: a C++
+// Runs body under the function-entry log and the crash guard (label as
+// CKvLogEntry takes it): a C++
 // exception is reported with the guard's source file and line and the call
 // returns the zero of its result type (0, false, null). A hardware fault
 // is reported the same way and then ends the process: its state can no
@@ -137,6 +148,13 @@ auto kvGuarded(const wchar_t* label, const wchar_t* sourceFile, int line, F&& bo
   }
 }
 
+// The log's copy of a literal label, made the first time the place runs.
+#define KV_LABEL(text)                                                     \
+  ([]() -> const wchar_t* {                                                \
+    static const wchar_t* const s_label = KvTrace::internLabel(text);      \
+    return s_label;                                                        \
+  }())
+
 // Wraps the body of a function: return KV_GUARDED(L"Class::function", [&] { ... });
 // The including file defines KV_SOURCE_FILE, its name as a wide string.
-#define KV_GUARDED(label, body) kvGuarded(label, KV_SOURCE_FILE, __LINE__, body)
+#define KV_GUARDED(label, body) kvGuarded(KV_LABEL(label), KV_SOURCE_FILE, __LINE__, body)

@@ -24,7 +24,7 @@ TEST(FunctionEntryLog, NestedGuardedCallsAreLoggedInTheOrderTheyRan) {
 
 TEST(FunctionEntryLog, KeepsTheMostRecentEntriesOnceItHasWrapped) {
   const wchar_t* labels[] = {L"A::a", L"B::b", L"C::c"};
-  for (int i = 0; i < 3000; ++i) KV_GUARDED(labels[i % 3], [] {});
+  for (int i = 0; i < 3000; ++i) kvGuarded(labels[i % 3], KV_SOURCE_FILE, __LINE__, [] {});
   const std::vector<std::wstring> kept = KvTrace::recentEntries(5000);
   ASSERT_EQ(kept.size(), 1024u);
   EXPECT_EQ(kept.back(), L"leave C::c");  // call 2999 is the last
