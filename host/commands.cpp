@@ -64,6 +64,13 @@ CommandProcessor& processor() {
   return *p;
 }
 
+// Whether one more command or modeless operation would nest too deep.
+bool nestedTooDeep(const wchar_t* what, const std::wstring& name) {
+  if (processor().depth < kMaxCommandNesting) return false;
+  journalf(L"%ls %ls refused: nested deeper than %d", what, name.c_str(), kMaxCommandNesting);
+  return true;
+}
+
 std::wstring upper(std::wstring s) {
   std::transform(s.begin(), s.end(), s.begin(), [](wchar_t c) { return std::towupper(c); });
   return s;
@@ -94,7 +101,7 @@ class CommandScope {
 };
 
 CommandOutcome runCommandBody(AcApDocument* doc, const std::wstring& name, const CommandBody& body, bool recordsUndo) {
-  if (doc == nullptr) return CommandOutcome::kRefused;
+  if (doc == nullptr || nestedTooDeep(L"command", name)) return CommandOutcome::kRefused;
   CommandOutcome outcome = CommandOutcome::kEnded;
   {
     // The document stays open from the lock request to the last notification.
@@ -242,7 +249,8 @@ int pendingCommandCount() { return static_cast<int>(processor().pending.size());
 const std::vector<CommandRecord>& commandRecord() { return processor().record.entries(); }
 void clearCommandRecord() { processor().record.clear(); }
 
-void modelessOperation(const std::wstring& context, const CommandBody& body) {
+bool modelessOperation(const std::wstring& context, const CommandBody& body) {
+  if (nestedTooDeep(L"modeless operation", context)) return false;
   AcApDocument* doc = acDocManagerPtr()->curDocument();
   AcDbDatabase* db = doc ? doc->database() : nullptr;
   {
@@ -262,6 +270,7 @@ void modelessOperation(const std::wstring& context, const CommandBody& body) {
     notifyEditorReactors([&](AcEditorReactor* r) { r->modelessOperationEnded(context.c_str()); });
   }
   runPendingCommands();
+  return true;
 }
 
 void runLisp(const std::wstring& firstLine, bool cancel) {

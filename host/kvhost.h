@@ -63,6 +63,9 @@ int redrawCount(AcDbObjectId id);
 
 // ---- Commands ----
 enum class CommandOutcome { kEnded, kCancelled, kFailed, kUnknown, kRefused };
+// Commands and modeless operations nest at most this deep; one that would
+// nest deeper is refused and its body does not run.
+const int kMaxCommandNesting = 100;
 // Thrown by a command body to cancel the command (as the user's Escape does).
 struct CommandCancelled {};
 typedef std::function<void()> CommandBody;
@@ -80,7 +83,8 @@ void defineCommand(const std::wstring& name, const CommandBody& body);
 void runPendingCommands();
 int pendingCommandCount();
 // Work done from outside any command, bracketed by the modeless notifications.
-void modelessOperation(const std::wstring& context, const CommandBody& body);
+// False when it was refused (nested too deep) and its body did not run.
+bool modelessOperation(const std::wstring& context, const CommandBody& body);
 void runLisp(const std::wstring& firstLine, bool cancel = false);
 void setSysVar(const std::wstring& name, const std::wstring& value);
 

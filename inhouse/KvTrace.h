@@ -1,5 +1,6 @@
 // The product line's function-entry log and crash guard.
 #pragma once
+#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
@@ -117,8 +118,14 @@ struct KvGuardFrame {
       : label(l), sourceFile(file), line(n), outer(KvTrace::g_log.innermost) {
     if (!KvTrace::g_log.faultHandlersInstalled) KvTrace::installFaultHandlers();
     KvTrace::g_log.innermost = this;
+    // The fault handler reads it: the store may be neither dropped nor
+    // moved past the guarded body, whatever the body does.
+    std::atomic_signal_fence(std::memory_order_seq_cst);
   }
-  ~KvGuardFrame() { KvTrace::g_log.innermost = outer; }
+  ~KvGuardFrame() {
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    KvTrace::g_log.innermost = outer;
+  }
   KvGuardFrame(const KvGuardFrame&) = delete;
   KvGuardFrame& operator=(const KvGuardFrame&) = delete;
   const wchar_t* label;

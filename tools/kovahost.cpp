@@ -8,9 +8,11 @@
 #include <kvhost.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -62,6 +64,7 @@ const char kUsage[] =
     "  exec TEXT                        type TEXT on the command line, e.g. exec _UNDO 1;\n"
     "                                   an unknown command is an error\n"
     "  modeless CONTEXT ... end         work done outside any command\n"
+    "                                   (blocks nest at most 100 deep)\n"
     "  pick HANDLE...                   set the pickfirst selection (none: empty it)\n"
     "  lock NAME | unlock NAME          lock a drawing for write, or release that lock\n"
     "  setvar NAME VALUE                set a system variable of the current drawing\n"
@@ -86,6 +89,8 @@ const char kUsage[] =
     "  end\n"
     "  exec _UNDO 1\n"
     "  state\n";
+
+static_assert(kvhost::kMaxCommandNesting == 100, "the usage names the host's nesting limit");
 
 const wchar_t kHub[] = L"KOVANotification10.arx";
 
@@ -162,36 +167,44 @@ std::string clientName(const char* mangled) {
 
 // The session as a timeline in the Trace Event Format: the statements, the
 // hub's fan-outs and its client calls are nested slices, journal lines are
-// instants, and the filter flag is a counter.
+// instants, and the filter flag is a counter. Events go to the file as they
+// happen, so that a session that faults still leaves its timeline.
 class Timeline {
  public:
-  explicit Timeline(std::string script) : m_start(std::chrono::steady_clock::now()) {
-    m_events.push_back(R"({"name":"process_name","ph":"M","pid":1,"tid":1,"args":{"name":)" +
-                       jsonString("kovahost " + script) + "}}");
-    m_events.push_back(R"({"name":"thread_name","ph":"M","pid":1,"tid":1,"args":{"name":"host main thread"}})");
+  Timeline(const std::string& file, const std::string& script)
+      : m_pFile(std::fopen(file.c_str(), "w")), m_start(std::chrono::steady_clock::now()) {
+    if (m_pFile == nullptr) return;
+    std::fputs("{\"displayTimeUnit\":\"ms\",\"traceEvents\":[", m_pFile);
+    put(R"({"name":"process_name","ph":"M","pid":1,"tid":1,"args":{"name":)" + jsonString("kovahost " + script) + "}}");
+    put(R"({"name":"thread_name","ph":"M","pid":1,"tid":1,"args":{"name":"host main thread"}})");
   }
+  ~Timeline() {
+    if (m_pFile) std::fclose(m_pFile);
+  }
+  Timeline(const Timeline&) = delete;
+  Timeline& operator=(const Timeline&) = delete;
+
+  bool isOpen() const { return m_pFile != nullptr; }
   void begin(const std::string& name, const char* category, const std::string& args) {
-    m_open.push_back(name);
-    add("B", name, category, args.empty() ? "" : ",\"args\":{" + args + "}");
+    m_open.push_back(jsonString(name));
+    add("B", m_open.back(), category, args.empty() ? "" : ",\"args\":{" + args + "}");
   }
   void end() {
     if (m_open.empty()) return;
-    std::string name = m_open.back();
+    add("E", m_open.back(), nullptr, "");
     m_open.pop_back();
-    add("E", name, nullptr, "");
   }
-  void instant(const std::string& name, const char* category) { add("i", name, category, ",\"s\":\"t\""); }
+  void instant(const std::string& name, const char* category) { add("i", jsonString(name), category, ",\"s\":\"t\""); }
   void counter(const char* name, int value) {
-    add("C", name, nullptr, ",\"args\":{\"on\":" + std::to_string(value) + "}");
+    add("C", jsonString(name), nullptr, ",\"args\":{\"on\":" + std::to_string(value) + "}");
   }
-  // Whatever is still open is closed at the time of writing.
-  bool write(const std::string& file) {
-    while (!m_open.empty()) end();
-    std::ofstream out(file, std::ios::trunc);
-    out << "{\"displayTimeUnit\":\"ms\",\"traceEvents\":[\n";
-    for (size_t i = 0; i < m_events.size(); ++i) out << m_events[i] << (i + 1 < m_events.size() ? ",\n" : "\n");
-    out << "]}\n";
-    return static_cast<bool>(out.flush());
+  // Ends every slice still open and the document. It allocates nothing, so
+  // that it also serves after a fault; false when the file could not be written.
+  bool finish() {
+    if (m_pFile == nullptr) return false;
+    for (size_t i = m_open.size(); i-- > 0;) add("E", m_open[i], nullptr, "");
+    std::fputs("\n]}\n", m_pFile);
+    return std::fflush(m_pFile) == 0 && !std::ferror(m_pFile);
   }
 
  private:
@@ -201,17 +214,20 @@ class Timeline {
     m_last = std::max(us, m_last + 0.001);
     return m_last;
   }
+  const char* separator() { return m_nEvents++ == 0 ? "\n" : ",\n"; }
+  void put(const std::string& event) { std::fprintf(m_pFile, "%s%s", separator(), event.c_str()); }
+  // name: already a JSON string.
   void add(const char* phase, const std::string& name, const char* category, const std::string& rest) {
-    char ts[48];
-    std::snprintf(ts, sizeof ts, "%.3f", now());
-    std::string event = "{\"name\":" + jsonString(name) + ",\"ph\":\"" + phase + "\",\"ts\":" + ts + ",\"pid\":1,\"tid\":1";
-    if (category) event += std::string(",\"cat\":\"") + category + "\"";
-    m_events.push_back(event + rest + "}");
+    std::fprintf(m_pFile, "%s{\"name\":%s,\"ph\":\"%s\",\"ts\":%.3f,\"pid\":1,\"tid\":1", separator(), name.c_str(),
+                 phase, now());
+    if (category) std::fprintf(m_pFile, ",\"cat\":\"%s\"", category);
+    std::fprintf(m_pFile, "%s}", rest.c_str());
   }
 
+  std::FILE* m_pFile;
   std::chrono::steady_clock::time_point m_start;
   double m_last = 0;
-  std::vector<std::string> m_events;
+  long m_nEvents = 0;
   std::vector<std::string> m_open;
 };
 
@@ -321,6 +337,8 @@ class Output {
   }
 
   void setLocation(const std::string& at) { m_at = at; }
+  // The statement being played, as FILE:LINE (empty between statements).
+  const char* location() const { return m_at.c_str(); }
   Timeline* timeline() { return m_pTimeline; }
   HubClient& client() { return m_client; }
 
@@ -354,6 +372,44 @@ class Output {
 Output* g_pOutput = nullptr;
 void onSliceBegin(const char* kind, const char* name, const char* who) { g_pOutput->sliceBegin(kind, name, who); }
 void onSliceEnd() { g_pOutput->sliceEnd(); }
+
+// A fault ends the session, but not before what was played is out, the
+// fault's place is reported and the timeline is closed as a valid document;
+// then the process ends with the fault's own signal.
+Timeline* g_pTimeline = nullptr;
+const int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL};
+
+void onFault(int sig) {
+  std::fflush(stdout);
+  char report[512];
+  const char* at = g_pOutput ? g_pOutput->location() : "";
+  int n = std::snprintf(report, sizeof report, "kovahost: %s%sthe session faulted (signal %d)\n", at, *at ? ": " : "", sig);
+  if (n > 0) {
+    ssize_t written = write(STDERR_FILENO, report, std::min(static_cast<size_t>(n), sizeof report - 1));
+    (void)written;  // nothing is left to tell a failed write to
+  }
+  if (g_pTimeline) g_pTimeline->finish();
+  std::signal(sig, SIG_DFL);
+  std::raise(sig);
+}
+
+void reportFaults() {
+  // From a stack of its own, so that a stack overflow is reported too,
+  // unless the process already has one.
+  static char stack[64 * 1024];
+  stack_t current;
+  if (sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_DISABLE)) {
+    stack_t own{};
+    own.ss_sp = stack;
+    own.ss_size = sizeof stack;
+    sigaltstack(&own, nullptr);
+  }
+  struct sigaction action {};
+  action.sa_handler = onFault;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_ONSTACK;
+  for (int sig : kFaultSignals) sigaction(sig, &action, nullptr);
+}
 
 const char* lockModeName(AcAp::DocLockMode mode) {
   switch (mode) {
@@ -400,7 +456,7 @@ void printState(Output& out) {
 class Player {
  public:
   Player(std::string file, std::vector<std::string> lines, Output& out)
-      : m_file(std::move(file)), m_lines(std::move(lines)), m_out(out) {}
+      : m_file(std::move(file)), m_lines(std::move(lines)), m_out(out), m_blockEnds(matchBlockEnds(m_lines)) {}
 
   // A NUL byte would cut a statement short unseen.
   void check() const {
@@ -443,16 +499,29 @@ class Player {
     return text;
   }
 
-  // The line of the 'end' that closes the block opened at index.
-  size_t blockEnd(size_t index, size_t limit) const {
-    int depth = 0;
-    for (size_t i = index + 1; i < limit; ++i) {
-      std::vector<std::string> w = words(m_lines[i]);
-      if (w.empty()) continue;
-      if (w[0] == "command" || w[0] == "modeless") ++depth;
-      if (w[0] == "end" && depth-- == 0) return i;
+  static bool opensBlock(const std::vector<std::string>& w) { return !w.empty() && (w[0] == "command" || w[0] == "modeless"); }
+
+  // For every line that opens a block, the line of the 'end' that closes it
+  // (none: npos), found in one pass, so that a block costs the same at any depth.
+  static std::vector<size_t> matchBlockEnds(const std::vector<std::string>& lines) {
+    std::vector<size_t> ends(lines.size(), std::string::npos);
+    std::vector<size_t> open;
+    for (size_t i = 0; i < lines.size(); ++i) {
+      std::vector<std::string> w = words(lines[i]);
+      if (opensBlock(w)) {
+        open.push_back(i);
+      } else if (!w.empty() && w[0] == "end" && !open.empty()) {
+        ends[open.back()] = i;
+        open.pop_back();
+      }
     }
-    fail(index, "'" + words(m_lines[index])[0] + "' without 'end'");
+    return ends;
+  }
+
+  // The line of the 'end' that closes the block opened at index.
+  size_t blockEnd(size_t index) const {
+    if (m_blockEnds[index] == std::string::npos) fail(index, "'" + words(m_lines[index])[0] + "' without 'end'");
+    return m_blockEnds[index];
   }
 
   // Prints the statement and makes it a slice of the timeline.
@@ -477,8 +546,8 @@ class Player {
     for (size_t i = from; i < to; ++i) {
       std::vector<std::string> w = words(m_lines[i]);
       if (w.empty()) continue;
-      if (w[0] == "command" || w[0] == "modeless") {
-        i = block(i, w, to);
+      if (opensBlock(w)) {
+        i = block(i, w);
       } else {
         {
           Played played(*this, i, joined(w, 0));
@@ -489,9 +558,11 @@ class Player {
     }
   }
 
-  size_t block(size_t i, const std::vector<std::string>& w, size_t to) {
+  size_t block(size_t i, const std::vector<std::string>& w) {
     if (w.size() != 2) fail(i, "expected: " + w[0] + (w[0] == "command" ? " NAME" : " CONTEXT"));
-    size_t end = blockEnd(i, to);
+    size_t end = blockEnd(i);
+    if (m_blocks.size() >= static_cast<size_t>(kvhost::kMaxCommandNesting))
+      fail(i, "commands and modeless blocks nest at most " + std::to_string(kvhost::kMaxCommandNesting) + " deep");
     const bool isCommand = w[0] == "command";
     AcApDocument* doc = isCommand ? current(i) : acDocManagerPtr()->curDocument();
     std::optional<ScriptError> error;
@@ -732,6 +803,7 @@ class Player {
   std::vector<std::string> m_lines;
   Output& m_out;
   std::vector<std::string> m_tempDirs;
+  const std::vector<size_t> m_blockEnds;
   std::vector<Block> m_blocks;
   std::vector<AcApDocument*> m_busyDocs;
   std::map<AcApDocument*, int> m_scriptLocks;
@@ -790,15 +862,15 @@ int main(int argc, char** argv) {
   }
   const char kByteOrderMark[] = "\xEF\xBB\xBF";
   if (!lines.empty() && lines[0].rfind(kByteOrderMark, 0) == 0) lines[0].erase(0, 3);
-  if (!traceFile.empty() && !std::ofstream(traceFile, std::ios::app))
-    return usageError(json, "cannot write " + traceFile, false);
-  // A script may move the session into a temporary folder.
-  if (!traceFile.empty()) traceFile = std::filesystem::absolute(traceFile).string();
-
+  // Opened before the script runs: it may move the session into a temporary folder.
   std::optional<Timeline> timeline;
-  if (!traceFile.empty()) timeline.emplace(script);
+  if (!traceFile.empty() && !timeline.emplace(traceFile, script).isOpen())
+    return usageError(json, "cannot write " + traceFile, false);
   Output out(json, timeline ? &*timeline : nullptr);
   g_pOutput = &out;
+  g_pTimeline = timeline ? &*timeline : nullptr;
+  // Before the hub is loaded: its crash guard hands on the faults it does not own.
+  reportFaults();
   kvhost::setJournalListener([&](const std::wstring& line) { out.journal(line); });
   if (timeline) KvTrace::setSliceListener(onSliceBegin, onSliceEnd);
   // The hub's guard swallows faults, as in the product; here they are shown.
@@ -830,9 +902,11 @@ int main(int argc, char** argv) {
   KvTrace::setCrashListener(nullptr);
   kvhost::setJournalListener(nullptr);
   std::fflush(stdout);
-  if (timeline && !timeline->write(traceFile)) {
+  g_pTimeline = nullptr;
+  if (timeline && !timeline->finish()) {
     std::fprintf(stderr, "kovahost: cannot write %s\n", traceFile.c_str());
     if (status == 0) status = 2;
   }
+  g_pOutput = nullptr;
   return status;
 }

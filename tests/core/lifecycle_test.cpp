@@ -2,6 +2,8 @@
 // This program does not link the module, so every load maps it afresh.
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <csignal>
+#include <cstdlib>
 #include "kvhost.h"
 
 namespace {
@@ -64,6 +66,43 @@ TEST(ModuleLifecycle, ReloadGivesAFreshModule) {
     EXPECT_EQ(stepsSince(start, {L"process attach"}).size(), 1u);
     ASSERT_TRUE(kvhost::unloadModule(kModule));
     EXPECT_FALSE(undoClassRegistered());
+  }
+}
+
+// The client links the hub: loaded first, it maps the hub, which the host
+// then loads last; still the hub stays until the client is gone.
+TEST(ModuleLifecycle, AModuleAnotherOneNeedsStaysUntilThatOneIsUnloaded) {
+  ASSERT_TRUE(kvhost::loadModule(L"TraceClient.arx")) << kvhost::lastModuleError().c_str();
+  ASSERT_TRUE(kvhost::loadModule(kModule));
+  size_t start = kvhost::journal().size();
+  EXPECT_FALSE(kvhost::unloadModule(kModule));
+  EXPECT_EQ(kvhost::lastModuleError(), L"module KOVANotification10.arx is needed by TraceClient.arx and cannot be unloaded");
+  EXPECT_EQ(stepsSince(start, {L"kUnloadAppMsg", L"detach", L"removed"}), std::vector<std::wstring>());
+  kvhost::newDocument(L"plan");
+  EXPECT_EQ(kvhost::runCommand(L"LINE"), kvhost::CommandOutcome::kEnded);
+  EXPECT_TRUE(undoClassRegistered());
+
+  start = kvhost::journal().size();
+  kvhost::quit();
+  EXPECT_EQ(stepsSince(start, {L"kUnloadAppMsg"}), (std::vector<std::wstring>{
+                                                       L"linker: TraceClient.arx kUnloadAppMsg",
+                                                       L"linker: KOVANotification10.arx kUnloadAppMsg"}));
+}
+
+// The host's own fault handler still gets the faults outside the hub's
+// guarded calls, while the hub is loaded and after it and its in-house
+// library are gone.
+TEST(ModuleLifecycleDeathTest, TheHostsFaultHandlerKeepsTheFaultsThatAreNotTheHubs) {
+  for (bool unload : {false, true}) {
+    SCOPED_TRACE(unload ? "unloaded" : "loaded");
+    EXPECT_EXIT(
+        {
+          std::signal(SIGSEGV, [](int) { std::_Exit(42); });
+          if (!kvhost::loadModule(kModule) || (unload && !kvhost::unloadModule(kModule))) std::_Exit(1);
+          std::raise(SIGSEGV);
+          std::_Exit(2);
+        },
+        testing::ExitedWithCode(42), "");
   }
 }
 

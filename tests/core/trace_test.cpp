@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <KvTrace.h>
+#include <kvhost.h>
 
 #define KV_SOURCE_FILE L"trace_test"
 
@@ -30,6 +31,14 @@ TEST(FunctionEntryLog, KeepsTheMostRecentEntriesOnceItHasWrapped) {
   EXPECT_EQ(kept.back(), L"leave C::c");  // call 2999 is the last
   EXPECT_EQ(kept[kept.size() - 2], L"enter C::c");
   EXPECT_EQ(kept[kept.size() - 3], L"leave B::b");
+}
+
+// This program does not link the hub: unloaded, it is unmapped.
+TEST(FunctionEntryLog, EntriesStayReadableAfterTheModuleThatWroteThemIsGone) {
+  ASSERT_TRUE(kvhost::loadModule(L"KOVANotification10.arx")) << kvhost::lastModuleError().c_str();
+  ASSERT_TRUE(kvhost::unloadModule(L"KOVANotification10.arx"));
+  ASSERT_EQ(kvhost::journal().back(), L"linker: KOVANotification10.arx unmapped");
+  EXPECT_EQ(KvTrace::recentEntries(1), std::vector<std::wstring>{L"leave KOVAReactorManager::~KOVAReactorManager"});
 }
 
 TEST(CrashGuard, AnExceptionIsReportedWhereTheGuardStandsAndTheCallReturnsZero) {
@@ -65,10 +74,19 @@ TEST(CrashGuard, AnExceptionIsReportedWhereTheGuardStandsAndTheCallReturnsZero) 
   KvTrace::clearCrashReports();
 }
 
+// Deep enough to overflow any stack, but not endless to the compiler.
+volatile int g_depthLimit = 1 << 30;
+int recurse(int depth) {
+  volatile char frame[512];
+  frame[0] = static_cast<char>(depth);
+  return depth < g_depthLimit ? recurse(depth + 1) + frame[0] : 0;
+}
+
 TEST(CrashGuardDeathTest, AHardwareFaultNamesTheInnermostGuardAndEndsTheProcess) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_DEATH(KV_GUARDED(L"Outer::run", [] { KV_GUARDED(L"Faulty::divide", [] { std::raise(SIGFPE); }); }),
                "KOVA crash: signal 8 in Faulty::divide \\(trace_test:[0-9]+\\)");
+  EXPECT_DEATH(KV_GUARDED(L"Deep::recurse", [] { recurse(0); }), "KOVA crash: signal 11 in Deep::recurse");
 }
 
 }  // namespace

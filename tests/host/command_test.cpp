@@ -2,6 +2,7 @@
 // redraws and the module loader's refusals.
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <stdexcept>
 #include "host_support.h"
 
@@ -73,6 +74,23 @@ TEST_F(Commands, ANestedCommandRunsInsideTheOuterOneAndItsUndoStep) {
   EXPECT_EQ(kvhost::undoGroupCount(doc), groups + 1);
   kvhost::executeString(L"U");
   EXPECT_EQ(colorOf(line), 256);
+}
+
+TEST_F(Commands, CommandsAndModelessOperationsNestOnlyToTheHostsLimit) {
+  for (bool modeless : {false, true}) {
+    SCOPED_TRACE(modeless ? "modeless" : "command");
+    int bodies = 0, refused = 0;
+    std::function<void()> nest = [&] {
+      auto body = [&] {
+        ++bodies;
+        nest();
+      };
+      refused += modeless ? !kvhost::modelessOperation(L"M", body) : kvhost::runCommand(L"C", body) == CommandOutcome::kRefused;
+    };
+    nest();
+    EXPECT_EQ(bodies, kvhost::kMaxCommandNesting);
+    EXPECT_EQ(refused, 1);
+  }
 }
 
 TEST_F(Commands, PostedStringsRunAfterTheOutermostCommandInOrder) {
@@ -255,12 +273,19 @@ TEST(ModuleLoading, WhatCannotBeLoadedIsRefusedWithItsReason) {
     std::fputs("this is text, not a shared library\n", f);
     std::fclose(f);
   }
+  // A library cut short: mapping it would fault in the system loader.
+  const std::string cut = ::testing::TempDir() + "kvhost_cut.arx";
+  std::string head(3000, '\0');
+  std::ifstream(KV_HOST_LIBRARY, std::ios::binary).read(&head[0], 3000);
+  std::ofstream(cut, std::ios::binary) << head;
   const LoadCase cases[] = {
       {"missing file", L"/nonexistent/KvNothing.arx", L"not found"},
       {"missing file beside the program", L"KvNothing.arx", L"not found"},
       {"no name", L"", L"no module file given"},
       {"text file", widen(junk), L"cannot load"},
       {"library without an entry point", widen(KV_HOST_LIBRARY), L"not an application module"},
+      {"library cut short", widen(cut), L"the file is truncated or damaged"},
+      {"module that refuses its initialisation", L"RefusingModule.arx", L"refused its initialisation and was unloaded"},
   };
   for (const LoadCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -273,6 +298,7 @@ TEST(ModuleLoading, WhatCannotBeLoadedIsRefusedWithItsReason) {
   EXPECT_FALSE(kvhost::unloadModule(L"KvNothing.arx"));
   EXPECT_NE(kvhost::lastModuleError().find(L"is not loaded"), std::wstring::npos);
   std::remove(junk.c_str());
+  std::remove(cut.c_str());
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <algorithm>
 #include <cctype>
+#include <csignal>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -175,6 +177,22 @@ TEST(ExampleScripts, EveryScriptInTheExamplesIsChecked) {
 
 // ---- Bad input: a message naming file and line, a failure status, no crash ----
 
+// A module built beside kovahost.
+std::string builtModule(const std::string& name) {
+  const std::string program = KOVAHOST_PROGRAM;
+  return program.substr(0, program.rfind('/')) + "/" + name;
+}
+
+// Script lines opening blocks, commands and modeless operations in turn,
+// and the lines closing them.
+std::string nestedBlocks(int depth, const std::string& inside) {
+  std::string script;
+  for (int i = 0; i < depth; ++i) script += i % 2 ? "modeless M\n" : "command C\n";
+  script += inside;
+  for (int i = 0; i < depth; ++i) script += "end\n";
+  return script;
+}
+
 struct BadInput {
   const char* name;
   std::string script;
@@ -212,6 +230,10 @@ const std::vector<BadInput> kBadInput = {
     {"RollbackOutsideCommand", "new a\nrollback\n", "2: 'rollback' outside a command"},
     {"ErrorAsJson", "new a\nbogus\n", "2: unknown statement 'bogus'", "--json"},
     {"TraceEventsWithoutFile", "new a\n", "--trace-events needs a file name", "--trace-events", 2},
+    {"UnloadTheHubAClientNeeds", "load TraceClient.arx\nunload KOVANotification10.arx\nnew a\ncommand X\nend\n",
+     "2: module KOVANotification10.arx is needed by TraceClient.arx and cannot be unloaded"},
+    {"ModuleCutShort", "load cut.arx\n", "1: cannot load cut.arx: the file is truncated or damaged"},
+    {"BlocksNestedTooDeep", "new a\n" + nestedBlocks(101, ""), "102: commands and modeless blocks nest at most 100 deep"},
 };
 
 void PrintTo(const BadInput& b, std::ostream* os) { *os << b.name; }
@@ -229,6 +251,7 @@ TEST_P(BadScript, FailsWithFileAndLine) {
   std::string whole = readFile(dir + "/whole.dwg");
   ASSERT_GT(whole.size(), 60u);
   std::ofstream(dir + "/cut.dwg", std::ios::binary) << whole.substr(0, whole.size() / 2);
+  std::ofstream(dir + "/cut.arx", std::ios::binary) << readFile(builtModule("MinimalClient.arx")).substr(0, 3000);
 
   const BadInput& bad = GetParam();
   Session run = kovahostText(bad.script, bad.options, dir);
@@ -261,12 +284,25 @@ TEST(CommandLine, HelpUnknownOptionsAndMissingScript) {
 
 TEST(Modules, ABareNameIsLookedForInTheCurrentDirectoryFirst) {
   std::string dir = scratchDir();
-  const std::string program = KOVAHOST_PROGRAM;
-  const std::string built = program.substr(0, program.rfind('/')) + "/MinimalClient.arx";
-  std::ofstream(dir + "/Mine.arx", std::ios::binary) << readFile(built);
+  std::ofstream(dir + "/Mine.arx", std::ios::binary) << readFile(builtModule("MinimalClient.arx"));
   Session run = kovahostText("load Mine.arx\nunload Mine.arx\n", "", dir);
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_NE(std::find(run.lines.begin(), run.lines.end(), "linker: Mine.arx kInitAppMsg"), run.lines.end());
+}
+
+// Matching a block's 'end' again at every level made deep scripts slow:
+// a hundred levels deep, lines cost about what they cost at the top.
+TEST(Nesting, EveryLevelCostsTheSame) {
+  auto seconds = [](int depth) {
+    std::string filler;
+    for (int i = 0; i < 50000; ++i) filler += "# a comment\n";
+    const auto start = std::chrono::steady_clock::now();
+    Session run = kovahostText("new a\n" + nestedBlocks(depth, filler));
+    EXPECT_EQ(run.status, 0) << run.err;
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  };
+  const double flat = seconds(1), deep = seconds(100);
+  EXPECT_LT(deep, 3 * flat + 0.5) << "flat " << flat << " s";
 }
 
 // ---- A saved drawing: read back whole, and never damaged by a failed session ----
@@ -503,6 +539,19 @@ TEST(TraceEvents, AreValidJsonWithProperlyNestedSlices) {
   EXPECT_TRUE(open.empty()) << open.size() << " slices never end";
   EXPECT_TRUE(clientInFanOutInCommand) << "no client call inside a command's fan-out";
   EXPECT_TRUE(transparentInCommand) << "the transparent command is not nested";
+}
+
+// A fault ends the session, yet what was played is out, the place is named
+// and the timeline is a valid document.
+TEST(Fault, WhatWasPlayedStaysAndTheTimelineIsClosed) {
+  Session run = kovahostText("load FaultingClient.arx\nnew a\necho before\ncommand FAULT\nend\n",
+                             "--trace-events timeline.json");
+  EXPECT_EQ(run.status, 128 + SIGSEGV);  // how the shell tells that the fault's signal ended it
+  expectInOrder(run.lines, {"> echo before", "before", "> command FAULT"});
+  expectInOrder(splitLines(run.err), {"KOVA crash: signal 11 in KOVAEditorReactorDispathcer::commandWillStart",
+                                      "kovahost: bad.kvs:4: the session faulted (signal 11)"});
+  std::unique_ptr<Json> doc = JsonParser(readFile(run.dir + "/timeline.json")).parse();
+  ASSERT_TRUE(doc && (*doc)["traceEvents"].type == Json::kArray);
 }
 
 }  // namespace

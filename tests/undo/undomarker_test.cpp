@@ -249,12 +249,16 @@ TEST_F(UndoMarkerTest, SavedMarkersFromElsewhereOpenAndKeepTheDrawingWorking) {
 
 // Unloading turns the drawing's marker into a proxy; loading again must give
 // back a working marker (a stale class pointer once crashed the reload).
+// Linked here, the module stays mapped: its client stays registered, but
+// nothing of the module runs until it is loaded again.
 TEST_F(UndoMarkerTest, UnloadRemovesTheClassAndReloadResurrectsTheMarker) {
   runMarkedCommand();
-  client.reset();
   marker.reset();
   ASSERT_TRUE(kvhost::unloadModule(kModule)) << kvhost::lastModuleError().c_str();
   EXPECT_EQ(markerClass(), nullptr);
+  const size_t heard = client->heard.size();
+  runMarkedCommand();
+  EXPECT_EQ(client->heard.size(), heard);
   {
     AcDbObjectPointer<AcDbProxyObject> proxy(markerId(doc->database()), AcDb::kForRead);
     ASSERT_TRUE(proxy);
@@ -267,7 +271,6 @@ TEST_F(UndoMarkerTest, UnloadRemovesTheClassAndReloadResurrectsTheMarker) {
     ASSERT_TRUE(back);
     EXPECT_EQ(back->isA(), markerClass());
   }
-  client = std::make_unique<RecordingClient>();
   const int counter = markerCounter(doc);
   runMarkedCommand();
   EXPECT_EQ(markerCounter(doc), counter + 1);

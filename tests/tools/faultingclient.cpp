@@ -1,0 +1,29 @@
+// A client module with a fault: the command FAULT ends the process inside
+// the hub's handling of its start.
+#include <KOVANotification.h>
+#include <csignal>
+#include <cwchar>
+#include <memory>
+
+namespace {
+
+class Faulting : public KOVAEditorReactorBase {
+ public:
+  void commandWillStart(const ACHAR* cmd) override {
+    if (std::wcscmp(cmd, L"FAULT") == 0) std::raise(SIGSEGV);
+  }
+};
+
+std::unique_ptr<Faulting> s_client;
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) AcRx::AppRetCode acrxEntryPoint(AcRx::AppMsgCode msg, void* appId) {
+  if (msg == AcRx::kInitAppMsg) {
+    AcRxDynamicLinker::cast(acrxSysRegistry()->at(ACRX_DYNAMIC_LINKER))->unlockApplication(appId);
+    s_client = std::make_unique<Faulting>();
+  } else if (msg == AcRx::kUnloadAppMsg) {
+    s_client.reset();
+  }
+  return AcRx::kRetOK;
+}
