@@ -87,9 +87,10 @@ bool ModuleImage::read(const std::string& path, std::wstring& why) {
     if (e.d_tag == DT_STRSZ) strsz = e.d_un.d_val;
   }
   uint64_t stringsAt = 0;
-  std::string strings(strsz, '\0');
-  if (!fileOffset(segments, strtab, stringsAt) || !file.read(stringsAt, &strings[0], strsz))
+  if (!fileOffset(segments, strtab, stringsAt) || !file.contains(stringsAt, strsz))
     return refuse(why, std::wstring(kDamaged) + L"its dynamic string table lies beyond its end");
+  std::string strings(strsz, '\0');
+  file.read(stringsAt, &strings[0], strsz);
   for (const Elf64_Dyn& e : entries) {
     if (e.d_tag == DT_NULL) break;
     if (e.d_tag != DT_NEEDED && e.d_tag != DT_SONAME) continue;

@@ -136,11 +136,11 @@ struct KvGuardFrame {
 
 KV_API void kvRecordCaughtException(const wchar_t* sourceFile, int line);
 
-// Runs body under the function-entry log and the crash guard (label as
-// CKvLogEntry takes it): a C++
-// exception is reported with the guard's source file and line and the call
-// returns the zero of its result type (0, false, null). A hardware fault
-// is reported the same way and then ends the process: its state can no
+// Runs body under the function-entry log and the crash guard, the label
+// kept as CKvLogEntry keeps it: a C++ exception is reported with the
+// guard's source file and line and the call returns the zero of its result
+// type (0, false, null). A hardware fault is reported the same way, handed
+// to the process's own handler, and then ends the process: its state can no
 // longer be trusted.
 template <class F>
 auto kvGuarded(const wchar_t* label, const wchar_t* sourceFile, int line, F&& body) -> decltype(body()) {
