@@ -3,6 +3,7 @@
 #include <KvTrace.h>
 #include "guards.h"
 #include "kovanotificationdatabasereactor.h"
+#include "kovanotificationeditorreactor.h"
 #include "kovareactormanager.h"
 
 #define KV_SOURCE_FILE L"kovanotificationdocreactor"
@@ -11,6 +12,13 @@ namespace {
 KOVASnapshotPool<AcApDocManagerReactor>& docSnapshots() {
   static KOVASnapshotPool<AcApDocManagerReactor> pool;
   return pool;
+}
+
+// While no editor dispatcher is there to hear the drawing's database go,
+// what the command phases and the redraw set hold of it is dropped here.
+void forgetUnheardDatabase(AcApDocument* doc) {
+  if (doc != nullptr && g_ReactorManager.edReactorDispatcher() == nullptr)
+    KOVAEditorReactorDispathcer::forgetDatabase(doc->database());
 }
 }  // namespace
 
@@ -61,6 +69,7 @@ void KOVADocReactorDispatcher::documentToBeDestroyed(AcApDocument* doc) {
   KOVARunningNotification running(*this);
   KV_GUARDED(L"KOVADocReactorDispatcher::documentToBeDestroyed", [&] {
     detachDatabaseDispatcher(doc);
+    forgetUnheardDatabase(doc);
     fanOut([&](AcApDocManagerReactor* c) { c->documentToBeDestroyed(doc); });
   });
 }
@@ -69,6 +78,7 @@ void KOVADocReactorDispatcher::documentCreateCanceled(AcApDocument* doc) {
   KOVARunningNotification running(*this);
   KV_GUARDED(L"KOVADocReactorDispatcher::documentCreateCanceled", [&] {
     detachDatabaseDispatcher(doc);
+    forgetUnheardDatabase(doc);
     fanOut([&](AcApDocManagerReactor* c) { c->documentCreateCanceled(doc); });
   });
 }

@@ -41,34 +41,48 @@ bool isSaveCommand(const ACHAR* commandName) {
   return false;
 }
 
-// Sets a plain flag for a scope and clears it on every way out.
-class KOVAScopedFlag {
+// What the end of a command or modeless operation puts back on every way
+// out, a client's fault included: the mark ends once the clients heard the
+// end, a command's ending flag and a save's filter flag are cleared, and
+// the operation is over.
+class KOVAOperationEnding {
  public:
-  KOVAScopedFlag(bool& flag, bool active) : m_flag(flag), m_bActive(active) {
-    if (m_bActive) m_flag = true;
+  // A command's end when commandName is given, a modeless operation's otherwise.
+  KOVAOperationEnding(KOVAEditorReactorDispathcer& dispatcher, const ACHAR* commandName)
+      : m_dispatcher(dispatcher), m_pCommandName(commandName) {
+    if (m_pCommandName != nullptr) KOVAUndoController::m_bCommandEnding = true;
   }
-  ~KOVAScopedFlag() {
-    if (m_bActive) m_flag = false;
+  ~KOVAOperationEnding() {
+    endMark();
+    clearFlags();
+    KOVAUndoController::operationEnded();
+  }
+  KOVAOperationEnding(const KOVAOperationEnding&) = delete;
+  KOVAOperationEnding& operator=(const KOVAOperationEnding&) = delete;
+
+  void endMark() {
+    if (m_bMarkEnded) return;
+    m_bMarkEnded = true;
+    if (m_pCommandName == nullptr)
+      KOVAUndoController::endUndoMark(true);
+    else if (m_dispatcher.IsInterestingCommandForUndoMarker(m_pCommandName))
+      KOVAUndoController::endUndoMark(false);
+    else
+      KOVAUndoController::unmarkedCommandEnded();
+  }
+  // Until here a save's filter flag stays as the command left it.
+  void clearFlags() {
+    if (m_pCommandName == nullptr || m_bCleared) return;
+    m_bCleared = true;
+    if (isSaveCommand(m_pCommandName)) g_ReactorManager.setFilterReactors(false);
+    KOVAUndoController::m_bCommandEnding = false;
   }
 
  private:
-  bool& m_flag;
-  bool m_bActive;
-};
-
-// A save command's filter flag, cleared on every way out of the command's
-// ending; until then it stays as the command left it.
-class KOVAFilterClearedOnExit {
- public:
-  explicit KOVAFilterClearedOnExit(bool active) : m_bActive(active) {}
-  ~KOVAFilterClearedOnExit() {
-    if (m_bActive) g_ReactorManager.setFilterReactors(false);
-  }
-  KOVAFilterClearedOnExit(const KOVAFilterClearedOnExit&) = delete;
-  KOVAFilterClearedOnExit& operator=(const KOVAFilterClearedOnExit&) = delete;
-
- private:
-  bool m_bActive;
+  KOVAEditorReactorDispathcer& m_dispatcher;
+  const ACHAR* m_pCommandName;
+  bool m_bMarkEnded = false;
+  bool m_bCleared = false;
 };
 
 // The selection set read for a pickfirst handling, freed on every way out.
@@ -105,13 +119,33 @@ class KOVAPickfirstSelection {
 // ---- The dispatcher ----
 
 int KOVAEditorReactorDispathcer::m_nPickFirstDepth = 0;
+bool KOVAEditorReactorDispathcer::m_bPostUndoOnCommandFinish = false;
+int KOVAEditorReactorDispathcer::m_nInstances = 0;
 
-KOVAEditorReactorDispathcer::KOVAEditorReactorDispathcer() : m_bPostUndoOnCommandFinish(false) {
+KOVAEditorReactorDispathcer::KOVAEditorReactorDispathcer() {
+  ++m_nInstances;
   KV_GUARDED(L"KOVAEditorReactorDispathcer::KOVAEditorReactorDispathcer", [&] { attachToHost(); });
 }
 
 KOVAEditorReactorDispathcer::~KOVAEditorReactorDispathcer() {
-  KV_GUARDED(L"KOVAEditorReactorDispathcer::~KOVAEditorReactorDispathcer", [&] { detachFromHost(); });
+  KV_GUARDED(L"KOVAEditorReactorDispathcer::~KOVAEditorReactorDispathcer", [&] {
+    detachFromHost();
+    // The last one goes once its notifications have returned.
+    if (--m_nInstances == 0 && g_ReactorManager.edReactorDispatcher() == nullptr) abandonCommandPhases();
+  });
+}
+
+void KOVAEditorReactorDispathcer::abandonCommandPhases() {
+  m_bPostUndoOnCommandFinish = false;
+  KOVAUndoController::abandonMarks();
+  KOVAEditorReactorBase::clearEntities();
+}
+
+bool KOVAEditorReactorDispathcer::exists() { return m_nInstances > 0; }
+
+void KOVAEditorReactorDispathcer::forgetDatabase(AcDbDatabase* db) {
+  KOVAEditorReactorBase::removeEntitiesMatchingDatabaseToBeDestroyed(db);
+  KOVAUndoController::forgetDatabase(db);
 }
 
 void KOVAEditorReactorDispathcer::attachToHost() {
@@ -134,7 +168,7 @@ void KOVAEditorReactorDispathcer::databaseToBeDestroyed(AcDbDatabase* db) {
   KV_GUARDED(L"KOVAEditorReactorDispathcer::databaseToBeDestroyed", [&] {
     struct Prune {
       AcDbDatabase* db;
-      ~Prune() { KOVAEditorReactorBase::removeEntitiesMatchingDatabaseToBeDestroyed(db); }
+      ~Prune() { forgetDatabase(db); }
     } prune{db};
     kovaFanOut(edSnapshots(), takeEdSnapshot, [&](AcEditorReactor* c) { c->databaseToBeDestroyed(db); });
   });
@@ -216,11 +250,20 @@ bool KOVAEditorReactorDispathcer::setPostUndoOnCommandFinish(bool value) {
   });
 }
 
+void KOVAEditorReactorDispathcer::serveRequest() {
+  if (m_bPostUndoOnCommandFinish)
+    KOVAUndoController::backToMark();
+  else
+    KOVAUndoController::checkMark();
+  m_bPostUndoOnCommandFinish = false;
+}
+
 void KOVAEditorReactorDispathcer::commandWillStart(const ACHAR* commandName) {
   KOVARunningNotification running(*this);
   KvSliceScope handling("handling", "commandWillStart", nullptr);
   KV_GUARDED(L"KOVAEditorReactorDispathcer::commandWillStart", [&] {
-    m_bPostUndoOnCommandFinish = false;
+    // A transparent command runs inside another: the request is that one's.
+    if (KOVAUndoController::operationWillStart()) m_bPostUndoOnCommandFinish = false;
     if (isSaveCommand(commandName)) g_ReactorManager.setFilterReactors(true);
     if (IsInterestingCommandForUndoMarker(commandName)) KOVAUndoController::startUndoMark(false);
     kovaFanOut(edSnapshots(), takeEdSnapshot, [&](AcEditorReactor* c) { c->commandWillStart(commandName); });
@@ -229,39 +272,19 @@ void KOVAEditorReactorDispathcer::commandWillStart(const ACHAR* commandName) {
   });
 }
 
-// The end, cancel and failure of a command. The flags the handling raises
-// and the mark it holds are put back on every way out, so that a client
-// that throws cannot leave later marks or roll-backs working on old state.
+// The end, cancel and failure of a command.
 void KOVAEditorReactorDispathcer::endCommand(const ACHAR* commandName,
                                              void (AcEditorReactor::*notification)(const ACHAR*), const char* name,
                                              bool redraw) {
   KvSliceScope handling("handling", name, nullptr);
-  const bool marked = IsInterestingCommandForUndoMarker(commandName);
-  const bool saving = isSaveCommand(commandName);
-  struct EndingMark {
-    bool open;
-    ~EndingMark() {
-      if (open) KOVAUndoController::endUndoMark(false);
-    }
-  } mark{marked};
-  KOVAFilterClearedOnExit filter(saving);
-  KOVAScopedFlag ending(KOVAUndoController::m_bCommandEnding, true);
+  KOVAOperationEnding ending(*this, commandName);
   kovaFanOutNamed(edSnapshots(), takeEdSnapshot, name, [&](AcEditorReactor* c) { (c->*notification)(commandName); });
-  if (mark.open) {
-    mark.open = false;
-    KOVAUndoController::endUndoMark(false);
-  }
-  if (!marked) KOVAUndoController::unmarkedCommandEnded();
-  if (m_bPostUndoOnCommandFinish)
-    KOVAUndoController::backToMark();
-  else
-    KOVAUndoController::checkMark();
-  m_bPostUndoOnCommandFinish = false;
+  ending.endMark();
+  serveRequest();
   // What was queued for redraw is drawn when the command ended, dropped otherwise.
-  if (redraw)
-    KOVAEditorReactorBase::redrawEntities();
-  else
-    KOVAEditorReactorBase::clearEntities();
+  if (redraw) KOVAEditorReactorBase::redrawEntities();
+  ending.clearFlags();
+  if (!redraw) KOVAEditorReactorBase::clearEntities();
   g_FnLog.logCmdEnd(commandName);
   g_FnLog.logInfo(commandName);
 }
@@ -291,7 +314,7 @@ void KOVAEditorReactorDispathcer::modelessOperationWillStart(const ACHAR* contex
   KOVARunningNotification running(*this);
   KvSliceScope handling("handling", "modelessOperationWillStart", nullptr);
   KV_GUARDED(L"KOVAEditorReactorDispathcer::modelessOperationWillStart", [&] {
-    m_bPostUndoOnCommandFinish = false;
+    if (KOVAUndoController::operationWillStart()) m_bPostUndoOnCommandFinish = false;
     KOVAUndoController::startUndoMark(true);
     kovaFanOut(edSnapshots(), takeEdSnapshot, [&](AcEditorReactor* c) { c->modelessOperationWillStart(context); });
   });
@@ -301,13 +324,10 @@ void KOVAEditorReactorDispathcer::modelessOperationEnded(const ACHAR* context) {
   KOVARunningNotification running(*this);
   KvSliceScope handling("handling", "modelessOperationEnded", nullptr);
   KV_GUARDED(L"KOVAEditorReactorDispathcer::modelessOperationEnded", [&] {
+    KOVAOperationEnding ending(*this, nullptr);
     kovaFanOut(edSnapshots(), takeEdSnapshot, [&](AcEditorReactor* c) { c->modelessOperationEnded(context); });
-    KOVAUndoController::endUndoMark(true);
-    if (m_bPostUndoOnCommandFinish)
-      KOVAUndoController::backToMark();
-    else
-      KOVAUndoController::checkMark();
-    m_bPostUndoOnCommandFinish = false;
+    ending.endMark();
+    serveRequest();
     KOVAEditorReactorBase::redrawEntities();
   });
 }
@@ -440,8 +460,8 @@ bool KOVAEditorReactorBase::isDuringRedrawEntity() { return m_bIsDuringRedraw; }
 
 void KOVAEditorReactorBase::redrawEntity(const AcDbObjectId& id) {
   KV_GUARDED(L"KOVAEditorReactorBase::redrawEntity", [&] {
-    // Nothing drains the set while no editor client is registered.
-    if (g_ReactorManager.edReactorDispatcher() == nullptr) return;
+    // Nothing drains the set once the last dispatcher has gone.
+    if (!KOVAEditorReactorDispathcer::exists()) return;
     if (m_setQueued.insert(id.asOldId())) m_tabPickFirstToRedraw.append(id);
   });
 }

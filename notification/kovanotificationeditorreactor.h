@@ -107,6 +107,15 @@ class KOVAEditorReactorDispathcer : public AcEditorReactor2, public KOVARetirabl
   bool IsInterestingCommandForUndoMarker(const ACHAR* commandName);
   bool setPostUndoOnCommandFinish(bool value);
 
+  // Whether a dispatcher lives: the current one, or one retired while a
+  // notification of its own still runs.
+  static bool exists();
+  // What the command phases and the redraw set hold of a drawing that goes.
+  static void forgetDatabase(AcDbDatabase* db);
+  // No end of what runs now will be heard: open marks end, their lock is
+  // released, the request and the redraw set are dropped.
+  static void abandonCommandPhases();
+
   void attachToHost() override;
   void detachFromHost() override;
 
@@ -115,12 +124,17 @@ class KOVAEditorReactorDispathcer : public AcEditorReactor2, public KOVARetirabl
   void forward(Call&& call);
   void endCommand(const ACHAR* commandName, void (AcEditorReactor::*notification)(const ACHAR*), const char* name,
                   bool redraw);
+  // At every end: the roll-back asked for, or the next step of one under way.
+  void serveRequest();
 
   // Module-wide, like the redraw set it governs: a dispatcher that replaces
   // another during a handling must not take its own nested handling for
   // the outermost one.
   static int m_nPickFirstDepth;
-  bool m_bPostUndoOnCommandFinish;
+  // The request belongs to the running command, which a dispatcher
+  // registered during it must serve as well.
+  static bool m_bPostUndoOnCommandFinish;
+  static int m_nInstances;
 };
 
 // Client editor reactors derive from this. The pickfirst redraw set is

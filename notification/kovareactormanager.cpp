@@ -49,8 +49,11 @@ KOVAReactorManager::~KOVAReactorManager() {
 void KOVAReactorManager::addEdReactor(AcEditorReactor* reactor, int priority) {
   KV_GUARDED(L"KOVAReactorManager::addEdReactor", [&] {
     if (reactor == nullptr) return;
-    retire(m_pEdDispatcher);
+    // The fresh dispatcher stands before the old one goes, so that what the
+    // old one followed (an open mark, a request) is still heard to its end.
+    KOVAEditorReactorDispathcer* previous = m_pEdDispatcher;
     m_pEdDispatcher = hosted(new KOVAEditorReactorDispathcer);
+    retire(previous);
     eraseEdReactor(reactor);
     m_mapEdReactors.add(reactor, priority);
   });
@@ -60,11 +63,7 @@ void KOVAReactorManager::removeEdReactor(AcEditorReactor* reactor) {
   KV_GUARDED(L"KOVAReactorManager::removeEdReactor", [&] {
     if (reactor == nullptr || m_pEdDispatcher == nullptr) return;
     eraseEdReactor(reactor);
-    if (!m_mapEdReactors.isEmpty()) return;
-    retire(m_pEdDispatcher);
-    // Nobody drains the redraw set any more, and its ids would outlive
-    // their databases unseen.
-    KOVAEditorReactorBase::clearEntities();
+    if (m_mapEdReactors.isEmpty()) retire(m_pEdDispatcher);
   });
 }
 
@@ -138,6 +137,7 @@ void KOVAReactorManager::attachDispatchers(bool attached) {
     follow(m_pDocDispatcher);
     follow(m_pDbDispatcher);
     follow(m_pEdDispatcher);
+    if (!attached) KOVAEditorReactorDispathcer::abandonCommandPhases();
   });
 }
 

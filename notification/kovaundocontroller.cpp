@@ -1,6 +1,5 @@
 // The undo marker object and the undo controller.
 #include "kovaundocontroller.h"
-#include <climits>
 #include <cstdint>
 #include <KOVATools.h>
 #include <KvTrace.h>
@@ -133,33 +132,51 @@ Acad::ErrorStatus KOVAUndoObject::dxfInFields(AcDbDxfFiler* filer) {
 // ---- The controller ----
 
 Adesk::Int32 KOVAUndoController::m_nMarkDepth = 0;
-Adesk::Int32 KOVAUndoController::m_nExpectedState = 0;
+Adesk::Int32 KOVAUndoController::m_nExpectedState = -1;
 bool KOVAUndoController::m_bBackToMarkPending = false;
 bool KOVAUndoController::m_bCommandEnding = false;
 AcApDocument* KOVAUndoController::m_pLockedDoc = nullptr;
-Adesk::Int32 KOVAUndoController::m_nLastStepState = INT_MIN;
+AcDbDatabase* KOVAUndoController::m_pMarkDb = nullptr;
+bool KOVAUndoController::m_bMarkRecorded = false;
+AcDbDatabase* KOVAUndoController::m_pOperationDb = nullptr;
+int KOVAUndoController::m_nOperationDepth = 0;
+bool KOVAUndoController::m_bStepPosted = false;
+Adesk::Int32 KOVAUndoController::m_nLastStepState = 0;
 Adesk::Int32 KOVAUndoController::m_nUnmarkedSinceMark = 0;
 
 namespace {
 
-bool findMarker(AcDbObjectId& id) {
+AcDbDatabase* workingDatabase() { return acdbHostApplicationServices()->workingDatabase(); }
+
+bool findMarker(AcDbObjectId& id, AcDbDatabase* db) {
   id.setNull();
-  return KOVADatabaseTools::isEntryInDictionary(kDictionaryName, kEntryName, id, nullptr) != 0;
+  return db != nullptr && KOVADatabaseTools::isEntryInDictionary(kDictionaryName, kEntryName, id, db) != 0;
 }
 
-// Without undo recording the marked work was never recorded: a step would
-// undo whatever came before it instead.
-bool undoRecorded() {
-  AcDbDatabase* db = acdbHostApplicationServices()->workingDatabase();
-  return db != nullptr && db->undoRecording();
+// The counter of the drawing's marker, when it has one this class can read.
+bool readCounter(AcDbDatabase* db, Adesk::Int32& state) {
+  AcDbObjectId id;
+  if (!findMarker(id, db)) return false;
+  AcDbObjectPointer<KOVAUndoObject> marker(id, AcDb::kForRead);
+  if (!marker) return false;
+  state = marker->getState();
+  return true;
 }
 
-void postUndoStep() { KOVAAcadSystemTools::postCommandToAutoCAD(CString(L"_UNDO 1"), true); }
+// Marks count up and go from the largest value on to 0: a counter that
+// wrapped since the mark stands above it although it is smaller.
+bool aboveMark(Adesk::Int32 state, Adesk::Int32 mark) {
+  if (state < 0 || mark < 0) return state > mark;
+  const int64_t cycle = int64_t(INT32_MAX) + 1;
+  const int64_t ahead = (int64_t(state) - mark + cycle) % cycle;
+  return ahead != 0 && ahead < cycle / 2;
+}
 
 }  // namespace
 
 void KOVAUndoController::startUndoMark(bool lock) {
   KV_GUARDED(L"KOVAUndoController::startUndoMark", [&] {
+    AcDbDatabase* db = workingDatabase();
     if (lock && m_pLockedDoc == nullptr) {
       // Only a lock actually granted is remembered: a vetoed one must not be
       // released at the end of the mark, it would drop someone else's lock.
@@ -168,15 +185,16 @@ void KOVAUndoController::startUndoMark(bool lock) {
         m_pLockedDoc = doc;
     }
     AcDbObjectId id;
-    if (!findMarker(id)) {
+    if (!findMarker(id, db)) {
       auto* marker = new KOVAUndoObject;
-      if (!KOVADatabaseTools::appendToDictionary(kDictionaryName, marker, id,
-                                                 acdbHostApplicationServices()->workingDatabase(), true, kEntryName))
-        delete marker;
+      if (!KOVADatabaseTools::appendToDictionary(kDictionaryName, marker, id, db, true, kEntryName)) delete marker;
     }
     if (!m_bCommandEnding) {
       m_nExpectedState = -1;
       m_nUnmarkedSinceMark = 0;
+      m_pMarkDb = db;
+      // An operation whose write lock was refused can record nothing.
+      m_bMarkRecorded = db != nullptr && db->undoRecording() && (!lock || m_pLockedDoc != nullptr);
     }
     AcDbObjectPointer<KOVAUndoObject> marker(id, AcDb::kForRead);
     if (marker) {
@@ -200,29 +218,46 @@ void KOVAUndoController::endUndoMark(bool unlock) {
 void KOVAUndoController::backToMark() {
   KV_GUARDED(L"KOVAUndoController::backToMark", [&] {
     m_bBackToMarkPending = true;
-    m_nLastStepState = INT_MIN;
+    m_bStepPosted = false;
     if (m_nMarkDepth > 0) return;
     m_nMarkDepth = 0;
-    if (!undoRecorded()) {
-      m_bBackToMarkPending = false;
-      return;
-    }
-    // Only a counter above the remembered value shows that marked work is
-    // on the undo record; otherwise (no mark, or one whose increment failed)
-    // a step would undo whatever came before, and nothing is posted.
-    AcDbObjectId id;
-    Adesk::Int32 state = INT_MIN;
-    if (findMarker(id)) {
-      AcDbObjectPointer<KOVAUndoObject> marker(id, AcDb::kForRead);
-      if (marker) state = marker->getState();
-    }
-    if (m_nExpectedState == -1 || state <= m_nExpectedState) {
-      m_bBackToMarkPending = false;
-      return;
-    }
-    m_nLastStepState = state;
-    postUndoStep();
+    continueRollBack();
   });
+}
+
+void KOVAUndoController::checkMark() {
+  KV_GUARDED(L"KOVAUndoController::checkMark", [&] {
+    // While a mark is open the roll-back waits for its end.
+    if (m_bBackToMarkPending && m_nMarkDepth <= 0) continueRollBack();
+  });
+}
+
+void KOVAUndoController::endRollBack() {
+  m_bBackToMarkPending = false;
+  m_bStepPosted = false;
+}
+
+// Posts the next undo step to the mark's drawing, or ends the roll-back.
+void KOVAUndoController::continueRollBack() {
+  // Only the drawing the ending command ran in is rolled back, and only
+  // when it is the mark's and that mark's work is on its undo record.
+  AcApDocument* doc = m_pOperationDb == m_pMarkDb ? acDocManagerPtr()->document(m_pMarkDb) : nullptr;
+  if (doc == nullptr || !m_bMarkRecorded) return endRollBack();
+  Adesk::Int32 state = 0;
+  const bool read = readCounter(m_pMarkDb, state);
+  if (m_bStepPosted) {
+    // Done when the counter is back. A step that did not move it undid an
+    // unmarked command's group, or nothing at all: once the unmarked
+    // commands are used up, every further step would do no more.
+    const bool unmoved = state == m_nLastStepState;
+    if (!read || !aboveMark(state, m_nExpectedState) || (unmoved && m_nUnmarkedSinceMark <= 0)) return endRollBack();
+    if (unmoved) --m_nUnmarkedSinceMark;
+  } else if (read && !aboveMark(state, m_nExpectedState)) {
+    return endRollBack();  // the marked work is undone already
+  }
+  m_bStepPosted = true;
+  m_nLastStepState = state;
+  acDocManagerPtr()->sendStringToExecute(doc, L"_UNDO 1\n", true, false, false);
 }
 
 void KOVAUndoController::unmarkedCommandEnded() {
@@ -233,31 +268,43 @@ void KOVAUndoController::unmarkedCommandEnded() {
   });
 }
 
-void KOVAUndoController::checkMark() {
-  KV_GUARDED(L"KOVAUndoController::checkMark", [&] {
-    if (!m_bBackToMarkPending) return;
-    AcDbObjectId id;
-    if (m_nExpectedState == -1 || !undoRecorded() || !findMarker(id)) {
-      m_bBackToMarkPending = false;
-      return;
+bool KOVAUndoController::operationWillStart() {
+  return KV_GUARDED(L"KOVAUndoController::operationWillStart", [&] {
+    if (m_nOperationDepth++ > 0) return false;
+    m_pOperationDb = workingDatabase();
+    return true;
+  });
+}
+
+void KOVAUndoController::operationEnded() {
+  KV_GUARDED(L"KOVAUndoController::operationEnded", [&] {
+    // An end whose start nobody heard belongs to no known drawing.
+    if (m_nOperationDepth > 0) --m_nOperationDepth;
+    if (m_nOperationDepth == 0) m_pOperationDb = nullptr;
+  });
+}
+
+void KOVAUndoController::forgetDatabase(AcDbDatabase* db) {
+  KV_GUARDED(L"KOVAUndoController::forgetDatabase", [&] {
+    if (db == nullptr) return;
+    if (m_pMarkDb == db) {
+      m_pMarkDb = nullptr;
+      m_nExpectedState = -1;
     }
-    AcDbObjectPointer<KOVAUndoObject> marker(id, AcDb::kForRead);
-    if (!marker) {
-      m_bBackToMarkPending = false;
-      return;
-    }
-    Adesk::Int32 state = marker->getState();
-    // Done when the counter is back. A step that did not move it undid an
-    // unmarked command's group, or nothing at all: once the unmarked
-    // commands are used up, every further step would do no more.
-    const bool unmoved = state == m_nLastStepState;
-    if (m_nExpectedState >= state || (unmoved && m_nUnmarkedSinceMark <= 0)) {
-      m_bBackToMarkPending = false;
-      m_nLastStepState = INT_MIN;
-      return;
-    }
-    if (unmoved) --m_nUnmarkedSinceMark;
-    m_nLastStepState = state;
-    postUndoStep();
+    if (m_pOperationDb == db) m_pOperationDb = nullptr;
+    // The host drops the locks of a document it closes.
+    if (m_pLockedDoc != nullptr && m_pLockedDoc->database() == db) m_pLockedDoc = nullptr;
+  });
+}
+
+void KOVAUndoController::abandonMarks() {
+  KV_GUARDED(L"KOVAUndoController::abandonMarks", [&] {
+    endUndoMark(true);
+    m_nMarkDepth = 0;
+    m_nOperationDepth = 0;
+    m_pOperationDb = nullptr;
+    m_pMarkDb = nullptr;
+    m_nExpectedState = -1;
+    endRollBack();
   });
 }

@@ -39,6 +39,16 @@ class KOVAUndoController {
   // A command without a mark of its own ended: its undo group, if any, lies
   // between the last mark and a roll-back asked for later.
   static void unmarkedCommandEnded();
+  // A command or modeless operation starts in the current drawing; true
+  // when it is the outermost one, to which roll-back requests belong.
+  static bool operationWillStart();
+  // Its handling is over, on every way out.
+  static void operationEnded();
+  // The drawing goes: no mark, lock or roll-back may refer to it any more.
+  static void forgetDatabase(AcDbDatabase* db);
+  // Nobody will hear the ends of the open marks any more: they end here,
+  // the document lock is released and no roll-back goes on.
+  static void abandonMarks();
 
   static Adesk::Int32 m_nMarkDepth;
   static Adesk::Int32 m_nExpectedState;
@@ -47,10 +57,24 @@ class KOVAUndoController {
   static AcApDocument* m_pLockedDoc;
 
  private:
-  // The counter seen when the last roll-back step was posted: a step that
-  // leaves it unchanged (undo off, nothing left to undo) ends the roll-back,
-  // unless it may have undone one of the unmarked commands that ran since
-  // the last mark; those are counted here, and each allows one such step.
+  static void continueRollBack();
+  static void endRollBack();
+
+  // The drawing whose counter m_nExpectedState was read from (null: no
+  // mark to go back to), and whether that mark's work could be recorded
+  // for undo at all (undo recording on, write access granted).
+  static AcDbDatabase* m_pMarkDb;
+  static bool m_bMarkRecorded;
+  // The drawing of the outermost command or operation running, and how
+  // deep commands and operations are nested in it.
+  static AcDbDatabase* m_pOperationDb;
+  static int m_nOperationDepth;
+  // Whether the roll-back has posted a step, and the counter seen then: a
+  // step that leaves it unchanged (undo off, nothing left to undo) ends the
+  // roll-back, unless it may have undone one of the unmarked commands that
+  // ran since the last mark; those are counted here, and each allows one
+  // such step.
+  static bool m_bStepPosted;
   static Adesk::Int32 m_nLastStepState;
   static Adesk::Int32 m_nUnmarkedSinceMark;
 };

@@ -194,6 +194,10 @@ class Session {
     f.db = db;
     if (k == kDoc && name == "documentCreated" && !reg[kDb].empty()) attached.insert(db);
     if (k == kDoc && (name == "documentToBeDestroyed" || name == "documentCreateCanceled")) attached.erase(db);
+    // A pickfirst handling of the last editor dispatcher ends its filtering
+    // before that dispatcher goes, and its going may release the lock of an
+    // operation whose end nobody will hear, all before the host's call returns.
+    if (filter && g_ReactorManager.edReactorDispatcher() == nullptr && !g_ReactorManager.filterReactors()) filter = false;
     if (k != kDb || (!filter && attached.count(db))) f.expected = snapshot(k);
     f.lazy = k == kEd && name == "commandWillStart";
     if (k == kDb && name == "goodbye") attached.erase(db);
@@ -262,12 +266,14 @@ class Session {
     if (r.kind == kEd) g_ReactorManager.addEdReactor(r.ed, prio);
     modelAdd(id, r.kind, prio);
   }
+  // The last editor client's removal ends the marks and releases their
+  // lock at once, so it is out of the model before its notifications.
   void hubRemove(int id) {
     Rec& r = recs.at(id);
+    modelRemove(id, r.kind);
     if (r.kind == kDb) g_ReactorManager.removeDbReactor(r.db);
     if (r.kind == kDoc) g_ReactorManager.removeDocReactor(r.doc);
     if (r.kind == kEd) g_ReactorManager.removeEdReactor(r.ed);
-    modelRemove(id, r.kind);
   }
   void newClient(Kind k, bool plain);
   void destroy(int id) {
