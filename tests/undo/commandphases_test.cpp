@@ -202,8 +202,15 @@ TEST_F(UndoTest, SaveCommandsFilterDatabaseClientsOnlyWhileTheyRun) {
   EXPECT_FALSE(g_ReactorManager.filterReactors());
   EXPECT_EQ(markerCounter(doc), counter);
 
-  // A save that fails or is cancelled clears the flag all the same.
+  // A save that fails or is cancelled clears the flag all the same, before
+  // its end is logged.
+  bool filteredWhenLogged = true;
+  g_FnLog.setListener([&](const std::wstring& line) {
+    if (line == L"end QSAVE") filteredWhenLogged = g_ReactorManager.filterReactors();
+  });
   EXPECT_EQ(kvhost::executeString(L"QSAVE /no/such/dir/x.kvdwg"), kvhost::CommandOutcome::kFailed);
+  g_FnLog.setListener(nullptr);
+  EXPECT_FALSE(filteredWhenLogged);
   EXPECT_TRUE(client->find(L"commandFailed QSAVE")->filter);
   EXPECT_FALSE(g_ReactorManager.filterReactors());
   kvhost::runCommand(L"QSAVE", [] { throw kvhost::CommandCancelled(); });

@@ -1,7 +1,5 @@
 // The undo marker object: its class registration, its DWG and DXF records,
 // the records it refuses, and its life in a saved drawing.
-#include <fstream>
-#include <iterator>
 #include "undotestsupport.h"
 
 namespace undotest {
@@ -201,39 +199,15 @@ INSTANTIATE_TEST_SUITE_P(Forms, UndoMarkerFileTest, ::testing::Values(L".kvdwg",
 
 // Drawings written elsewhere: a counter at its top, a record of a newer version.
 TEST_F(UndoMarkerTest, SavedMarkersFromElsewhereOpenAndKeepTheDrawingWorking) {
-  runMarkedCommand();
   const std::wstring file = tempPath(L"elsewhere.kvdwg");
-  ASSERT_EQ(kvhost::saveDocument(doc, file), Acad::eOk);
-  const std::string narrowFile(file.begin(), file.end());
-  std::string saved;
-  {
-    std::ifstream in(narrowFile, std::ios::binary);
-    saved.assign((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  }
-  const std::string record = [&] {
-    AcDbObjectPointer<AcDbObject> saved(markerId(doc->database()), AcDb::kForRead);
-    std::vector<unsigned char> bytes = dwgRecord(saved.object());
-    return std::string(bytes.begin(), bytes.end());
-  }();
-  const size_t at = saved.find(record);
-  ASSERT_NE(at, std::string::npos);
-  ASSERT_EQ(saved.find(record, at + 1), std::string::npos);
-  auto reopenWith = [&](Adesk::UInt16 version, Adesk::Int32 counter) {
-    std::vector<unsigned char> patched = dwgBytes(version, counter);
-    std::string text = saved;
-    text.replace(at + 8, 6, std::string(patched.begin() + 8, patched.end()));
-    std::ofstream(narrowFile, std::ios::binary | std::ios::trunc) << text;
-    return kvhost::openDocument(file);
-  };
-
-  AcApDocument* atTop = reopenWith(1, INT32_MAX);
+  AcApDocument* atTop = openDrawingWithMarker(file, 1, INT32_MAX);
   ASSERT_NE(atTop, nullptr);
   EXPECT_EQ(markerCounter(atTop), INT32_MAX);
   runMarkedCommand();
   EXPECT_EQ(markerCounter(atTop), 0);
 
   // A newer record is kept as it is: the drawing opens, the marker stays a proxy.
-  AcApDocument* newer = reopenWith(2, 7);
+  AcApDocument* newer = openDrawingWithMarker(file, 2, 7);
   ASSERT_NE(newer, nullptr);
   {
     AcDbObjectPointer<AcDbProxyObject> proxy(markerId(newer->database()), AcDb::kForRead);

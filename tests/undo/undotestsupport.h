@@ -4,11 +4,14 @@
 #pragma once
 #include <gtest/gtest.h>
 #include <KOVANotification.h>
+#include <KOVATools.h>
 #include <KvTools.h>
 #include <kvhost.h>
 #include <memfiler.h>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <functional>
 #include <map>
@@ -71,6 +74,34 @@ inline std::wstring tempPath(const std::wstring& name) {
   return std::wstring(dir.begin(), dir.end()) + name;
 }
 inline void removeFile(const std::wstring& path) { std::remove(std::string(path.begin(), path.end()).c_str()); }
+
+// Opens a drawing as if written elsewhere: its marker's record holds the
+// given version and counter, and none of it is on this session's undo record.
+inline AcApDocument* openDrawingWithMarker(const std::wstring& file, Adesk::UInt16 version, Adesk::Int32 counter) {
+  AcApDocument* doc = kvhost::newDocument(L"elsewhere.dwg");
+  std::vector<unsigned char> record;
+  {
+    AcAxDocLock lock(doc->database());
+    AcRxClass* cls = AcRxClass::cast(acrxClassDictionary()->at(L"KOVAUndoObject"));
+    AcDbObject* marker = cls ? AcDbObject::cast(cls->create()) : nullptr;
+    AcDbObjectId id;
+    if (!KOVADatabaseTools::appendToDictionary(L"KOVA_UNDO_DICTIONARY", marker, id, doc->database(), false,
+                                               L"KOVA_UNDO_OBJECT"))
+      return nullptr;
+    record = dwgRecord(marker);
+    marker->close();
+  }
+  if (kvhost::saveDocument(doc, file) != Acad::eOk || !kvhost::closeDocument(doc)) return nullptr;
+  const std::string narrow(file.begin(), file.end());
+  std::ifstream in(narrow, std::ios::binary);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const size_t at = text.find(std::string(record.begin(), record.end()));
+  if (at == std::string::npos) return nullptr;
+  std::memcpy(&text[at + 8], &version, 2);
+  std::memcpy(&text[at + 10], &counter, 4);
+  std::ofstream(narrow, std::ios::binary | std::ios::trunc) << text;
+  return kvhost::openDocument(file);
+}
 
 inline int countJournal(const std::wstring& text, size_t from = 0) {
   int n = 0;
