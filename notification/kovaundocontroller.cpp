@@ -153,14 +153,18 @@ bool findMarker(AcDbObjectId& id, AcDbDatabase* db) {
   return db != nullptr && KOVADatabaseTools::isEntryInDictionary(kDictionaryName, kEntryName, id, db) != 0;
 }
 
-// The counter of the drawing's marker, when it has one this class can read.
-bool readCounter(AcDbDatabase* db, Adesk::Int32& state) {
+// What the drawing's marker tells: nothing when it has none (a mark that
+// created it is undone with it), nor when this class cannot read it (a
+// record of a newer version), or its counter.
+enum class KOVAMarkerReading { kMissing, kUnreadable, kRead };
+
+KOVAMarkerReading readCounter(AcDbDatabase* db, Adesk::Int32& state) {
   AcDbObjectId id;
-  if (!findMarker(id, db)) return false;
+  if (!findMarker(id, db)) return KOVAMarkerReading::kMissing;
   AcDbObjectPointer<KOVAUndoObject> marker(id, AcDb::kForRead);
-  if (!marker) return false;
+  if (!marker) return KOVAMarkerReading::kUnreadable;
   state = marker->getState();
-  return true;
+  return KOVAMarkerReading::kRead;
 }
 
 // Marks count up and go from the largest value on to 0: a counter that
@@ -244,7 +248,8 @@ void KOVAUndoController::continueRollBack() {
   AcApDocument* doc = m_pOperationDb == m_pMarkDb ? acDocManagerPtr()->document(m_pMarkDb) : nullptr;
   if (doc == nullptr || !m_bMarkRecorded) return endRollBack();
   Adesk::Int32 state = 0;
-  const bool read = readCounter(m_pMarkDb, state);
+  const KOVAMarkerReading reading = readCounter(m_pMarkDb, state);
+  const bool read = reading == KOVAMarkerReading::kRead;
   if (m_bStepPosted) {
     // Done when the counter is back. A step that did not move it undid an
     // unmarked command's group, or nothing at all: once the unmarked
@@ -252,7 +257,7 @@ void KOVAUndoController::continueRollBack() {
     const bool unmoved = state == m_nLastStepState;
     if (!read || !aboveMark(state, m_nExpectedState) || (unmoved && m_nUnmarkedSinceMark <= 0)) return endRollBack();
     if (unmoved) --m_nUnmarkedSinceMark;
-  } else if (read && !aboveMark(state, m_nExpectedState)) {
+  } else if (reading == KOVAMarkerReading::kMissing || (read && !aboveMark(state, m_nExpectedState))) {
     return endRollBack();  // the marked work is undone already
   }
   m_bStepPosted = true;
