@@ -1,0 +1,238 @@
+// Randomized roll-back sessions over several drawings. Marked commands (some
+// with a transparent command inside), modeless operations and excluded
+// commands change entities and ask for roll-backs at random points; while a
+// command ends, the client activates or closes other drawings or registers
+// again; an operation may close its own drawing; the client leaves and comes
+// back. A model of every drawing's contents, knowing only what was done and
+// which mark is the last, predicts each drawing after every step.
+//   KOVA_ROLLBACK_SEEDS=N   run N seeds (default 40) of 40 steps each
+#include <gtest/gtest.h>
+#include <KOVANotification.h>
+#include <kvhost.h>
+#include <cstdlib>
+#include <cwchar>
+#include <functional>
+#include <map>
+#include <random>
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+using Contents = std::map<AcDbHandle, int>;  // the live entities and their colours
+
+Contents contentsOf(AcApDocument* d) {
+  Contents c;
+  AcDbObjectIdArray ids = kvhost::entities(d);
+  for (int i = 0; i < ids.length(); ++i) {
+    AcDbEntityPointer e(ids[i], AcDb::kForRead);
+    if (e) c[ids[i].handle()] = e->colorIndex();
+  }
+  return c;
+}
+
+// Runs what the session gives it when the command of that name ends.
+class EndingClient : public KOVAEditorReactorBase {
+ public:
+  std::map<std::wstring, std::function<void()>> onEnd;
+  void commandEnded(const ACHAR* name) override {
+    auto it = onEnd.find(name);
+    if (it == onEnd.end()) return;
+    auto act = std::move(it->second);
+    onEnd.erase(it);
+    act();
+  }
+};
+
+class Session {
+ public:
+  explicit Session(unsigned seed) : rng(seed) {}
+  std::mt19937 rng;
+  std::map<AcApDocument*, Contents> model;
+  // The last mark: its drawing (null: none to go back to), the drawing's
+  // contents before it, and whether its work is undone already.
+  struct {
+    AcApDocument* doc = nullptr;
+    Contents before;
+    bool undone = true;
+  } last;
+  EndingClient client;
+  bool registered = true;
+  std::string done;
+
+  int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); }
+  bool chance(double p) { return std::uniform_real_distribution<double>(0, 1)(rng) < p; }
+  void note(const std::string& s) { done += s + "; "; }
+  void request() { g_ReactorManager.setPostUndoOnCommandFinish(true); }
+  AcApDocument* anyOther(AcApDocument* d) {
+    std::vector<AcApDocument*> others;
+    for (auto& m : model)
+      if (m.first != d) others.push_back(m.first);
+    return others.empty() ? nullptr : others[pick(static_cast<int>(others.size()))];
+  }
+  void closed(AcApDocument* d) {
+    model.erase(d);
+    if (last.doc == d) last.doc = nullptr;
+  }
+  // A marked step: what it leaves, and the mark it becomes.
+  void marked(AcApDocument* d, const Contents& before, const Contents& after, bool rolledBack) {
+    if (!registered) rolledBack = false;
+    model[d] = rolledBack ? before : after;
+    if (registered) last = {d, before, rolledBack};
+  }
+
+  void edit(AcApDocument* d, Contents& c) {
+    const int colour = 1 + pick(7);
+    AcDbObjectIdArray ids = kvhost::entities(d);
+    if (ids.isEmpty() || chance(0.4)) {
+      auto* line = new AcDbLine(AcGePoint3d(pick(9), 0, 0), AcGePoint3d(0, pick(9), 0));
+      line->setColorIndex(static_cast<Adesk::UInt16>(colour));
+      c[kvhost::addEntity(d, line).handle()] = colour;
+      return;
+    }
+    AcDbObjectId id = ids[pick(ids.length())];
+    if (chance(0.3)) {
+      kvhost::eraseObject(id);
+      c.erase(id.handle());
+      return;
+    }
+    kvhost::modifyObject(id, [&](AcDbObject* o) { AcDbEntity::cast(o)->setColorIndex(static_cast<Adesk::UInt16>(colour)); });
+    c[id.handle()] = colour;
+  }
+
+  void markedCommand(AcApDocument* d) {
+    const Contents before = model[d];
+    Contents after = before;
+    const int where = chance(0.5) ? pick(3) : -1;  // body, transparent command, ending
+    note("command" + std::to_string(where));
+    client.onEnd[L"DRAW"] = [&] {
+      if (chance(0.2)) g_ReactorManager.addEdReactor(&client, -1);
+      if (where == 2) request();
+      AcApDocument* other = anyOther(d);
+      if (other && chance(0.3)) kvhost::activateDocument(other);
+      if (other && chance(0.2) && kvhost::closeDocument(other)) closed(other);
+    };
+    kvhost::runCommand(L"DRAW", [&] {
+      edit(d, after);
+      if (where == 0) request();
+      if (where == 1 || chance(0.2)) {
+        kvhost::runCommand(L"NEST", [&] {
+          edit(d, after);
+          if (where == 1) request();
+        });
+      }
+      if (chance(0.5)) edit(d, after);
+    });
+    client.onEnd.clear();
+    marked(d, before, after, where >= 0);
+  }
+
+  void modeless(AcApDocument* d) {
+    const Contents before = model[d];
+    Contents after = before;
+    const bool asks = chance(0.4), closes = chance(0.15);
+    note(std::string("modeless") + (asks ? " asking" : "") + (closes ? " closing" : ""));
+    kvhost::modelessOperation(L"PALETTE", [&] {
+      edit(d, after);
+      if (asks) request();
+      if (closes) {
+        EXPECT_TRUE(kvhost::closeDocument(d));
+      }
+    });
+    if (closes) {
+      closed(d);
+      last.doc = nullptr;  // its mark was the last, and went with it
+    } else {
+      marked(d, before, after, asks);
+    }
+  }
+
+  // An excluded command asking for a roll-back goes back to the last mark,
+  // when that mark is of its drawing and its work is still there.
+  void excludedCommand(AcApDocument* d) {
+    const bool asks = chance(0.5);
+    note(asks ? "REGEN asking" : "REGEN");
+    if (asks) client.onEnd[L"REGEN"] = [this] { request(); };
+    kvhost::executeString(L"REGEN");
+    client.onEnd.clear();
+    if (asks && registered && last.doc == d && !last.undone) {
+      model[d] = last.before;
+      last.undone = true;
+    }
+  }
+
+  void step() {
+    if (model.empty() || (model.size() < 3 && chance(0.1))) {
+      note("new drawing");
+      model[kvhost::newDocument(L"rollback.dwg")];
+    }
+    AcApDocument* d = acDocManagerPtr()->curDocument();
+    switch (pick(7)) {
+      case 0:
+        note("activate");
+        kvhost::activateDocument(anyOther(nullptr));
+        break;
+      case 1:
+      case 2:
+        markedCommand(d);
+        break;
+      case 3:
+        modeless(d);
+        break;
+      case 4:
+        excludedCommand(d);
+        break;
+      case 5:
+        note("request outside any command");
+        request();
+        break;
+      case 6:
+        // The last client leaving ends what was marked: nothing to go back to.
+        note(registered ? "client leaves" : "client comes back");
+        if (registered) {
+          g_ReactorManager.removeEdReactor(&client);
+          last.doc = nullptr;
+        } else {
+          g_ReactorManager.addEdReactor(&client, -1);
+        }
+        registered = !registered;
+        break;
+    }
+  }
+
+  void check() {
+    EXPECT_EQ(kvhost::pendingCommandCount(), 0);
+    EXPECT_EQ(model.size(), kvhost::documents().size());
+    for (AcApDocument* d : kvhost::documents()) {
+      EXPECT_EQ(d->myLockMode(), AcAp::kNotLocked);
+      EXPECT_EQ(contentsOf(d), model[d]) << d->fileName();
+    }
+  }
+};
+
+TEST(RollBackStress, EveryDrawingEndsAsItsOwnCommandsAndRollBacksLeaveIt) {
+  ASSERT_TRUE(kvhost::loadModule(L"KOVANotification10.arx")) << kvhost::lastModuleError().c_str();
+  kvhost::defineCommand(L"DRAW", {});
+  const char* seeds = std::getenv("KOVA_ROLLBACK_SEEDS");
+  const unsigned count = seeds && *seeds ? static_cast<unsigned>(std::atoi(seeds)) : 40;
+  int stepsRun = 0;
+  kvhost::setJournalListener([&stepsRun](const std::wstring& line) {
+    if (line.find(L"running _UNDO") != std::wstring::npos && ++stepsRun > 100) throw std::runtime_error("endless roll-back");
+  });
+  for (unsigned seed = 1; seed <= count && !HasFailure(); ++seed) {
+    Session s(seed);
+    for (int step = 0; step < 40 && !HasFailure(); ++step) {
+      stepsRun = 0;
+      s.step();
+      SCOPED_TRACE("seed " + std::to_string(seed) + " step " + std::to_string(step) + ": " + s.done);
+      s.check();
+    }
+    if (!s.registered) g_ReactorManager.addEdReactor(&s.client, -1);
+    for (AcApDocument* d : kvhost::documents()) kvhost::closeDocument(d);
+    kvhost::clearJournal();
+  }
+  kvhost::setJournalListener(nullptr);
+  kvhost::quit();
+}
+
+}  // namespace
