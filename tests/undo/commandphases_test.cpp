@@ -64,21 +64,6 @@ TEST_F(UndoTest, RollBackRestoresEveryEntityAndTheCounter) {
   EXPECT_EQ(kvhost::pendingCommandCount(), 0);
 }
 
-TEST_F(UndoTest, RollBackAskedForByTheClientAtTheEndOfTheCommand) {
-  runMarkedCommand();
-  auto state = drawingState(doc);
-  const int before = markerCounter(doc);
-  requestRollBackOn(L"commandEnded LINE");
-  kvhost::runCommand(L"LINE", [&] { addLine(3); });
-  EXPECT_EQ(drawingState(doc), state);
-  EXPECT_EQ(markerCounter(doc), before);
-
-  // The request is spent: the next command stays.
-  client->hook = nullptr;
-  kvhost::runCommand(L"LINE", [&] { addLine(4); });
-  EXPECT_EQ(drawingState(doc).size(), state.size() + 1);
-}
-
 TEST_F(UndoTest, RequestBeforeTheCommandStartsOrWithoutAnEditorClientDoesNothing) {
   runMarkedCommand();
   EXPECT_TRUE(g_ReactorManager.setPostUndoOnCommandFinish(true));
@@ -161,17 +146,6 @@ TEST_F(UndoTest, RollBackStopsWhenNothingIsLeftToUndo) {
   EXPECT_EQ(markerCounter(reopened), 2);
   EXPECT_EQ(reopened->myLockMode(), AcAp::kNotLocked);
   removeFile(file);
-}
-
-TEST_F(UndoTest, RequestDuringAnExcludedCommandRollsBackTheLastMarkedCommand) {
-  runMarkedCommand();
-  auto state = drawingState(doc);
-  const int before = markerCounter(doc);
-  kvhost::runCommand(L"LINE", [&] { addLine(1); });
-  requestRollBackOn(L"commandEnded kovaDBrefresh");
-  kvhost::runCommand(L"kovaDBrefresh");
-  EXPECT_EQ(drawingState(doc), state);
-  EXPECT_EQ(markerCounter(doc), before);
 }
 
 TEST_F(UndoTest, ExcludedCommandsAreForwardedAndLoggedWithoutAMark) {
