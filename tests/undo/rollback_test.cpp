@@ -132,10 +132,10 @@ const Session kSessions[] = {
        t.keep(t.doc);
        kvhost::runCommand(L"LINE", [&] {
          t.addLine(2);
-         t.doc->database()->disableUndoRecording(true);
+         kvhost::setUndoRecording(t.doc, false);
          t.request();
        });
-       t.doc->database()->disableUndoRecording(false);
+       kvhost::setUndoRecording(t.doc, true);
      }},
     {"ADrawingWhoseMarkerIsOfANewerVersion",
      [](RollBackSession& t) {
