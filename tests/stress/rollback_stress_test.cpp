@@ -5,7 +5,7 @@
 // again; an operation may close its own drawing; the client leaves and comes
 // back. A model of every drawing's contents, knowing only what was done and
 // which mark is the last, predicts each drawing after every step.
-//   KOVA_ROLLBACK_SEEDS=N   run N seeds (default 40) of 40 steps each
+//   KOVA_ROLLBACK_SEEDS=N   run N seeds (default 200) of 40 steps each
 #include <gtest/gtest.h>
 #include <KOVANotification.h>
 #include <kvhost.h>
@@ -214,7 +214,7 @@ TEST(RollBackStress, EveryDrawingEndsAsItsOwnCommandsAndRollBacksLeaveIt) {
   ASSERT_TRUE(kvhost::loadModule(L"KOVANotification10.arx")) << kvhost::lastModuleError().c_str();
   kvhost::defineCommand(L"DRAW", {});
   const char* seeds = std::getenv("KOVA_ROLLBACK_SEEDS");
-  const unsigned count = seeds && *seeds ? static_cast<unsigned>(std::atoi(seeds)) : 40;
+  const unsigned count = seeds && *seeds ? static_cast<unsigned>(std::atoi(seeds)) : 200;
   int stepsRun = 0;
   kvhost::setJournalListener([&stepsRun](const std::wstring& line) {
     if (line.find(L"running _UNDO") != std::wstring::npos && ++stepsRun > 100) throw std::runtime_error("endless roll-back");
