@@ -214,4 +214,13 @@ void setSliceListener(SliceBegin begin, SliceEnd end) {
   g_pSliceBegin = begin;
   g_pSliceEnd = end;
 }
+
+const HubListener* g_pHubListener = nullptr;
+void setHubListener(const HubListener* listener) { g_pHubListener = listener; }
+void hubRunning(const HubServices* services) {
+  if (g_pHubListener) g_pHubListener->running(services);
+}
+void filterFlagChanged(bool on) {
+  if (g_pHubListener) g_pHubListener->filterFlagChanged(on);
+}
 }  // namespace KvTrace

@@ -8,6 +8,7 @@
 #define KV_API __attribute__((visibility("default")))
 
 struct KvGuardFrame;
+class AcEditorReactor;
 
 namespace KvTrace {
 struct LogRecord {
@@ -91,6 +92,28 @@ KV_API void setSliceListener(SliceBegin begin, SliceEnd end);
 // scope costs one test of a pointer.
 KV_API extern SliceBegin g_pSliceBegin;
 KV_API extern SliceEnd g_pSliceEnd;
+
+// What the hub offers a program that plays sessions in the host (a script
+// player) while the hub runs, from its initialisation to its unload. The
+// program cannot link the hub, which must leave the process when the host
+// unloads it, so it reaches the hub through here.
+struct HubServices {
+  void (*addEditorClient)(AcEditorReactor* client);
+  void (*removeEditorClient)(AcEditorReactor* client);
+  // Asks for the running command's drawing to be rolled back when it ends.
+  bool (*requestRollback)();
+};
+// An optional listener to the hub's own doings: it starts running (the
+// services) or stops (null), and its filter flag changes.
+struct HubListener {
+  void (*running)(const HubServices* services);
+  void (*filterFlagChanged)(bool on);
+};
+// Null to stop listening.
+KV_API void setHubListener(const HubListener* listener);
+// Called by the hub; they tell the listener, if there is one.
+KV_API void hubRunning(const HubServices* services);
+KV_API void filterFlagChanged(bool on);
 }  // namespace KvTrace
 
 // One slice for the scope's lifetime, also when it is left by an exception.

@@ -18,6 +18,12 @@ void retire(D*& dispatcher) {
   dispatcher = nullptr;
   leaving->retire();
 }
+
+// What the hub offers a program that plays sessions without linking it.
+const KvTrace::HubServices kServicesToPlayers = {
+    [](AcEditorReactor* client) { g_ReactorManager.addEdReactor(client, 0); },
+    [](AcEditorReactor* client) { g_ReactorManager.removeEdReactor(client); },
+    [] { return g_ReactorManager.setPostUndoOnCommandFinish(true); }};
 }  // namespace
 
 // A dispatcher made while the module is unloaded stays detached.
@@ -126,6 +132,8 @@ void KOVAReactorManager::eraseDocReactor(AcApDocManagerReactor* reactor) {
 
 void KOVAReactorManager::attachDispatchers(bool attached) {
   KV_GUARDED(L"KOVAReactorManager::attachDispatchers", [&] {
+    // A player's client leaves before the hub stops, and comes once it runs.
+    if (!attached) KvTrace::hubRunning(nullptr);
     m_bDetached = !attached;
     auto follow = [attached](KOVARetirable* dispatcher) {
       if (dispatcher == nullptr) return;
@@ -138,7 +146,13 @@ void KOVAReactorManager::attachDispatchers(bool attached) {
     follow(m_pDbDispatcher);
     follow(m_pEdDispatcher);
     if (!attached) KOVAEditorReactorDispathcer::abandonCommandPhases();
+    if (attached) KvTrace::hubRunning(&kServicesToPlayers);
   });
+}
+
+void KOVAReactorManager::setFilterReactors(bool value) {
+  if (value != m_bFilterReactors) KvTrace::filterFlagChanged(value);
+  m_bFilterReactors = value;
 }
 
 bool KOVAReactorManager::setPostUndoOnCommandFinish(const bool& value) {

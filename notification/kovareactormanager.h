@@ -81,7 +81,7 @@ class KOVA_EXPORT KOVAReactorManager {
   void docReactors(AcArray<AcApDocManagerReactor*>& out);
 
   bool filterReactors() { return m_bFilterReactors; }
-  void setFilterReactors(bool value) { m_bFilterReactors = value; }
+  void setFilterReactors(bool value);
   KOVADatabaseReactorDispatcher* dbReactorDispatcher() { return m_pDbDispatcher; }
   // Asks for (or withdraws) a roll-back of the running command at its end.
   bool setPostUndoOnCommandFinish(const bool& value);
