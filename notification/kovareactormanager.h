@@ -81,6 +81,7 @@ class KOVA_EXPORT KOVAReactorManager {
   void docReactors(AcArray<AcApDocManagerReactor*>& out);
 
   bool filterReactors() { return m_bFilterReactors; }
+  // A change is told to whoever listens to the hub through the trace library.
   void setFilterReactors(bool value);
   KOVADatabaseReactorDispatcher* dbReactorDispatcher() { return m_pDbDispatcher; }
   // Asks for (or withdraws) a roll-back of the running command at its end.

@@ -13,7 +13,7 @@ class Output {
   // including what clients wrote), "hub", "kovahost" or "state".
   void line(const std::string& text, const char* kind);
   void journal(const std::wstring& wide);
-  // What the hub did and what it runs, as it tells it.
+  // What the hub tells of itself: its filter flag and the slices it runs.
   void filterFlagChanged(bool on);
   void sliceBegin(const char* kind, const char* name, const char* who);
   void sliceEnd();
