@@ -430,7 +430,7 @@ void place(AcDbStub* stub, AcDbObject* object) {
 }
 
 // Takes the frame's objects out of what was read: the standard entries of
-// the root dictionary and everything they own. False when the root
+// the root dictionary and the objects they own. False when the root
 // dictionary itself would go with them.
 bool dropFrame(std::vector<InRecord>& records, size_t& nodRecord) {
   if (records[nodRecord].type != L"DICTIONARY") return true;  // refused as a root dictionary later
@@ -449,7 +449,8 @@ bool dropFrame(std::vector<InRecord>& records, size_t& nodRecord) {
   for (bool grown = true; grown;) {
     grown = false;
     for (const InRecord& rec : records)
-      if (rec.owner != 0 && frame.count(rec.owner) && rec.handle != 0 && frame.insert(rec.handle).second) grown = true;
+      if (!rec.entity && rec.owner != 0 && frame.count(rec.owner) && rec.handle != 0 && frame.insert(rec.handle).second)
+        grown = true;
   }
   if (frame.count(nod)) return false;
   std::vector<InRecord> kept;

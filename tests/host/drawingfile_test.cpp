@@ -323,23 +323,28 @@ class KvUnfileable : public AcDbObject {
     f->setFilerStatus(Acad::eFilerError);
     return Acad::eFilerError;
   }
+  Acad::ErrorStatus dxfOutFields(AcDbDxfFiler*) const override { return Acad::eInvalidInput; }
 };
 AcRxClass* KvUnfileable::desc() { return AcRxClass::cast(acrxClassDictionary()->at(L"KvUnfileable")); }
 AcRxClass* KvUnfileable::isA() const { return desc(); }
 
 TEST_F(DrawingFile, AnObjectThatCannotBeWrittenFailsTheSave) {
   fill();
-  const std::string file = path("kept.kvdwg");
-  ASSERT_EQ(kvhost::saveDocument(doc, wide(file)), Acad::eOk);
-  const Bytes saved = readFile(file);
+  const std::string files[] = {path("kept.kvdwg"), path("kept.dxf")};
+  for (const std::string& file : files) ASSERT_EQ(kvhost::saveDocument(doc, wide(file)), Acad::eOk);
   newAcRxClass(L"KvUnfileable", L"AcDbObject", 0, 0, 0, [] { return static_cast<AcRxObject*>(new KvUnfileable); },
                L"KV_UNFILEABLE", L"KV_TESTAPP");
   AcDbObjectId id;
   auto* object = new KvUnfileable;
   ASSERT_EQ(db->addAcDbObject(id, object), Acad::eOk);
   object->close();
-  EXPECT_NE(kvhost::saveDocument(doc, wide(file)), Acad::eOk);
-  EXPECT_EQ(readFile(file), saved);
+  for (const std::string& file : files) {
+    const Bytes saved = readFile(file);
+    EXPECT_NE(kvhost::saveDocument(doc, wide(file)), Acad::eOk) << file;
+    EXPECT_EQ(readFile(file), saved) << file;
+  }
+  // Nor is a save into a folder that is not there a success.
+  EXPECT_NE(kvhost::saveDocument(doc, wide(dir + "no/such/dir/x.dxf")), Acad::eOk);
 }
 
 // A drawing keeps the objects of classes that are not loaded, unchanged.
