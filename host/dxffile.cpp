@@ -177,7 +177,7 @@ Acad::ErrorStatus groupsOf(AcDbObject* object, AcDbDatabase* db, std::vector<res
 Acad::ErrorStatus AcDbDatabase::dxfOut(const ACHAR* fileName) {
   if (fileName == nullptr || *fileName == 0) return Acad::eInvalidInput;
   AcDbObjectId nodId = namedObjectsDictionaryId();
-  if (nodId.isNull() || nodId.stub()->object == nullptr) return Acad::eNoDatabase;
+  if (nodId.isNull() || nodId.stub()->object == nullptr || nodId.isErased()) return Acad::eNoDatabase;
 
   // The objects' own groups first: a failure leaves the file untouched.
   std::vector<OutRecord> entities, objects;
