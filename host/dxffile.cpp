@@ -437,13 +437,15 @@ bool dropFrame(std::vector<InRecord>& records, size_t& nodRecord) {
   std::set<AcDbHandle> frame;
   std::vector<resbuf>& root = records[nodRecord].items;
   const AcDbHandle nod = records[nodRecord].handle;
-  for (size_t i = 0; i + 1 < root.size(); ++i) {
+  for (size_t i = 0; i + 1 < root.size();) {
     AcDbHandle h = 0;
     bool entry = root[i].restype == AcDb::kDxfXTextString && (root[i + 1].restype == 350 || root[i + 1].restype == 360);
-    if (!entry || !kvhost::DxfFrame::isRootEntry(root[i].text)) continue;
+    if (!entry || !kvhost::DxfFrame::isRootEntry(root[i].text)) {
+      ++i;
+      continue;
+    }
     if (parseHandle(root[i + 1].text, h) && h != 0) frame.insert(h);
     root.erase(root.begin() + i, root.begin() + i + 2);
-    --i;
   }
   if (frame.empty()) return true;
   for (bool grown = true; grown;) {
