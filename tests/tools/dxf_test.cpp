@@ -176,6 +176,16 @@ TEST_F(DxfTest, RoundTripKeepsEntitiesDictionariesAndTheMarker) {
   EXPECT_EQ(kvhost::entities(third).length(), 4);
 }
 
+// A drawing saved by an earlier version of the writer, without the frame, opens as it was.
+TEST_F(DxfTest, AFileOfAnEarlierVersionStillOpens) {
+  std::wstring path = tempPath(L"earlier.dxf");
+  writeFile(path, readFile(L"" KOVA_EARLIER_DXF).substr(1));  // a fuzz input: a byte, then the file
+  AcApDocument* back = reopen(path);
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(kvhost::entities(back).length(), 2);
+  EXPECT_EQ(markerCounter(back->database()), 2);
+}
+
 TEST_F(DxfTest, BadFilesAreRefused) {
   std::wstring path = tempPath(L"bad.dxf");
   auto refused = [&](const std::string& text) {
