@@ -86,7 +86,8 @@ class Replacement {
     if (::stat(m_target.c_str(), &old) == 0) {
       // The owner where this process may give it, else the group at least;
       // where neither is allowed the file becomes this user's, as with any editor.
-      bool owned = ::fchown(m_fd, old.st_uid, old.st_gid) == 0 || ::fchown(m_fd, static_cast<uid_t>(-1), old.st_gid) == 0;
+      bool owned = ::fchown(m_fd, old.st_uid, old.st_gid) == 0 ||
+                   ::fchown(m_fd, static_cast<uid_t>(-1), old.st_gid) == 0;
       static_cast<void>(owned);
       if (::fchmod(m_fd, old.st_mode & 07777) != 0) return false;
     }
@@ -121,8 +122,9 @@ AcApDocument* holderOf(const std::wstring& fileName, const AcApDocument* saving)
     const ACHAR* name = nullptr;
     if (other == saving || other->database()->getFilename(name) != Acad::eOk || name == nullptr || *name == 0) continue;
     struct stat held;
-    if (::stat(kvhost::toUtf8(name).c_str(), &held) == 0 && held.st_dev == target.st_dev && held.st_ino == target.st_ino)
-      return other;
+    bool same = ::stat(kvhost::toUtf8(name).c_str(), &held) == 0 && held.st_dev == target.st_dev &&
+                held.st_ino == target.st_ino;
+    if (same) return other;
   }
   return nullptr;
 }

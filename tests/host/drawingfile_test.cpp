@@ -312,7 +312,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(SaveCase{"plain.kvdwg", Name::kFile, 0644, false}, SaveCase{"private.dxf", Name::kFile, 0600, false},
                     SaveCase{"linked.dxf", Name::kLink, 0640, false},
                     SaveCase{"chained.kvdwg", Name::kRelativeLinks, 0600, false},
-                    SaveCase{"held.dxf", Name::kFile, 0644, true}, SaveCase{"heldlinked.kvdwg", Name::kLink, 0644, true}));
+                    SaveCase{"held.dxf", Name::kFile, 0644, true},
+                    SaveCase{"heldlinked.kvdwg", Name::kLink, 0644, true}));
 
 // An object that cannot file itself out.
 class KvUnfileable : public AcDbObject {
