@@ -596,19 +596,20 @@ Acad::ErrorStatus AcDbDatabase::dxfIn(const ACHAR* fileName) {
     const ClassInfo* info = findClass(rec.type);
     AcDbObject* object = nullptr;
     bool dwgProxy = rec.type == L"ACAD_PROXY_OBJECT";
+    AcRxClass* reader = nullptr;
     if (dwgProxy) {
       object = new AcDbProxyObject;
     } else if (AcRxClass* cls = builtinClass(rec.type)) {
       object = AcDbObject::cast(cls->create());
     } else {
-      // A class registered here reads its records also from a file that does
-      // not list it: kept as a proxy instead, the record would be saved next
-      // to the class's own entry and read by it the next time.
-      AcRxClass* registered = info != nullptr
-                                  ? AcRxClass::cast(acrxClassDictionary()->at(info->className.c_str()))
-                                  : kvhost::classByDxfName(rec.type);
-      if (registered != nullptr && registered->isDerivedFrom(AcDbObject::desc()))
-        object = AcDbObject::cast(registered->create());
+      // Records are typed by their DXF name: a class registered here under it
+      // reads them also from a file that lists another class for it, or none.
+      // Kept as a proxy instead, the record would share its name with the
+      // class's own objects at the next save and be read by the class then.
+      reader = info != nullptr ? AcRxClass::cast(acrxClassDictionary()->at(info->className.c_str())) : nullptr;
+      if (reader == nullptr) reader = kvhost::classByDxfName(rec.type);
+      if (reader != nullptr && reader->isDerivedFrom(AcDbObject::desc()))
+        object = AcDbObject::cast(reader->create());
     }
     // An entity among the objects would be saved among the entities, owned
     // by the model space, and the other way round.
@@ -644,11 +645,12 @@ Acad::ErrorStatus AcDbDatabase::dxfIn(const ACHAR* fileName) {
       delete object;
       if (es != Acad::eMakeMeProxy) return es;
     }
-    // A class unknown here: the object keeps its groups until it is saved again.
+    // A class unknown here, or a record newer than its class: the object
+    // keeps its groups until it is saved again.
     kvhost::DxfProxyRecord dxf;
     dxf.dxfName = rec.type;
-    dxf.className = info ? info->className : rec.type;
-    dxf.appName = info ? info->appName : L"";
+    dxf.className = reader ? reader->name() : info ? info->className : rec.type;
+    dxf.appName = reader ? reader->appName() : info ? info->appName : L"";
     dxf.proxyFlags = info ? info->proxyFlags : 0;
     dxf.isEntity = rec.entity;
     dxf.items = rec.items;
