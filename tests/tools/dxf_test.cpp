@@ -446,9 +446,9 @@ TEST(ExampleDrawings, NeedNoRepairInAnotherReader) {
     std::vector<std::string> open;
     int saves = 0;
     auto save = [&](const std::string& drawing) {
-      std::string file = name + "." + std::to_string(++saves) + ".dxf";
+      std::string file = dir + "/" + name + "." + std::to_string(++saves) + ".dxf";  // scripts may change folder
       script << "save " << drawing << " " << file << "\n";
-      files += " '" + dir + "/" + file + "'";
+      files += " '" + file + "'";
     };
     for (std::string line; std::getline(in, line);) {
       std::istringstream words(line);
