@@ -31,6 +31,7 @@ enum ErrorStatus {
   eFileAccessErr = 71,
   eBadDwgHeader = 72,
   eInvalidFileVersion = 73,
+  eFileSharingViolation = 74,
   eMakeMeProxy = 301,
   eNoDatabase = 330,
   eLockViolation = 340,

@@ -488,10 +488,13 @@ Acad::ErrorStatus AcDbText::dwgOutFields(AcDbDwgFiler* filer) const {
 Acad::ErrorStatus AcDbText::dxfInFields(AcDbDxfFiler* filer) {
   Acad::ErrorStatus es = AcDbEntity::dxfInFields(filer);
   if (es != Acad::eOk) return es;
-  return readSubclass(filer, L"AcDbText", [&](const resbuf& rb) {
+  auto take = [&](const resbuf& rb) {
     if (rb.restype == 10) m_position = rb.point;
     if (rb.restype == 1) m_text = rb.text;
-  });
+  };
+  // The second marker (alignment) is missing in files of earlier versions.
+  readSubclass(filer, L"AcDbText", take);
+  return readSubclass(filer, L"AcDbText", take);
 }
 Acad::ErrorStatus AcDbText::dxfOutFields(AcDbDxfFiler* filer) const {
   Acad::ErrorStatus es = AcDbEntity::dxfOutFields(filer);
@@ -499,7 +502,8 @@ Acad::ErrorStatus AcDbText::dxfOutFields(AcDbDxfFiler* filer) const {
   filer->writeString(AcDb::kDxfSubclass, L"AcDbText");
   filer->writePoint3d(static_cast<AcDb::DxfCode>(10), m_position);
   filer->writeDouble(AcDb::kDxfReal, 2.5);
-  return filer->writeString(AcDb::kDxfText, m_text.c_str());
+  filer->writeString(AcDb::kDxfText, m_text.c_str());
+  return filer->writeString(AcDb::kDxfSubclass, L"AcDbText");
 }
 
 AcDbProxyObject::AcDbProxyObject(Record* record) : m_pRecord(record ? record : new Record) {}

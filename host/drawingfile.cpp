@@ -1,7 +1,10 @@
 // Drawing files in the host's own binary form: a header, then every object
 // of the database as its class name and its DWG record.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -37,29 +40,104 @@ std::vector<unsigned char> recordOf(AcDbObject* object, AcDbDatabase* db, Acad::
   return filer.bytes();
 }
 
+// The file a name stands for: a save through a symbolic link replaces the
+// file the link points at and leaves the link as it is. False for a loop.
+bool followLinks(std::string path, std::string& target) {
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat info;
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+      target = path;
+      return true;
+    }
+    std::vector<char> buf(static_cast<size_t>(info.st_size) + PATH_MAX);
+    ssize_t n = ::readlink(path.c_str(), buf.data(), buf.size());
+    if (n <= 0) return false;
+    std::string link(buf.data(), static_cast<size_t>(n));
+    size_t slash = path.rfind('/');
+    path = link[0] == '/' || slash == std::string::npos ? link : path.substr(0, slash + 1) + link;
+  }
+  return false;
+}
+
+// A new file written beside the one it replaces, with the old file's mode
+// and owner, that takes its place only once it is complete. Until then the
+// old file stays as it was; a replacement that does not take it is removed.
+class Replacement {
+ public:
+  explicit Replacement(const std::string& target) : m_target(target) {
+    static unsigned counter = 0;
+    for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
+      m_path = target + ".kvsave" + std::to_string(getpid()) + "." + std::to_string(++counter);
+      m_fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (m_fd < 0 && errno != EEXIST) break;
+    }
+  }
+  ~Replacement() {
+    if (m_fd < 0) return;
+    ::close(m_fd);
+    ::unlink(m_path.c_str());
+  }
+  Replacement(const Replacement&) = delete;
+  Replacement& operator=(const Replacement&) = delete;
+
+  bool write(const std::string& contents) {
+    if (m_fd < 0) return false;
+    struct stat old;
+    if (::stat(m_target.c_str(), &old) == 0) {
+      // The owner where this process may give it, else the group at least;
+      // where neither is allowed the file becomes this user's, as with any editor.
+      bool owned = ::fchown(m_fd, old.st_uid, old.st_gid) == 0 ||
+                   ::fchown(m_fd, static_cast<uid_t>(-1), old.st_gid) == 0;
+      static_cast<void>(owned);
+      if (::fchmod(m_fd, old.st_mode & 07777) != 0) return false;
+    }
+    for (size_t done = 0; done < contents.size();) {
+      ssize_t n = ::write(m_fd, contents.data() + done, contents.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      done += static_cast<size_t>(n);
+    }
+    return ::fsync(m_fd) == 0;
+  }
+  bool commit() {
+    int fd = m_fd;
+    if (fd < 0) return false;
+    m_fd = -1;
+    if (::close(fd) == 0 && ::rename(m_path.c_str(), m_target.c_str()) == 0) return true;
+    ::unlink(m_path.c_str());
+    return false;
+  }
+
+ private:
+  std::string m_target, m_path;
+  int m_fd = -1;
+};
+
+// Another open document whose drawing was read from, or last saved to, the
+// file a save would replace (through links too); null when there is none.
+AcApDocument* holderOf(const std::wstring& fileName, const AcApDocument* saving) {
+  struct stat target;
+  if (::stat(kvhost::toUtf8(fileName).c_str(), &target) != 0) return nullptr;
+  for (AcApDocument* other : kvhost::documents()) {
+    const ACHAR* name = nullptr;
+    if (other == saving || other->database()->getFilename(name) != Acad::eOk || name == nullptr || *name == 0) continue;
+    struct stat held;
+    bool same = ::stat(kvhost::toUtf8(name).c_str(), &held) == 0 && held.st_dev == target.st_dev &&
+                held.st_ino == target.st_ino;
+    if (same) return other;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 namespace kvhost {
 
 Acad::ErrorStatus replaceFile(const std::wstring& fileName, const std::string& contents) {
-  std::string path = toUtf8(fileName);
-  std::string temporary = path + ".tmp" + std::to_string(getpid());
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out) return Acad::eFileAccessErr;
-    out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
-    out.flush();
-    if (!out) {
-      out.close();
-      std::remove(temporary.c_str());
-      return Acad::eFileAccessErr;
-    }
-  }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    std::remove(temporary.c_str());
-    return Acad::eFileAccessErr;
-  }
-  return Acad::eOk;
+  std::string target;
+  if (!followLinks(toUtf8(fileName), target)) return Acad::eFileAccessErr;
+  Replacement replacement(target);
+  return replacement.write(contents) && replacement.commit() ? Acad::eOk : Acad::eFileAccessErr;
 }
 
 Acad::ErrorStatus readFile(const std::wstring& fileName, std::string& contents) {
@@ -74,6 +152,11 @@ Acad::ErrorStatus readFile(const std::wstring& fileName, std::string& contents) 
 
 Acad::ErrorStatus saveDocument(AcApDocument* doc, const std::wstring& fileName) {
   if (doc == nullptr || !isOpenDocument(doc)) return Acad::eNoDocument;
+  if (AcApDocument* other = holderOf(fileName, doc)) {
+    journalf(L"save of %ls to %ls refused: the file is open in %ls", doc->fileName(), fileName.c_str(),
+             other->fileName());
+    return Acad::eFileSharingViolation;
+  }
   AcDbDatabase* db = doc->database();
   notifyEventReactors([&](AcRxEventReactor* r) { r->beginSave(db, fileName.c_str()); });
   Acad::ErrorStatus es = isDxfName(fileName) ? db->dxfOut(fileName.c_str()) : db->saveAs(fileName.c_str());

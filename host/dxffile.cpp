@@ -1,7 +1,6 @@
 // Drawing files in ASCII DXF. Every object files its own groups through a
-// DXF filer; this file adds what a DXF reader expects around them: the
-// header, the classes of custom objects, the symbol tables and the two
-// layout blocks. Those are built afresh at each save and skipped when
+// DXF filer; the file's frame (dxfframe.cpp) adds what a DXF reader expects
+// around them. The frame is built afresh at each save and skipped when
 // reading, so the database holds exactly what it held before.
 #include <cerrno>
 #include <cstdio>
@@ -9,32 +8,28 @@
 #include <cstring>
 #include <cwctype>
 #include <iterator>
+#include "dxfframe.h"
 #include "hostimpl.h"
 #include "memfiler.h"
 
-namespace {
+namespace kvhost {
 
-const char kVersion[] = "AC1024";  // the release the hub runs in writes this
-
-// ---- Values as text ----
-
-std::string hex(AcDbHandle h) {
+std::string dxfHex(AcDbHandle h) {
   char buf[24];
   std::snprintf(buf, sizeof buf, "%llX", static_cast<unsigned long long>(h));
   return buf;
 }
 
-std::string real(double v) {
+std::string dxfReal(double v) {
   char buf[40];
   std::snprintf(buf, sizeof buf, "%.15g", v);
   if (std::strtod(buf, nullptr) != v) std::snprintf(buf, sizeof buf, "%.17g", v);
   return buf;
 }
 
-// A value is one line: control characters go as caret escapes (^J for a
-// line feed). A caret stays as it is unless what follows would make it read
-// as an escape; then it goes as "^ ".
-std::string escapeText(const std::wstring& s) {
+// A caret stays as it is unless what follows would make it read as an
+// escape; then it goes as "^ ".
+std::string dxfEscape(const std::wstring& s) {
   std::wstring out;
   for (size_t i = 0; i < s.size(); ++i) {
     wchar_t c = s[i];
@@ -48,8 +43,38 @@ std::string escapeText(const std::wstring& s) {
       out += c;
     }
   }
-  return kvhost::toUtf8(out);
+  return toUtf8(out);
 }
+
+void DxfText::tag(int code, const std::string& value) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%3d\n", code);
+  m_out += buf;
+  m_out += value;
+  m_out += '\n';
+}
+
+void DxfText::point(int code, double x, double y, double z) {
+  tag(code, x);
+  tag(code + 10, y);
+  tag(code + 20, z);
+}
+
+void DxfText::item(const resbuf& rb) {
+  int code = rb.restype;
+  switch (dxfValueKind(code)) {
+    case DxfValueKind::kText:
+    case DxfValueKind::kHandle: tag(code, rb.text); break;
+    case DxfValueKind::kInt16: tag(code, static_cast<Adesk::Int16>(rb.int32)); break;
+    case DxfValueKind::kInt32: tag(code, static_cast<int>(rb.int32)); break;
+    case DxfValueKind::kReal: tag(code, rb.real); break;
+    case DxfValueKind::kPoint: point(code, rb.point.x, rb.point.y, rb.point.z); break;
+  }
+}
+
+}  // namespace kvhost
+
+namespace {
 
 std::wstring unescapeText(const std::wstring& s) {
   std::wstring out;
@@ -95,39 +120,6 @@ std::wstring decodeLine(const std::string& s) {
 }
 
 // ---- Writing ----
-
-class DxfText {
- public:
-  void tag(int code, const std::string& value) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%3d\n", code);
-    m_out += buf;
-    m_out += value;
-    m_out += '\n';
-  }
-  void tag(int code, const char* value) { tag(code, std::string(value)); }
-  void tag(int code, const std::wstring& value) { tag(code, escapeText(value)); }
-  void tag(int code, int value) { tag(code, std::to_string(value)); }
-  void item(const resbuf& rb) {
-    int code = rb.restype;
-    switch (kvhost::dxfValueKind(code)) {
-      case kvhost::DxfValueKind::kText:
-      case kvhost::DxfValueKind::kHandle: tag(code, rb.text); break;
-      case kvhost::DxfValueKind::kInt16: tag(code, static_cast<Adesk::Int16>(rb.int32)); break;
-      case kvhost::DxfValueKind::kInt32: tag(code, static_cast<int>(rb.int32)); break;
-      case kvhost::DxfValueKind::kReal: tag(code, real(rb.real)); break;
-      case kvhost::DxfValueKind::kPoint:
-        tag(code, real(rb.point.x));
-        tag(code + 10, real(rb.point.y));
-        tag(code + 20, real(rb.point.z));
-        break;
-    }
-  }
-  const std::string& str() const { return m_out; }
-
- private:
-  std::string m_out;
-};
 
 struct ClassEntry {
   std::wstring dxfName, className, appName;
@@ -180,29 +172,12 @@ Acad::ErrorStatus groupsOf(AcDbObject* object, AcDbDatabase* db, std::vector<res
   return es;
 }
 
-void symbolTable(DxfText& out, const char* name, AcDbHandle handle, int count) {
-  out.tag(0, "TABLE");
-  out.tag(2, name);
-  out.tag(5, hex(handle));
-  out.tag(330, "0");
-  out.tag(100, "AcDbSymbolTable");
-  out.tag(70, count);
-}
-
-void tableRecord(DxfText& out, const char* type, AcDbHandle handle, AcDbHandle table, const char* subclass) {
-  out.tag(0, type);
-  out.tag(5, hex(handle));
-  out.tag(330, hex(table));
-  out.tag(100, "AcDbSymbolTableRecord");
-  out.tag(100, subclass);
-}
-
 }  // namespace
 
 Acad::ErrorStatus AcDbDatabase::dxfOut(const ACHAR* fileName) {
   if (fileName == nullptr || *fileName == 0) return Acad::eInvalidInput;
   AcDbObjectId nodId = namedObjectsDictionaryId();
-  if (nodId.isNull() || nodId.stub()->object == nullptr) return Acad::eNoDatabase;
+  if (nodId.isNull() || nodId.stub()->object == nullptr || nodId.isErased()) return Acad::eNoDatabase;
 
   // The objects' own groups first: a failure leaves the file untouched.
   std::vector<OutRecord> entities, objects;
@@ -275,29 +250,15 @@ Acad::ErrorStatus AcDbDatabase::dxfOut(const ACHAR* fileName) {
   for (const ClassEntry& c : classes)
     if (!c.appName.empty()) apps.insert(c.appName);
 
-  // Handles for what the file adds, above every handle of the database.
-  AcDbHandle next = handseed();
-  auto take = [&] { return next++; };
+  // What the file adds takes handles above every handle of the database.
+  kvhost::DxfFrame frame(nodId.handle(), handseed(), layers, apps);
+  frame.addRootEntries(objects.front().items);
+  std::set<std::wstring> classNames;
+  for (const ClassEntry& c : classes) classNames.insert(c.dxfName);
 
-  DxfText out;
+  kvhost::DxfText out;
   out.tag(999, "KOVA host drawing");
-  out.tag(0, "SECTION");
-  out.tag(2, "HEADER");
-  out.tag(9, "$ACADVER");
-  out.tag(1, kVersion);
-  out.tag(9, "$DWGCODEPAGE");
-  out.tag(3, "ANSI_1252");
-  size_t handseedAt = out.str().size();  // the seed is known at the end
-  for (auto& var : kvhost::headerSysVars(this)) {
-    const std::wstring& name = var.first;
-    bool clean = !name.empty() && name != L"ACADVER" && name != L"DWGCODEPAGE" && name != L"HANDSEED";
-    for (wchar_t c : name) clean = clean && c > L' ' && c != L'$';
-    if (!clean) continue;
-    out.tag(9, L"$" + name);
-    out.tag(name == L"CLAYER" ? 8 : 1, var.second);
-  }
-  out.tag(0, "ENDSEC");
-
+  frame.header(out, kvhost::headerSysVars(this));
   out.tag(0, "SECTION");
   out.tag(2, "CLASSES");
   for (const ClassEntry& c : classes) {
@@ -310,133 +271,28 @@ Acad::ErrorStatus AcDbDatabase::dxfOut(const ACHAR* fileName) {
     out.tag(280, c.wasProxy ? 1 : 0);
     out.tag(281, c.isEntity ? 1 : 0);
   }
+  frame.classes(out, classNames);
   out.tag(0, "ENDSEC");
-
-  out.tag(0, "SECTION");
-  out.tag(2, "TABLES");
-  AcDbHandle t = take();
-  symbolTable(out, "VPORT", t, 1);
-  tableRecord(out, "VPORT", take(), t, "AcDbViewportTableRecord");
-  out.tag(2, "*Active");
-  out.tag(70, 0);
-  out.tag(0, "ENDTAB");
-  t = take();
-  symbolTable(out, "LTYPE", t, 3);
-  for (const char* name : {"ByBlock", "ByLayer", "Continuous"}) {
-    tableRecord(out, "LTYPE", take(), t, "AcDbLinetypeTableRecord");
-    out.tag(2, name);
-    out.tag(70, 0);
-    out.tag(3, std::strcmp(name, "Continuous") == 0 ? "Solid line" : "");
-    out.tag(72, 65);
-    out.tag(73, 0);
-    out.tag(40, "0.0");
-  }
-  out.tag(0, "ENDTAB");
-  t = take();
-  symbolTable(out, "LAYER", t, static_cast<int>(layers.size()));
-  for (const std::wstring& name : layers) {
-    tableRecord(out, "LAYER", take(), t, "AcDbLayerTableRecord");
-    out.tag(2, name);
-    out.tag(70, 0);
-    out.tag(62, 7);
-    out.tag(6, "Continuous");
-  }
-  out.tag(0, "ENDTAB");
-  t = take();
-  symbolTable(out, "STYLE", t, 1);
-  tableRecord(out, "STYLE", take(), t, "AcDbTextStyleTableRecord");
-  out.tag(2, "Standard");
-  out.tag(70, 0);
-  out.tag(40, "0.0");
-  out.tag(41, "1.0");
-  out.tag(50, "0.0");
-  out.tag(71, 0);
-  out.tag(42, "2.5");
-  out.tag(3, "txt");
-  out.tag(4, "");
-  out.tag(0, "ENDTAB");
-  symbolTable(out, "VIEW", take(), 0);
-  out.tag(0, "ENDTAB");
-  symbolTable(out, "UCS", take(), 0);
-  out.tag(0, "ENDTAB");
-  t = take();
-  symbolTable(out, "APPID", t, static_cast<int>(apps.size()));
-  for (const std::wstring& name : apps) {
-    tableRecord(out, "APPID", take(), t, "AcDbRegAppTableRecord");
-    out.tag(2, name);
-    out.tag(70, 0);
-  }
-  out.tag(0, "ENDTAB");
-  t = take();
-  symbolTable(out, "DIMSTYLE", t, 1);
-  out.tag(100, "AcDbDimStyleTable");
-  out.tag(0, "DIMSTYLE");
-  out.tag(105, hex(take()));
-  out.tag(330, hex(t));
-  out.tag(100, "AcDbSymbolTableRecord");
-  out.tag(100, "AcDbDimStyleTableRecord");
-  out.tag(2, "Standard");
-  out.tag(70, 0);
-  out.tag(0, "ENDTAB");
-  t = take();
-  AcDbHandle modelSpace = take(), paperSpace = take();
-  symbolTable(out, "BLOCK_RECORD", t, 2);
-  tableRecord(out, "BLOCK_RECORD", modelSpace, t, "AcDbBlockTableRecord");
-  out.tag(2, "*Model_Space");
-  tableRecord(out, "BLOCK_RECORD", paperSpace, t, "AcDbBlockTableRecord");
-  out.tag(2, "*Paper_Space");
-  out.tag(0, "ENDTAB");
-  out.tag(0, "ENDSEC");
-
-  out.tag(0, "SECTION");
-  out.tag(2, "BLOCKS");
-  for (AcDbHandle space : {modelSpace, paperSpace}) {
-    const char* name = space == modelSpace ? "*Model_Space" : "*Paper_Space";
-    out.tag(0, "BLOCK");
-    out.tag(5, hex(take()));
-    out.tag(330, hex(space));
-    out.tag(100, "AcDbEntity");
-    if (space == paperSpace) out.tag(67, 1);
-    out.tag(8, "0");
-    out.tag(100, "AcDbBlockBegin");
-    out.tag(2, name);
-    out.tag(70, 0);
-    out.tag(10, "0.0");
-    out.tag(20, "0.0");
-    out.tag(30, "0.0");
-    out.tag(3, name);
-    out.tag(1, "");
-    out.tag(0, "ENDBLK");
-    out.tag(5, hex(take()));
-    out.tag(330, hex(space));
-    out.tag(100, "AcDbEntity");
-    if (space == paperSpace) out.tag(67, 1);
-    out.tag(8, "0");
-    out.tag(100, "AcDbBlockEnd");
-  }
-  out.tag(0, "ENDSEC");
+  frame.tables(out);
+  frame.blocks(out);
 
   auto record = [&](const OutRecord& rec, AcDbHandle owner) {
     out.tag(0, rec.type);
-    out.tag(5, hex(rec.handle));
-    out.tag(330, hex(owner));
+    out.handle(5, rec.handle);
+    out.handle(330, owner);
     for (const resbuf& rb : rec.items) out.item(rb);
   };
   out.tag(0, "SECTION");
   out.tag(2, "ENTITIES");
-  for (const OutRecord& rec : entities) record(rec, modelSpace);
+  for (const OutRecord& rec : entities) record(rec, frame.modelSpace());
   out.tag(0, "ENDSEC");
   out.tag(0, "SECTION");
   out.tag(2, "OBJECTS");
   for (const OutRecord& rec : objects) record(rec, rec.owner);
+  frame.objects(out);
   out.tag(0, "ENDSEC");
   out.tag(0, "EOF");
-
-  DxfText seed;
-  seed.tag(9, "$HANDSEED");
-  seed.tag(5, hex(next));
-  std::string text = out.str();
-  text.insert(handseedAt, seed.str());
+  const std::string& text = out.str();
   Acad::ErrorStatus es = kvhost::replaceFile(fileName, text);
   if (es == Acad::eOk) kvhost::setDatabaseFileName(this, fileName);
   return es;
@@ -573,6 +429,42 @@ void place(AcDbStub* stub, AcDbObject* object) {
   stub->object = object;
 }
 
+// Takes the frame's objects out of what was read: the standard entries of
+// the root dictionary and the objects they own. False when the root
+// dictionary itself would go with them.
+bool dropFrame(std::vector<InRecord>& records, size_t& nodRecord) {
+  if (records[nodRecord].type != L"DICTIONARY") return true;  // refused as a root dictionary later
+  std::set<AcDbHandle> frame;
+  std::vector<resbuf>& root = records[nodRecord].items;
+  const AcDbHandle nod = records[nodRecord].handle;
+  for (size_t i = 0; i + 1 < root.size();) {
+    AcDbHandle h = 0;
+    bool entry = root[i].restype == AcDb::kDxfXTextString && (root[i + 1].restype == 350 || root[i + 1].restype == 360);
+    if (!entry || !kvhost::DxfFrame::isRootEntry(root[i].text)) {
+      ++i;
+      continue;
+    }
+    if (parseHandle(root[i + 1].text, h) && h != 0) frame.insert(h);
+    root.erase(root.begin() + i, root.begin() + i + 2);
+  }
+  if (frame.empty()) return true;
+  for (bool grown = true; grown;) {
+    grown = false;
+    for (const InRecord& rec : records)
+      if (!rec.entity && rec.owner != 0 && frame.count(rec.owner) && rec.handle != 0 && frame.insert(rec.handle).second)
+        grown = true;
+  }
+  if (frame.count(nod)) return false;
+  std::vector<InRecord> kept;
+  for (size_t i = 0; i < records.size(); ++i) {
+    if (records[i].handle != 0 && frame.count(records[i].handle)) continue;
+    if (i == nodRecord) nodRecord = kept.size();
+    kept.push_back(std::move(records[i]));
+  }
+  records = std::move(kept);
+  return true;
+}
+
 }  // namespace
 
 namespace kvhost {
@@ -629,8 +521,8 @@ Acad::ErrorStatus AcDbDatabase::dxfIn(const ACHAR* fileName) {
         while (at < end && tags[at].code != 9) ++at;
         if (name == L"$HANDSEED") {
           if (at != first + 1 || !parseHandle(trim(tags[first].value), seed)) return Acad::eDwgNeedsRecovery;
-        } else if (at == first + 1 && name.size() > 1 && name[0] == L'$' && name != L"$ACADVER" &&
-                   name != L"$DWGCODEPAGE") {
+        } else if (at == first + 1 && name.size() > 1 && name[0] == L'$' &&
+                   !kvhost::DxfFrame::isFileVariable(name.substr(1))) {
           // Variables of one value are the host's; points and such are not kept.
           header.emplace_back(name.substr(1), unescapeText(tags[first].value));
         }
@@ -683,6 +575,8 @@ Acad::ErrorStatus AcDbDatabase::dxfIn(const ACHAR* fileName) {
     i = end + 1;
   }
 
+  if (nodRecord != SIZE_MAX && !dropFrame(records, nodRecord)) return Acad::eDwgNeedsRecovery;
+
   // Records without a handle (files from releases that had none) get new ones.
   AcDbHandle highest = 0;
   for (const InRecord& rec : records) highest = std::max(highest, rec.handle);
@@ -702,19 +596,26 @@ Acad::ErrorStatus AcDbDatabase::dxfIn(const ACHAR* fileName) {
     const ClassInfo* info = findClass(rec.type);
     AcDbObject* object = nullptr;
     bool dwgProxy = rec.type == L"ACAD_PROXY_OBJECT";
+    AcRxClass* reader = nullptr;
     if (dwgProxy) {
       object = new AcDbProxyObject;
     } else if (AcRxClass* cls = builtinClass(rec.type)) {
       object = AcDbObject::cast(cls->create());
     } else {
-      // A class registered here reads its records also from a file that does
-      // not list it: kept as a proxy instead, the record would be saved next
-      // to the class's own entry and read by it the next time.
-      AcRxClass* registered = info != nullptr
-                                  ? AcRxClass::cast(acrxClassDictionary()->at(info->className.c_str()))
-                                  : kvhost::classByDxfName(rec.type);
-      if (registered != nullptr && registered->isDerivedFrom(AcDbObject::desc()))
-        object = AcDbObject::cast(registered->create());
+      // Records are typed by their DXF name: a class registered here under it
+      // reads them also from a file that lists another class for it, or none.
+      // Kept as a proxy instead, the record would share its name with the
+      // class's own objects at the next save and be read by the class then.
+      reader = info != nullptr ? AcRxClass::cast(acrxClassDictionary()->at(info->className.c_str())) : nullptr;
+      if (reader == nullptr) reader = kvhost::classByDxfName(rec.type);
+      if (reader != nullptr && reader->isDerivedFrom(AcDbObject::desc()))
+        object = AcDbObject::cast(reader->create());
+    }
+    // An entity among the objects would be saved among the entities, owned
+    // by the model space, and the other way round.
+    if (object != nullptr && !dwgProxy && (AcDbEntity::cast(object) != nullptr) != rec.entity) {
+      delete object;
+      return Acad::eDwgNeedsRecovery;
     }
     if (object != nullptr) {
       place(stub, object);
@@ -744,11 +645,12 @@ Acad::ErrorStatus AcDbDatabase::dxfIn(const ACHAR* fileName) {
       delete object;
       if (es != Acad::eMakeMeProxy) return es;
     }
-    // A class unknown here: the object keeps its groups until it is saved again.
+    // A class unknown here, or a record newer than its class: the object
+    // keeps its groups until it is saved again.
     kvhost::DxfProxyRecord dxf;
     dxf.dxfName = rec.type;
-    dxf.className = info ? info->className : rec.type;
-    dxf.appName = info ? info->appName : L"";
+    dxf.className = reader ? reader->name() : info ? info->className : rec.type;
+    dxf.appName = reader ? reader->appName() : info ? info->appName : L"";
     dxf.proxyFlags = info ? info->proxyFlags : 0;
     dxf.isEntity = rec.entity;
     dxf.items = rec.items;

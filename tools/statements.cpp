@@ -23,6 +23,7 @@ std::string statusName(Acad::ErrorStatus es) {
   switch (es) {
     case Acad::eFileNotFound: return "file not found";
     case Acad::eFileAccessErr: return "file cannot be read or written";
+    case Acad::eFileSharingViolation: return "the file is open in another drawing";
     case Acad::eBadDwgHeader: return "not a drawing file";
     case Acad::eInvalidFileVersion: return "unknown drawing file version";
     case Acad::eEndOfFile: return "the file is truncated";

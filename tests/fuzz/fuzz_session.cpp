@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -34,13 +35,6 @@ void writeFile(const std::wstring& file, const std::string& bytes) {
   if (!out) fail("cannot write the input file");
 }
 
-AcDbObjectId entry(AcDbObjectId dictId, const wchar_t* key) {
-  AcDbDictionaryPointer dict(dictId, AcDb::kForRead);
-  AcDbObjectId id;
-  if (!dict || dict->getAt(key, id) != Acad::eOk) return AcDbObjectId::kNull;
-  return id;
-}
-
 // An object as a reader sees it: its class and its whole DWG record.
 struct Filed {
   std::wstring className;
@@ -56,14 +50,11 @@ Filed filed(AcDbObjectId id) {
   return {object->isA()->name(), filer.bytes()};
 }
 
-// What must survive a save and an open: every entity and the marker.
+// What must survive a save and an open: every object of the drawing.
 std::map<AcDbHandle, Filed> drawingState(AcApDocument* doc) {
   std::map<AcDbHandle, Filed> state;
-  AcDbObjectIdArray ids = kvhost::entities(doc);
+  AcDbObjectIdArray ids = doc->database()->objectIds();
   for (int i = 0; i < ids.length(); ++i) state[ids[i].handle()] = filed(ids[i]);
-  AcDbObjectId marker =
-      entry(entry(doc->database()->namedObjectsDictionaryId(), L"KOVA_UNDO_DICTIONARY"), L"KOVA_UNDO_OBJECT");
-  if (!marker.isNull()) state[marker.handle()] = filed(marker);
   return state;
 }
 
@@ -109,9 +100,10 @@ Session& Session::instance() {
 }
 
 Session::Session() {
-  char dir[] = "/tmp/kovafuzz.XXXXXX";
-  if (mkdtemp(dir) == nullptr) fail("no temporary directory");
-  m_dir = std::wstring(dir, dir + sizeof dir - 1) + L"/";
+  std::error_code error;
+  std::string dir = (std::filesystem::temp_directory_path(error) / "kovafuzz.XXXXXX").string();
+  if (error || mkdtemp(dir.data()) == nullptr) fail("no temporary directory");
+  m_dir = std::wstring(dir.begin(), dir.end()) + L"/";
   if (!kvhost::loadModule(kModule)) fail("the hub module does not load");
   g_client = std::make_unique<MarkingClient>();
 

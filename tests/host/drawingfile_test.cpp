@@ -1,7 +1,10 @@
 // Saving drawings in the host's binary form and opening them again.
+#include <dirent.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -210,25 +213,107 @@ TEST_F(DrawingFile, AFileWithADamagedRecordIsRefused) {
   EXPECT_EQ(refusal(bad), Acad::eDwgNeedsRecovery);
 }
 
-TEST_F(DrawingFile, AFailedSaveLeavesTheOldFileIntact) {
+// Where a save goes: the file, or a name that stands for it.
+enum class Name { kFile, kLink, kRelativeLinks };
+struct SaveCase {
+  const char* file;  // its form by its extension
+  Name name;
+  mode_t mode;
+  bool openElsewhere;  // another open drawing was read from the file
+};
+void PrintTo(const SaveCase& c, std::ostream* os) { *os << c.file; }
+
+// Files may grow no larger than a few bytes while it lives: writes fail half-way.
+class FileSizeLimit {
+ public:
+  FileSizeLimit() : m_signal(std::signal(SIGXFSZ, SIG_IGN)) {
+    getrlimit(RLIMIT_FSIZE, &m_old);
+    rlimit small = m_old;
+    small.rlim_cur = 64;
+    setrlimit(RLIMIT_FSIZE, &small);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &m_old);
+    std::signal(SIGXFSZ, m_signal);
+  }
+
+ private:
+  void (*m_signal)(int);
+  rlimit m_old;
+};
+
+class Saving : public DrawingFile, public testing::WithParamInterface<SaveCase> {};
+
+TEST_P(Saving, ReplacesTheFileWithAWholeNewOneOrLeavesItAsItWas) {
+  const SaveCase& c = GetParam();
   fill();
-  const std::string file = path("kept.kvdwg");
+  const std::string file = path(c.file);
   ASSERT_EQ(kvhost::saveDocument(doc, wide(file)), Acad::eOk);
-  const Bytes saved = readFile(file);
+  ASSERT_EQ(chmod(file.c_str(), c.mode), 0);
+  const bool root = geteuid() == 0;  // only root may give a file away
+  if (root) {
+    ASSERT_EQ(chown(file.c_str(), 4321, 4321), 0);
+  }
+  std::string name = file;
+  if (c.name != Name::kFile) {
+    name = path(std::string("link-") + c.file);
+    std::string to = file;
+    if (c.name == Name::kRelativeLinks) {
+      to = std::string("middle-") + c.file;
+      ASSERT_EQ(symlink(c.file, path(to).c_str()), 0);
+    }
+    ASSERT_EQ(symlink(to.c_str(), name.c_str()), 0);
+  }
+  if (c.openElsewhere) {
+    ASSERT_NE(kvhost::openDocument(wide(file)), nullptr);
+  }
+  const Bytes old = readFile(file);
   setColor(ids[0], 5);
-  EdLog ed;
-  // The new file is written beside the old one first: make that impossible.
-  const std::string blocker = file + ".tmp" + std::to_string(getpid());
-  ASSERT_EQ(mkdir(blocker.c_str(), 0755), 0);
-  EXPECT_NE(kvhost::saveDocument(doc, wide(file)), Acad::eOk);
-  rmdir(blocker.c_str());
-  EXPECT_EQ(readFile(file), saved);
-  EXPECT_EQ(ed.lines, (Lines{L"abortSave"}));
+  {
+    FileSizeLimit limit;
+    EXPECT_NE(kvhost::saveDocument(doc, wide(name)), Acad::eOk);
+  }
+  EXPECT_EQ(readFile(file), old);
   EXPECT_EQ(doc->dbmod(), 1);  // still unsaved
-  EXPECT_NE(kvhost::saveDocument(doc, wide(dir + "no/such/dir/x.kvdwg")), Acad::eOk);
-  ASSERT_EQ(kvhost::saveDocument(doc, wide(file)), Acad::eOk);
-  EXPECT_NE(readFile(file), saved);
+
+  kvhost::clearJournal();
+  Acad::ErrorStatus es = kvhost::saveDocument(doc, wide(name));
+  struct stat info;
+  ASSERT_EQ(lstat(name.c_str(), &info), 0);
+  EXPECT_EQ(S_ISLNK(info.st_mode), c.name != Name::kFile);
+  ASSERT_EQ(stat(file.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, c.mode);
+  if (root) {
+    EXPECT_EQ(info.st_uid, 4321u);
+  }
+  if (c.openElsewhere) {
+    EXPECT_EQ(es, Acad::eFileSharingViolation);
+    EXPECT_EQ(readFile(file), old);
+    ASSERT_EQ(kvhost::journal().size(), 1u);
+    EXPECT_NE(kvhost::journal()[0].find(L"refused: the file is open in"), std::wstring::npos);
+  } else {
+    EXPECT_EQ(es, Acad::eOk);
+    AcApDocument* back = kvhost::openDocument(wide(file));
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(colorOf(kvhost::entities(back)[0]), 5);
+  }
+  // Nothing is left beside the file.
+  DIR* listing = opendir(dir.c_str());
+  ASSERT_NE(listing, nullptr);
+  while (dirent* entry = readdir(listing)) {
+    if (entry->d_name[0] == '.') continue;
+    EXPECT_NE(std::find(made.begin(), made.end(), dir + entry->d_name), made.end()) << entry->d_name;
+  }
+  closedir(listing);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, Saving,
+    testing::Values(SaveCase{"plain.kvdwg", Name::kFile, 0644, false}, SaveCase{"private.dxf", Name::kFile, 0600, false},
+                    SaveCase{"linked.dxf", Name::kLink, 0640, false},
+                    SaveCase{"chained.kvdwg", Name::kRelativeLinks, 0600, false},
+                    SaveCase{"held.dxf", Name::kFile, 0644, true},
+                    SaveCase{"heldlinked.kvdwg", Name::kLink, 0644, true}));
 
 // An object that cannot file itself out.
 class KvUnfileable : public AcDbObject {
@@ -239,23 +324,28 @@ class KvUnfileable : public AcDbObject {
     f->setFilerStatus(Acad::eFilerError);
     return Acad::eFilerError;
   }
+  Acad::ErrorStatus dxfOutFields(AcDbDxfFiler*) const override { return Acad::eInvalidInput; }
 };
 AcRxClass* KvUnfileable::desc() { return AcRxClass::cast(acrxClassDictionary()->at(L"KvUnfileable")); }
 AcRxClass* KvUnfileable::isA() const { return desc(); }
 
 TEST_F(DrawingFile, AnObjectThatCannotBeWrittenFailsTheSave) {
   fill();
-  const std::string file = path("kept.kvdwg");
-  ASSERT_EQ(kvhost::saveDocument(doc, wide(file)), Acad::eOk);
-  const Bytes saved = readFile(file);
+  const std::string files[] = {path("kept.kvdwg"), path("kept.dxf")};
+  for (const std::string& file : files) ASSERT_EQ(kvhost::saveDocument(doc, wide(file)), Acad::eOk);
   newAcRxClass(L"KvUnfileable", L"AcDbObject", 0, 0, 0, [] { return static_cast<AcRxObject*>(new KvUnfileable); },
                L"KV_UNFILEABLE", L"KV_TESTAPP");
   AcDbObjectId id;
   auto* object = new KvUnfileable;
   ASSERT_EQ(db->addAcDbObject(id, object), Acad::eOk);
   object->close();
-  EXPECT_NE(kvhost::saveDocument(doc, wide(file)), Acad::eOk);
-  EXPECT_EQ(readFile(file), saved);
+  for (const std::string& file : files) {
+    const Bytes saved = readFile(file);
+    EXPECT_NE(kvhost::saveDocument(doc, wide(file)), Acad::eOk) << file;
+    EXPECT_EQ(readFile(file), saved) << file;
+  }
+  // Nor is a save into a folder that is not there a success.
+  EXPECT_NE(kvhost::saveDocument(doc, wide(dir + "no/such/dir/x.dxf")), Acad::eOk);
 }
 
 // A drawing keeps the objects of classes that are not loaded, unchanged.

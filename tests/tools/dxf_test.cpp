@@ -1,16 +1,19 @@
 // Drawings saved to and opened from ASCII DXF, with the hub module linked so
 // that marked commands leave an undo marker in the drawing.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <KOVANotification.h>
 #include <kvhost.h>
 #include <memfiler.h>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -63,15 +66,6 @@ std::wstring markerClass(AcDbDatabase* db) {
 
 // A client editor reactor: while one is registered, commands are marked.
 class Client : public KOVAEditorReactorBase {};
-
-// An object whose DXF filing fails, to make a save fail half-way.
-class FailingObject : public AcDbObject {
- public:
-  static AcRxClass* s_pDesc;
-  AcRxClass* isA() const override { return s_pDesc; }
-  Acad::ErrorStatus dxfOutFields(AcDbDxfFiler*) const override { return Acad::eInvalidInput; }
-};
-AcRxClass* FailingObject::s_pDesc = nullptr;
 
 class DxfTest : public ::testing::Test {
  protected:
@@ -182,24 +176,14 @@ TEST_F(DxfTest, RoundTripKeepsEntitiesDictionariesAndTheMarker) {
   EXPECT_EQ(kvhost::entities(third).length(), 4);
 }
 
-TEST_F(DxfTest, AFailedSaveLeavesTheFileOnDiskAsItWas) {
-  drawAndMark();
-  std::wstring path = tempPath(L"kept.dxf");
-  ASSERT_EQ(kvhost::saveDocument(doc, path), Acad::eOk);
-  std::string before = readFile(path);
-  FailingObject::s_pDesc = newAcRxClass(L"FailingObject", L"AcDbObject", 0, 0, 0,
-                                        [] { return static_cast<AcRxObject*>(new FailingObject); },
-                                        L"FAILING_OBJECT", L"TEST_APP");
-  ASSERT_EQ(kvhost::modifyObject(doc->database()->namedObjectsDictionaryId(), [&](AcDbObject* obj) {
-    AcDbObjectId id;
-    auto* failing = new FailingObject;
-    AcDbDictionary::cast(obj)->setAt(L"FAILS", failing, id);
-    failing->close();
-  }), Acad::eOk);
-  EXPECT_NE(kvhost::saveDocument(doc, path), Acad::eOk);
-  EXPECT_EQ(readFile(path), before);
-  // Nor is a save into a directory that is not there a success.
-  EXPECT_NE(kvhost::saveDocument(doc, tempPath(L"no/such/dir/x.dxf")), Acad::eOk);
+// A drawing saved by an earlier version of the writer, without the frame, opens as it was.
+TEST_F(DxfTest, AFileOfAnEarlierVersionStillOpens) {
+  std::wstring path = tempPath(L"earlier.dxf");
+  writeFile(path, readFile(L"" KOVA_EARLIER_DXF).substr(1));  // a fuzz input: a byte, then the file
+  AcApDocument* back = reopen(path);
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(kvhost::entities(back).length(), 2);
+  EXPECT_EQ(markerCounter(back->database()), 2);
 }
 
 TEST_F(DxfTest, BadFilesAreRefused) {
@@ -388,10 +372,10 @@ TEST_F(DxfTest, AMarkerInAFileThatDoesNotListItsClassIsReadByTheRegisteredClass)
   EXPECT_EQ(es, Acad::eInvalidDxfCode);
 }
 
-// A proxy read under the marker's DXF name but listed with a class of its own
-// must not take the registered class's place in CLASSES: the real markers
-// saved beside it would come back as proxies.
-TEST_F(DxfTest, ARegisteredClassKeepsItsNameBesideAProxyUnderTheSameName) {
+// Records are typed by their DXF name: listed with a class of another name,
+// the marker is still read by the registered class. As a proxy it would
+// share its name with the real markers of the drawing at the next save.
+TEST_F(DxfTest, AFileListingAnotherClassUnderARegisteredNameIsReadByTheRegisteredClass) {
   std::wstring path = tempPath(L"renamed.dxf");
   std::string text = savedMarked(path);
   const std::string listed = "  2\nKOVAUndoObject\n";
@@ -399,22 +383,8 @@ TEST_F(DxfTest, ARegisteredClassKeepsItsNameBesideAProxyUnderTheSameName) {
   writeFile(path, text.replace(text.find(listed), listed.size(), "  2\nOldUndoObject\n"));
   AcApDocument* renamed = reopen(path);
   ASSERT_NE(renamed, nullptr);
-  ASSERT_EQ(markerClass(renamed->database()).rfind(L"proxy", 0), 0u);
-
-  AcDbObjectId realId;
-  ASSERT_EQ(kvhost::modifyObject(renamed->database()->namedObjectsDictionaryId(), [&](AcDbObject* nod) {
-    auto* real = AcDbObject::cast(AcRxClass::cast(acrxClassDictionary()->at(L"KOVAUndoObject"))->create());
-    AcDbDictionary::cast(nod)->setAt(L"REAL_MARKER", real, realId);
-    real->close();
-  }), Acad::eOk);
-  std::wstring resaved = tempPath(L"renamed-resaved.dxf");
-  ASSERT_EQ(kvhost::saveDocument(renamed, resaved), Acad::eOk);
-  AcApDocument* back = reopen(resaved);
-  ASSERT_NE(back, nullptr);
-  AcDbObjectPointer<AcDbObject> real(entry(back->database()->namedObjectsDictionaryId(), L"REAL_MARKER"),
-                                     AcDb::kForRead);
-  ASSERT_TRUE(real);
-  EXPECT_STREQ(real->isA()->name(), L"KOVAUndoObject");
+  EXPECT_EQ(markerClass(renamed->database()), L"KOVAUndoObject");
+  EXPECT_EQ(markerCounter(renamed->database()), 2);
 }
 
 // ---- The independent reader ----
@@ -430,14 +400,22 @@ int run(const std::string& command, std::string& output) {
   return pclose(pipe);
 }
 
-TEST_F(DxfTest, EzdxfReadsTheSavedDrawingStrictly) {
-  std::string out;
-  if (run(std::string(kPython) + " -c 'import ezdxf'", out) != 0)
-    GTEST_SKIP() << kPython << " has no ezdxf module (Debian package python3-ezdxf): " << out;
+std::string readDxf(const std::string& arguments, std::string& out) {
+  if (run(std::string(kPython) + " -c 'import ezdxf, matplotlib'", out) != 0)
+    return "no ezdxf or matplotlib (Debian python3-ezdxf, python3-matplotlib): " + out;
+  return run(std::string(kPython) + " " + KOVA_READ_DXF_SCRIPT + " " + arguments, out) == 0 ? "" : "ezdxf: " + out;
+}
+#define READ_DXF(arguments, out)                                          \
+  if (std::string why = readDxf(arguments, out); why.rfind("no ", 0) == 0) \
+    GTEST_SKIP() << why;                                                  \
+  else                                                                    \
+    ASSERT_EQ(why, "")
+
+TEST_F(DxfTest, EzdxfReadsTheSavedDrawingAsItIsAndShowsIt) {
   drawAndMark();
-  std::wstring path = tempPath(L"ezdxf.dxf");
-  ASSERT_EQ(kvhost::saveDocument(doc, path), Acad::eOk);
-  ASSERT_EQ(run(std::string(kPython) + " " + std::string(KOVA_READ_DXF_SCRIPT) + " '" + narrow(path) + "'", out), 0) << out;
+  std::string path = narrow(tempPath(L"ezdxf.dxf")), out;
+  ASSERT_EQ(kvhost::saveDocument(doc, tempPath(L"ezdxf.dxf")), Acad::eOk);
+  READ_DXF("'" + path + "'", out);
   std::string expected =
       "version AC1024\n"
       "entity LINE handle=" + hex(lineId) + " layer=walls color=1 start=(1,2,0) end=(3.25,-4,0.5)\n"
@@ -446,6 +424,52 @@ TEST_F(DxfTest, EzdxfReadsTheSavedDrawingStrictly) {
       "dictionary KOVA_UNDO_DICTIONARY: KOVA_UNDO_OBJECT\n"
       "marker KOVA_UNDO_OBJECT version=1 counter=2\n";
   EXPECT_EQ(out, expected);
+  // Drawn where the line, the circle and the text are, and nowhere else.
+  READ_DXF("--picture '" + path + "' '" + path + ".png' -2 -6 10 14 2.125,-1 5,7.5 2.5,5 0.4,11 5,5 8,-4", out);
+  EXPECT_EQ(out, "2.125,-1 drawn\n5,7.5 drawn\n2.5,5 drawn\n0.4,11 drawn\n5,5 background\n8,-4 background\n");
+}
+
+// Every example script, with each of its drawings saved as DXF before it is
+// closed or the script ends: a strict reader repairs and adds nothing.
+TEST(ExampleDrawings, NeedNoRepairInAnotherReader) {
+  std::string dir = ::testing::TempDir() + "dxf_examples.XXXXXX";
+  ASSERT_NE(mkdtemp(dir.data()), nullptr);
+  std::string files, out;
+  std::unique_ptr<DIR, int (*)(DIR*)> examples(opendir(KOVA_EXAMPLES_DIR), closedir);
+  ASSERT_TRUE(examples);
+  while (dirent* entry = readdir(examples.get())) {
+    std::string name = entry->d_name;
+    if (name.size() < 4 || name.compare(name.size() - 4, 4, ".kvs") != 0) continue;
+    SCOPED_TRACE(name);
+    std::ifstream in(std::string(KOVA_EXAMPLES_DIR) + "/" + name);
+    std::ofstream script(dir + "/" + name);
+    std::vector<std::string> open;
+    int saves = 0;
+    auto save = [&](const std::string& drawing) {
+      std::string file = dir + "/" + name + "." + std::to_string(++saves) + ".dxf";  // scripts may change folder
+      script << "save " << drawing << " " << file << "\n";
+      files += " '" + file + "'";
+    };
+    for (std::string line; std::getline(in, line);) {
+      std::istringstream words(line);
+      std::string op, drawing;
+      words >> op >> drawing;
+      if (op == "close") save(drawing);
+      if (op == "new" || op == "open") open.push_back(drawing);
+      if (op == "close") open.erase(std::find(open.begin(), open.end(), drawing));
+      script << line << "\n";
+    }
+    for (const std::string& drawing : open) save(drawing);
+    script.close();
+    ASSERT_EQ(run("cd '" + dir + "' && " KOVAHOST_PROGRAM " '" + name + "' > /dev/null", out), 0) << out;
+  }
+  READ_DXF("--audit" + files, out);
+  std::istringstream lines(out);
+  int checked = 0;
+  for (std::string line; std::getline(lines, line); ++checked)
+    EXPECT_NE(line.find(": 0 errors, 0 fixes, created [], header added []"), std::string::npos) << line;
+  EXPECT_GE(checked, 7);
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

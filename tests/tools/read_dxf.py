@@ -1,6 +1,15 @@
-"""Reads a drawing saved by the host with ezdxf's strict loader and prints
-what the DXF test checks: the model-space entities, the undo marker's
-dictionary and the marker's counter. Exits non-zero when ezdxf refuses it."""
+"""Reads drawings saved by the host with ezdxf, an independent reader.
+
+read_dxf.py FILE             prints what the DXF test checks: the model-space
+                             entities, the undo marker's dictionary and counter
+read_dxf.py --audit FILE...  prints, for each file, what ezdxf had to repair or
+                             add to it: audit errors and fixes, objects and
+                             header variables that the file does not hold
+read_dxf.py --picture FILE PNG X0 Y0 X1 Y1 X,Y...
+                             renders the model space of the window X0 Y0 X1 Y1
+                             to PNG and prints, for each point X,Y, whether the
+                             picture shows something there or the background
+Exits non-zero when ezdxf refuses a file."""
 import sys
 
 import ezdxf
@@ -10,7 +19,7 @@ def point(p):
     return "(%g,%g,%g)" % (p[0], p[1], p[2])
 
 
-def main(path):
+def show(path):
     doc = ezdxf.readfile(path)
     print("version", doc.dxfversion)
     for e in doc.modelspace():
@@ -35,5 +44,76 @@ def main(path):
         print("marker %s version=%d counter=%d" % (marker.dxftype(), values[70], values[90]))
 
 
+def held_in_file(path):
+    """The handles of the file's records and the names of its header variables."""
+    with open(path, encoding="utf8") as f:
+        lines = f.read().split("\n")
+    handles, variables, section = set(), set(), None
+    for i in range(0, len(lines) - 1, 2):
+        code, value = lines[i].strip(), lines[i + 1].strip()
+        if code == "2" and i >= 2 and lines[i - 1].strip() == "SECTION":
+            section = value
+        elif section == "HEADER" and code == "9":
+            variables.add(value)
+        elif section != "HEADER" and code in ("5", "105"):
+            handles.add(value.upper())
+    return handles, variables
+
+
+def audit(path):
+    handles, variables = held_in_file(path)
+    doc = ezdxf.readfile(path)
+    auditor = doc.audit()
+    created = sorted("%s %s" % (h, doc.entitydb[h].dxftype()) for h in doc.entitydb.keys() if h.upper() not in handles)
+    added = sorted(set(doc.header.varnames()) - variables)
+    print("%s: %d errors, %d fixes, created [%s], header added [%s]"
+          % (path.split("/")[-1], len(auditor.errors), len(auditor.fixes), ", ".join(created), ", ".join(added)))
+    for entry in auditor.errors + auditor.fixes:
+        print("  ", entry.message)
+
+
+def picture(path, png, window, points):
+    import logging
+    import matplotlib
+    matplotlib.use("Agg")
+    logging.getLogger("matplotlib.font_manager").setLevel(logging.ERROR)  # the text style's font is not here
+    import matplotlib.image
+    import matplotlib.pyplot as plt
+    from ezdxf.addons.drawing import Frontend, RenderContext
+    from ezdxf.addons.drawing.properties import LayoutProperties
+    from ezdxf.addons.drawing.matplotlib import MatplotlibBackend
+
+    doc = ezdxf.readfile(path)
+    size = 400
+    fig = plt.figure(figsize=(1, 1), dpi=size)
+    ax = fig.add_axes([0, 0, 1, 1])
+    # Black on white: the model space's usual colours are white on black.
+    layout = LayoutProperties.from_layout(doc.modelspace())
+    layout.set_colors("#ffffff")
+    Frontend(RenderContext(doc), MatplotlibBackend(ax)).draw_layout(doc.modelspace(), layout_properties=layout)
+    x0, y0, x1, y1 = window
+    ax.set_aspect("auto")
+    ax.set_xlim(x0, x1)
+    ax.set_ylim(y0, y1)
+    fig.set_size_inches(1, 1)
+    fig.savefig(png, dpi=size, facecolor="#ffffff")
+    image = matplotlib.image.imread(png)
+    background = image[0][0].tolist()
+    for x, y in points:
+        col = int((x - x0) / (x1 - x0) * (image.shape[1] - 1))
+        row = int((y1 - y) / (y1 - y0) * (image.shape[0] - 1))
+        near = image[max(row - 2, 0):row + 3, max(col - 2, 0):col + 3].reshape(-1, image.shape[2]).tolist()
+        drawn = any(pixel != background for pixel in near)
+        print("%g,%g %s" % (x, y, "drawn" if drawn else "background"))
+
+
 if __name__ == "__main__":
-    main(sys.argv[1])
+    if sys.argv[1] == "--audit":
+        for name in sys.argv[2:]:
+            audit(name)
+    elif sys.argv[1] == "--picture":
+        numbers = [float(v) for v in sys.argv[4:8]]
+        spots = [tuple(float(v) for v in p.split(",")) for p in sys.argv[8:]]
+        picture(sys.argv[2], sys.argv[3], numbers, spots)
+    else:
+        show(sys.argv[1])

@@ -91,10 +91,13 @@ inline AcApDocument* openDrawingWithMarker(const std::wstring& file, Adesk::UInt
     record = dwgRecord(marker);
     marker->close();
   }
-  if (kvhost::saveDocument(doc, file) != Acad::eOk || !kvhost::closeDocument(doc)) return nullptr;
+  // Written as another program would, also over a file a drawing open here was read from.
+  const std::wstring scratch = file + L".scratch";
+  if (kvhost::saveDocument(doc, scratch) != Acad::eOk || !kvhost::closeDocument(doc)) return nullptr;
   const std::string narrow(file.begin(), file.end());
-  std::ifstream in(narrow, std::ios::binary);
+  std::ifstream in(std::string(scratch.begin(), scratch.end()), std::ios::binary);
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  removeFile(scratch);
   const size_t at = text.find(std::string(record.begin(), record.end()));
   if (at == std::string::npos) return nullptr;
   std::memcpy(&text[at + 8], &version, 2);

@@ -1,0 +1,91 @@
+// What a DXF file holds around a drawing's own objects, and the text the
+// file is written as. The drawing keeps none of the frame: it is built at
+// each save and skipped when reading.
+#pragma once
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+#include "dbmain.h"
+
+namespace kvhost {
+
+std::string dxfHex(AcDbHandle h);
+std::string dxfReal(double v);
+// A value as one line: control characters as caret escapes.
+std::string dxfEscape(const std::wstring& s);
+
+// The text of a DXF file, one group (code and value) at a time.
+class DxfText {
+ public:
+  void tag(int code, const std::string& value);
+  void tag(int code, const char* value) { tag(code, std::string(value)); }
+  void tag(int code, const std::wstring& value) { tag(code, dxfEscape(value)); }
+  void tag(int code, int value) { tag(code, std::to_string(value)); }
+  void tag(int code, double value) { tag(code, dxfReal(value)); }
+  void handle(int code, AcDbHandle h) { tag(code, dxfHex(h)); }
+  void item(const resbuf& rb);
+  void point(int code, double x, double y, double z);
+  const std::string& str() const { return m_out; }
+
+ private:
+  std::string m_out;
+};
+
+// The header, the classes of its own objects, the symbol tables, the two
+// layout blocks and the standard entries of the root dictionary with their
+// objects (layouts, plot style, materials, styles), as a release AC1024
+// file holds them, so that readers need not add any of it.
+class DxfFrame {
+ public:
+  using Variables = std::vector<std::pair<std::wstring, std::wstring>>;
+
+  // The frame's objects take the handles from firstFree on. Layers and
+  // application names are those the drawing's objects use.
+  DxfFrame(AcDbHandle nod, AcDbHandle firstFree, const std::set<std::wstring>& layers,
+           const std::set<std::wstring>& apps);
+
+  AcDbHandle handseed() const { return m_next; }
+  AcDbHandle modelSpace() const { return m_modelSpace; }
+
+  void header(DxfText& out, const Variables& drawing) const;
+  // After the drawing's own classes, so that their numbers stay as they are.
+  void classes(DxfText& out, const std::set<std::wstring>& taken) const;
+  void tables(DxfText& out) const;
+  void blocks(DxfText& out) const;
+  // Adds the standard entries the drawing's root dictionary lacks.
+  void addRootEntries(std::vector<resbuf>& rootGroups);
+  // The objects of the entries added.
+  void objects(DxfText& out) const;
+
+  // A root dictionary entry that the frame builds.
+  static bool isRootEntry(const std::wstring& key);
+  // A header variable that each save writes anew (the release, the dates).
+  static bool isFileVariable(const std::wstring& name);
+
+ private:
+  struct Record {
+    std::wstring name;
+    AcDbHandle handle;
+  };
+  struct RootEntry {
+    const wchar_t* key;
+    AcDbHandle handle;
+    std::vector<Record> members;
+    bool added;
+  };
+  AcDbHandle take() { return m_next++; }
+  const RootEntry& root(const wchar_t* key) const;
+  void layer(DxfText& out, const Record& rec) const;
+  void member(DxfText& out, const RootEntry& entry, const Record& rec) const;
+  void layout(DxfText& out, const RootEntry& entry, const Record& rec) const;
+
+  AcDbHandle m_nod, m_next;
+  AcDbHandle m_vportTable, m_vport, m_ltypeTable, m_layerTable, m_styleTable, m_style, m_viewTable, m_ucsTable,
+      m_appTable, m_dimTable, m_dimStyle, m_blockTable, m_modelSpace, m_paperSpace;
+  std::vector<Record> m_ltypes, m_layers, m_apps, m_blockEntities;
+  std::vector<RootEntry> m_root;
+  AcDbHandle m_placeholder;
+};
+
+}  // namespace kvhost
