@@ -4,6 +4,8 @@
 // at a given moment; none may end locked or with an undo step still queued.
 #include <functional>
 #include <ostream>
+#include <string>
+#include <unistd.h>
 #include "undotestsupport.h"
 
 namespace undotest {
@@ -34,7 +36,8 @@ class RollBackSession : public UndoTest, public ::testing::WithParamInterface<Se
     int counter;
   };
   std::vector<Kept> kept;
-  std::wstring file = tempPath(L"rollback-elsewhere.kvdwg");
+  // One file per process: ctest runs the rows side by side.
+  std::wstring file = tempPath(L"rollback-elsewhere-" + std::to_wstring(getpid()) + L".kvdwg");
 };
 
 struct Session {
