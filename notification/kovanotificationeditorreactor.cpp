@@ -16,12 +16,12 @@ bool KOVAEditorReactorBase::m_bDuring3dPowerJigErase = false;
 
 namespace {
 
-KOVASnapshotPool<AcEditorReactor>& edSnapshots() {
-  static KOVASnapshotPool<AcEditorReactor> pool;
-  return pool;
+KOVARunningSnapshots<AcEditorReactor>& edSnapshots() {
+  static KOVARunningSnapshots<AcEditorReactor> running;
+  return running;
 }
 
-void takeEdSnapshot(AcArray<AcEditorReactor*>& a) { g_ReactorManager.edReactors(a); }
+KOVAClientList<AcEditorReactor>* takeEdSnapshot() { return g_ReactorManager.shareEdReactors(); }
 
 AcEditor* hostEditor() { return AcEditor::cast(acrxSysRegistry()->at(L"AcEditor")); }
 
