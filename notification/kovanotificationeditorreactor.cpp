@@ -4,6 +4,7 @@
 #include <KOVATools.h>
 #include <KvTrace.h>
 #include "guards.h"
+#include "kovacommandnames.h"
 #include "kovareactormanager.h"
 #include "kovaundocontroller.h"
 
@@ -36,9 +37,8 @@ const ACHAR* const kCommandsWithoutUndoMark[] = {
     L"kovaDBupdate", L"kovaDBaddElement", L"kovaDBerrors"};
 
 bool isSaveCommand(const ACHAR* commandName) {
-  for (const ACHAR* name : kSaveCommands)
-    if (KOVAAcadSystemTools::isCommand(commandName, name)) return true;
-  return false;
+  static const KOVACommandNameSet s_names(kSaveCommands);
+  return s_names.contains(commandName);
 }
 
 // What the end of a command or modeless operation puts back on every way
@@ -237,9 +237,8 @@ Acad::ErrorStatus KOVAEditorReactorDispathcer::xrefSubCommandStart(AcXrefSubComm
 
 bool KOVAEditorReactorDispathcer::IsInterestingCommandForUndoMarker(const ACHAR* commandName) {
   return KV_GUARDED(L"KOVAEditorReactorDispathcer::IsInterestingCommandForUndoMarker", [&] {
-    for (const ACHAR* name : kCommandsWithoutUndoMark)
-      if (KOVAAcadSystemTools::isCommand(commandName, name)) return false;
-    return true;
+    static const KOVACommandNameSet s_unmarked(kCommandsWithoutUndoMark);
+    return !s_unmarked.contains(commandName);
   });
 }
 
