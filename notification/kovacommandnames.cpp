@@ -14,15 +14,16 @@ std::wstring KOVACommandNameSet::upperCase(const ACHAR* name) {
   return upper;
 }
 
-const std::wstring& KOVACommandNameSet::lastUpperCase(const ACHAR* name) {
-  // Written over in place: once they have held the longest name, asking
+const KOVACommandNameSet::LastName& KOVACommandNameSet::lastName(const ACHAR* name) {
+  // Written over in place: once it has held the longest name, asking
   // allocates nothing.
-  static std::wstring s_name, s_upper;
+  static LastName s_last;
   if (name == nullptr) name = L"";
-  if (s_name != name) {
-    s_name.assign(name);
-    s_upper.assign(name);
-    upperCaseInPlace(s_upper);
+  if (s_last.serial == 0 || s_last.text != name) {
+    s_last.text.assign(name);
+    s_last.upper.assign(name);
+    upperCaseInPlace(s_last.upper);
+    ++s_last.serial;
   }
-  return s_upper;
+  return s_last;
 }
