@@ -5,6 +5,7 @@
 #include <KvTrace.h>
 #include "guards.h"
 #include "kovacommandnames.h"
+#include "kovamarkerlookup.h"
 #include "kovareactormanager.h"
 #include "kovaundocontroller.h"
 
@@ -154,6 +155,8 @@ void KOVAEditorReactorDispathcer::attachToHost() {
 
 void KOVAEditorReactorDispathcer::detachFromHost() {
   if (AcEditor* editor = hostEditor()) editor->removeReactor(this);
+  // No longer told of drawings that go away.
+  KOVAMarkerLookup::forget(nullptr);
 }
 
 template <class Call>
