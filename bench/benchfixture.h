@@ -11,6 +11,16 @@
 
 namespace kovabench {
 
+// ---- Instruction counts ----
+
+// With KOVA_BENCH_ITERATIONS=N in the environment every benchmark runs
+// exactly N iterations once, so that two runs under callgrind with
+// different N differ by the work of the extra iterations alone
+// (bench/report --instructions). Without it, Google Benchmark picks the
+// iterations as usual.
+void countable(benchmark::internal::Benchmark* b);
+#define KOVA_BENCHMARK(fn) BENCHMARK(fn)->Apply(kovabench::countable)
+
 // ---- Heap allocations (this program replaces the global operator new) ----
 
 std::uint64_t allocationCount();

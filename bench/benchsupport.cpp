@@ -52,6 +52,10 @@ namespace kovabench {
 
 std::uint64_t allocationCount() { return g_nAllocations; }
 
+void countable(benchmark::internal::Benchmark* b) {
+  if (const char* iterations = std::getenv("KOVA_BENCH_ITERATIONS")) b->Iterations(std::atoll(iterations));
+}
+
 // ---- Session ----
 
 Session& session() {

@@ -16,7 +16,7 @@ using namespace kovabench;
 
 namespace {
 
-void sizes(benchmark::internal::Benchmark* b) { b->Arg(1)->Arg(16)->Arg(256); }
+void sizes(benchmark::internal::Benchmark* b) { b->Arg(1)->Arg(16)->Arg(256)->Arg(4096); }
 void depths(benchmark::internal::Benchmark* b) { b->ArgName("depth")->Arg(1)->Arg(2)->Arg(4)->Arg(8); }
 constexpr int kNestedClients = 16;
 
@@ -35,7 +35,7 @@ void BM_PlainLoop(benchmark::State& state) {
   auto floor = newPlainFanOut(&clients.inHubOrder());
   raiseRepeatedly(state, floor.get());
 }
-BENCHMARK(BM_PlainLoop)->Apply(sizes);
+KOVA_BENCHMARK(BM_PlainLoop)->Apply(sizes);
 
 void BM_Hub(benchmark::State& state) {
   session();
@@ -43,7 +43,7 @@ void BM_Hub(benchmark::State& state) {
   HubRegistration hub(clients);
   raiseRepeatedly(state, hub.dispatcher());
 }
-BENCHMARK(BM_Hub)->Apply(sizes);
+KOVA_BENCHMARK(BM_Hub)->Apply(sizes);
 
 void BM_HubThroughHost(benchmark::State& state) {
   Session& s = session();
@@ -55,7 +55,7 @@ void BM_HubThroughHost(benchmark::State& state) {
   AllocationsPerIteration allocations(state);
   for (auto _ : state) kvhost::raiseDatabaseEvent(s.db, raise);
 }
-BENCHMARK(BM_HubThroughHost)->Apply(sizes);
+KOVA_BENCHMARK(BM_HubThroughHost)->Apply(sizes);
 
 // What every notification pays for its one wrapped call into the manager
 // (the snapshot's list operation): the function-entry log and crash guard
@@ -63,7 +63,7 @@ BENCHMARK(BM_HubThroughHost)->Apply(sizes);
 void BM_GuardedCall(benchmark::State& state) {
   for (auto _ : state) kvGuarded(L"KOVAReactorManager::dbReactors", L"bench", __LINE__, [] {});
 }
-BENCHMARK(BM_GuardedCall);
+KOVA_BENCHMARK(BM_GuardedCall);
 
 // Single-threaded like the hub, so no lock is paid for; priorities are the
 // signal's groups, served ascending, registration order within a group.
@@ -86,7 +86,7 @@ void BM_Signals2(benchmark::State& state) {
   AllocationsPerIteration allocations(state);
   for (auto _ : state) signal(event.db(), event.object());
 }
-BENCHMARK(BM_Signals2)->Apply(sizes);
+KOVA_BENCHMARK(BM_Signals2)->Apply(sizes);
 
 // libsigc++ has no priorities: the clients are connected in the hub's order.
 void BM_Sigc(benchmark::State& state) {
@@ -100,7 +100,7 @@ void BM_Sigc(benchmark::State& state) {
   AllocationsPerIteration allocations(state);
   for (auto _ : state) signal.emit(event.db(), event.object());
 }
-BENCHMARK(BM_Sigc)->Apply(sizes);
+KOVA_BENCHMARK(BM_Sigc)->Apply(sizes);
 
 // Nested events: the first client served raises the event again from
 // inside it until it is `depth` fan-outs deep. Items are fan-outs, so the
@@ -118,7 +118,7 @@ void BM_NestedPlainLoop(benchmark::State& state) {
   target = floor.get();
   nestedRepeatedly(state, target);
 }
-BENCHMARK(BM_NestedPlainLoop)->Apply(depths);
+KOVA_BENCHMARK(BM_NestedPlainLoop)->Apply(depths);
 
 void BM_NestedHub(benchmark::State& state) {
   session();
@@ -128,6 +128,6 @@ void BM_NestedHub(benchmark::State& state) {
   target = hub.dispatcher();
   nestedRepeatedly(state, target);
 }
-BENCHMARK(BM_NestedHub)->Apply(depths);
+KOVA_BENCHMARK(BM_NestedHub)->Apply(depths);
 
 }  // namespace

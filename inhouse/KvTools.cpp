@@ -8,15 +8,30 @@ const size_t kMaxLogLines = 4096;
 
 CKvFnLog g_FnLog;
 
-int CKvFnLog::write(std::wstring line) {
-  if (m_lines.size() >= kMaxLogLines) m_lines.erase(m_lines.begin(), m_lines.begin() + kMaxLogLines / 2);
-  m_lines.push_back(line);
-  if (m_listener) m_listener(m_lines.back());
+int CKvFnLog::write(const wchar_t* prefix, const wchar_t* text) {
+  size_t slot;
+  if (m_nCount < kMaxLogLines) {
+    slot = (m_nFirst + m_nCount++) % kMaxLogLines;
+  } else {
+    slot = m_nFirst;  // the oldest line makes room
+    m_nFirst = (m_nFirst + 1) % kMaxLogLines;
+  }
+  if (slot == m_ring.size()) m_ring.emplace_back();
+  std::wstring& line = m_ring[slot];
+  line.assign(prefix).append(text ? text : L"");
+  if (m_listener) m_listener(line);
   return 1;
 }
-int CKvFnLog::logCmdStart(const wchar_t* command) { return write(std::wstring(L"start ") + (command ? command : L"")); }
-int CKvFnLog::logCmdEnd(const wchar_t* command) { return write(std::wstring(L"end ") + (command ? command : L"")); }
-int CKvFnLog::logInfo(const wchar_t* text) { return write(std::wstring(L"info ") + (text ? text : L"")); }
+int CKvFnLog::logCmdStart(const wchar_t* command) { return write(L"start ", command); }
+int CKvFnLog::logCmdEnd(const wchar_t* command) { return write(L"end ", command); }
+int CKvFnLog::logInfo(const wchar_t* text) { return write(L"info ", text); }
+
+std::vector<std::wstring> CKvFnLog::lines() const {
+  std::vector<std::wstring> ordered;
+  ordered.reserve(m_nCount);
+  for (size_t i = 0; i < m_nCount; ++i) ordered.push_back(m_ring[(m_nFirst + i) % kMaxLogLines]);
+  return ordered;
+}
 
 namespace KvPrompts {
 namespace {

@@ -19,20 +19,24 @@ class KV_API CString {
   std::wstring m_text;
 };
 
-// The command log: one line for each command start, end and note.
+// The command log: one line for each command start, end and note. The
+// most recent lines are kept in a ring whose strings are written over in
+// place, so that logging allocates nothing once the ring has filled.
 class KV_API CKvFnLog {
  public:
   int logCmdStart(const wchar_t* command);
   int logCmdEnd(const wchar_t* command);
   int logInfo(const wchar_t* text);
   // The most recent lines, oldest first.
-  const std::vector<std::wstring>& lines() const { return m_lines; }
-  void clear() { m_lines.clear(); }
+  std::vector<std::wstring> lines() const;
+  void clear() { m_nFirst = m_nCount = 0; }
   void setListener(std::function<void(const std::wstring&)> listener) { m_listener = std::move(listener); }
 
  private:
-  int write(std::wstring line);
-  std::vector<std::wstring> m_lines;
+  int write(const wchar_t* prefix, const wchar_t* text);
+  std::vector<std::wstring> m_ring;
+  size_t m_nFirst = 0;  // the oldest line's slot
+  size_t m_nCount = 0;
   std::function<void(const std::wstring&)> m_listener;
 };
 extern KV_API CKvFnLog g_FnLog;

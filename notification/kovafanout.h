@@ -9,6 +9,7 @@
 #include <vector>
 #include <KvTrace.h>
 #include <acarray.h>
+#include "kovaclientlist.h"
 
 // Arrays kept from one notification to the next, one per nesting depth: a
 // notification takes the array of its depth, so once every depth has been
@@ -22,7 +23,7 @@ class KOVAArrayPool {
   }
   void release() { --m_nDepth; }
 
- protected:
+ private:
   std::vector<std::unique_ptr<AcArray<T> > > m_tabLevels;
   size_t m_nDepth = 0;
 };
@@ -43,37 +44,61 @@ class KOVAPooledArray {
   AcArray<T>& m_array;
 };
 
-// Snapshot storage of one kind of client; each notification refills the
-// array of its depth from the registry.
 template <class R>
-class KOVASnapshotPool : public KOVAArrayPool<R*> {
+class KOVASnapshot;
+
+// The snapshots of one kind of client that running notifications hold,
+// innermost first.
+template <class R>
+class KOVARunningSnapshots {
  public:
   // A client that is being destroyed is struck from every running fan-out,
   // so that none of them calls it afterwards.
   void forget(const R* client) {
-    for (size_t d = 0; d < this->m_nDepth; ++d) {
-      AcArray<R*>& level = *this->m_tabLevels[d];
-      for (int i = 0; i < level.length(); ++i)
-        if (level[i] == client) level[i] = nullptr;
-    }
+    for (KOVASnapshot<R>* s = m_pInnermost; s != nullptr; s = s->m_pOuter) s->forget(client);
   }
+
+ private:
+  friend class KOVASnapshot<R>;
+  KOVASnapshot<R>* m_pInnermost = nullptr;
 };
 
-// One notification's snapshot of the registry, taken when it arrives.
+// One notification's snapshot of the registry, taken when it arrives: the
+// registry's list of clients, held for the notification's lifetime (a
+// change of the registry meanwhile makes the registry a new list).
 template <class R>
 class KOVASnapshot {
  public:
-  template <class List>
-  KOVASnapshot(KOVASnapshotPool<R>& pool, List fill) : m_clients(pool) {
-    fill(m_clients.array());
+  template <class Share>
+  KOVASnapshot(KOVARunningSnapshots<R>& running, Share share)
+      : m_running(running), m_pList(share()), m_pOuter(running.m_pInnermost) {
+    running.m_pInnermost = this;
   }
+  ~KOVASnapshot() {
+    m_running.m_pInnermost = m_pOuter;
+    m_pList->release();
+  }
+  KOVASnapshot(const KOVASnapshot&) = delete;
+  KOVASnapshot& operator=(const KOVASnapshot&) = delete;
 
-  int length() const { return m_clients.array().length(); }
-  // Read at every step: a client destroyed meanwhile reads as null.
-  R* at(int i) const { return m_clients.array()[i]; }
+  int length() const { return m_pList->clients().length(); }
+  // A held list never grows, so its storage stays where it is for the
+  // whole fan-out; the entries are read at every step: a client destroyed
+  // meanwhile reads as null.
+  R* const* clients() const { return m_pList->clients().asArrayPtr(); }
+  R* at(int i) const { return clients()[i]; }
 
  private:
-  KOVAPooledArray<R*> m_clients;
+  friend class KOVARunningSnapshots<R>;
+  void forget(const R* client) {
+    AcArray<R*>& clients = m_pList->clients();
+    for (int i = 0; i < clients.length(); ++i)
+      if (clients[i] == client) clients[i] = nullptr;
+  }
+
+  KOVARunningSnapshots<R>& m_running;
+  KOVAClientList<R>* m_pList;
+  KOVASnapshot* m_pOuter;
 };
 
 // The notification's name in a signature that spells out the type of a
@@ -114,9 +139,11 @@ const char* kovaSliceClient(R* client) {
 
 // The fan-out while a slice listener is set: the fan-out and each client
 // call are slices named name (worked out only then, when name is null).
-// Out of line, so that the common fan-out below stays small.
+// Out of line, so that the common fan-out below stays small; it takes the
+// call by value, so that the common loop keeps the call's arguments in
+// registers instead of reloading them after every client.
 template <class R, class Call>
-[[gnu::noinline]] void kovaFanOutTraced(const KOVASnapshot<R>& snapshot, const char* name, Call& call) {
+[[gnu::noinline]] void kovaFanOutTraced(const KOVASnapshot<R>& snapshot, const char* name, Call call) {
   if (name == nullptr) name = kovaNotificationName<Call>();
   KvSliceScope fanOut("fan-out", name, nullptr);
   for (int i = 0; i < snapshot.length(); ++i) {
@@ -128,17 +155,19 @@ template <class R, class Call>
 }
 
 // Calls call(client) on every client of a fresh snapshot, in registry order.
-template <class R, class List, class Call>
-void kovaFanOutNamed(KOVASnapshotPool<R>& pool, List fill, const char* name, Call&& call) {
-  KOVASnapshot<R> snapshot(pool, fill);
+template <class R, class Share, class Call>
+void kovaFanOutNamed(KOVARunningSnapshots<R>& running, Share share, const char* name, Call&& call) {
+  KOVASnapshot<R> snapshot(running, share);
   if (KvTrace::g_pSliceBegin != nullptr) return kovaFanOutTraced(snapshot, name, call);
-  for (int i = 0; i < snapshot.length(); ++i)
-    if (R* client = snapshot.at(i)) call(client);
+  R* const* clients = snapshot.clients();
+  const int n = snapshot.length();
+  for (int i = 0; i < n; ++i)
+    if (R* client = clients[i]) call(client);
 }
 
-template <class R, class List, class Call>
-void kovaFanOut(KOVASnapshotPool<R>& pool, List fill, Call&& call) {
-  kovaFanOutNamed(pool, fill, nullptr, call);
+template <class R, class Share, class Call>
+void kovaFanOut(KOVARunningSnapshots<R>& running, Share share, Call&& call) {
+  kovaFanOutNamed(running, share, nullptr, call);
 }
 
 // A dispatcher that the manager retires while one of its notifications is

@@ -13,9 +13,12 @@ class KOVAIdSet {
  public:
   // False when the id is in the set already.
   bool insert(Adesk::IntDbId id) {
-    if ((m_count + 1) * 2 > m_slots.size()) grow();
+    // At most 7/16 full: an insert then looks at fewer than 1.4 slots on
+    // average (1.5 at half full).
+    if ((m_count + 1) * 16 > m_slots.size() * 7) grow();
     const size_t mask = m_slots.size() - 1;
     for (size_t i = slotOf(id) & mask;; i = (i + 1) & mask) {
+      ++m_nProbes;
       Slot& slot = m_slots[i];
       if (slot.generation != m_generation) {
         slot = {id, m_generation};
@@ -25,6 +28,9 @@ class KOVAIdSet {
       if (slot.id == id) return false;
     }
   }
+
+  // Slots looked at by every insert so far: how well the hash spreads ids.
+  std::uint64_t probes() const { return m_nProbes; }
 
   void clear() {
     m_count = 0;
@@ -40,8 +46,13 @@ class KOVAIdSet {
   };
 
   static size_t slotOf(Adesk::IntDbId id) {
-    // Ids are addresses handed out in order: spread them over the table.
-    return static_cast<size_t>((static_cast<std::uint64_t>(id) * 0x9E3779B97F4A7C15ull) >> 32);
+    // Ids are addresses handed out in order, evenly spaced: every bit of
+    // the id must move the slot, or ids a fixed distance apart fall into
+    // a few runs of neighbouring slots (a finaliser of a 64-bit hash).
+    std::uint64_t h = static_cast<std::uint64_t>(id);
+    h = (h ^ (h >> 33)) * 0xFF51AFD7ED558CCDull;
+    h = (h ^ (h >> 33)) * 0xC4CEB9FE1A85EC53ull;
+    return static_cast<size_t>(h ^ (h >> 33));
   }
 
   void grow() {
@@ -56,4 +67,5 @@ class KOVAIdSet {
   std::vector<Slot> m_slots;
   size_t m_count = 0;
   std::uint32_t m_generation = 1;
+  std::uint64_t m_nProbes = 0;
 };

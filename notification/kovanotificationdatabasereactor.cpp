@@ -6,9 +6,9 @@
 
 #define KV_SOURCE_FILE L"kovanotificationdatabasereactor"
 
-KOVASnapshotPool<AcDbDatabaseReactor>& kovaDbSnapshots() {
-  static KOVASnapshotPool<AcDbDatabaseReactor> pool;
-  return pool;
+KOVARunningSnapshots<AcDbDatabaseReactor>& kovaDbSnapshots() {
+  static KOVARunningSnapshots<AcDbDatabaseReactor> running;
+  return running;
 }
 
 namespace {
@@ -50,45 +50,47 @@ void KOVADatabaseReactorDispatcher::detachFromHost() {
   while (!m_tabAttached.isEmpty()) detachFrom(m_tabAttached.last());
 }
 
+// The forwarders capture their arguments by value: the fan-out then keeps
+// them in registers across the client calls.
 template <class Call>
 void KOVADatabaseReactorDispatcher::forward(Call&& call) {
   if (g_ReactorManager.filterReactors()) return;
   KOVARunningNotification running(*this);
-  kovaFanOut(kovaDbSnapshots(), [](AcArray<AcDbDatabaseReactor*>& a) { g_ReactorManager.dbReactors(a); }, call);
+  kovaFanOut(kovaDbSnapshots(), [] { return g_ReactorManager.shareDbReactors(); }, call);
 }
 
 void KOVADatabaseReactorDispatcher::objectAppended(const AcDbDatabase* dwg, const AcDbObject* obj) {
-  forward([&](AcDbDatabaseReactor* c) { c->objectAppended(dwg, obj); });
+  forward([=](AcDbDatabaseReactor* c) { c->objectAppended(dwg, obj); });
 }
 void KOVADatabaseReactorDispatcher::objectUnAppended(const AcDbDatabase* dwg, const AcDbObject* obj) {
-  forward([&](AcDbDatabaseReactor* c) { c->objectUnAppended(dwg, obj); });
+  forward([=](AcDbDatabaseReactor* c) { c->objectUnAppended(dwg, obj); });
 }
 void KOVADatabaseReactorDispatcher::objectReAppended(const AcDbDatabase* dwg, const AcDbObject* obj) {
-  forward([&](AcDbDatabaseReactor* c) { c->objectReAppended(dwg, obj); });
+  forward([=](AcDbDatabaseReactor* c) { c->objectReAppended(dwg, obj); });
 }
 void KOVADatabaseReactorDispatcher::objectOpenedForModify(const AcDbDatabase* dwg, const AcDbObject* obj) {
-  forward([&](AcDbDatabaseReactor* c) { c->objectOpenedForModify(dwg, obj); });
+  forward([=](AcDbDatabaseReactor* c) { c->objectOpenedForModify(dwg, obj); });
 }
 void KOVADatabaseReactorDispatcher::objectModified(const AcDbDatabase* dwg, const AcDbObject* obj) {
-  forward([&](AcDbDatabaseReactor* c) { c->objectModified(dwg, obj); });
+  forward([=](AcDbDatabaseReactor* c) { c->objectModified(dwg, obj); });
 }
 void KOVADatabaseReactorDispatcher::objectErased(const AcDbDatabase* dwg, const AcDbObject* obj, Adesk::Boolean erased) {
-  forward([&](AcDbDatabaseReactor* c) { c->objectErased(dwg, obj, erased); });
+  forward([=](AcDbDatabaseReactor* c) { c->objectErased(dwg, obj, erased); });
 }
 void KOVADatabaseReactorDispatcher::headerSysVarWillChange(const AcDbDatabase* dwg, const ACHAR* name) {
-  forward([&](AcDbDatabaseReactor* c) { c->headerSysVarWillChange(dwg, name); });
+  forward([=](AcDbDatabaseReactor* c) { c->headerSysVarWillChange(dwg, name); });
 }
 void KOVADatabaseReactorDispatcher::headerSysVarChanged(const AcDbDatabase* dwg, const ACHAR* name,
                                                         Adesk::Boolean success) {
-  forward([&](AcDbDatabaseReactor* c) { c->headerSysVarChanged(dwg, name, success); });
+  forward([=](AcDbDatabaseReactor* c) { c->headerSysVarChanged(dwg, name, success); });
 }
 void KOVADatabaseReactorDispatcher::proxyResurrectionCompleted(const AcDbDatabase* dwg, const ACHAR* appname,
                                                                AcDbObjectIdArray& objects) {
-  forward([&](AcDbDatabaseReactor* c) { c->proxyResurrectionCompleted(dwg, appname, objects); });
+  forward([=, &objects](AcDbDatabaseReactor* c) { c->proxyResurrectionCompleted(dwg, appname, objects); });
 }
 void KOVADatabaseReactorDispatcher::goodbye(const AcDbDatabase* dwg) {
   KOVARunningNotification running(*this);
-  forward([&](AcDbDatabaseReactor* c) { c->goodbye(dwg); });
+  forward([=](AcDbDatabaseReactor* c) { c->goodbye(dwg); });
   // The database is going away: the dispatcher leaves it with its clients.
   detachFrom(dwg);
 }

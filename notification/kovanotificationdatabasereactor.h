@@ -47,5 +47,5 @@ class KOVA_EXPORT KOVADatabaseReactorBase : public AcDbDatabaseReactor {
   ~KOVADatabaseReactorBase() override;
 };
 
-// The snapshot storage of the database fan-outs.
-KOVASnapshotPool<AcDbDatabaseReactor>& kovaDbSnapshots();
+// The snapshots of the running database fan-outs.
+KOVARunningSnapshots<AcDbDatabaseReactor>& kovaDbSnapshots();

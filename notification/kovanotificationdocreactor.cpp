@@ -9,10 +9,12 @@
 #define KV_SOURCE_FILE L"kovanotificationdocreactor"
 
 namespace {
-KOVASnapshotPool<AcApDocManagerReactor>& docSnapshots() {
-  static KOVASnapshotPool<AcApDocManagerReactor> pool;
-  return pool;
+KOVARunningSnapshots<AcApDocManagerReactor>& docSnapshots() {
+  static KOVARunningSnapshots<AcApDocManagerReactor> running;
+  return running;
 }
+
+KOVAClientList<AcApDocManagerReactor>* shareDocReactors() { return g_ReactorManager.shareDocReactors(); }
 
 // While no editor dispatcher is there to hear the drawing's database go,
 // what the command phases and the redraw set hold of it is dropped here.
@@ -38,7 +40,7 @@ void KOVADocReactorDispatcher::detachFromHost() {
 
 template <class Call>
 void KOVADocReactorDispatcher::fanOut(Call&& call) {
-  kovaFanOut(docSnapshots(), [](AcArray<AcApDocManagerReactor*>& a) { g_ReactorManager.docReactors(a); }, call);
+  kovaFanOut(docSnapshots(), shareDocReactors, call);
 }
 
 template <class Call>
@@ -88,8 +90,7 @@ void KOVADocReactorDispatcher::documentLockModeChanged(AcApDocument* doc, AcAp::
                                                        const ACHAR* command) {
   KOVARunningNotification running(*this);
   KV_GUARDED(L"KOVADocReactorDispatcher::documentLockModeChanged", [&] {
-    KOVASnapshot<AcApDocManagerReactor> snapshot(
-        docSnapshots(), [](AcArray<AcApDocManagerReactor*>& a) { g_ReactorManager.docReactors(a); });
+    KOVASnapshot<AcApDocManagerReactor> snapshot(docSnapshots(), shareDocReactors);
     KvSliceScope fanOut("fan-out", "documentLockModeChanged", nullptr);
     for (int i = 0; i < snapshot.length(); ++i) {
       AcApDocManagerReactor* client = snapshot.at(i);

@@ -4,6 +4,8 @@
 #include <KOVATools.h>
 #include <KvTrace.h>
 #include "guards.h"
+#include "kovacommandnames.h"
+#include "kovamarkerlookup.h"
 #include "kovareactormanager.h"
 #include "kovaundocontroller.h"
 
@@ -16,12 +18,12 @@ bool KOVAEditorReactorBase::m_bDuring3dPowerJigErase = false;
 
 namespace {
 
-KOVASnapshotPool<AcEditorReactor>& edSnapshots() {
-  static KOVASnapshotPool<AcEditorReactor> pool;
-  return pool;
+KOVARunningSnapshots<AcEditorReactor>& edSnapshots() {
+  static KOVARunningSnapshots<AcEditorReactor> running;
+  return running;
 }
 
-void takeEdSnapshot(AcArray<AcEditorReactor*>& a) { g_ReactorManager.edReactors(a); }
+KOVAClientList<AcEditorReactor>* takeEdSnapshot() { return g_ReactorManager.shareEdReactors(); }
 
 AcEditor* hostEditor() { return AcEditor::cast(acrxSysRegistry()->at(L"AcEditor")); }
 
@@ -36,9 +38,8 @@ const ACHAR* const kCommandsWithoutUndoMark[] = {
     L"kovaDBupdate", L"kovaDBaddElement", L"kovaDBerrors"};
 
 bool isSaveCommand(const ACHAR* commandName) {
-  for (const ACHAR* name : kSaveCommands)
-    if (KOVAAcadSystemTools::isCommand(commandName, name)) return true;
-  return false;
+  static const KOVACommandNameSet s_names(kSaveCommands);
+  return s_names.contains(commandName);
 }
 
 // What the end of a command or modeless operation puts back on every way
@@ -154,6 +155,8 @@ void KOVAEditorReactorDispathcer::attachToHost() {
 
 void KOVAEditorReactorDispathcer::detachFromHost() {
   if (AcEditor* editor = hostEditor()) editor->removeReactor(this);
+  // No longer told of drawings that go away.
+  KOVAMarkerLookup::forget(nullptr);
 }
 
 template <class Call>
@@ -237,9 +240,8 @@ Acad::ErrorStatus KOVAEditorReactorDispathcer::xrefSubCommandStart(AcXrefSubComm
 
 bool KOVAEditorReactorDispathcer::IsInterestingCommandForUndoMarker(const ACHAR* commandName) {
   return KV_GUARDED(L"KOVAEditorReactorDispathcer::IsInterestingCommandForUndoMarker", [&] {
-    for (const ACHAR* name : kCommandsWithoutUndoMark)
-      if (KOVAAcadSystemTools::isCommand(commandName, name)) return false;
-    return true;
+    static const KOVACommandNameSet s_unmarked(kCommandsWithoutUndoMark);
+    return !s_unmarked.contains(commandName);
   });
 }
 

@@ -1,7 +1,10 @@
 // The registry through which client modules subscribe to host notifications.
 #pragma once
 #include <map>
+#include <unordered_map>
+#include <KvTrace.h>
 #include <aced.h>
+#include "kovaclientlist.h"
 #include "kovaexport.h"
 
 class KOVAEditorReactorDispathcer;
@@ -10,54 +13,102 @@ class KOVADocReactorDispatcher;
 
 // The clients of one kind by priority: ascending priority, registration
 // order within one priority, each client at most once, no empty bucket.
+// A bucket is a list threaded through the clients' places, and an index
+// finds a client's place: adding, moving or removing one client is a hash
+// look-up, a step in the map of priorities and a few links, however many
+// clients and priorities there are.
 template <class R>
 class KOVAReactorRegistry {
  public:
+  KOVAReactorRegistry() : m_pList(new KOVAClientList<R>) {}
+  ~KOVAReactorRegistry() { m_pList->release(); }
+  KOVAReactorRegistry(const KOVAReactorRegistry&) = delete;
+  KOVAReactorRegistry& operator=(const KOVAReactorRegistry&) = delete;
+
   // Appends at the end of its priority's bucket; the caller erased it first.
   void add(R* reactor, int priority) {
-    m_mapBuckets.try_emplace(priority, 0, 8).first->second.append(reactor);
-    m_bFlatValid = false;
+    changed();
+    const auto bucket = m_mapBuckets.try_emplace(priority).first;
+    Place* place;
+    try {
+      place = &m_mapPlaces.try_emplace(reactor).first->second;
+    } catch (...) {
+      if (bucket->second.first == nullptr) m_mapBuckets.erase(bucket);
+      throw;
+    }
+    Bucket& b = bucket->second;
+    *place = Place{reactor, bucket, b.last, nullptr};
+    (b.last ? b.last->next : b.first) = place;
+    b.last = place;
   }
   void erase(R* reactor) {
-    for (auto it = m_mapBuckets.begin(); it != m_mapBuckets.end();) {
-      if (!it->second.remove(reactor)) {
-        ++it;
-        continue;
-      }
-      m_bFlatValid = false;
-      if (it->second.isEmpty())
-        it = m_mapBuckets.erase(it);
-      else
-        ++it;
-    }
+    const auto found = m_mapPlaces.find(reactor);
+    if (found == m_mapPlaces.end()) return;
+    changed();
+    const Place& place = found->second;
+    Bucket& b = place.bucket->second;
+    (place.prev ? place.prev->next : b.first) = place.next;
+    (place.next ? place.next->prev : b.last) = place.prev;
+    if (b.first == nullptr) m_mapBuckets.erase(place.bucket);
+    m_mapPlaces.erase(found);
+  }
+  // Every client in order, held for the caller, who releases it: what every
+  // notification takes, so it is kept from one change to the next.
+  KOVAClientList<R>* share() {
+    if (!m_bListValid) refresh();
+    m_pList->hold();
+    return m_pList;
   }
   // Empties out (keeping its storage) and appends every client in order.
-  // Every notification lists, so the concatenation is kept from one change
-  // of the registry to the next and copied element by element (for the few
-  // clients most events have, a call to memmove costs more than the copy);
-  // whenever out must grow, the buckets are walked as before.
-  void list(AcArray<R*>& out) const {
-    const int n = m_tabFlat.length();
-    if (!m_bFlatValid || out.physicalLength() < n) return listFromBuckets(out);
-    out.setLogicalLength(n);
-    R** to = out.asArrayPtr();
-    R* const* from = m_tabFlat.asArrayPtr();
-    for (int i = 0; i < n; ++i) to[i] = from[i];
+  void list(AcArray<R*>& out) {
+    if (!m_bListValid) refresh();
+    out.setLogicalLength(0);
+    out.append(m_pList->clients());
   }
   bool isEmpty() const { return m_mapBuckets.empty(); }
 
  private:
-  // Out of line, so that the copy above stays small.
-  [[gnu::noinline]] void listFromBuckets(AcArray<R*>& out) const {
-    out.setLogicalLength(0);
-    for (const auto& bucket : m_mapBuckets) out.append(bucket.second);
-    m_tabFlat = out;
-    m_bFlatValid = true;
+  struct Place;
+  struct Bucket {
+    Place* first = nullptr;
+    Place* last = nullptr;
+  };
+  using Buckets = std::map<int, Bucket>;
+  struct Place {
+    R* client;
+    typename Buckets::iterator bucket;
+    Place* prev;
+    Place* next;
+  };
+
+  // Before every change: a list that fan-outs hold stays theirs.
+  void changed() {
+    if (m_pList->isShared()) {
+      KOVAClientList<R>* fresh = new KOVAClientList<R>;
+      m_pList->release();
+      m_pList = fresh;
+    }
+    m_bListValid = false;
+  }
+  // Out of line, so that share stays small. Refilled in place: nobody else
+  // holds the list after a change (nor after a failed refill, which may
+  // have been shared half-filled: that one is left to its holders too).
+  [[gnu::noinline]] void refresh() {
+    kvGuarded(L"KOVAReactorRegistry::refresh", L"kovareactormanager", __LINE__, [&] {
+      changed();
+      AcArray<R*>& clients = m_pList->clients();
+      clients.setLogicalLength(0);
+      for (const auto& bucket : m_mapBuckets)
+        for (const Place* place = bucket.second.first; place != nullptr; place = place->next)
+          clients.append(place->client);
+      m_bListValid = true;
+    });
   }
 
-  std::map<int, AcArray<R*> > m_mapBuckets;
-  mutable AcArray<R*> m_tabFlat;
-  mutable bool m_bFlatValid = false;
+  Buckets m_mapBuckets;
+  std::unordered_map<R*, Place> m_mapPlaces;
+  KOVAClientList<R>* m_pList;
+  bool m_bListValid = false;
 };
 
 class KOVA_EXPORT KOVAReactorManager {
@@ -79,6 +130,12 @@ class KOVA_EXPORT KOVAReactorManager {
   void addDocReactor(AcApDocManagerReactor* reactor, int priority);
   void removeDocReactor(AcApDocManagerReactor* reactor);
   void docReactors(AcArray<AcApDocManagerReactor*>& out);
+
+  // The registries' lists as the dispatchers' snapshots share them, once
+  // an event: the clients that edReactors, dbReactors and docReactors list.
+  KOVAClientList<AcEditorReactor>* shareEdReactors() { return m_mapEdReactors.share(); }
+  KOVAClientList<AcDbDatabaseReactor>* shareDbReactors() { return m_mapDbReactors.share(); }
+  KOVAClientList<AcApDocManagerReactor>* shareDocReactors() { return m_mapDocReactors.share(); }
 
   bool filterReactors() { return m_bFilterReactors; }
   // A change is told to whoever listens to the hub through the trace library.

@@ -4,6 +4,7 @@
 #include <KOVATools.h>
 #include <KvTrace.h>
 #include <dbapserv.h>
+#include "kovamarkerlookup.h"
 
 #define KV_SOURCE_FILE L"kovaundocontroller"
 
@@ -150,7 +151,7 @@ AcDbDatabase* workingDatabase() { return acdbHostApplicationServices()->workingD
 
 bool findMarker(AcDbObjectId& id, AcDbDatabase* db) {
   id.setNull();
-  return db != nullptr && KOVADatabaseTools::isEntryInDictionary(kDictionaryName, kEntryName, id, db) != 0;
+  return db != nullptr && KOVAMarkerLookup::find(kDictionaryName, kEntryName, id, db);
 }
 
 // What the drawing's marker tells: nothing when it has none (a mark that
@@ -292,6 +293,7 @@ void KOVAUndoController::operationEnded() {
 void KOVAUndoController::forgetDatabase(AcDbDatabase* db) {
   KV_GUARDED(L"KOVAUndoController::forgetDatabase", [&] {
     if (db == nullptr) return;
+    KOVAMarkerLookup::forget(db);
     if (m_pMarkDb == db) {
       m_pMarkDb = nullptr;
       m_nExpectedState = -1;

@@ -73,12 +73,17 @@ TYPED_TEST(Registry, RemovalAndIgnoredCalls) {
   TypeParam::add(&this->r[0], 4);
   TypeParam::add(&this->r[1], 4);
   TypeParam::add(&this->r[2], 9);
+  TypeParam::add(&this->r[4], 4);
+  TypeParam::remove(&this->r[4]);  // the last of a bucket that keeps others
   TypeParam::remove(&this->r[0]);
   TypeParam::remove(&this->r[5]);  // never registered
   TypeParam::remove(nullptr);
   TypeParam::add(nullptr, 5);
   EXPECT_EQ(this->listed(), (std::vector<int>{1, 2}));
-  // The last reactor of priority 4 leaves; priority 4 comes back as a new bucket.
+  TypeParam::add(&this->r[4], 4);
+  EXPECT_EQ(this->listed(), (std::vector<int>{1, 4, 2}));
+  // The last reactors of priority 4 leave; priority 4 comes back as a new bucket.
+  TypeParam::remove(&this->r[4]);
   TypeParam::remove(&this->r[1]);
   TypeParam::add(&this->r[3], 4);
   TypeParam::add(&this->r[1], 10);

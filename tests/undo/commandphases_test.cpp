@@ -64,6 +64,23 @@ TEST_F(UndoTest, RollBackRestoresEveryEntityAndTheCounter) {
   EXPECT_EQ(kvhost::pendingCommandCount(), 0);
 }
 
+// A roll-back of a drawing's first marked command takes the new marker with
+// it: the next command must not be given that marker, and a drawing that
+// takes the place of a closed one must not be given the closed one's.
+TEST_F(UndoTest, TheFirstMarkedCommandsOfADrawingAndOfTheNextOneAreRolledBack) {
+  for (int drawing = 0; drawing < 2; ++drawing) {
+    SCOPED_TRACE(drawing);
+    requestRollBackOn(L"commandEnded LINE");
+    for (int command = 0; command < 2; ++command) {
+      kvhost::runCommand(L"LINE", [&] { addLine(command); });
+      EXPECT_EQ(kvhost::entities(doc).length(), 0);
+    }
+    client->hook = nullptr;
+    ASSERT_TRUE(kvhost::closeDocument(doc));
+    doc = kvhost::newDocument(L"next.dwg");
+  }
+}
+
 TEST_F(UndoTest, RequestBeforeTheCommandStartsOrWithoutAnEditorClientDoesNothing) {
   runMarkedCommand();
   EXPECT_TRUE(g_ReactorManager.setPostUndoOnCommandFinish(true));
