@@ -1,6 +1,13 @@
 // The fan-out of one host notification to the registered clients, shared by
 // the three dispatchers, and how a dispatcher outlives its own retirement
 // while one of its notifications still runs.
+//
+// Re-entrancy, as clients see it: a notification works on the clients that
+// were registered when it arrived. A client registered meanwhile misses it;
+// one removed meanwhile still gets it; one destroyed meanwhile is never
+// called again; a notification raised from inside another runs a complete
+// fan-out of its own; a dispatcher retired meanwhile lives on until its
+// running notifications have returned.
 #pragma once
 #include <algorithm>
 #include <cstring>
