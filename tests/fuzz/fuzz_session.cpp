@@ -2,6 +2,7 @@
 #include <KOVANotification.h>
 #include <kvhost.h>
 #include <memfiler.h>
+#include <testfiles.h>
 #include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +16,8 @@
 
 namespace kovafuzz {
 namespace {
+using testfiles::narrow;
+using testfiles::readFile;
 
 const wchar_t kModule[] = L"KOVANotification10.arx";
 
@@ -22,17 +25,8 @@ const wchar_t kModule[] = L"KOVANotification10.arx";
 class MarkingClient : public KOVAEditorReactorBase {};
 std::unique_ptr<MarkingClient> g_client;
 
-std::string narrow(const std::wstring& s) { return std::string(s.begin(), s.end()); }
-
-std::string readFile(const std::wstring& file) {
-  std::ifstream in(narrow(file), std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void writeFile(const std::wstring& file, const std::string& bytes) {
-  std::ofstream out(narrow(file), std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!out) fail("cannot write the input file");
+void writeInput(const std::wstring& file, const std::string& bytes) {
+  if (!testfiles::writeFile(file, bytes)) fail("cannot write the input file");
 }
 
 // An object as a reader sees it: its class and its whole DWG record.
@@ -145,7 +139,7 @@ AcApDocument* Session::open(const std::wstring& file) {
 void Session::openAndCheck(const std::string& bytes, Form form) {
   const bool dxf = form == Form::kDxf;
   std::wstring input = path(dxf ? L"input.dxf" : L"input.dwg");
-  writeFile(input, bytes);
+  writeInput(input, bytes);
   AcApDocument* doc = open(input);
   if (doc != nullptr) {
     // The marker is read and written back by a marked command.

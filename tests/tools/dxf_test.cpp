@@ -5,6 +5,7 @@
 #include <KOVANotification.h>
 #include <kvhost.h>
 #include <memfiler.h>
+#include <testfiles.h>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -16,21 +17,10 @@
 #include <vector>
 
 namespace {
+using namespace testfiles;
 
 const wchar_t kModule[] = L"KOVANotification10.arx";
 
-std::wstring tempPath(const std::wstring& name) {
-  std::string dir = ::testing::TempDir();
-  return std::wstring(dir.begin(), dir.end()) + name;
-}
-std::string narrow(const std::wstring& s) { return std::string(s.begin(), s.end()); }
-std::string readFile(const std::wstring& path) {
-  std::ifstream in(narrow(path), std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-void writeFile(const std::wstring& path, const std::string& text) {
-  std::ofstream(narrow(path), std::ios::binary | std::ios::trunc) << text;
-}
 std::string hex(AcDbObjectId id) {
   char buf[24];
   std::snprintf(buf, sizeof buf, "%llX", static_cast<unsigned long long>(id.handle()));

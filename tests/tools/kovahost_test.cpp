@@ -3,6 +3,7 @@
 // hear, in order.
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <testfiles.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <algorithm>
@@ -19,6 +20,7 @@
 #include <vector>
 
 namespace {
+using testfiles::readFile;
 
 struct Session {
   int status = -1;  // the exit status; -1 when the program did not exit normally
@@ -27,12 +29,6 @@ struct Session {
   std::string dir;
 };
 
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 std::vector<std::string> splitLines(const std::string& text) {
   std::vector<std::string> out;

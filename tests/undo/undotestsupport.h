@@ -8,6 +8,7 @@
 #include <KvTools.h>
 #include <kvhost.h>
 #include <memfiler.h>
+#include <testfiles.h>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -20,6 +21,7 @@
 #include <vector>
 
 namespace undotest {
+using namespace testfiles;
 
 const wchar_t kModule[] = L"KOVANotification10.arx";
 
@@ -69,11 +71,6 @@ inline std::map<AcDbHandle, std::vector<unsigned char>> drawingState(AcApDocumen
   return state;
 }
 
-inline std::wstring tempPath(const std::wstring& name) {
-  std::string dir = ::testing::TempDir();
-  return std::wstring(dir.begin(), dir.end()) + name;
-}
-inline void removeFile(const std::wstring& path) { std::remove(std::string(path.begin(), path.end()).c_str()); }
 
 // Opens a drawing as if written elsewhere: its marker's record holds the
 // given version and counter, and none of it is on this session's undo record.
@@ -94,15 +91,13 @@ inline AcApDocument* openDrawingWithMarker(const std::wstring& file, Adesk::UInt
   // Written as another program would, also over a file a drawing open here was read from.
   const std::wstring scratch = file + L".scratch";
   if (kvhost::saveDocument(doc, scratch) != Acad::eOk || !kvhost::closeDocument(doc)) return nullptr;
-  const std::string narrow(file.begin(), file.end());
-  std::ifstream in(std::string(scratch.begin(), scratch.end()), std::ios::binary);
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string text = readFile(scratch);
   removeFile(scratch);
   const size_t at = text.find(std::string(record.begin(), record.end()));
   if (at == std::string::npos) return nullptr;
   std::memcpy(&text[at + 8], &version, 2);
   std::memcpy(&text[at + 10], &counter, 4);
-  std::ofstream(narrow, std::ios::binary | std::ios::trunc) << text;
+  if (!writeFile(file, text)) return nullptr;
   return kvhost::openDocument(file);
 }
 

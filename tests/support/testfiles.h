@@ -1,0 +1,35 @@
+// Scratch files for tests: names under the test temp folder, whole-file read and write.
+#pragma once
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace testfiles {
+
+// Drawing names here are ASCII; the host takes wide names, the streams narrow ones.
+inline std::string narrow(const std::wstring& s) { return std::string(s.begin(), s.end()); }
+inline std::wstring widen(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+
+// Tests that may run side by side use names of their own.
+inline std::wstring tempPath(const std::wstring& name) {
+  return (std::filesystem::temp_directory_path() / name).wstring();
+}
+
+inline std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+inline std::string readFile(const std::wstring& path) { return readFile(narrow(path)); }
+
+inline bool writeFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out.flush());
+}
+inline bool writeFile(const std::wstring& path, const std::string& bytes) { return writeFile(narrow(path), bytes); }
+
+inline void removeFile(const std::wstring& path) { std::remove(narrow(path).c_str()); }
+
+}  // namespace testfiles
