@@ -11,7 +11,8 @@ install(TARGETS KOVANotification10 EXPORT KOVANotification10Targets LIBRARY DEST
 
 # The hub's client interface and what it includes; the host's own internals stay out.
 install(FILES
-  notification/KOVANotification.h notification/kovaexport.h notification/kovafanout.h notification/kovaclientlist.h notification/kovaidset.h
+  notification/KOVANotification.h notification/kovaexport.h notification/kovafanout.h notification/kovafanouttrace.h
+  notification/kovaclientlist.h notification/kovaidset.h
   notification/kovanotificationdatabasereactor.h notification/kovanotificationdocreactor.h
   notification/kovanotificationeditorreactor.h notification/kovareactormanager.h
   inhouse/KvTrace.h inhouse/KvTools.h inhouse/KOVATools.h

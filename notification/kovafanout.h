@@ -9,14 +9,11 @@
 // fan-out of its own; a dispatcher retired meanwhile lives on until its
 // running notifications have returned.
 #pragma once
-#include <algorithm>
-#include <cstring>
 #include <memory>
-#include <typeinfo>
 #include <vector>
-#include <KvTrace.h>
 #include <acarray.h>
 #include "kovaclientlist.h"
+#include "kovafanouttrace.h"
 
 // Arrays kept from one notification to the next, one per nesting depth: a
 // notification takes the array of its depth, so once every depth has been
@@ -93,7 +90,6 @@ class KOVASnapshot {
   // whole fan-out; the entries are read at every step: a client destroyed
   // meanwhile reads as null.
   R* const* clients() const { return m_pList->clients().asArrayPtr(); }
-  R* at(int i) const { return clients()[i]; }
 
  private:
   friend class KOVARunningSnapshots<R>;
@@ -108,73 +104,88 @@ class KOVASnapshot {
   KOVASnapshot* m_pOuter;
 };
 
-// The notification's name in a signature that spells out the type of a
-// dispatcher's call ("... Call = KOVAXDispatcher::objectAppended(...)::<lambda..."):
-// the call is a lambda defined in the notification's own member.
-inline void kovaNameFromSignature(const char* signature, char* out, size_t size) {
-  const char* name = "fan-out";
-  size_t length = 7;
-  if (const char* p = std::strstr(signature, "Call = ")) {
-    p += 7;
-    if (std::strncmp(p, "const ", 6) == 0) p += 6;
-    const char* stop = p;
-    while (*stop && std::strchr("(<;]& ", *stop) == nullptr) ++stop;
-    const char* start = p;
-    for (const char* q = p; q + 1 < stop; ++q)
-      if (q[0] == ':' && q[1] == ':') start = q + 2;
-    if (stop > start) name = start, length = static_cast<size_t>(stop - start);
-  }
-  length = std::min(length, size - 1);
-  std::memcpy(out, name, length);
-  out[length] = 0;
-}
-
-// Worked out once per kind of call, and only while a slice listener is set.
-template <class Call>
-const char* kovaNotificationName() {
-  static char s_name[64];
-  if (s_name[0] == 0) kovaNameFromSignature(__PRETTY_FUNCTION__, s_name, sizeof s_name);
-  return s_name;
-}
-
-// The client's class for a client-call slice; nothing is looked up while
-// no slice listener is set.
-template <class R>
-const char* kovaSliceClient(R* client) {
-  return KvTrace::g_pSliceBegin ? typeid(*client).name() : nullptr;
-}
-
-// The fan-out while a slice listener is set: the fan-out and each client
-// call are slices named name (worked out only then, when name is null).
-// Out of line, so that the common fan-out below stays small; it takes the
-// call by value, so that the common loop keeps the call's arguments in
-// registers instead of reloading them after every client.
-template <class R, class Call>
-[[gnu::noinline]] void kovaFanOutTraced(const KOVASnapshot<R>& snapshot, const char* name, Call call) {
-  if (name == nullptr) name = kovaNotificationName<Call>();
-  KvSliceScope fanOut("fan-out", name, nullptr);
-  for (int i = 0; i < snapshot.length(); ++i) {
-    if (R* client = snapshot.at(i)) {
-      KvSliceScope clientCall("client", name, kovaSliceClient(client));
-      call(client);
-    }
-  }
-}
-
-// Calls call(client) on every client of a fresh snapshot, in registry order.
-template <class R, class Share, class Call>
-void kovaFanOutNamed(KOVARunningSnapshots<R>& running, Share share, const char* name, Call&& call) {
-  KOVASnapshot<R> snapshot(running, share);
-  if (KvTrace::g_pSliceBegin != nullptr) return kovaFanOutTraced(snapshot, name, call);
+// Serves the clients of a snapshot in registry order: each one that
+// pick(client) gives a target for (null skips it) gets call(target); after
+// each call, stop(client) may end the fan-out, given the client as the
+// snapshot holds it then (null when the call destroyed it). Whether stop
+// ended it.
+template <bool Heard, class R, class Pick, class Call, class Stop>
+bool kovaServe(const KOVASnapshot<R>& snapshot, const char* name, Pick& pick, Call& call, Stop& stop) {
+  typename KOVAFanOutSlices<Heard>::FanOut fanOut(name);
   R* const* clients = snapshot.clients();
   const int n = snapshot.length();
-  for (int i = 0; i < n; ++i)
-    if (R* client = clients[i]) call(client);
+  for (int i = 0; i < n; ++i) {
+    auto* target = pick(clients[i]);
+    if (target == nullptr) continue;
+    {
+      typename KOVAFanOutSlices<Heard>::ClientCall clientCall(name, target);
+      call(target);
+    }
+    if (stop(clients[i])) return true;
+  }
+  return false;
 }
 
+// The fan-out while a slice listener is set. Out of line, so that the
+// common fan-out stays small; it takes the call by value, so that the
+// common loop keeps the call's arguments in registers instead of reloading
+// them after every client.
+template <class R, class Pick, class Call, class Stop>
+[[gnu::noinline]] bool kovaServeHeard(const KOVASnapshot<R>& snapshot, const char* name, Pick pick, Call call,
+                                      Stop stop) {
+  return kovaServe<true>(snapshot, name, pick, call, stop);
+}
+
+template <class R, class Pick, class Call, class Stop>
+bool kovaServeEither(const KOVASnapshot<R>& snapshot, const char* name, Pick pick, Call& call, Stop stop) {
+  if (kovaSlicesHeard()) return kovaServeHeard(snapshot, name, pick, call, stop);
+  return kovaServe<false>(snapshot, name, pick, call, stop);
+}
+
+struct KOVAEveryClient {
+  template <class R>
+  R* operator()(R* client) const {
+    return client;
+  }
+};
+
+struct KOVANeverStop {
+  template <class R>
+  bool operator()(R*) const {
+    return false;
+  }
+};
+
+// The fan-outs. name is the notification's: the dispatcher member that
+// forwards it passes its own name.
+
+// Calls call(client) on every client of the snapshot.
+template <class R, class Call>
+void kovaFanOut(const KOVASnapshot<R>& snapshot, const char* name, Call&& call) {
+  kovaServeEither(snapshot, name, KOVAEveryClient(), call, KOVANeverStop());
+}
+
+// The same on a fresh snapshot.
 template <class R, class Share, class Call>
-void kovaFanOut(KOVARunningSnapshots<R>& running, Share share, Call&& call) {
-  kovaFanOutNamed(running, share, nullptr, call);
+void kovaFanOut(KOVARunningSnapshots<R>& running, Share share, const char* name, Call&& call) {
+  KOVASnapshot<R> snapshot(running, share);
+  kovaFanOut(snapshot, name, call);
+}
+
+// Calls call(client) on every client of a fresh snapshot until stop(client)
+// says so after a call (client is null when the call destroyed it); whether
+// it did.
+template <class R, class Share, class Call, class Stop>
+bool kovaFanOutUntil(KOVARunningSnapshots<R>& running, Share share, const char* name, Call&& call, Stop&& stop) {
+  KOVASnapshot<R> snapshot(running, share);
+  return kovaServeEither(snapshot, name, KOVAEveryClient(), call, stop);
+}
+
+// Calls call(client) on the clients built on Base, as Base: a notification
+// that only the hub's own clients understand skips foreign reactors.
+template <class Base, class R, class Call>
+void kovaFanOutToBase(const KOVASnapshot<R>& snapshot, const char* name, Call&& call) {
+  kovaServeEither(snapshot, name, [](R* client) { return dynamic_cast<Base*>(client); }, call, KOVANeverStop());
 }
 
 // A dispatcher that the manager retires while one of its notifications is

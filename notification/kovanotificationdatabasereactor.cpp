@@ -53,44 +53,44 @@ void KOVADatabaseReactorDispatcher::detachFromHost() {
 // The forwarders capture their arguments by value: the fan-out then keeps
 // them in registers across the client calls.
 template <class Call>
-void KOVADatabaseReactorDispatcher::forward(Call&& call) {
+void KOVADatabaseReactorDispatcher::forward(const char* name, Call&& call) {
   if (g_ReactorManager.filterReactors()) return;
   KOVARunningNotification running(*this);
-  kovaFanOut(kovaDbSnapshots(), [] { return g_ReactorManager.shareDbReactors(); }, call);
+  kovaFanOut(kovaDbSnapshots(), [] { return g_ReactorManager.shareDbReactors(); }, name, call);
 }
 
 void KOVADatabaseReactorDispatcher::objectAppended(const AcDbDatabase* dwg, const AcDbObject* obj) {
-  forward([=](AcDbDatabaseReactor* c) { c->objectAppended(dwg, obj); });
+  forward("objectAppended", [=](AcDbDatabaseReactor* c) { c->objectAppended(dwg, obj); });
 }
 void KOVADatabaseReactorDispatcher::objectUnAppended(const AcDbDatabase* dwg, const AcDbObject* obj) {
-  forward([=](AcDbDatabaseReactor* c) { c->objectUnAppended(dwg, obj); });
+  forward("objectUnAppended", [=](AcDbDatabaseReactor* c) { c->objectUnAppended(dwg, obj); });
 }
 void KOVADatabaseReactorDispatcher::objectReAppended(const AcDbDatabase* dwg, const AcDbObject* obj) {
-  forward([=](AcDbDatabaseReactor* c) { c->objectReAppended(dwg, obj); });
+  forward("objectReAppended", [=](AcDbDatabaseReactor* c) { c->objectReAppended(dwg, obj); });
 }
 void KOVADatabaseReactorDispatcher::objectOpenedForModify(const AcDbDatabase* dwg, const AcDbObject* obj) {
-  forward([=](AcDbDatabaseReactor* c) { c->objectOpenedForModify(dwg, obj); });
+  forward("objectOpenedForModify", [=](AcDbDatabaseReactor* c) { c->objectOpenedForModify(dwg, obj); });
 }
 void KOVADatabaseReactorDispatcher::objectModified(const AcDbDatabase* dwg, const AcDbObject* obj) {
-  forward([=](AcDbDatabaseReactor* c) { c->objectModified(dwg, obj); });
+  forward("objectModified", [=](AcDbDatabaseReactor* c) { c->objectModified(dwg, obj); });
 }
 void KOVADatabaseReactorDispatcher::objectErased(const AcDbDatabase* dwg, const AcDbObject* obj, Adesk::Boolean erased) {
-  forward([=](AcDbDatabaseReactor* c) { c->objectErased(dwg, obj, erased); });
+  forward("objectErased", [=](AcDbDatabaseReactor* c) { c->objectErased(dwg, obj, erased); });
 }
 void KOVADatabaseReactorDispatcher::headerSysVarWillChange(const AcDbDatabase* dwg, const ACHAR* name) {
-  forward([=](AcDbDatabaseReactor* c) { c->headerSysVarWillChange(dwg, name); });
+  forward("headerSysVarWillChange", [=](AcDbDatabaseReactor* c) { c->headerSysVarWillChange(dwg, name); });
 }
 void KOVADatabaseReactorDispatcher::headerSysVarChanged(const AcDbDatabase* dwg, const ACHAR* name,
                                                         Adesk::Boolean success) {
-  forward([=](AcDbDatabaseReactor* c) { c->headerSysVarChanged(dwg, name, success); });
+  forward("headerSysVarChanged", [=](AcDbDatabaseReactor* c) { c->headerSysVarChanged(dwg, name, success); });
 }
 void KOVADatabaseReactorDispatcher::proxyResurrectionCompleted(const AcDbDatabase* dwg, const ACHAR* appname,
                                                                AcDbObjectIdArray& objects) {
-  forward([=, &objects](AcDbDatabaseReactor* c) { c->proxyResurrectionCompleted(dwg, appname, objects); });
+  forward("proxyResurrectionCompleted", [=, &objects](AcDbDatabaseReactor* c) { c->proxyResurrectionCompleted(dwg, appname, objects); });
 }
 void KOVADatabaseReactorDispatcher::goodbye(const AcDbDatabase* dwg) {
   KOVARunningNotification running(*this);
-  forward([=](AcDbDatabaseReactor* c) { c->goodbye(dwg); });
+  forward("goodbye", [=](AcDbDatabaseReactor* c) { c->goodbye(dwg); });
   // The database is going away: the dispatcher leaves it with its clients.
   detachFrom(dwg);
 }

@@ -32,7 +32,7 @@ class KOVADatabaseReactorDispatcher : public AcDbDatabaseReactor, public KOVARet
 
  private:
   template <class Call>
-  void forward(Call&& call);
+  void forward(const char* name, Call&& call);
 
   AcArray<const AcDbDatabase*> m_tabAttached;
 };

@@ -39,14 +39,14 @@ void KOVADocReactorDispatcher::detachFromHost() {
 }
 
 template <class Call>
-void KOVADocReactorDispatcher::fanOut(Call&& call) {
-  kovaFanOut(docSnapshots(), shareDocReactors, call);
+void KOVADocReactorDispatcher::fanOut(const char* name, Call&& call) {
+  kovaFanOut(docSnapshots(), shareDocReactors, name, call);
 }
 
 template <class Call>
-void KOVADocReactorDispatcher::forward(Call&& call) {
+void KOVADocReactorDispatcher::forward(const char* name, Call&& call) {
   KOVARunningNotification running(*this);
-  fanOut(call);
+  fanOut(name, call);
 }
 
 void KOVADocReactorDispatcher::detachDatabaseDispatcher(AcApDocument* doc) {
@@ -63,7 +63,7 @@ void KOVADocReactorDispatcher::documentCreated(AcApDocument* doc) {
       g_ReactorManager.dbReactorDispatcher()->attachTo(db);
     KOVASmartPushPopDbMod dbmod(doc);
     KOVASmartUndoRecording undo(nullptr);
-    fanOut([&](AcApDocManagerReactor* c) { c->documentCreated(doc); });
+    fanOut("documentCreated", [&](AcApDocManagerReactor* c) { c->documentCreated(doc); });
   });
 }
 
@@ -72,7 +72,7 @@ void KOVADocReactorDispatcher::documentToBeDestroyed(AcApDocument* doc) {
   KV_GUARDED(L"KOVADocReactorDispatcher::documentToBeDestroyed", [&] {
     detachDatabaseDispatcher(doc);
     forgetUnheardDatabase(doc);
-    fanOut([&](AcApDocManagerReactor* c) { c->documentToBeDestroyed(doc); });
+    fanOut("documentToBeDestroyed", [&](AcApDocManagerReactor* c) { c->documentToBeDestroyed(doc); });
   });
 }
 
@@ -81,7 +81,7 @@ void KOVADocReactorDispatcher::documentCreateCanceled(AcApDocument* doc) {
   KV_GUARDED(L"KOVADocReactorDispatcher::documentCreateCanceled", [&] {
     detachDatabaseDispatcher(doc);
     forgetUnheardDatabase(doc);
-    fanOut([&](AcApDocManagerReactor* c) { c->documentCreateCanceled(doc); });
+    fanOut("documentCreateCanceled", [&](AcApDocManagerReactor* c) { c->documentCreateCanceled(doc); });
   });
 }
 
@@ -90,53 +90,51 @@ void KOVADocReactorDispatcher::documentLockModeChanged(AcApDocument* doc, AcAp::
                                                        const ACHAR* command) {
   KOVARunningNotification running(*this);
   KV_GUARDED(L"KOVADocReactorDispatcher::documentLockModeChanged", [&] {
-    KOVASnapshot<AcApDocManagerReactor> snapshot(docSnapshots(), shareDocReactors);
-    KvSliceScope fanOut("fan-out", "documentLockModeChanged", nullptr);
-    for (int i = 0; i < snapshot.length(); ++i) {
-      AcApDocManagerReactor* client = snapshot.at(i);
-      if (client == nullptr) continue;
-      // Only the hub's own client base carries a veto request.
-      auto* base = dynamic_cast<KOVADocReactorBase*>(client);
-      if (base) base->m_bVeto = false;
-      {
-        KvSliceScope clientCall("client", "documentLockModeChanged", kovaSliceClient(client));
-        client->documentLockModeChanged(doc, previous, mine, current, command);
-      }
-      if (base == nullptr || snapshot.at(i) == nullptr || !base->m_bVeto) continue;
-      base->m_bVeto = false;
-      if (veto() == Acad::eOk) return;
-    }
+    // Only the hub's own client base carries a veto request.
+    KOVADocReactorBase* base = nullptr;
+    kovaFanOutUntil(
+        docSnapshots(), shareDocReactors, "documentLockModeChanged",
+        [&](AcApDocManagerReactor* client) {
+          base = dynamic_cast<KOVADocReactorBase*>(client);
+          if (base) base->m_bVeto = false;
+          client->documentLockModeChanged(doc, previous, mine, current, command);
+        },
+        [&](AcApDocManagerReactor* stillThere) {
+          if (base == nullptr || stillThere == nullptr || !base->m_bVeto) return false;
+          base->m_bVeto = false;
+          return veto() == Acad::eOk;
+        });
   });
 }
 
 void KOVADocReactorDispatcher::documentCreateStarted(AcApDocument* doc) {
-  forward([&](AcApDocManagerReactor* c) { c->documentCreateStarted(doc); });
+  forward("documentCreateStarted", [&](AcApDocManagerReactor* c) { c->documentCreateStarted(doc); });
 }
 void KOVADocReactorDispatcher::documentDestroyed(const ACHAR* fileName) {
-  forward([&](AcApDocManagerReactor* c) { c->documentDestroyed(fileName); });
+  forward("documentDestroyed", [&](AcApDocManagerReactor* c) { c->documentDestroyed(fileName); });
 }
 void KOVADocReactorDispatcher::documentLockModeWillChange(AcApDocument* doc, AcAp::DocLockMode mine,
                                                           AcAp::DocLockMode next, AcAp::DocLockMode current,
                                                           const ACHAR* command) {
-  forward([&](AcApDocManagerReactor* c) { c->documentLockModeWillChange(doc, mine, next, current, command); });
+  forward("documentLockModeWillChange", [&](AcApDocManagerReactor* c) { c->documentLockModeWillChange(doc, mine, next, current, command); });
 }
 void KOVADocReactorDispatcher::documentLockModeChangeVetoed(AcApDocument* doc, const ACHAR* command) {
-  forward([&](AcApDocManagerReactor* c) { c->documentLockModeChangeVetoed(doc, command); });
+  forward("documentLockModeChangeVetoed", [&](AcApDocManagerReactor* c) { c->documentLockModeChangeVetoed(doc, command); });
 }
 void KOVADocReactorDispatcher::documentBecameCurrent(AcApDocument* doc) {
-  forward([&](AcApDocManagerReactor* c) { c->documentBecameCurrent(doc); });
+  forward("documentBecameCurrent", [&](AcApDocManagerReactor* c) { c->documentBecameCurrent(doc); });
 }
 void KOVADocReactorDispatcher::documentToBeActivated(AcApDocument* doc) {
-  forward([&](AcApDocManagerReactor* c) { c->documentToBeActivated(doc); });
+  forward("documentToBeActivated", [&](AcApDocManagerReactor* c) { c->documentToBeActivated(doc); });
 }
 void KOVADocReactorDispatcher::documentToBeDeactivated(AcApDocument* doc) {
-  forward([&](AcApDocManagerReactor* c) { c->documentToBeDeactivated(doc); });
+  forward("documentToBeDeactivated", [&](AcApDocManagerReactor* c) { c->documentToBeDeactivated(doc); });
 }
 void KOVADocReactorDispatcher::documentActivationModified(bool activation) {
-  forward([&](AcApDocManagerReactor* c) { c->documentActivationModified(activation); });
+  forward("documentActivationModified", [&](AcApDocManagerReactor* c) { c->documentActivationModified(activation); });
 }
 void KOVADocReactorDispatcher::documentActivated(AcApDocument* doc) {
-  forward([&](AcApDocManagerReactor* c) { c->documentActivated(doc); });
+  forward("documentActivated", [&](AcApDocManagerReactor* c) { c->documentActivated(doc); });
 }
 
 KOVADocReactorBase::KOVADocReactorBase() : m_bVeto(false) {

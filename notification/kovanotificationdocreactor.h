@@ -31,9 +31,9 @@ class KOVADocReactorDispatcher : public AcApDocManagerReactor, public KOVARetira
 
  private:
   template <class Call>
-  void fanOut(Call&& call);
+  void fanOut(const char* name, Call&& call);
   template <class Call>
-  void forward(Call&& call);
+  void forward(const char* name, Call&& call);
   void detachDatabaseDispatcher(AcApDocument* doc);
 };
 

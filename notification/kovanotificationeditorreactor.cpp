@@ -160,9 +160,14 @@ void KOVAEditorReactorDispathcer::detachFromHost() {
 }
 
 template <class Call>
-void KOVAEditorReactorDispathcer::forward(Call&& call) {
+void KOVAEditorReactorDispathcer::fanOut(const char* name, Call&& call) {
+  kovaFanOut(edSnapshots(), takeEdSnapshot, name, call);
+}
+
+template <class Call>
+void KOVAEditorReactorDispathcer::forward(const char* name, Call&& call) {
   KOVARunningNotification running(*this);
-  kovaFanOut(edSnapshots(), takeEdSnapshot, call);
+  fanOut(name, call);
 }
 
 void KOVAEditorReactorDispathcer::databaseToBeDestroyed(AcDbDatabase* db) {
@@ -173,7 +178,7 @@ void KOVAEditorReactorDispathcer::databaseToBeDestroyed(AcDbDatabase* db) {
       AcDbDatabase* db;
       ~Prune() { forgetDatabase(db); }
     } prune{db};
-    kovaFanOut(edSnapshots(), takeEdSnapshot, [&](AcEditorReactor* c) { c->databaseToBeDestroyed(db); });
+    fanOut("databaseToBeDestroyed", [&](AcEditorReactor* c) { c->databaseToBeDestroyed(db); });
   });
 }
 
@@ -207,13 +212,9 @@ void KOVAEditorReactorDispathcer::pickfirstModified() {
     {
       KOVAPickfirstSelection selection;
       AcRxClass* cls = KOVAEditorReactorBase::homogenity(selection.ids());
-      KvSliceScope fanOut("fan-out", "pickfirstModified", nullptr);
-      for (int i = 0; i < snapshot.length(); ++i) {
-        if (auto* client = dynamic_cast<KOVAEditorReactorBase*>(snapshot.at(i))) {
-          KvSliceScope clientCall("client", "pickfirstModified", kovaSliceClient(client));
-          client->pickfirstModified(selection.name(), selection.ids(), cls);
-        }
-      }
+      kovaFanOutToBase<KOVAEditorReactorBase>(snapshot, "pickfirstModified", [&](KOVAEditorReactorBase* client) {
+        client->pickfirstModified(selection.name(), selection.ids(), cls);
+      });
     }
     handling.finished = true;
   });
@@ -224,16 +225,12 @@ Acad::ErrorStatus KOVAEditorReactorDispathcer::xrefSubCommandStart(AcXrefSubComm
                                                                    const ACHAR* const* btrNames,
                                                                    const ACHAR* const* paths) {
   KOVARunningNotification running(*this);
-  KOVASnapshot<AcEditorReactor> snapshot(edSnapshots(), takeEdSnapshot);
-  KvSliceScope fanOut("fan-out", "xrefSubCommandStart", nullptr);
-  for (int i = 0; i < snapshot.length(); ++i) {
-    AcEditorReactor* client = snapshot.at(i);
-    if (client == nullptr) continue;
-    KvSliceScope clientCall("client", "xrefSubCommandStart", kovaSliceClient(client));
-    Acad::ErrorStatus es = client->xrefSubCommandStart(subcmd, btrIds, btrNames, paths);
-    if (es != Acad::eOk) return es;
-  }
-  return Acad::eOk;
+  Acad::ErrorStatus es = Acad::eOk;
+  kovaFanOutUntil(
+      edSnapshots(), takeEdSnapshot, "xrefSubCommandStart",
+      [&](AcEditorReactor* client) { es = client->xrefSubCommandStart(subcmd, btrIds, btrNames, paths); },
+      [&](AcEditorReactor*) { return es != Acad::eOk; });
+  return es;
 }
 
 // ---- Command phases ----
@@ -268,7 +265,7 @@ void KOVAEditorReactorDispathcer::commandWillStart(const ACHAR* commandName) {
     if (KOVAUndoController::operationWillStart()) m_bPostUndoOnCommandFinish = false;
     if (isSaveCommand(commandName)) g_ReactorManager.setFilterReactors(true);
     if (IsInterestingCommandForUndoMarker(commandName)) KOVAUndoController::startUndoMark(false);
-    kovaFanOut(edSnapshots(), takeEdSnapshot, [&](AcEditorReactor* c) { c->commandWillStart(commandName); });
+    fanOut("commandWillStart", [&](AcEditorReactor* c) { c->commandWillStart(commandName); });
     g_FnLog.logCmdStart(commandName);
     g_FnLog.logInfo(commandName);
   });
@@ -280,7 +277,7 @@ void KOVAEditorReactorDispathcer::endCommand(const ACHAR* commandName,
                                              bool redraw) {
   KvSliceScope handling("handling", name, nullptr);
   KOVAOperationEnding ending(*this, commandName);
-  kovaFanOutNamed(edSnapshots(), takeEdSnapshot, name, [&](AcEditorReactor* c) { (c->*notification)(commandName); });
+  fanOut(name, [&](AcEditorReactor* c) { (c->*notification)(commandName); });
   ending.endMark();
   serveRequest();
   // What was queued for redraw is drawn when the command ended, dropped otherwise.
@@ -318,7 +315,7 @@ void KOVAEditorReactorDispathcer::modelessOperationWillStart(const ACHAR* contex
   KV_GUARDED(L"KOVAEditorReactorDispathcer::modelessOperationWillStart", [&] {
     if (KOVAUndoController::operationWillStart()) m_bPostUndoOnCommandFinish = false;
     KOVAUndoController::startUndoMark(true);
-    kovaFanOut(edSnapshots(), takeEdSnapshot, [&](AcEditorReactor* c) { c->modelessOperationWillStart(context); });
+    fanOut("modelessOperationWillStart", [&](AcEditorReactor* c) { c->modelessOperationWillStart(context); });
   });
 }
 
@@ -327,7 +324,7 @@ void KOVAEditorReactorDispathcer::modelessOperationEnded(const ACHAR* context) {
   KvSliceScope handling("handling", "modelessOperationEnded", nullptr);
   KV_GUARDED(L"KOVAEditorReactorDispathcer::modelessOperationEnded", [&] {
     KOVAOperationEnding ending(*this, nullptr);
-    kovaFanOut(edSnapshots(), takeEdSnapshot, [&](AcEditorReactor* c) { c->modelessOperationEnded(context); });
+    fanOut("modelessOperationEnded", [&](AcEditorReactor* c) { c->modelessOperationEnded(context); });
     ending.endMark();
     serveRequest();
     KOVAEditorReactorBase::redrawEntities();
@@ -339,7 +336,7 @@ void KOVAEditorReactorDispathcer::beginDwgOpen(ACHAR* fileName) {
   KvSliceScope handling("handling", "beginDwgOpen", nullptr);
   KV_GUARDED(L"KOVAEditorReactorDispathcer::beginDwgOpen", [&] {
     KOVASmartUndoRecording undo(nullptr);
-    kovaFanOut(edSnapshots(), takeEdSnapshot, [&](AcEditorReactor* c) { c->beginDwgOpen(fileName); });
+    fanOut("beginDwgOpen", [&](AcEditorReactor* c) { c->beginDwgOpen(fileName); });
   });
 }
 
@@ -348,87 +345,87 @@ void KOVAEditorReactorDispathcer::endDwgOpen(const ACHAR* fileName, AcDbDatabase
   KvSliceScope handling("handling", "endDwgOpen", nullptr);
   KV_GUARDED(L"KOVAEditorReactorDispathcer::endDwgOpen", [&] {
     KOVASmartUndoRecording undo(nullptr);
-    kovaFanOut(edSnapshots(), takeEdSnapshot, [&](AcEditorReactor* c) { c->endDwgOpen(fileName, db); });
+    fanOut("endDwgOpen", [&](AcEditorReactor* c) { c->endDwgOpen(fileName, db); });
   });
 }
 
 // ---- Plain forwarders ----
 
-#define KOVA_FORWARD(CALL) forward([&](AcEditorReactor* c) { c->CALL; })
+#define KOVA_FORWARD(NOTIFICATION, ARGS) forward(#NOTIFICATION, [&](AcEditorReactor* c) { c->NOTIFICATION ARGS; })
 
-void KOVAEditorReactorDispathcer::dwgFileOpened(AcDbDatabase* db, ACHAR* f) { KOVA_FORWARD(dwgFileOpened(db, f)); }
-void KOVAEditorReactorDispathcer::initialDwgFileOpenComplete(AcDbDatabase* db) { KOVA_FORWARD(initialDwgFileOpenComplete(db)); }
-void KOVAEditorReactorDispathcer::databaseConstructed(AcDbDatabase* db) { KOVA_FORWARD(databaseConstructed(db)); }
-void KOVAEditorReactorDispathcer::beginSave(AcDbDatabase* db, const ACHAR* n) { KOVA_FORWARD(beginSave(db, n)); }
-void KOVAEditorReactorDispathcer::saveComplete(AcDbDatabase* db, const ACHAR* n) { KOVA_FORWARD(saveComplete(db, n)); }
-void KOVAEditorReactorDispathcer::abortSave(AcDbDatabase* db) { KOVA_FORWARD(abortSave(db)); }
-void KOVAEditorReactorDispathcer::beginDxfIn(AcDbDatabase* db) { KOVA_FORWARD(beginDxfIn(db)); }
-void KOVAEditorReactorDispathcer::abortDxfIn(AcDbDatabase* db) { KOVA_FORWARD(abortDxfIn(db)); }
-void KOVAEditorReactorDispathcer::dxfInComplete(AcDbDatabase* db) { KOVA_FORWARD(dxfInComplete(db)); }
-void KOVAEditorReactorDispathcer::beginDxfOut(AcDbDatabase* db) { KOVA_FORWARD(beginDxfOut(db)); }
-void KOVAEditorReactorDispathcer::abortDxfOut(AcDbDatabase* db) { KOVA_FORWARD(abortDxfOut(db)); }
-void KOVAEditorReactorDispathcer::dxfOutComplete(AcDbDatabase* db) { KOVA_FORWARD(dxfOutComplete(db)); }
-void KOVAEditorReactorDispathcer::beginInsert(AcDbDatabase* to, const ACHAR* n, AcDbDatabase* from) { KOVA_FORWARD(beginInsert(to, n, from)); }
-void KOVAEditorReactorDispathcer::beginInsert(AcDbDatabase* to, const AcGeMatrix3d& x, AcDbDatabase* from) { KOVA_FORWARD(beginInsert(to, x, from)); }
-void KOVAEditorReactorDispathcer::otherInsert(AcDbDatabase* to, AcDbIdMapping& m, AcDbDatabase* from) { KOVA_FORWARD(otherInsert(to, m, from)); }
-void KOVAEditorReactorDispathcer::abortInsert(AcDbDatabase* to) { KOVA_FORWARD(abortInsert(to)); }
-void KOVAEditorReactorDispathcer::endInsert(AcDbDatabase* to) { KOVA_FORWARD(endInsert(to)); }
-void KOVAEditorReactorDispathcer::wblockNotice(AcDbDatabase* db) { KOVA_FORWARD(wblockNotice(db)); }
-void KOVAEditorReactorDispathcer::beginWblock(AcDbDatabase* to, AcDbDatabase* from, const AcGePoint3d*& p) { KOVA_FORWARD(beginWblock(to, from, p)); }
-void KOVAEditorReactorDispathcer::beginWblock(AcDbDatabase* to, AcDbDatabase* from, AcDbObjectId id) { KOVA_FORWARD(beginWblock(to, from, id)); }
-void KOVAEditorReactorDispathcer::beginWblock(AcDbDatabase* to, AcDbDatabase* from) { KOVA_FORWARD(beginWblock(to, from)); }
-void KOVAEditorReactorDispathcer::otherWblock(AcDbDatabase* to, AcDbIdMapping& m, AcDbDatabase* from) { KOVA_FORWARD(otherWblock(to, m, from)); }
-void KOVAEditorReactorDispathcer::abortWblock(AcDbDatabase* to) { KOVA_FORWARD(abortWblock(to)); }
-void KOVAEditorReactorDispathcer::endWblock(AcDbDatabase* to) { KOVA_FORWARD(endWblock(to)); }
-void KOVAEditorReactorDispathcer::beginWblockObjects(AcDbDatabase* db, AcDbIdMapping& m) { KOVA_FORWARD(beginWblockObjects(db, m)); }
-void KOVAEditorReactorDispathcer::beginDeepClone(AcDbDatabase* to, AcDbIdMapping& m) { KOVA_FORWARD(beginDeepClone(to, m)); }
-void KOVAEditorReactorDispathcer::beginDeepCloneXlation(AcDbIdMapping& m, Acad::ErrorStatus* es) { KOVA_FORWARD(beginDeepCloneXlation(m, es)); }
-void KOVAEditorReactorDispathcer::abortDeepClone(AcDbIdMapping& m) { KOVA_FORWARD(abortDeepClone(m)); }
-void KOVAEditorReactorDispathcer::endDeepClone(AcDbIdMapping& m) { KOVA_FORWARD(endDeepClone(m)); }
-void KOVAEditorReactorDispathcer::partialOpenNotice(AcDbDatabase* db) { KOVA_FORWARD(partialOpenNotice(db)); }
-void KOVAEditorReactorDispathcer::beginAttach(AcDbDatabase* to, const ACHAR* n, AcDbDatabase* from) { KOVA_FORWARD(beginAttach(to, n, from)); }
-void KOVAEditorReactorDispathcer::otherAttach(AcDbDatabase* to, AcDbDatabase* from) { KOVA_FORWARD(otherAttach(to, from)); }
-void KOVAEditorReactorDispathcer::abortAttach(AcDbDatabase* from) { KOVA_FORWARD(abortAttach(from)); }
-void KOVAEditorReactorDispathcer::endAttach(AcDbDatabase* to) { KOVA_FORWARD(endAttach(to)); }
-void KOVAEditorReactorDispathcer::redirected(AcDbObjectId n, AcDbObjectId o) { KOVA_FORWARD(redirected(n, o)); }
-void KOVAEditorReactorDispathcer::comandeered(AcDbDatabase* to, AcDbObjectId id, AcDbDatabase* from) { KOVA_FORWARD(comandeered(to, id, from)); }
-void KOVAEditorReactorDispathcer::beginRestore(AcDbDatabase* to, const ACHAR* n, AcDbDatabase* from) { KOVA_FORWARD(beginRestore(to, n, from)); }
-void KOVAEditorReactorDispathcer::abortRestore(AcDbDatabase* to) { KOVA_FORWARD(abortRestore(to)); }
-void KOVAEditorReactorDispathcer::endRestore(AcDbDatabase* to) { KOVA_FORWARD(endRestore(to)); }
-void KOVAEditorReactorDispathcer::unknownCommand(const ACHAR* cmd, AcDbVoidPtrArray* al) { KOVA_FORWARD(unknownCommand(cmd, al)); }
-void KOVAEditorReactorDispathcer::lispWillStart(const ACHAR* line) { KOVA_FORWARD(lispWillStart(line)); }
-void KOVAEditorReactorDispathcer::lispEnded() { KOVA_FORWARD(lispEnded()); }
-void KOVAEditorReactorDispathcer::lispCancelled() { KOVA_FORWARD(lispCancelled()); }
-void KOVAEditorReactorDispathcer::sysVarChanged(const ACHAR* v, Adesk::Boolean ok) { KOVA_FORWARD(sysVarChanged(v, ok)); }
-void KOVAEditorReactorDispathcer::sysVarWillChange(const ACHAR* v) { KOVA_FORWARD(sysVarWillChange(v)); }
-void KOVAEditorReactorDispathcer::xrefSubcommandBindItem(AcDbDatabase* db, int a, AcDbObjectId id) { KOVA_FORWARD(xrefSubcommandBindItem(db, a, id)); }
-void KOVAEditorReactorDispathcer::xrefSubcommandAttachItem(AcDbDatabase* db, int a, const ACHAR* p) { KOVA_FORWARD(xrefSubcommandAttachItem(db, a, p)); }
-void KOVAEditorReactorDispathcer::xrefSubcommandOverlayItem(AcDbDatabase* db, int a, const ACHAR* p) { KOVA_FORWARD(xrefSubcommandOverlayItem(db, a, p)); }
-void KOVAEditorReactorDispathcer::xrefSubcommandDetachItem(AcDbDatabase* db, int a, AcDbObjectId id) { KOVA_FORWARD(xrefSubcommandDetachItem(db, a, id)); }
-void KOVAEditorReactorDispathcer::xrefSubcommandPathItem(AcDbDatabase* db, int a, AcDbObjectId id, const ACHAR* p) { KOVA_FORWARD(xrefSubcommandPathItem(db, a, id, p)); }
-void KOVAEditorReactorDispathcer::xrefSubcommandReloadItem(AcDbDatabase* db, int a, AcDbObjectId id) { KOVA_FORWARD(xrefSubcommandReloadItem(db, a, id)); }
-void KOVAEditorReactorDispathcer::xrefSubcommandUnloadItem(AcDbDatabase* db, int a, AcDbObjectId id) { KOVA_FORWARD(xrefSubcommandUnloadItem(db, a, id)); }
-void KOVAEditorReactorDispathcer::undoSubcommandAuto(int a, Adesk::Boolean s) { KOVA_FORWARD(undoSubcommandAuto(a, s)); }
-void KOVAEditorReactorDispathcer::undoSubcommandControl(int a, int o) { KOVA_FORWARD(undoSubcommandControl(a, o)); }
-void KOVAEditorReactorDispathcer::undoSubcommandBegin(int a) { KOVA_FORWARD(undoSubcommandBegin(a)); }
-void KOVAEditorReactorDispathcer::undoSubcommandEnd(int a) { KOVA_FORWARD(undoSubcommandEnd(a)); }
-void KOVAEditorReactorDispathcer::undoSubcommandMark(int a) { KOVA_FORWARD(undoSubcommandMark(a)); }
-void KOVAEditorReactorDispathcer::undoSubcommandBack(int a) { KOVA_FORWARD(undoSubcommandBack(a)); }
-void KOVAEditorReactorDispathcer::undoSubcommandNumber(int a, int n) { KOVA_FORWARD(undoSubcommandNumber(a, n)); }
-void KOVAEditorReactorDispathcer::layoutSwitched(const ACHAR* n) { KOVA_FORWARD(layoutSwitched(n)); }
-void KOVAEditorReactorDispathcer::docFrameMovedOrResized(Adesk::LongPtr h, bool m) { KOVA_FORWARD(docFrameMovedOrResized(h, m)); }
-void KOVAEditorReactorDispathcer::mainFrameMovedOrResized(Adesk::LongPtr h, bool m) { KOVA_FORWARD(mainFrameMovedOrResized(h, m)); }
-void KOVAEditorReactorDispathcer::beginDoubleClick(const AcGePoint3d& p) { KOVA_FORWARD(beginDoubleClick(p)); }
-void KOVAEditorReactorDispathcer::beginRightClick(const AcGePoint3d& p) { KOVA_FORWARD(beginRightClick(p)); }
-void KOVAEditorReactorDispathcer::toolbarBitmapSizeWillChange(Adesk::Boolean l) { KOVA_FORWARD(toolbarBitmapSizeWillChange(l)); }
-void KOVAEditorReactorDispathcer::toolbarBitmapSizeChanged(Adesk::Boolean l) { KOVA_FORWARD(toolbarBitmapSizeChanged(l)); }
-void KOVAEditorReactorDispathcer::objectsLazyLoaded(const AcDbObjectIdArray& ids) { KOVA_FORWARD(objectsLazyLoaded(ids)); }
-void KOVAEditorReactorDispathcer::beginQuit() { KOVA_FORWARD(beginQuit()); }
-void KOVAEditorReactorDispathcer::quitAborted() { KOVA_FORWARD(quitAborted()); }
-void KOVAEditorReactorDispathcer::quitWillStart() { KOVA_FORWARD(quitWillStart()); }
-void KOVAEditorReactorDispathcer::cmdIUnkModified(const ACHAR* command) { KOVA_FORWARD(cmdIUnkModified(command)); }
-void KOVAEditorReactorDispathcer::preXrefLockFile(AcDbObjectId id) { KOVA_FORWARD(preXrefLockFile(id)); }
-void KOVAEditorReactorDispathcer::viewChanged() { KOVA_FORWARD(viewChanged()); }
+void KOVAEditorReactorDispathcer::dwgFileOpened(AcDbDatabase* db, ACHAR* f) { KOVA_FORWARD(dwgFileOpened, (db, f)); }
+void KOVAEditorReactorDispathcer::initialDwgFileOpenComplete(AcDbDatabase* db) { KOVA_FORWARD(initialDwgFileOpenComplete, (db)); }
+void KOVAEditorReactorDispathcer::databaseConstructed(AcDbDatabase* db) { KOVA_FORWARD(databaseConstructed, (db)); }
+void KOVAEditorReactorDispathcer::beginSave(AcDbDatabase* db, const ACHAR* n) { KOVA_FORWARD(beginSave, (db, n)); }
+void KOVAEditorReactorDispathcer::saveComplete(AcDbDatabase* db, const ACHAR* n) { KOVA_FORWARD(saveComplete, (db, n)); }
+void KOVAEditorReactorDispathcer::abortSave(AcDbDatabase* db) { KOVA_FORWARD(abortSave, (db)); }
+void KOVAEditorReactorDispathcer::beginDxfIn(AcDbDatabase* db) { KOVA_FORWARD(beginDxfIn, (db)); }
+void KOVAEditorReactorDispathcer::abortDxfIn(AcDbDatabase* db) { KOVA_FORWARD(abortDxfIn, (db)); }
+void KOVAEditorReactorDispathcer::dxfInComplete(AcDbDatabase* db) { KOVA_FORWARD(dxfInComplete, (db)); }
+void KOVAEditorReactorDispathcer::beginDxfOut(AcDbDatabase* db) { KOVA_FORWARD(beginDxfOut, (db)); }
+void KOVAEditorReactorDispathcer::abortDxfOut(AcDbDatabase* db) { KOVA_FORWARD(abortDxfOut, (db)); }
+void KOVAEditorReactorDispathcer::dxfOutComplete(AcDbDatabase* db) { KOVA_FORWARD(dxfOutComplete, (db)); }
+void KOVAEditorReactorDispathcer::beginInsert(AcDbDatabase* to, const ACHAR* n, AcDbDatabase* from) { KOVA_FORWARD(beginInsert, (to, n, from)); }
+void KOVAEditorReactorDispathcer::beginInsert(AcDbDatabase* to, const AcGeMatrix3d& x, AcDbDatabase* from) { KOVA_FORWARD(beginInsert, (to, x, from)); }
+void KOVAEditorReactorDispathcer::otherInsert(AcDbDatabase* to, AcDbIdMapping& m, AcDbDatabase* from) { KOVA_FORWARD(otherInsert, (to, m, from)); }
+void KOVAEditorReactorDispathcer::abortInsert(AcDbDatabase* to) { KOVA_FORWARD(abortInsert, (to)); }
+void KOVAEditorReactorDispathcer::endInsert(AcDbDatabase* to) { KOVA_FORWARD(endInsert, (to)); }
+void KOVAEditorReactorDispathcer::wblockNotice(AcDbDatabase* db) { KOVA_FORWARD(wblockNotice, (db)); }
+void KOVAEditorReactorDispathcer::beginWblock(AcDbDatabase* to, AcDbDatabase* from, const AcGePoint3d*& p) { KOVA_FORWARD(beginWblock, (to, from, p)); }
+void KOVAEditorReactorDispathcer::beginWblock(AcDbDatabase* to, AcDbDatabase* from, AcDbObjectId id) { KOVA_FORWARD(beginWblock, (to, from, id)); }
+void KOVAEditorReactorDispathcer::beginWblock(AcDbDatabase* to, AcDbDatabase* from) { KOVA_FORWARD(beginWblock, (to, from)); }
+void KOVAEditorReactorDispathcer::otherWblock(AcDbDatabase* to, AcDbIdMapping& m, AcDbDatabase* from) { KOVA_FORWARD(otherWblock, (to, m, from)); }
+void KOVAEditorReactorDispathcer::abortWblock(AcDbDatabase* to) { KOVA_FORWARD(abortWblock, (to)); }
+void KOVAEditorReactorDispathcer::endWblock(AcDbDatabase* to) { KOVA_FORWARD(endWblock, (to)); }
+void KOVAEditorReactorDispathcer::beginWblockObjects(AcDbDatabase* db, AcDbIdMapping& m) { KOVA_FORWARD(beginWblockObjects, (db, m)); }
+void KOVAEditorReactorDispathcer::beginDeepClone(AcDbDatabase* to, AcDbIdMapping& m) { KOVA_FORWARD(beginDeepClone, (to, m)); }
+void KOVAEditorReactorDispathcer::beginDeepCloneXlation(AcDbIdMapping& m, Acad::ErrorStatus* es) { KOVA_FORWARD(beginDeepCloneXlation, (m, es)); }
+void KOVAEditorReactorDispathcer::abortDeepClone(AcDbIdMapping& m) { KOVA_FORWARD(abortDeepClone, (m)); }
+void KOVAEditorReactorDispathcer::endDeepClone(AcDbIdMapping& m) { KOVA_FORWARD(endDeepClone, (m)); }
+void KOVAEditorReactorDispathcer::partialOpenNotice(AcDbDatabase* db) { KOVA_FORWARD(partialOpenNotice, (db)); }
+void KOVAEditorReactorDispathcer::beginAttach(AcDbDatabase* to, const ACHAR* n, AcDbDatabase* from) { KOVA_FORWARD(beginAttach, (to, n, from)); }
+void KOVAEditorReactorDispathcer::otherAttach(AcDbDatabase* to, AcDbDatabase* from) { KOVA_FORWARD(otherAttach, (to, from)); }
+void KOVAEditorReactorDispathcer::abortAttach(AcDbDatabase* from) { KOVA_FORWARD(abortAttach, (from)); }
+void KOVAEditorReactorDispathcer::endAttach(AcDbDatabase* to) { KOVA_FORWARD(endAttach, (to)); }
+void KOVAEditorReactorDispathcer::redirected(AcDbObjectId n, AcDbObjectId o) { KOVA_FORWARD(redirected, (n, o)); }
+void KOVAEditorReactorDispathcer::comandeered(AcDbDatabase* to, AcDbObjectId id, AcDbDatabase* from) { KOVA_FORWARD(comandeered, (to, id, from)); }
+void KOVAEditorReactorDispathcer::beginRestore(AcDbDatabase* to, const ACHAR* n, AcDbDatabase* from) { KOVA_FORWARD(beginRestore, (to, n, from)); }
+void KOVAEditorReactorDispathcer::abortRestore(AcDbDatabase* to) { KOVA_FORWARD(abortRestore, (to)); }
+void KOVAEditorReactorDispathcer::endRestore(AcDbDatabase* to) { KOVA_FORWARD(endRestore, (to)); }
+void KOVAEditorReactorDispathcer::unknownCommand(const ACHAR* cmd, AcDbVoidPtrArray* al) { KOVA_FORWARD(unknownCommand, (cmd, al)); }
+void KOVAEditorReactorDispathcer::lispWillStart(const ACHAR* line) { KOVA_FORWARD(lispWillStart, (line)); }
+void KOVAEditorReactorDispathcer::lispEnded() { KOVA_FORWARD(lispEnded, ()); }
+void KOVAEditorReactorDispathcer::lispCancelled() { KOVA_FORWARD(lispCancelled, ()); }
+void KOVAEditorReactorDispathcer::sysVarChanged(const ACHAR* v, Adesk::Boolean ok) { KOVA_FORWARD(sysVarChanged, (v, ok)); }
+void KOVAEditorReactorDispathcer::sysVarWillChange(const ACHAR* v) { KOVA_FORWARD(sysVarWillChange, (v)); }
+void KOVAEditorReactorDispathcer::xrefSubcommandBindItem(AcDbDatabase* db, int a, AcDbObjectId id) { KOVA_FORWARD(xrefSubcommandBindItem, (db, a, id)); }
+void KOVAEditorReactorDispathcer::xrefSubcommandAttachItem(AcDbDatabase* db, int a, const ACHAR* p) { KOVA_FORWARD(xrefSubcommandAttachItem, (db, a, p)); }
+void KOVAEditorReactorDispathcer::xrefSubcommandOverlayItem(AcDbDatabase* db, int a, const ACHAR* p) { KOVA_FORWARD(xrefSubcommandOverlayItem, (db, a, p)); }
+void KOVAEditorReactorDispathcer::xrefSubcommandDetachItem(AcDbDatabase* db, int a, AcDbObjectId id) { KOVA_FORWARD(xrefSubcommandDetachItem, (db, a, id)); }
+void KOVAEditorReactorDispathcer::xrefSubcommandPathItem(AcDbDatabase* db, int a, AcDbObjectId id, const ACHAR* p) { KOVA_FORWARD(xrefSubcommandPathItem, (db, a, id, p)); }
+void KOVAEditorReactorDispathcer::xrefSubcommandReloadItem(AcDbDatabase* db, int a, AcDbObjectId id) { KOVA_FORWARD(xrefSubcommandReloadItem, (db, a, id)); }
+void KOVAEditorReactorDispathcer::xrefSubcommandUnloadItem(AcDbDatabase* db, int a, AcDbObjectId id) { KOVA_FORWARD(xrefSubcommandUnloadItem, (db, a, id)); }
+void KOVAEditorReactorDispathcer::undoSubcommandAuto(int a, Adesk::Boolean s) { KOVA_FORWARD(undoSubcommandAuto, (a, s)); }
+void KOVAEditorReactorDispathcer::undoSubcommandControl(int a, int o) { KOVA_FORWARD(undoSubcommandControl, (a, o)); }
+void KOVAEditorReactorDispathcer::undoSubcommandBegin(int a) { KOVA_FORWARD(undoSubcommandBegin, (a)); }
+void KOVAEditorReactorDispathcer::undoSubcommandEnd(int a) { KOVA_FORWARD(undoSubcommandEnd, (a)); }
+void KOVAEditorReactorDispathcer::undoSubcommandMark(int a) { KOVA_FORWARD(undoSubcommandMark, (a)); }
+void KOVAEditorReactorDispathcer::undoSubcommandBack(int a) { KOVA_FORWARD(undoSubcommandBack, (a)); }
+void KOVAEditorReactorDispathcer::undoSubcommandNumber(int a, int n) { KOVA_FORWARD(undoSubcommandNumber, (a, n)); }
+void KOVAEditorReactorDispathcer::layoutSwitched(const ACHAR* n) { KOVA_FORWARD(layoutSwitched, (n)); }
+void KOVAEditorReactorDispathcer::docFrameMovedOrResized(Adesk::LongPtr h, bool m) { KOVA_FORWARD(docFrameMovedOrResized, (h, m)); }
+void KOVAEditorReactorDispathcer::mainFrameMovedOrResized(Adesk::LongPtr h, bool m) { KOVA_FORWARD(mainFrameMovedOrResized, (h, m)); }
+void KOVAEditorReactorDispathcer::beginDoubleClick(const AcGePoint3d& p) { KOVA_FORWARD(beginDoubleClick, (p)); }
+void KOVAEditorReactorDispathcer::beginRightClick(const AcGePoint3d& p) { KOVA_FORWARD(beginRightClick, (p)); }
+void KOVAEditorReactorDispathcer::toolbarBitmapSizeWillChange(Adesk::Boolean l) { KOVA_FORWARD(toolbarBitmapSizeWillChange, (l)); }
+void KOVAEditorReactorDispathcer::toolbarBitmapSizeChanged(Adesk::Boolean l) { KOVA_FORWARD(toolbarBitmapSizeChanged, (l)); }
+void KOVAEditorReactorDispathcer::objectsLazyLoaded(const AcDbObjectIdArray& ids) { KOVA_FORWARD(objectsLazyLoaded, (ids)); }
+void KOVAEditorReactorDispathcer::beginQuit() { KOVA_FORWARD(beginQuit, ()); }
+void KOVAEditorReactorDispathcer::quitAborted() { KOVA_FORWARD(quitAborted, ()); }
+void KOVAEditorReactorDispathcer::quitWillStart() { KOVA_FORWARD(quitWillStart, ()); }
+void KOVAEditorReactorDispathcer::cmdIUnkModified(const ACHAR* command) { KOVA_FORWARD(cmdIUnkModified, (command)); }
+void KOVAEditorReactorDispathcer::preXrefLockFile(AcDbObjectId id) { KOVA_FORWARD(preXrefLockFile, (id)); }
+void KOVAEditorReactorDispathcer::viewChanged() { KOVA_FORWARD(viewChanged, ()); }
 
 #undef KOVA_FORWARD
 

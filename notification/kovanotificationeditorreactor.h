@@ -121,7 +121,9 @@ class KOVAEditorReactorDispathcer : public AcEditorReactor2, public KOVARetirabl
 
  private:
   template <class Call>
-  void forward(Call&& call);
+  void fanOut(const char* name, Call&& call);
+  template <class Call>
+  void forward(const char* name, Call&& call);
   void endCommand(const ACHAR* commandName, void (AcEditorReactor::*notification)(const ACHAR*), const char* name,
                   bool redraw);
   // At every end: the roll-back asked for, or the next step of one under way.
