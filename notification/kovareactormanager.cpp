@@ -55,8 +55,13 @@ KOVAReactorManager::~KOVAReactorManager() {
 void KOVAReactorManager::addEdReactor(AcEditorReactor* reactor, int priority) {
   KV_GUARDED(L"KOVAReactorManager::addEdReactor", [&] {
     if (reactor == nullptr) return;
-    // The fresh dispatcher stands before the old one goes, so that what the
-    // old one followed (an open mark, a request) is still heard to its end.
+    // Every registration attaches a fresh dispatcher: the editor calls its
+    // reactors in the order they were attached, so the hub's clients hear
+    // each editor event after every reactor attached before this
+    // registration. The command phases (pickfirst depth, roll-back request,
+    // open marks, redraw set) are the module's, not a dispatcher's: the
+    // fresh one carries them on. It stands before the old one goes, so that
+    // what the old one followed is still heard to its end.
     KOVAEditorReactorDispathcer* previous = m_pEdDispatcher;
     m_pEdDispatcher = hosted(new KOVAEditorReactorDispathcer);
     retire(previous);
