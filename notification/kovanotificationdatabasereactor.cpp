@@ -74,7 +74,8 @@ void KOVADatabaseReactorDispatcher::objectOpenedForModify(const AcDbDatabase* dw
 void KOVADatabaseReactorDispatcher::objectModified(const AcDbDatabase* dwg, const AcDbObject* obj) {
   forward("objectModified", [=](AcDbDatabaseReactor* c) { c->objectModified(dwg, obj); });
 }
-void KOVADatabaseReactorDispatcher::objectErased(const AcDbDatabase* dwg, const AcDbObject* obj, Adesk::Boolean erased) {
+void KOVADatabaseReactorDispatcher::objectErased(const AcDbDatabase* dwg, const AcDbObject* obj,
+                                                 Adesk::Boolean erased) {
   forward("objectErased", [=](AcDbDatabaseReactor* c) { c->objectErased(dwg, obj, erased); });
 }
 void KOVADatabaseReactorDispatcher::headerSysVarWillChange(const AcDbDatabase* dwg, const ACHAR* name) {
@@ -86,7 +87,8 @@ void KOVADatabaseReactorDispatcher::headerSysVarChanged(const AcDbDatabase* dwg,
 }
 void KOVADatabaseReactorDispatcher::proxyResurrectionCompleted(const AcDbDatabase* dwg, const ACHAR* appname,
                                                                AcDbObjectIdArray& objects) {
-  forward("proxyResurrectionCompleted", [=, &objects](AcDbDatabaseReactor* c) { c->proxyResurrectionCompleted(dwg, appname, objects); });
+  forward("proxyResurrectionCompleted",
+          [=, &objects](AcDbDatabaseReactor* c) { c->proxyResurrectionCompleted(dwg, appname, objects); });
 }
 void KOVADatabaseReactorDispatcher::goodbye(const AcDbDatabase* dwg) {
   KOVARunningNotification running(*this);

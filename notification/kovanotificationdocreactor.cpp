@@ -116,10 +116,12 @@ void KOVADocReactorDispatcher::documentDestroyed(const ACHAR* fileName) {
 void KOVADocReactorDispatcher::documentLockModeWillChange(AcApDocument* doc, AcAp::DocLockMode mine,
                                                           AcAp::DocLockMode next, AcAp::DocLockMode current,
                                                           const ACHAR* command) {
-  forward("documentLockModeWillChange", [&](AcApDocManagerReactor* c) { c->documentLockModeWillChange(doc, mine, next, current, command); });
+  forward("documentLockModeWillChange",
+          [&](AcApDocManagerReactor* c) { c->documentLockModeWillChange(doc, mine, next, current, command); });
 }
 void KOVADocReactorDispatcher::documentLockModeChangeVetoed(AcApDocument* doc, const ACHAR* command) {
-  forward("documentLockModeChangeVetoed", [&](AcApDocManagerReactor* c) { c->documentLockModeChangeVetoed(doc, command); });
+  forward("documentLockModeChangeVetoed",
+          [&](AcApDocManagerReactor* c) { c->documentLockModeChangeVetoed(doc, command); });
 }
 void KOVADocReactorDispatcher::documentBecameCurrent(AcApDocument* doc) {
   forward("documentBecameCurrent", [&](AcApDocManagerReactor* c) { c->documentBecameCurrent(doc); });

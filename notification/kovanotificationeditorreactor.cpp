@@ -160,14 +160,9 @@ void KOVAEditorReactorDispathcer::detachFromHost() {
 }
 
 template <class Call>
-void KOVAEditorReactorDispathcer::fanOut(const char* name, Call&& call) {
-  kovaFanOut(edSnapshots(), takeEdSnapshot, name, call);
-}
-
-template <class Call>
 void KOVAEditorReactorDispathcer::forward(const char* name, Call&& call) {
   KOVARunningNotification running(*this);
-  fanOut(name, call);
+  kovaFanOut(edSnapshots(), takeEdSnapshot, name, call);
 }
 
 void KOVAEditorReactorDispathcer::databaseToBeDestroyed(AcDbDatabase* db) {
@@ -178,7 +173,8 @@ void KOVAEditorReactorDispathcer::databaseToBeDestroyed(AcDbDatabase* db) {
       AcDbDatabase* db;
       ~Prune() { forgetDatabase(db); }
     } prune{db};
-    fanOut("databaseToBeDestroyed", [&](AcEditorReactor* c) { c->databaseToBeDestroyed(db); });
+    kovaFanOut(edSnapshots(), takeEdSnapshot, "databaseToBeDestroyed",
+               [&](AcEditorReactor* c) { c->databaseToBeDestroyed(db); });
   });
 }
 
@@ -265,7 +261,8 @@ void KOVAEditorReactorDispathcer::commandWillStart(const ACHAR* commandName) {
     if (KOVAUndoController::operationWillStart()) m_bPostUndoOnCommandFinish = false;
     if (isSaveCommand(commandName)) g_ReactorManager.setFilterReactors(true);
     if (IsInterestingCommandForUndoMarker(commandName)) KOVAUndoController::startUndoMark(false);
-    fanOut("commandWillStart", [&](AcEditorReactor* c) { c->commandWillStart(commandName); });
+    kovaFanOut(edSnapshots(), takeEdSnapshot, "commandWillStart",
+               [&](AcEditorReactor* c) { c->commandWillStart(commandName); });
     g_FnLog.logCmdStart(commandName);
     g_FnLog.logInfo(commandName);
   });
@@ -277,7 +274,7 @@ void KOVAEditorReactorDispathcer::endCommand(const ACHAR* commandName,
                                              bool redraw) {
   KvSliceScope handling("handling", name, nullptr);
   KOVAOperationEnding ending(*this, commandName);
-  fanOut(name, [&](AcEditorReactor* c) { (c->*notification)(commandName); });
+  kovaFanOut(edSnapshots(), takeEdSnapshot, name, [&](AcEditorReactor* c) { (c->*notification)(commandName); });
   ending.endMark();
   serveRequest();
   // What was queued for redraw is drawn when the command ended, dropped otherwise.
@@ -315,7 +312,8 @@ void KOVAEditorReactorDispathcer::modelessOperationWillStart(const ACHAR* contex
   KV_GUARDED(L"KOVAEditorReactorDispathcer::modelessOperationWillStart", [&] {
     if (KOVAUndoController::operationWillStart()) m_bPostUndoOnCommandFinish = false;
     KOVAUndoController::startUndoMark(true);
-    fanOut("modelessOperationWillStart", [&](AcEditorReactor* c) { c->modelessOperationWillStart(context); });
+    kovaFanOut(edSnapshots(), takeEdSnapshot, "modelessOperationWillStart",
+               [&](AcEditorReactor* c) { c->modelessOperationWillStart(context); });
   });
 }
 
@@ -324,7 +322,8 @@ void KOVAEditorReactorDispathcer::modelessOperationEnded(const ACHAR* context) {
   KvSliceScope handling("handling", "modelessOperationEnded", nullptr);
   KV_GUARDED(L"KOVAEditorReactorDispathcer::modelessOperationEnded", [&] {
     KOVAOperationEnding ending(*this, nullptr);
-    fanOut("modelessOperationEnded", [&](AcEditorReactor* c) { c->modelessOperationEnded(context); });
+    kovaFanOut(edSnapshots(), takeEdSnapshot, "modelessOperationEnded",
+               [&](AcEditorReactor* c) { c->modelessOperationEnded(context); });
     ending.endMark();
     serveRequest();
     KOVAEditorReactorBase::redrawEntities();
@@ -336,7 +335,7 @@ void KOVAEditorReactorDispathcer::beginDwgOpen(ACHAR* fileName) {
   KvSliceScope handling("handling", "beginDwgOpen", nullptr);
   KV_GUARDED(L"KOVAEditorReactorDispathcer::beginDwgOpen", [&] {
     KOVASmartUndoRecording undo(nullptr);
-    fanOut("beginDwgOpen", [&](AcEditorReactor* c) { c->beginDwgOpen(fileName); });
+    kovaFanOut(edSnapshots(), takeEdSnapshot, "beginDwgOpen", [&](AcEditorReactor* c) { c->beginDwgOpen(fileName); });
   });
 }
 
@@ -345,7 +344,7 @@ void KOVAEditorReactorDispathcer::endDwgOpen(const ACHAR* fileName, AcDbDatabase
   KvSliceScope handling("handling", "endDwgOpen", nullptr);
   KV_GUARDED(L"KOVAEditorReactorDispathcer::endDwgOpen", [&] {
     KOVASmartUndoRecording undo(nullptr);
-    fanOut("endDwgOpen", [&](AcEditorReactor* c) { c->endDwgOpen(fileName, db); });
+    kovaFanOut(edSnapshots(), takeEdSnapshot, "endDwgOpen", [&](AcEditorReactor* c) { c->endDwgOpen(fileName, db); });
   });
 }
 

@@ -121,8 +121,6 @@ class KOVAEditorReactorDispathcer : public AcEditorReactor2, public KOVARetirabl
 
  private:
   template <class Call>
-  void fanOut(const char* name, Call&& call);
-  template <class Call>
   void forward(const char* name, Call&& call);
   void endCommand(const ACHAR* commandName, void (AcEditorReactor::*notification)(const ACHAR*), const char* name,
                   bool redraw);
