@@ -138,7 +138,9 @@ template <class R, class Pick, class Call, class Stop>
 
 template <class R, class Pick, class Call, class Stop>
 bool kovaServeEither(const KOVASnapshot<R>& snapshot, const char* name, Pick pick, Call& call, Stop stop) {
-  if (kovaSlicesHeard()) return kovaServeHeard(snapshot, name, pick, call, stop);
+  // The listener is the exception: the common loop is the one laid out straight.
+  if (kovaSlicesHeard()) [[unlikely]]
+    return kovaServeHeard(snapshot, name, pick, call, stop);
   return kovaServe<false>(snapshot, name, pick, call, stop);
 }
 
