@@ -26,9 +26,6 @@ class Session {
   // back the same; anything else aborts. Every document is closed after.
   void openAndCheck(const std::string& bytes, Form form);
 
-  Session(const Session&) = delete;
-  Session& operator=(const Session&) = delete;
-
  private:
   Session();
   ~Session();
