@@ -14,7 +14,6 @@ namespace {
 
 // While an editor client is registered, commands are marked.
 class MarkingClient : public KOVAEditorReactorBase {};
-std::unique_ptr<MarkingClient> g_client;
 
 // What must survive a save and an open: every object of the drawing, its class and its whole record.
 std::map<AcDbHandle, std::pair<std::wstring, std::vector<unsigned char>>> drawingState(AcApDocument* doc) {
@@ -34,51 +33,7 @@ void closeEveryDocument() {
     if (!kvhost::closeDocument(doc)) fail("a document could not be closed");
 }
 
-}  // namespace
-
-void fail(const char* what) {
-  std::fprintf(stderr, "fuzz check failed: %s\n", what);
-  std::abort();
-}
-
-Session& Session::instance() {
-  static Session session;
-  return session;
-}
-
-Session::Session() {
-  std::error_code error;
-  std::string dir = (std::filesystem::temp_directory_path(error) / "kovafuzz.XXXXXX").string();
-  if (error || mkdtemp(dir.data()) == nullptr) fail("no temporary directory");
-  m_dir = testfiles::widen(dir) + L"/";
-  if (!kvhost::loadModule(L"KOVANotification10.arx")) fail("the hub module does not load");
-  g_client = std::make_unique<MarkingClient>();
-
-  AcApDocument* doc = kvhost::newDocument(L"seed");
-  auto* line = new AcDbLine(AcGePoint3d(1, 2, 0), AcGePoint3d(3.25, -4, 0.5));
-  line->setLayer(L"walls");
-  line->setColorIndex(1);
-  kvhost::addEntity(doc, line);
-  kvhost::addEntity(doc, new AcDbCircle(AcGePoint3d(5, 5, 0), 2.5));
-  kvhost::runCommand(L"MOVE");
-  kvhost::runCommand(L"COPY");
-  if (kvhost::saveDocument(doc, path(L"seed.dwg")) != Acad::eOk ||
-      kvhost::saveDocument(doc, path(L"seed.dxf")) != Acad::eOk)
-    fail("the seed drawing cannot be saved");
-  m_seedDwg = testfiles::readFile(path(L"seed.dwg"));
-  m_seedDxf = testfiles::readFile(path(L"seed.dxf"));
-  closeEveryDocument();
-}
-
-Session::~Session() {
-  g_client.reset();
-  kvhost::quit();
-  std::filesystem::remove_all(testfiles::narrow(m_dir));
-}
-
-std::wstring Session::path(const wchar_t* name) const { return m_dir + name; }
-
-AcApDocument* Session::open(const std::wstring& file) {
+AcApDocument* open(const std::wstring& file) {
   size_t before = kvhost::documents().size();
   Acad::ErrorStatus es = Acad::eOk;
   AcApDocument* doc = kvhost::openDocument(file, &es);
@@ -87,15 +42,68 @@ AcApDocument* Session::open(const std::wstring& file) {
   return doc;
 }
 
-void Session::openAndCheck(const std::string& bytes, Form form) {
+// The host session, its private directory of drawing files and the seed drawings; ended when the program exits.
+class Session {
+ public:
+  static Session& instance() {
+    static Session session;
+    return session;
+  }
+  std::wstring path(const wchar_t* name) const { return m_dir + name; }
+  std::string seed[2];
+
+ private:
+  Session() {
+    std::error_code error;
+    std::string dir = (std::filesystem::temp_directory_path(error) / "kovafuzz.XXXXXX").string();
+    if (error || mkdtemp(dir.data()) == nullptr) fail("no temporary directory");
+    m_dir = testfiles::widen(dir) + L"/";
+    if (!kvhost::loadModule(L"KOVANotification10.arx")) fail("the hub module does not load");
+    m_client = std::make_unique<MarkingClient>();
+    AcApDocument* doc = kvhost::newDocument(L"seed");
+    auto* line = new AcDbLine(AcGePoint3d(1, 2, 0), AcGePoint3d(3.25, -4, 0.5));
+    line->setLayer(L"walls");
+    line->setColorIndex(1);
+    kvhost::addEntity(doc, line);
+    kvhost::addEntity(doc, new AcDbCircle(AcGePoint3d(5, 5, 0), 2.5));
+    kvhost::runCommand(L"MOVE");
+    kvhost::runCommand(L"COPY");
+    if (kvhost::saveDocument(doc, path(L"seed.dwg")) != Acad::eOk ||
+        kvhost::saveDocument(doc, path(L"seed.dxf")) != Acad::eOk)
+      fail("the seed drawing cannot be saved");
+    seed[0] = testfiles::readFile(path(L"seed.dwg"));
+    seed[1] = testfiles::readFile(path(L"seed.dxf"));
+    closeEveryDocument();
+  }
+  ~Session() {
+    m_client.reset();
+    kvhost::quit();
+    std::filesystem::remove_all(testfiles::narrow(m_dir));
+  }
+
+  std::unique_ptr<MarkingClient> m_client;
+  std::wstring m_dir;
+};
+
+}  // namespace
+
+void fail(const char* what) {
+  std::fprintf(stderr, "fuzz check failed: %s\n", what);
+  std::abort();
+}
+
+const std::string& seedDrawing(Form form) { return Session::instance().seed[form == Form::kDxf]; }
+
+void openAndCheck(const std::string& bytes, Form form) {
+  const Session& session = Session::instance();
   const bool dxf = form == Form::kDxf;
-  std::wstring input = path(dxf ? L"input.dxf" : L"input.dwg");
+  std::wstring input = session.path(dxf ? L"input.dxf" : L"input.dwg");
   if (!testfiles::writeFile(input, bytes)) fail("cannot write the input file");
   if (AcApDocument* doc = open(input)) {
     // The marker is read and written back by a marked command.
     kvhost::activateDocument(doc);
     kvhost::runCommand(L"FUZZ");
-    std::wstring again = path(dxf ? L"again.dxf" : L"again.dwg");
+    std::wstring again = session.path(dxf ? L"again.dxf" : L"again.dwg");
     if (kvhost::saveDocument(doc, again) != Acad::eOk) fail("an opened drawing cannot be saved");
     AcApDocument* back = open(again);
     if (back == nullptr) fail("a drawing the host saved does not open");

@@ -38,11 +38,11 @@ std::string withDxfGroups(const std::string& seed, const std::string& groups) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
-  auto& session = kovafuzz::Session::instance();
+  using kovafuzz::Form;
   std::string rest(data + 1, data + size);
   if (data[0] % 2 == 0)
-    session.openAndCheck(withDwgRecord(session.seedDrawing(kovafuzz::Form::kDwg), rest), kovafuzz::Form::kDwg);
+    kovafuzz::openAndCheck(withDwgRecord(kovafuzz::seedDrawing(Form::kDwg), rest), Form::kDwg);
   else
-    session.openAndCheck(withDxfGroups(session.seedDrawing(kovafuzz::Form::kDxf), rest), kovafuzz::Form::kDxf);
+    kovafuzz::openAndCheck(withDxfGroups(kovafuzz::seedDrawing(Form::kDxf), rest), Form::kDxf);
   return 0;
 }

@@ -12,8 +12,6 @@
 #include <map>
 #include <memory>
 #include <stdexcept>
-#include <string>
-#include <vector>
 
 namespace undotest {
 using namespace testfiles;
@@ -64,7 +62,6 @@ inline void requestRollBack() { EXPECT_TRUE(g_ReactorManager.setPostUndoOnComman
 
 struct Heard {
   std::wstring event;
-  int counter;  // the marker's counter when the client heard it
   bool filter;  // the manager's filter flag at that moment
 };
 
@@ -92,8 +89,7 @@ class RecordingClient : public KOVAEditorReactorBase {
 
  private:
   void note(const std::wstring& event) {
-    AcApDocument* doc = acDocManagerPtr()->curDocument();
-    heard.push_back({event, doc ? markerCounter(doc) : -1, g_ReactorManager.filterReactors()});
+    heard.push_back({event, g_ReactorManager.filterReactors()});
     if (hook) hook(event);
   }
 };
