@@ -284,24 +284,14 @@ void Session::act() {
       newClient(static_cast<Kind>(pick(3)), chance(0.4));
       break;
     case 2:
-      if (id) {
-        note("remove " + std::to_string(id));
-        hubRemove(id);
-      }
-      break;
     case 3:
-      if (id) {
-        int prio = pick(5) - 2;
-        note("add " + std::to_string(id) + " at " + std::to_string(prio));
-        hubAdd(id, prio);
-      }
-      break;
     case 4:
     case 5:
-      if (id) {
-        note("destroy " + std::to_string(id));
-        destroy(id);
-      }
+      if (!id) break;
+      note((op == 2 ? "remove " : op == 3 ? "add " : "destroy ") + std::to_string(id));
+      if (op == 2) hubRemove(id);
+      if (op == 3) hubAdd(id, pick(5) - 2);
+      if (op >= 4) destroy(id);
       break;
     case 6:
       if (cur) {
@@ -311,16 +301,13 @@ void Session::act() {
       break;
     case 7:
     case 8:
-      if (!entity.isNull()) {
-        note("modify " + std::to_string(entity.handle()));
-        kvhost::modifyObject(entity, [&](AcDbObject* o) { AcDbEntity::cast(o)->setColorIndex(static_cast<Adesk::UInt16>(pick(7))); });
-      }
-      break;
     case 9:
-      if (!entity.isNull()) {
-        note("erase " + std::to_string(entity.handle()));
+      if (entity.isNull()) break;
+      note((op == 9 ? "erase " : "modify ") + std::to_string(entity.handle()));
+      if (op == 9)
         kvhost::eraseObject(entity, true);
-      }
+      else
+        kvhost::modifyObject(entity, [&](AcDbObject* o) { AcDbEntity::cast(o)->setColorIndex(static_cast<Adesk::UInt16>(pick(7))); });
       break;
     case 10:
       if (cur) {
