@@ -5,6 +5,6 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   auto form = data[0] % 2 == 0 ? kovafuzz::Form::kDwg : kovafuzz::Form::kDxf;
-  kovafuzz::Session::instance().openAndCheck(std::string(data + 1, data + size), form);
+  kovafuzz::openAndCheck(std::string(data + 1, data + size), form);
   return 0;
 }

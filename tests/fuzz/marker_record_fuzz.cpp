@@ -9,59 +9,19 @@ namespace {
 
 using kovafuzz::fail;
 
-// Reads the host's binary drawing layout far enough to find one object's record.
-class DwgLayout {
- public:
-  explicit DwgLayout(const std::string& bytes) : m_bytes(bytes) {}
+std::string lengthField(size_t n) {
+  const uint32_t length = static_cast<uint32_t>(n);
+  return std::string(reinterpret_cast<const char*>(&length), 4);
+}
 
-  // The offset of the length field before the record of the first object of the class.
-  size_t recordLengthOffset(const std::string& className) {
-    skip(8 + 2 + 8);  // magic, version, handle seed
-    for (uint32_t n = u32(); n > 0; --n) {
-      string();
-      string();
-    }
-    skip(8);  // the named-object dictionary's handle
-    for (uint32_t n = u32(); n > 0; --n) {
-      skip(8);
-      bool found = string() == className;
-      size_t at = m_pos;
-      skip(u32());
-      if (found) return at;
-    }
-    fail("the seed drawing has no undo marker");
-  }
-
- private:
-  void skip(size_t n) {
-    if (n > m_bytes.size() - m_pos) fail("the seed drawing is not in the expected layout");
-    m_pos += n;
-  }
-  uint32_t u32() {
-    uint32_t v = 0;
-    skip(4);
-    std::memcpy(&v, m_bytes.data() + m_pos - 4, 4);
-    return v;
-  }
-  std::string string() {
-    uint32_t n = u32();
-    skip(n);
-    return m_bytes.substr(m_pos - n, n);
-  }
-
-  const std::string& m_bytes;
-  size_t m_pos = 0;
-};
-
+// The host's binary form files an object as its class name and its record,
+// each after its length; the seed's marker record is 14 bytes long.
 std::string withDwgRecord(const std::string& seed, const std::string& record) {
-  static const size_t at = DwgLayout(seed).recordLengthOffset("KOVAUndoObject");
-  uint32_t oldLength = 0, newLength = static_cast<uint32_t>(record.size());
-  std::memcpy(&oldLength, seed.data() + at, 4);
-  std::string file = seed.substr(0, at);
-  file.append(reinterpret_cast<const char*>(&newLength), 4);
-  file += record;
-  file += seed.substr(at + 4 + oldLength);
-  return file;
+  const std::string filed = lengthField(14) + "KOVAUndoObject" + lengthField(14);
+  const size_t at = seed.find(filed);
+  if (at == std::string::npos) fail("the seed drawing has no undo marker");
+  const size_t begin = at + filed.size() - 4;
+  return seed.substr(0, begin) + lengthField(record.size()) + record + seed.substr(begin + 4 + 14);
 }
 
 std::string withDxfGroups(const std::string& seed, const std::string& groups) {
@@ -78,11 +38,11 @@ std::string withDxfGroups(const std::string& seed, const std::string& groups) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
-  auto& session = kovafuzz::Session::instance();
+  using kovafuzz::Form;
   std::string rest(data + 1, data + size);
   if (data[0] % 2 == 0)
-    session.openAndCheck(withDwgRecord(session.seedDrawing(kovafuzz::Form::kDwg), rest), kovafuzz::Form::kDwg);
+    kovafuzz::openAndCheck(withDwgRecord(kovafuzz::seedDrawing(Form::kDwg), rest), Form::kDwg);
   else
-    session.openAndCheck(withDxfGroups(session.seedDrawing(kovafuzz::Form::kDxf), rest), kovafuzz::Form::kDxf);
+    kovafuzz::openAndCheck(withDxfGroups(kovafuzz::seedDrawing(Form::kDxf), rest), Form::kDxf);
   return 0;
 }

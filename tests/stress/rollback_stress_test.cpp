@@ -10,7 +10,6 @@
 #include <KOVANotification.h>
 #include <kvhost.h>
 #include <cstdlib>
-#include <cwchar>
 #include <functional>
 #include <map>
 #include <random>
@@ -62,8 +61,7 @@ class Session {
 
   int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); }
   bool chance(double p) { return std::uniform_real_distribution<double>(0, 1)(rng) < p; }
-  void note(const std::string& s) { done += s + "; "; }
-  void request() { g_ReactorManager.setPostUndoOnCommandFinish(true); }
+  static void request() { g_ReactorManager.setPostUndoOnCommandFinish(true); }
   AcApDocument* anyOther(AcApDocument* d) {
     std::vector<AcApDocument*> others;
     for (auto& m : model)
@@ -76,8 +74,7 @@ class Session {
   }
   // A marked step: what it leaves, and the mark it becomes.
   void marked(AcApDocument* d, const Contents& before, const Contents& after, bool rolledBack) {
-    if (!registered) rolledBack = false;
-    model[d] = rolledBack ? before : after;
+    model[d] = rolledBack && registered ? before : after;
     if (registered) last = {d, before, rolledBack};
   }
 
@@ -88,23 +85,20 @@ class Session {
       auto* line = new AcDbLine(AcGePoint3d(pick(9), 0, 0), AcGePoint3d(0, pick(9), 0));
       line->setColorIndex(static_cast<Adesk::UInt16>(colour));
       c[kvhost::addEntity(d, line).handle()] = colour;
-      return;
-    }
-    AcDbObjectId id = ids[pick(ids.length())];
-    if (chance(0.3)) {
+    } else if (AcDbObjectId id = ids[pick(ids.length())]; chance(0.3)) {
       kvhost::eraseObject(id);
       c.erase(id.handle());
-      return;
+    } else {
+      kvhost::modifyObject(id, [&](AcDbObject* o) { AcDbEntity::cast(o)->setColorIndex(static_cast<Adesk::UInt16>(colour)); });
+      c[id.handle()] = colour;
     }
-    kvhost::modifyObject(id, [&](AcDbObject* o) { AcDbEntity::cast(o)->setColorIndex(static_cast<Adesk::UInt16>(colour)); });
-    c[id.handle()] = colour;
   }
 
   void markedCommand(AcApDocument* d) {
     const Contents before = model[d];
     Contents after = before;
-    const int where = chance(0.5) ? pick(3) : -1;  // body, transparent command, ending
-    note("command" + std::to_string(where));
+    const int where = chance(0.5) ? pick(3) : -1;  // asks in the body, the transparent command, the ending
+    done += "command" + std::to_string(where) + "; ";
     client.onEnd[L"DRAW"] = [&] {
       if (chance(0.2)) g_ReactorManager.addEdReactor(&client, -1);
       if (where == 2) request();
@@ -131,7 +125,7 @@ class Session {
     const Contents before = model[d];
     Contents after = before;
     const bool asks = chance(0.4), closes = chance(0.15);
-    note(std::string("modeless") + (asks ? " asking" : "") + (closes ? " closing" : ""));
+    done += std::string("modeless") + (asks ? " asking" : "") + (closes ? " closing" : "") + "; ";
     kvhost::modelessOperation(L"PALETTE", [&] {
       edit(d, after);
       if (asks) request();
@@ -139,20 +133,17 @@ class Session {
         EXPECT_TRUE(kvhost::closeDocument(d));
       }
     });
-    if (closes) {
-      closed(d);
-      last.doc = nullptr;  // its mark was the last, and went with it
-    } else {
-      marked(d, before, after, asks);
-    }
+    if (!closes) return marked(d, before, after, asks);
+    closed(d);
+    last.doc = nullptr;  // its mark was the last, and went with it
   }
 
   // An excluded command asking for a roll-back goes back to the last mark,
   // when that mark is of its drawing and its work is still there.
   void excludedCommand(AcApDocument* d) {
     const bool asks = chance(0.5);
-    note(asks ? "REGEN asking" : "REGEN");
-    if (asks) client.onEnd[L"REGEN"] = [this] { request(); };
+    done += asks ? "REGEN asking; " : "REGEN; ";
+    if (asks) client.onEnd[L"REGEN"] = request;
     kvhost::executeString(L"REGEN");
     client.onEnd.clear();
     if (asks && registered && last.doc == d && !last.undone) {
@@ -162,14 +153,10 @@ class Session {
   }
 
   void step() {
-    if (model.empty() || (model.size() < 3 && chance(0.1))) {
-      note("new drawing");
-      model[kvhost::newDocument(L"rollback.dwg")];
-    }
+    if (model.empty() || (model.size() < 3 && chance(0.1))) model[kvhost::newDocument(L"rollback.dwg")];
     AcApDocument* d = acDocManagerPtr()->curDocument();
     switch (pick(7)) {
       case 0:
-        note("activate");
         kvhost::activateDocument(anyOther(nullptr));
         break;
       case 1:
@@ -183,12 +170,12 @@ class Session {
         excludedCommand(d);
         break;
       case 5:
-        note("request outside any command");
+        done += "request outside any command; ";
         request();
         break;
       case 6:
         // The last client leaving ends what was marked: nothing to go back to.
-        note(registered ? "client leaves" : "client comes back");
+        done += registered ? "client leaves; " : "client comes back; ";
         if (registered) {
           g_ReactorManager.removeEdReactor(&client);
           last.doc = nullptr;

@@ -1,104 +1,171 @@
-// Roll-backs in sessions as client modules produce them: several drawings,
-// clients that come and go or switch drawings while a command ends, drawings
-// written elsewhere. Each session says which drawings must end as they were
-// at a given moment; none may end locked or with an undo step still queued.
-#include <functional>
-#include <ostream>
-#include <string>
+// Roll-backs in sessions as client modules produce them. Each session says
+// which drawings must end as they were at a given moment; none may end
+// locked or with an undo step still queued.
+#include <KvTrace.h>
 #include <unistd.h>
+#include <ostream>
 #include "undotestsupport.h"
 
 namespace undotest {
 namespace {
 
+// A document client that vetoes every lock change while it is set.
+class LockVeto : public KOVADocReactorBase {
+ public:
+  bool active = true;
+  void documentLockModeChanged(AcApDocument*, AcAp::DocLockMode, AcAp::DocLockMode, AcAp::DocLockMode,
+                               const ACHAR*) override {
+    if (active) KOVAVeto();
+  }
+};
+
 struct Session;
-class RollBackSession : public UndoTest, public ::testing::WithParamInterface<Session> {
+class RollBack : public UndoTest, public ::testing::WithParamInterface<Session> {
  public:
   using UndoTest::addLine;
   using UndoTest::client;
   using UndoTest::doc;
-  // The drawing must end as it is now.
-  void keep(AcApDocument* d) { kept.push_back({d, drawingState(d), markerCounter(d)}); }
-  AcDbObjectId lineIn(AcApDocument* d, double x) {
-    return kvhost::addEntity(d, new AcDbLine(AcGePoint3d(x, 0, 0), AcGePoint3d(x, 1, 0)));
-  }
-  // A second drawing with two marked commands of its own, each adding a line.
-  AcApDocument* busyOtherDrawing() {
-    AcApDocument* other = kvhost::newDocument(L"other.dwg");
-    for (double x : {20, 21}) kvhost::runCommand(L"LINE", [&] { lineIn(other, x); });
-    return other;
-  }
-  void request() { EXPECT_TRUE(g_ReactorManager.setPostUndoOnCommandFinish(true)); }
-
+  using UndoTest::lineIn;
+  using UndoTest::requestRollBackOn;
   struct Kept {
-    AcApDocument* doc;
     std::map<AcDbHandle, std::vector<unsigned char>> state;
     int counter;
   };
-  std::vector<Kept> kept;
+  // The drawing must end as it is now.
+  void keep(AcApDocument* d) { kept[d] = {drawingState(d), markerCounter(d)}; }
+  std::map<AcApDocument*, Kept> kept;
   // One file per process: ctest runs the rows side by side.
-  std::wstring file = tempPath(L"rollback-elsewhere-" + std::to_wstring(getpid()) + L".kvdwg");
+  std::wstring file = tempPath(L"rollback-" + std::to_wstring(getpid()) + L".kvdwg");
 };
 
 struct Session {
   const char* name;
-  std::function<void(RollBackSession&)> play;
+  std::function<void(RollBack&)> play;
 };
 void PrintTo(const Session& s, std::ostream* os) { *os << s.name; }
 
-TEST_P(RollBackSession, UndoesExactlyTheMarkedCommandOfItsOwnDrawing) {
+TEST_P(RollBack, UndoesExactlyTheMarkedWorkOfItsOwnDrawing) {
   failOnUndoLoop();
-  addLine(1);  // earlier work, outside any command
+  addLine(1);  // earlier work, an undo step of its own
   GetParam().play(*this);
   EXPECT_EQ(kvhost::pendingCommandCount(), 0);
-  for (AcApDocument* d : kvhost::documents()) EXPECT_EQ(d->myLockMode(), AcAp::kNotLocked) << d->fileName();
-  for (const Kept& k : kept) {
-    ASSERT_TRUE(std::find(kvhost::documents().begin(), kvhost::documents().end(), k.doc) != kvhost::documents().end());
-    EXPECT_EQ(drawingState(k.doc), k.state) << k.doc->fileName();
-    EXPECT_EQ(markerCounter(k.doc), k.counter) << k.doc->fileName();
+  const std::vector<AcApDocument*> open = kvhost::documents();
+  for (AcApDocument* d : open) EXPECT_EQ(d->myLockMode(), AcAp::kNotLocked) << d->fileName();
+  for (const auto& [d, k] : kept) {
+    ASSERT_NE(std::find(open.begin(), open.end(), d), open.end());
+    EXPECT_EQ(drawingState(d), k.state) << d->fileName();
+    EXPECT_EQ(markerCounter(d), k.counter) << d->fileName();
   }
   removeFile(file);
 }
 
+// A command that adds a line, queues its redraw and ends as given; a client
+// throwing in an ending leaves no mark open and no save filter on.
+Session ending(const char* name, kvhost::CommandOutcome outcome) {
+  return {name, [outcome](RollBack& t) {
+            const std::wstring ends = outcome == kvhost::CommandOutcome::kCancelled ? L"commandCancelled "
+                                      : outcome == kvhost::CommandOutcome::kFailed  ? L"commandFailed "
+                                                                                    : L"commandEnded ";
+            auto work = [&](const wchar_t* command, double x) {
+              kvhost::runCommand(command, [&] {
+                KOVAEditorReactorBase::redrawEntity(t.addLine(x));
+                if (outcome == kvhost::CommandOutcome::kCancelled) throw kvhost::CommandCancelled();
+                if (outcome == kvhost::CommandOutcome::kFailed) throw std::runtime_error("failed");
+              });
+            };
+            work(L"WORK", 2);
+            EXPECT_EQ(g_FnLog.lines().size(), 4u);  // start and end, each with its info line
+            // Only an ended command redraws what clients queued.
+            EXPECT_EQ(kvhost::redrawCount(kvhost::entities(t.doc)[1]), outcome == kvhost::CommandOutcome::kEnded ? 1 : 0);
+            t.client->hook = [&](const std::wstring& e) {
+              if (e == ends + L"QSAVE") throw std::runtime_error("client fault");
+            };
+            work(L"QSAVE", 3);
+            EXPECT_FALSE(g_ReactorManager.filterReactors());
+            EXPECT_FALSE(KvTrace::crashReports().empty());
+            t.keep(t.doc);
+            t.requestRollBackOn(ends + L"WORK");
+            work(L"WORK", 4);
+          }};
+}
+
 const Session kSessions[] = {
-    {"AClientActivatesAnotherDrawingWhileTheCommandEnds",
-     [](RollBackSession& t) {
-       AcApDocument* other = t.busyOtherDrawing();
-       kvhost::activateDocument(t.doc);
+    ending("ACommandEnds", kvhost::CommandOutcome::kEnded),
+    ending("ACommandIsCancelled", kvhost::CommandOutcome::kCancelled),
+    ending("ACommandFails", kvhost::CommandOutcome::kFailed),
+    {"ACommandChangesAddsAndErases",
+     [](RollBack& t) {
+       AcDbObjectId changed = t.addLine(2), erased = t.addLine(3);
+       kvhost::runCommand(L"NOOP");
        t.keep(t.doc);
-       t.keep(other);
+       const int mark = markerCounter(t.doc) + 1;
        t.client->hook = [&](const std::wstring& e) {
-         if (e != L"commandEnded EDIT") return;
-         t.request();
-         kvhost::activateDocument(other);
+         if (e == L"commandWillStart EDIT" || e == L"commandEnded EDIT") {
+           EXPECT_EQ(markerCounter(t.doc), mark) << e;
+         }
        };
-       kvhost::runCommand(L"EDIT", [&] { t.addLine(2); });
-     }},
-    {"AModelessOperationClosesItsOwnDrawing",
-     [](RollBackSession& t) {
-       AcApDocument* other = t.busyOtherDrawing();
-       kvhost::activateDocument(t.doc);
-       t.keep(other);
-       kvhost::modelessOperation(L"PALETTE", [&] {
-         t.addLine(2);
-         t.request();
-         EXPECT_TRUE(kvhost::closeDocument(t.doc));
+       kvhost::runCommand(L"EDIT", [&] {
+         t.addLine(7);
+         kvhost::modifyObject(changed, [](AcDbObject* o) { AcDbLine::cast(o)->setEndPoint(AcGePoint3d(9, 9, 9)); });
+         kvhost::modifyObject(changed, [](AcDbObject* o) { AcDbEntity::cast(o)->setLayer(L"moved"); });
+         kvhost::eraseObject(erased);
+         requestRollBack();
        });
      }},
-    {"TheLastClientLeavesInsideACommand",
-     [](RollBackSession& t) {
+    {"ATransparentCommandAsks",
+     [](RollBack& t) {
+       t.keep(t.doc);
+       kvhost::runCommand(L"OUTER", [&] {
+         t.addLine(2);
+         kvhost::runCommand(L"INNER", [&] {
+           t.addLine(3);
+           requestRollBack();
+         });
+         EXPECT_EQ(kvhost::pendingCommandCount(), 0);  // the outer command still holds its mark
+         t.addLine(4);
+       });
+     }},
+    {"TheFirstMarkedCommandsOfADrawingAndOfOneInItsPlace",
+     [](RollBack& t) {
+       t.requestRollBackOn(L"commandEnded LINE");
+       for (int drawing = 0; drawing < 2; ++drawing) {
+         AcApDocument* d = kvhost::newDocument(L"first.dwg");
+         for (double x : {2, 3}) {
+           kvhost::runCommand(L"LINE", [&] { t.lineIn(d, x); });
+           EXPECT_EQ(kvhost::entities(d).length(), 0);
+         }
+         EXPECT_TRUE(kvhost::closeDocument(d));
+       }
+     }},
+    {"ARequestOutsideAnyCommandOrWithoutAnEditorClient",
+     [](RollBack& t) {
+       kvhost::runCommand(L"NOOP");
+       requestRollBack();
+       kvhost::runCommand(L"LINE", [&] {
+         t.addLine(2);
+         t.keep(t.doc);
+       });
+       t.client.reset();  // no editor client, no dispatcher: no marks, no roll-back
+       kvhost::runCommand(L"LINE", [&] {
+         t.addLine(3);
+         requestRollBack();
+         t.keep(t.doc);
+       });
+     }},
+    {"TheLastClientLeavesInsideACommandOrAModelessOperation",
+     [](RollBack& t) {
        kvhost::runCommand(L"UNLOAD", [&] { t.client.reset(); });
+       t.client = std::make_unique<RecordingClient>();
+       kvhost::modelessOperation(L"PALETTE", [&] { t.client.reset(); });
        t.client = std::make_unique<RecordingClient>();
        t.keep(t.doc);
        kvhost::runCommand(L"LINE", [&] {
          t.addLine(3);
-         t.request();
+         requestRollBack();
        });
      }},
-    {"TheLastClientLeavesInsideAModelessOperation",
-     [](RollBackSession& t) { kvhost::modelessOperation(L"PALETTE", [&] { t.client.reset(); }); }},
     {"TheLastClientLeavesAsTheCommandEndsWithRedrawsQueued",
-     [](RollBackSession& t) {
+     [](RollBack& t) {
        AcDbObjectId queuedBefore = t.addLine(2), queuedAfter = t.addLine(3);
        t.client->hook = [&](const std::wstring& e) {
          if (e != L"commandEnded EDIT") return;
@@ -110,78 +177,139 @@ const Session kSessions[] = {
        EXPECT_EQ(kvhost::redrawCount(queuedBefore), 1);
        EXPECT_EQ(kvhost::redrawCount(queuedAfter), 1);
      }},
-    {"AClientRegistersAnotherInCommandEndedAndAsks",
-     [](RollBackSession& t) {
-       std::unique_ptr<RecordingClient> late;
+    {"AModelessOperationAsks",
+     [](RollBack& t) {
+       AcDbObjectId line = t.addLine(2);
+       kvhost::modelessOperation(L"PALETTE", [&] {
+         kvhost::runCommand(L"LINE", [&] { t.addLine(3); });
+         EXPECT_EQ(t.doc->myLockMode(), AcAp::kWrite);  // a command's end releases nothing of the operation's
+       });
        t.keep(t.doc);
-       t.client->hook = [&](const std::wstring& e) {
-         if (e != L"commandEnded EDIT") return;
-         late = std::make_unique<RecordingClient>();
-         t.request();
-       };
-       kvhost::runCommand(L"EDIT", [&] { t.addLine(2); });
-     }},
-    {"ATransparentCommandRunsAfterTheRequest",
-     [](RollBackSession& t) {
-       t.keep(t.doc);
-       kvhost::runCommand(L"OUTER", [&] {
-         t.addLine(2);
-         t.request();
-         kvhost::runCommand(L"INNER", [&] { t.addLine(3); });
+       t.requestRollBackOn(L"modelessOperationEnded PALETTE");
+       kvhost::modelessOperation(L"PALETTE", [&] {
+         t.addLine(5);
+         kvhost::modifyObject(line, [](AcDbObject* o) { AcDbEntity::cast(o)->setLayer(L"palette"); });
        });
      }},
+    {"AModelessOperationWhoseLockWasVetoed",
+     [](RollBack& t) {
+       // Its mark raised nothing: a step would undo the command before it.
+       kvhost::runCommand(L"LINE", [&] { t.addLine(2); });
+       t.keep(t.doc);
+       LockVeto veto;
+       t.requestRollBackOn(L"modelessOperationEnded PALETTE");
+       kvhost::modelessOperation(L"PALETTE", [] {});
+       veto.active = false;
+       t.client->hook = nullptr;
+       kvhost::runCommand(L"NOOP");  // nor is a roll-back left pending for the next command
+       ++t.kept[t.doc].counter;
+     }},
+    {"AnOperationLockIsVetoedWhileSomeoneElseHoldsOne",
+     [](RollBack& t) {
+       ASSERT_EQ(acDocManagerPtr()->lockDocument(t.doc, AcAp::kWrite, L"OWNER"), Acad::eOk);
+       LockVeto veto;
+       kvhost::modelessOperation(L"PALETTE", [] {});
+       veto.active = false;
+       ASSERT_EQ(t.doc->locks().length(), 1);  // the operation released only what it was granted
+       EXPECT_EQ(t.doc->locks()[0].globalCommand, L"OWNER");
+       EXPECT_EQ(acDocManagerPtr()->unlockDocument(t.doc), Acad::eOk);
+     }},
+    {"UndoRecordingIsOffForTheWholeCommand",
+     [](RollBack& t) {
+       kvhost::runCommand(L"LINE", [&] { t.addLine(2); });
+       kvhost::setUndoRecording(t.doc, false);
+       kvhost::runCommand(L"LINE", [&] {
+         t.addLine(3);
+         requestRollBack();
+         t.keep(t.doc);  // its work cannot be undone; a step would undo the command before it
+       });
+       kvhost::setUndoRecording(t.doc, true);
+     }},
     {"UndoRecordingIsSwitchedOffAfterTheWorkWasRecorded",
-     [](RollBackSession& t) {
+     [](RollBack& t) {
        t.keep(t.doc);
        kvhost::runCommand(L"LINE", [&] {
          t.addLine(2);
          kvhost::setUndoRecording(t.doc, false);
-         t.request();
+         requestRollBack();
        });
        kvhost::setUndoRecording(t.doc, true);
      }},
+    {"AnExcludedCommandChangedTheDrawingAfterTheMarkedOne",
+     [](RollBack& t) {
+       // Its undo group lies below the last mark's: the roll-back goes through it on to the mark.
+       t.keep(t.doc);
+       AcDbObjectId line;
+       kvhost::runCommand(L"LINE", [&] { line = t.addLine(2); });
+       kvhost::defineCommand(L"kovaDBupdate", [&] {
+         AcDbObjectPointer<AcDbLine>(line, AcDb::kForWrite)->setStartPoint(AcGePoint3d(9, 9, 0));
+       });
+       t.requestRollBackOn(L"commandEnded KOVADBUPDATE");
+       kvhost::executeString(L"kovaDBupdate");
+     }},
+    {"ASavedAndReopenedDrawingOfEitherForm",
+     [](RollBack& t) {
+       for (int i = 0; i < 3; ++i) kvhost::runCommand(L"NOOP");
+       t.requestRollBackOn(L"commandEnded LINE");
+       for (const wchar_t* form : {L".kvdwg", L".dxf"}) {
+         ASSERT_EQ(kvhost::saveDocument(t.doc, t.file + form), Acad::eOk);
+         AcApDocument* reopened = kvhost::openDocument(t.file + form);
+         removeFile(t.file + form);
+         ASSERT_NE(reopened, nullptr);
+         EXPECT_EQ(markerCounter(reopened), 3);
+         t.keep(reopened);
+         kvhost::runCommand(L"LINE", [&] { t.lineIn(reopened, 2); });
+       }
+     }},
+    {"NothingIsLeftToUndoInAReopenedDrawing",
+     [](RollBack& t) {
+       // An excluded command's request runs against the last remembered
+       // value, below what this drawing holds.
+       kvhost::runCommand(L"NOOP");
+       kvhost::runCommand(L"NOOP");
+       ASSERT_EQ(kvhost::saveDocument(t.doc, t.file), Acad::eOk);
+       t.keep(kvhost::openDocument(t.file));
+       t.requestRollBackOn(L"commandEnded REGEN");
+       kvhost::executeString(L"REGEN");
+     }},
     {"ADrawingWhoseMarkerIsOfANewerVersion",
-     [](RollBackSession& t) {
+     [](RollBack& t) {
        AcApDocument* elsewhere = openDrawingWithMarker(t.file, 2, 7);
        ASSERT_NE(elsewhere, nullptr);
        t.keep(t.doc);
        t.client.reset();  // it reads the marker, which this module cannot
        KOVAEditorReactorBase marking;
-       EXPECT_EQ(drawingState(elsewhere).size(), 0u);
        kvhost::runCommand(L"LINE", [&] {
          t.lineIn(elsewhere, 2);
-         t.request();
+         requestRollBack();
        });
-       EXPECT_EQ(drawingState(elsewhere).size(), 0u);
+       EXPECT_EQ(kvhost::entities(elsewhere).length(), 0);
      }},
     {"ADrawingWhoseCounterStandsAtItsTopOrAtMinusOne",
-     [](RollBackSession& t) {
+     [](RollBack& t) {
        for (Adesk::Int32 counter : {INT32_MAX, -1}) {
          AcApDocument* elsewhere = openDrawingWithMarker(t.file, 1, counter);
          ASSERT_NE(elsewhere, nullptr);
          t.keep(elsewhere);
          kvhost::runCommand(L"LINE", [&] {
            t.lineIn(elsewhere, 2);
-           t.request();
+           requestRollBack();
          });
        }
      }},
     {"ARequestBeforeAnyMarkInTheSession",
-     [](RollBackSession& t) {
-       // Each session plays in a process of its own: no mark was made in
-       // this drawing, whose counter says 2, before its line was added.
+     [](RollBack& t) {
+       // No mark was made in this drawing, whose counter says 2, before its line was added.
        AcApDocument* elsewhere = openDrawingWithMarker(t.file, 1, 2);
        ASSERT_NE(elsewhere, nullptr);
        t.lineIn(elsewhere, 2);
        t.keep(elsewhere);
-       t.client->hook = [&](const std::wstring& e) {
-         if (e == L"commandEnded REGEN") t.request();
-       };
+       t.requestRollBackOn(L"commandEnded REGEN");
        kvhost::executeString(L"REGEN");
      }},
 };
 
-INSTANTIATE_TEST_SUITE_P(Sessions, RollBackSession, ::testing::ValuesIn(kSessions),
+INSTANTIATE_TEST_SUITE_P(Sessions, RollBack, ::testing::ValuesIn(kSessions),
                          [](const ::testing::TestParamInfo<Session>& info) { return std::string(info.param.name); });
 
 }  // namespace
