@@ -4,24 +4,11 @@
 #include <gtest/gtest.h>
 #include <dbapserv.h>
 #include <kvhost.h>
-#include <stdexcept>
 #include "guards.h"
 
 namespace {
 
 struct Fault {};
-
-// Runs a scope that ends with exitScope(): normally or by an exception.
-template <class Body>
-void leave(bool throwing, Body body) {
-  bool thrown = false;
-  try {
-    body();
-  } catch (const Fault&) {
-    thrown = true;
-  }
-  EXPECT_EQ(thrown, throwing);
-}
 
 class Guards : public ::testing::TestWithParam<bool> {
  protected:
@@ -32,36 +19,37 @@ class Guards : public ::testing::TestWithParam<bool> {
   void TearDown() override {
     for (AcApDocument* d : kvhost::documents()) kvhost::closeDocument(d);
   }
-  bool throwing() const { return GetParam(); }
+  // Runs a scope that ends with exitScope(): normally or by an exception.
+  template <class Body>
+  void inScope(Body body) {
+    try {
+      body();
+    } catch (const Fault&) {
+    }
+  }
   void exitScope() const {
-    if (throwing()) throw Fault{};
+    if (GetParam()) throw Fault{};
   }
   AcApDocument* a = nullptr;
   AcApDocument* b = nullptr;
 };
 
-TEST_P(Guards, UndoRecordingIsSwitchedOffAndBack) {
+TEST_P(Guards, UndoRecordingIsSwitchedOffAndBackToWhatItWas) {
   AcDbDatabase* db = a->database();
-  ASSERT_TRUE(db->undoRecording());
-  leave(throwing(), [&] {
-    KOVASmartUndoRecording guard(db);
-    EXPECT_FALSE(db->undoRecording());
-    exitScope();
-  });
-  EXPECT_TRUE(db->undoRecording());
-
-  db->disableUndoRecording(true);
-  leave(throwing(), [&] {
-    KOVASmartUndoRecording guard(db);
-    EXPECT_FALSE(db->undoRecording());
-    exitScope();
-  });
-  EXPECT_FALSE(db->undoRecording());
+  for (bool wasOn : {true, false}) {
+    db->disableUndoRecording(!wasOn);
+    inScope([&] {
+      KOVASmartUndoRecording guard(db);
+      EXPECT_FALSE(db->undoRecording());
+      exitScope();
+    });
+    EXPECT_EQ(db->undoRecording(), wasOn);
+  }
 }
 
 TEST_P(Guards, UndoRecordingWithoutADatabaseKeepsToTheWorkingOneOfItsStart) {
   kvhost::activateDocument(a);
-  leave(throwing(), [&] {
+  inScope([&] {
     KOVASmartUndoRecording guard(nullptr);
     EXPECT_FALSE(a->database()->undoRecording());
     kvhost::activateDocument(b);
@@ -70,107 +58,66 @@ TEST_P(Guards, UndoRecordingWithoutADatabaseKeepsToTheWorkingOneOfItsStart) {
   });
   EXPECT_TRUE(a->database()->undoRecording());
   EXPECT_TRUE(b->database()->undoRecording());
-
+  // A drawing a client closes inside the scope is left alone.
+  inScope([&] {
+    KOVASmartUndoRecording guard(nullptr);
+    ASSERT_TRUE(kvhost::closeDocument(b));
+    exitScope();
+  });
+  EXPECT_TRUE(a->database()->undoRecording());
   // Neither a database nor a working one: nothing to do, nothing breaks.
   kvhost::closeDocument(a);
-  kvhost::closeDocument(b);
   ASSERT_EQ(acdbHostApplicationServices()->workingDatabase(), nullptr);
-  leave(throwing(), [&] {
+  inScope([&] {
     KOVASmartUndoRecording guard(nullptr);
     exitScope();
   });
-}
-
-TEST_P(Guards, UndoRecordingLeavesADrawingClosedInsideTheScopeAlone) {
-  kvhost::activateDocument(a);
-  leave(throwing(), [&] {
-    KOVASmartUndoRecording guard(nullptr);
-    ASSERT_TRUE(kvhost::closeDocument(a));  // a client may close it meanwhile
-    exitScope();
-  });
-  EXPECT_TRUE(b->database()->undoRecording());
-  EXPECT_TRUE(b->database()->reactors().isEmpty());
 }
 
 TEST_P(Guards, PushPopDbmodBracketsTheScope) {
   a->setDbmod(3);
-  leave(throwing(), [&] {
+  inScope([&] {
     KOVASmartPushPopDbMod guard(a);
+    KOVASmartPushPopDbMod none(nullptr);
     EXPECT_EQ(a->dbmodDepth(), 1);
     a->setDbmod(9);
     exitScope();
   });
   EXPECT_EQ(a->dbmodDepth(), 0);
   EXPECT_EQ(a->dbmod(), 3);
-  leave(throwing(), [&] {
-    KOVASmartPushPopDbMod guard(nullptr);
-    exitScope();
-  });
 }
 
-TEST_P(Guards, UndoAndDbmodTogetherAreBothRestored) {
-  kvhost::activateDocument(a);
-  leave(throwing(), [&] {
-    KOVASmartPushPopDbMod dbmod(a);
-    KOVASmartUndoRecording undo(nullptr);
-    EXPECT_FALSE(a->database()->undoRecording());
-    EXPECT_EQ(a->dbmodDepth(), 1);
-    exitScope();
-  });
-  EXPECT_TRUE(a->database()->undoRecording());
-  EXPECT_EQ(a->dbmodDepth(), 0);
-}
-
-TEST_P(Guards, LockLocksTheDocumentForTheScope) {
-  ASSERT_EQ(a->myLockMode(), AcAp::kNotLocked);
-  leave(throwing(), [&] {
-    KOVASmartLock guard(a->database(), AcAxDocLock::kNormal);
-    EXPECT_EQ(guard.status(), Acad::eOk);
-    EXPECT_TRUE(guard.holdsLockObject());
-    EXPECT_EQ(a->myLockMode(), AcAp::kWrite);
-    exitScope();
-  });
-  EXPECT_EQ(a->myLockMode(), AcAp::kNotLocked);
-
-  // Without a database it locks the current document.
+TEST_P(Guards, LockLocksTheDocumentForTheScopeUnlessAWriteLockIsHeld) {
   kvhost::activateDocument(b);
-  leave(throwing(), [&] {
-    KOVASmartLock guard(nullptr, AcAxDocLock::kNormal);
-    EXPECT_TRUE(guard.holdsLockObject());
-    EXPECT_EQ(b->myLockMode(), AcAp::kWrite);
-    exitScope();
-  });
-  EXPECT_EQ(b->myLockMode(), AcAp::kNotLocked);
-}
-
-TEST_P(Guards, LockLeavesAWriteLockThatIsAlreadyHeld) {
-  for (AcAp::DocLockMode held : {AcAp::kWrite, AcAp::kProtectedAutoWrite, AcAp::kXWrite}) {
+  for (AcDbDatabase* db : {a->database(), static_cast<AcDbDatabase*>(nullptr)}) {
+    AcApDocument* locked = db ? a : b;  // without a database: the current document
+    inScope([&] {
+      KOVASmartLock guard(db, AcAxDocLock::kNormal);
+      EXPECT_EQ(guard.status(), Acad::eOk);
+      EXPECT_TRUE(guard.holdsLockObject());
+      EXPECT_EQ(locked->myLockMode(), AcAp::kWrite);
+      exitScope();
+    });
+    EXPECT_EQ(locked->myLockMode(), AcAp::kNotLocked);
+  }
+  // A write lock already held is left as it is; a read lock gets one on top.
+  for (AcAp::DocLockMode held : {AcAp::kWrite, AcAp::kProtectedAutoWrite, AcAp::kXWrite, AcAp::kRead}) {
     ASSERT_EQ(acDocManagerPtr()->lockDocument(a, held), Acad::eOk);
-    leave(throwing(), [&] {
+    inScope([&] {
       KOVASmartLock guard(a->database(), AcAxDocLock::kNormal);
       EXPECT_EQ(guard.status(), Acad::eOk);
-      EXPECT_FALSE(guard.holdsLockObject());
-      EXPECT_EQ(a->locks().length(), 1);
+      EXPECT_EQ(guard.holdsLockObject(), held == AcAp::kRead);
+      EXPECT_EQ(a->locks().length(), held == AcAp::kRead ? 2 : 1);
       exitScope();
     });
     EXPECT_EQ(a->myLockMode(), held);
     acDocManagerPtr()->unlockDocument(a);
   }
-  // A read lock is no write lock: the guard takes one on top of it.
-  ASSERT_EQ(acDocManagerPtr()->lockDocument(a, AcAp::kRead), Acad::eOk);
-  leave(throwing(), [&] {
-    KOVASmartLock guard(a->database(), AcAxDocLock::kNormal);
-    EXPECT_TRUE(guard.holdsLockObject());
-    EXPECT_EQ(a->myLockMode(), AcAp::kWrite);
-    exitScope();
-  });
-  EXPECT_EQ(a->myLockMode(), AcAp::kRead);
-  acDocManagerPtr()->unlockDocument(a);
 }
 
 TEST_P(Guards, LockOfADatabaseWithoutADocumentAndOfNothing) {
   AcDbDatabase loose(true, true);
-  leave(throwing(), [&] {
+  inScope([&] {
     KOVASmartLock guard(&loose, AcAxDocLock::kNormal);
     EXPECT_TRUE(guard.holdsLockObject());
     EXPECT_EQ(guard.status(), Acad::eOk);
@@ -178,7 +125,7 @@ TEST_P(Guards, LockOfADatabaseWithoutADocumentAndOfNothing) {
   });
   kvhost::closeDocument(a);
   kvhost::closeDocument(b);
-  leave(throwing(), [&] {
+  inScope([&] {
     KOVASmartLock guard(nullptr, AcAxDocLock::kNormal);
     EXPECT_FALSE(guard.holdsLockObject());
     EXPECT_EQ(guard.status(), Acad::eNoDatabase);
@@ -195,10 +142,9 @@ TEST_P(Guards, AVetoedLockIsReportedAndNothingIsReleasedLater) {
   } vetoer;
   ASSERT_EQ(acDocManagerPtr()->lockDocument(a, AcAp::kRead), Acad::eOk);
   acDocManagerPtr()->addReactor(&vetoer);
-  leave(throwing(), [&] {
+  inScope([&] {
     KOVASmartLock guard(a->database(), AcAxDocLock::kNormal);
     EXPECT_EQ(guard.status(), Acad::eVetoed);
-    EXPECT_TRUE(guard.holdsLockObject());
     exitScope();
   });
   acDocManagerPtr()->removeReactor(&vetoer);

@@ -16,13 +16,6 @@ std::vector<std::wstring> entriesSince(long long start) {
   return KvTrace::recentEntries(static_cast<size_t>(KvTrace::entryCount() - start));
 }
 
-TEST(FunctionEntryLog, NestedGuardedCallsAreLoggedInTheOrderTheyRan) {
-  const long long start = KvTrace::entryCount();
-  KV_GUARDED(L"Outer::run", [] { KV_GUARDED(L"Inner::run", [] {}); });
-  EXPECT_THAT(entriesSince(start),
-              ElementsAre(L"enter Outer::run", L"enter Inner::run", L"leave Inner::run", L"leave Outer::run"));
-}
-
 TEST(FunctionEntryLog, KeepsTheMostRecentEntriesOnceItHasWrapped) {
   const wchar_t* labels[] = {L"A::a", L"B::b", L"C::c"};
   for (int i = 0; i < 3000; ++i) kvGuarded(labels[i % 3], KV_SOURCE_FILE, __LINE__, [] {});
