@@ -159,13 +159,16 @@ TEST_F(EditorPickfirst, QueuedEntitiesAreRedrawnOnceWhenTheOutermostHandlingEnds
 
 TEST_F(EditorPickfirst, DatabaseClientsHearNothingWhileAChangeIsHandled) {
   BaseDb dbClient("db");
+  BaseDoc docClient("doc");
   a->onPickfirst = [&] {
     paint(line1, 2);
-    kvhost::setSysVar(L"CLAYER", L"0");  // editor notifications still go through
+    kvhost::setSysVar(L"CLAYER", L"0");
   };
   kvhost::setPickfirst(idArray({line1, line2}));
   EXPECT_TRUE(whoHeard("objectOpenedForModify").empty());
+  // Editor and document notifications still go through.
   EXPECT_EQ(whoHeard("sysVarWillChange"), (std::vector<std::string>{"A", "B", "P"}));
+  EXPECT_FALSE(whoHeard("documentLockModeChanged").empty());
   expectNoHandlingState();
   paint(line1, 3);
   EXPECT_EQ(whoHeard("objectModified"), std::vector<std::string>{"db"});
