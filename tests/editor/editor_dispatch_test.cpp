@@ -209,27 +209,17 @@ TEST_F(EditorDispatch, XrefSubCommandStartStopsAtTheFirstClientThatRefuses) {
 
 // Notifications with handling of their own in which a client registers,
 // is destroyed or leaves, and how each is raised.
-struct Trigger {
-  std::string kind;  // as the clients record it; plain reactors never get the pickfirst one
-  std::function<void(AcDbObjectId)> raise;
-  bool plainHears() const { return kind.rfind("pickfirst", 0) != 0; }
-};
-const Trigger kTriggers[] = {
-    {"lispWillStart", [](AcDbObjectId) { kvhost::runLisp(L"(princ)"); }},
-    {"commandWillStart", [](AcDbObjectId) { kvhost::runCommand(L"LINE"); }},
-    {"sysVarChanged", [](AcDbObjectId) { kvhost::setSysVar(L"CLAYER", L"0"); }},
+const std::pair<std::string, std::function<void()>> kTriggers[] = {
+    {"lispWillStart", [] { kvhost::runLisp(L"(princ)"); }},
+    {"commandWillStart", [] { kvhost::runCommand(L"LINE"); }},
+    {"sysVarChanged", [] { kvhost::setSysVar(L"CLAYER", L"0"); }},
     {"xrefSubCommandStart",
-     [](AcDbObjectId) {
+     [] {
        AcDbObjectIdArray none;
        kvhost::raiseEditorEvent([&](AcEditorReactor* r) { r->xrefSubCommandStart(kReload, none, nullptr, nullptr); });
      }},
-    {"databaseToBeDestroyed", [](AcDbObjectId) { kvhost::closeDocument(kvhost::newDocument(L"closing.dwg")); }},
-    {"pickfirstModified(ss,ids,cls)",
-     [](AcDbObjectId id) {
-       AcDbObjectIdArray ids;
-       ids.append(id);
-       kvhost::setPickfirst(ids);
-     }},
+    {"databaseToBeDestroyed", [] { kvhost::closeDocument(kvhost::newDocument(L"closing.dwg")); }},
+    {"pickfirstModified(ss,ids,cls)", [] { kvhost::setPickfirst(kvhost::entities(kvhost::documents().front())); }},
 };
 
 // The dispatcher on the editor is the one working now: it is the only and
@@ -252,47 +242,40 @@ void expectAFreshDispatcher(AcApDocument* doc, Client& queuer, const std::vector
 }
 
 TEST_F(EditorDispatch, ClientsRegisteredDestroyedOrLeavingInsideANotification) {
-  for (const Trigger& t : kTriggers) {
-    SCOPED_TRACE(t.kind);
+  for (const auto& [kind, raise] : kTriggers) {
+    SCOPED_TRACE(kind);
     // One registered: it misses the running notification; a fresh dispatcher is attached.
     // One destroyed by an earlier client: it is not called any more.
     auto first = std::make_unique<Client>("first");
     auto victim = std::make_unique<Client>("victim");
     auto plain = std::make_unique<PlainEd>("plain", 3);
     std::unique_ptr<Client> late;
-    first->hook = [&](std::string_view kind) {
-      if (late || kind != t.kind) return;
+    first->hook = [&, kind = kind](std::string_view n) {
+      if (late || n != kind) return;
       late = std::make_unique<Client>("late");
       victim.reset();
     };
     heard().clear();
-    t.raise(line);
+    raise();
     first->hook = nullptr;
     EXPECT_EQ(victim, nullptr);
-    EXPECT_EQ(whoHeard(t.kind), (t.plainHears() ? Names{"first", "plain"} : Names{"first"}));
+    // Plain reactors have no form of the pickfirst notification with the set.
+    EXPECT_EQ(whoHeard(kind), (kind.rfind("pickfirst", 0) ? Names{"first", "plain"} : Names{"first"}));
     expectAFreshDispatcher(doc, *first, {first.get(), late.get()});
 
     // The last editor client leaves: no dispatcher is left, nothing held.
     first.reset();
-    late.reset();
-    if (t.plainHears()) {
-      plain->hook = [&](std::string_view kind) {
-        if (kind == t.kind) hubRemove(plain.get());
-      };
-    } else {
-      plain.reset();
-      late = std::make_unique<Client>("self");
-      late->hook = [&](std::string_view kind) {
-        if (kind == t.kind) late.reset();
-      };
-    }
-    t.raise(line);
+    plain.reset();
+    late = std::make_unique<Client>("last");
+    late->hook = [&, kind = kind](std::string_view n) {
+      if (n == kind) late.reset();
+    };
+    raise();
     EXPECT_EQ(late, nullptr);
     EXPECT_EQ(g_ReactorManager.edReactorDispatcher(), nullptr);
     EXPECT_EQ(kvhost::attachedReactors().editor, 0);
     EXPECT_FALSE(g_ReactorManager.filterReactors());
     EXPECT_EQ(kvhost::openSelectionSetCount(), 0);
-    plain.reset();
     // A later registration brings a working dispatcher back.
     Client again("again");
     expectAFreshDispatcher(doc, again, {&again});
