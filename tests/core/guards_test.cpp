@@ -87,42 +87,49 @@ TEST_P(Guards, PushPopDbmodBracketsTheScope) {
   EXPECT_EQ(a->dbmod(), 3);
 }
 
-TEST_P(Guards, LockLocksTheDocumentForTheScopeUnlessAWriteLockIsHeld) {
-  kvhost::activateDocument(b);
-  for (AcDbDatabase* db : {a->database(), static_cast<AcDbDatabase*>(nullptr)}) {
-    AcApDocument* locked = db ? a : b;  // without a database: the current document
-    inScope([&] {
-      KOVASmartLock guard(db, AcAxDocLock::kNormal);
-      EXPECT_EQ(guard.status(), Acad::eOk);
-      EXPECT_TRUE(guard.holdsLockObject());
-      EXPECT_EQ(locked->myLockMode(), AcAp::kWrite);
-      exitScope();
-    });
-    EXPECT_EQ(locked->myLockMode(), AcAp::kNotLocked);
-  }
-  // A write lock already held is left as it is; a read lock gets one on top.
-  for (AcAp::DocLockMode held : {AcAp::kWrite, AcAp::kProtectedAutoWrite, AcAp::kXWrite, AcAp::kRead}) {
-    ASSERT_EQ(acDocManagerPtr()->lockDocument(a, held), Acad::eOk);
-    inScope([&] {
-      KOVASmartLock guard(a->database(), AcAxDocLock::kNormal);
-      EXPECT_EQ(guard.status(), Acad::eOk);
-      EXPECT_EQ(guard.holdsLockObject(), held == AcAp::kRead);
-      EXPECT_EQ(a->locks().length(), held == AcAp::kRead ? 2 : 1);
-      exitScope();
-    });
-    EXPECT_EQ(a->myLockMode(), held);
-    acDocManagerPtr()->unlockDocument(a);
-  }
-}
-
-TEST_P(Guards, LockOfADatabaseWithoutADocumentAndOfNothing) {
+TEST_P(Guards, LockTakesAWriteLockForTheScopeUnlessOneIsHeld) {
+  struct Vetoer : AcApDocManagerReactor {
+    void documentLockModeChanged(AcApDocument*, AcAp::DocLockMode, AcAp::DocLockMode, AcAp::DocLockMode,
+                                 const ACHAR*) override {
+      veto();
+    }
+  } vetoer;
   AcDbDatabase loose(true, true);
-  inScope([&] {
-    KOVASmartLock guard(&loose, AcAxDocLock::kNormal);
-    EXPECT_TRUE(guard.holdsLockObject());
-    EXPECT_EQ(guard.status(), Acad::eOk);
-    exitScope();
-  });
+  using namespace AcAp;
+  const struct {
+    const char* what;
+    AcDbDatabase* db;
+    DocLockMode held;  // by the document before the scope
+    bool veto;
+    Acad::ErrorStatus status;
+    bool holds;
+  } cases[] = {
+      {"unlocked", a->database(), kNotLocked, false, Acad::eOk, true},
+      {"no database: the current document", nullptr, kNotLocked, false, Acad::eOk, true},
+      {"write lock held", a->database(), kWrite, false, Acad::eOk, false},
+      {"auto write lock held", a->database(), kProtectedAutoWrite, false, Acad::eOk, false},
+      {"exclusive lock held", a->database(), kXWrite, false, Acad::eOk, false},
+      {"read lock held", a->database(), kRead, false, Acad::eOk, true},
+      {"vetoed", a->database(), kRead, true, Acad::eVetoed, true},
+      {"a database without a document", &loose, kNotLocked, false, Acad::eOk, true},
+  };
+  kvhost::activateDocument(a);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(c.held == kNotLocked ? Acad::eOk : acDocManagerPtr()->lockDocument(a, c.held), Acad::eOk);
+    if (c.veto) acDocManagerPtr()->addReactor(&vetoer);
+    inScope([&] {
+      KOVASmartLock guard(c.db, AcAxDocLock::kNormal);
+      EXPECT_EQ(guard.status(), c.status);
+      EXPECT_EQ(guard.holdsLockObject(), c.holds);
+      const bool locksA = c.db != &loose && c.holds && c.status == Acad::eOk;
+      EXPECT_EQ(a->myLockMode(), locksA ? kWrite : c.held);
+      exitScope();
+    });
+    acDocManagerPtr()->removeReactor(&vetoer);
+    EXPECT_EQ(a->myLockMode(), c.held);  // what it took is given back, nothing more
+    if (c.held != kNotLocked) acDocManagerPtr()->unlockDocument(a);
+  }
   kvhost::closeDocument(a);
   kvhost::closeDocument(b);
   inScope([&] {
@@ -131,25 +138,6 @@ TEST_P(Guards, LockOfADatabaseWithoutADocumentAndOfNothing) {
     EXPECT_EQ(guard.status(), Acad::eNoDatabase);
     exitScope();
   });
-}
-
-TEST_P(Guards, AVetoedLockIsReportedAndNothingIsReleasedLater) {
-  struct Vetoer : AcApDocManagerReactor {
-    void documentLockModeChanged(AcApDocument*, AcAp::DocLockMode, AcAp::DocLockMode, AcAp::DocLockMode,
-                                 const ACHAR*) override {
-      veto();
-    }
-  } vetoer;
-  ASSERT_EQ(acDocManagerPtr()->lockDocument(a, AcAp::kRead), Acad::eOk);
-  acDocManagerPtr()->addReactor(&vetoer);
-  inScope([&] {
-    KOVASmartLock guard(a->database(), AcAxDocLock::kNormal);
-    EXPECT_EQ(guard.status(), Acad::eVetoed);
-    exitScope();
-  });
-  acDocManagerPtr()->removeReactor(&vetoer);
-  EXPECT_EQ(a->myLockMode(), AcAp::kRead);  // the read lock it did not take stays
-  acDocManagerPtr()->unlockDocument(a);
 }
 
 INSTANTIATE_TEST_SUITE_P(Exits, Guards, ::testing::Values(false, true),

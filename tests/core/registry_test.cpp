@@ -56,42 +56,14 @@ TYPED_TEST(Registry, ListsByAscendingPriorityThenRegistration) {
   }
 }
 
-TEST(Dispatchers, ComeAndGoWithTheirClients) {
-  AcApDocument* doc = kvhost::newDocument(L"A.dwg");
-  // The document dispatcher lives with the module.
-  auto* docDispatcher = static_cast<AcApDocManagerReactor*>(g_ReactorManager.docReactorDispatcher());
-  ASSERT_NE(docDispatcher, nullptr);
-  {
-    PlainDoc client("client");
-  }
-  EXPECT_EQ(static_cast<AcApDocManagerReactor*>(g_ReactorManager.docReactorDispatcher()), docDispatcher);
+// The database and editor dispatchers come and go with their clients (see
+// the dispatcher suites); the document dispatcher lives with the module.
+TEST(Dispatchers, TheDocumentDispatcherStaysWhenItsLastClientLeaves) {
+  auto* dispatcher = static_cast<AcApDocManagerReactor*>(g_ReactorManager.docReactorDispatcher());
+  ASSERT_NE(dispatcher, nullptr);
+  delete new PlainDoc("client");
+  EXPECT_EQ(static_cast<AcApDocManagerReactor*>(g_ReactorManager.docReactorDispatcher()), dispatcher);
   EXPECT_EQ(kvhost::attachedReactors().documentManager, 1);
-
-  // The database dispatcher, while a database client is registered.
-  EXPECT_EQ(g_ReactorManager.dbReactorDispatcher(), nullptr);
-  auto one = std::make_unique<PlainDb>("one", 0);
-  AcDbDatabaseReactor* first = dbDispatcher();
-  ASSERT_NE(first, nullptr);
-  {
-    PlainDb two("two", 3);
-    EXPECT_EQ(dbDispatcher(), first);
-  }
-  EXPECT_EQ(kvhost::attachedReactors(doc).database, 1);
-  one.reset();
-  EXPECT_EQ(g_ReactorManager.dbReactorDispatcher(), nullptr);
-  EXPECT_EQ(kvhost::attachedReactors(doc).database, 0);
-
-  // Every editor registration attaches a fresh editor dispatcher last.
-  auto ed = std::make_unique<PlainEd>("one", 0);
-  ASSERT_NE(g_ReactorManager.edReactorDispatcher(), nullptr);
-  {
-    PlainEd two("two", 0);
-    EXPECT_EQ(kvhost::attachedReactors().editor, 1);
-    EXPECT_EQ(acedEditorPtr()->reactors().last(), g_ReactorManager.edReactorDispatcher());
-  }
-  ed.reset();
-  EXPECT_EQ(g_ReactorManager.edReactorDispatcher(), nullptr);
-  EXPECT_EQ(kvhost::attachedReactors().editor, 0);
 }
 
 std::vector<AcDbDatabaseReactor*> dbList() {
