@@ -139,21 +139,21 @@ struct DbRecorder : Recorder<Base> {
 template <class Base>
 struct DocRecorder : Recorder<Base> {
   using Recorder<Base>::Recorder;
-  using Mode = AcAp::DocLockMode;
-  AcApDocument* lastDoc = nullptr;
+  using M = AcAp::DocLockMode;
+  AcApDocument* lastDoc = nullptr;  // of the last notification that named one
   REC_HEAR(documentCreateStarted, (AcApDocument* d), lastDoc = d)
   REC_HEAR(documentCreated, (AcApDocument* d), lastDoc = d)
   REC_HEAR(documentToBeDestroyed, (AcApDocument* d), lastDoc = d)
   REC_HEAR(documentDestroyed, (const ACHAR* n), n)
   REC_HEAR(documentCreateCanceled, (AcApDocument* d), lastDoc = d)
-  REC_HEAR(documentLockModeWillChange, (AcApDocument* d, Mode a, Mode b, Mode c, const ACHAR* n), d, a, b, c, n)
-  REC_HEAR(documentLockModeChangeVetoed, (AcApDocument* d, const ACHAR* n), d, n)
-  REC_HEAR(documentLockModeChanged, (AcApDocument* d, Mode a, Mode b, Mode c, const ACHAR* n), d, a, b, c, n)
-  REC_HEAR(documentBecameCurrent, (AcApDocument* d), d)
-  REC_HEAR(documentToBeActivated, (AcApDocument* d), d)
-  REC_HEAR(documentToBeDeactivated, (AcApDocument* d), d)
+  REC_HEAR(documentLockModeWillChange, (AcApDocument* d, M a, M b, M c, const ACHAR* n), lastDoc = d, a, b, c, n)
+  REC_HEAR(documentLockModeChangeVetoed, (AcApDocument* d, const ACHAR* n), lastDoc = d, n)
+  REC_HEAR(documentLockModeChanged, (AcApDocument* d, M a, M b, M c, const ACHAR* n), lastDoc = d, a, b, c, n)
+  REC_HEAR(documentBecameCurrent, (AcApDocument* d), lastDoc = d)
+  REC_HEAR(documentToBeActivated, (AcApDocument* d), lastDoc = d)
+  REC_HEAR(documentToBeDeactivated, (AcApDocument* d), lastDoc = d)
   REC_HEAR(documentActivationModified, (bool on), on)
-  REC_HEAR(documentActivated, (AcApDocument* d), d)
+  REC_HEAR(documentActivated, (AcApDocument* d), lastDoc = d)
 };
 
 using Db = AcDbDatabase;
