@@ -69,6 +69,13 @@ void expectHeardInOrder(const Names& order, const std::string& kind, const std::
   }
 }
 
+// A handling is over: nothing queued, no selection set open, the filter flag down.
+void expectNoHandlingState() {
+  EXPECT_TRUE(Client::queued().empty());
+  EXPECT_EQ(kvhost::openSelectionSetCount(), 0);
+  EXPECT_FALSE(g_ReactorManager.filterReactors());
+}
+
 // The notifications of the host's editor reactor of the second kind, which only the hub's dispatcher is.
 void raiseEditor2Event(const std::function<void(AcEditorReactor2*)>& call) {
   kvhost::raiseEditorEvent([&](AcEditorReactor* r) { call(AcEditorReactor2::cast(r)); });
@@ -228,8 +235,7 @@ void expectAFreshDispatcher(AcApDocument* doc, Client& queuer, const std::vector
   kvhost::setPickfirst(ids);
   queuer.onPickfirst = nullptr;
   EXPECT_EQ(kvhost::redrawCount(circle), 1);
-  EXPECT_FALSE(g_ReactorManager.filterReactors());
-  EXPECT_EQ(kvhost::openSelectionSetCount(), 0);
+  expectNoHandlingState();
   for (Client* c : hearers) EXPECT_EQ(c->pickfirsts.size(), 1u) << c->name();
 }
 
@@ -266,8 +272,7 @@ TEST_F(EditorDispatch, ClientsRegisteredDestroyedOrLeavingInsideANotification) {
     EXPECT_EQ(late, nullptr);
     EXPECT_EQ(g_ReactorManager.edReactorDispatcher(), nullptr);
     EXPECT_EQ(kvhost::attachedReactors().editor, 0);
-    EXPECT_FALSE(g_ReactorManager.filterReactors());
-    EXPECT_EQ(kvhost::openSelectionSetCount(), 0);
+    expectNoHandlingState();
     // A later registration brings a working dispatcher back.
     Client again("again");
     expectAFreshDispatcher(doc, again, {&again});
@@ -293,7 +298,6 @@ class EditorPickfirst : public EditorDispatch {
  protected:
   void SetUp() override {
     EditorDispatch::SetUp();
-    line1 = line;
     line2 = kvhost::addEntity(doc, newLine(1));
     circle = kvhost::addEntity(doc, new AcDbCircle(AcGePoint3d(3, 0, 0), 1.0));
     text = kvhost::addEntity(doc, new AcDbText(AcGePoint3d(5, 0, 0), L"note"));
@@ -308,14 +312,7 @@ class EditorPickfirst : public EditorDispatch {
     p.reset();
     EditorDispatch::TearDown();
   }
-  // The handling is over: nothing queued, no selection set open, the filter flag down.
-  void expectNoHandlingState() {
-    EXPECT_TRUE(Client::queued().empty());
-    EXPECT_EQ(kvhost::openSelectionSetCount(), 0);
-    EXPECT_FALSE(g_ReactorManager.filterReactors());
-  }
-
-  AcDbObjectId line1, line2, circle, text;
+  AcDbObjectId line2, circle, text;
   std::unique_ptr<Client> a, b;
   std::unique_ptr<PlainEd> p;
 };
@@ -327,13 +324,13 @@ TEST_F(EditorPickfirst, EveryBaseClientGetsTheSetReadOnceAndItsMostDerivedCommon
     AcDbObjectIdArray ids;
     AcRxClass* cls;
   } cases[] = {
-      {idArray({line1, circle}), AcDbCurve::desc()},
-      {idArray({circle, line1}), AcDbCurve::desc()},
+      {idArray({line, circle}), AcDbCurve::desc()},
+      {idArray({circle, line}), AcDbCurve::desc()},
       {idArray({text, circle, line2}), AcDbEntity::desc()},
-      {idArray({line1, line2}), AcDbLine::desc()},
+      {idArray({line, line2}), AcDbLine::desc()},
       {idArray({circle}), AcDbCircle::desc()},
       {AcDbObjectIdArray(), nullptr},  // the clients still hear of it, with nothing in it
-      {idArray({line1, erased}), nullptr},  // an entity that cannot be opened
+      {idArray({line, erased}), nullptr},  // an entity that cannot be opened
   };
   Adesk::Int64 lastSet = 0;
   for (const auto& c : cases) {
@@ -364,24 +361,24 @@ TEST_F(EditorPickfirst, QueuedEntitiesAreRedrawnOnceWhenTheOutermostHandlingEnds
   int depth = 0;
   a->onPickfirst = [&] {
     if (++depth == 1) {
-      redraw(line1);
-      redraw(line1);
+      redraw(line);
+      redraw(line);
       redraw(circle);
       kvhost::setPickfirst(idArray({text}));  // a nested change, handled at once
       // The nested handling adds to the outer set and leaves the redraw to it.
       EXPECT_EQ(kvhost::redrawCount(text), 0);
-      EXPECT_EQ(Client::queued(), (Ids{line1, circle, text, line2}));
+      EXPECT_EQ(Client::queued(), (Ids{line, circle, text, line2}));
     } else {
       redraw(text);
-      redraw(line1);
+      redraw(line);
     }
     --depth;
   };
   b->onPickfirst = [&] { redraw(line2); };
-  kvhost::setPickfirst(idArray({line1}));
+  kvhost::setPickfirst(idArray({line}));
   ASSERT_EQ(a->pickfirsts.size(), 2u);
   EXPECT_EQ(a->pickfirsts[1].openSets, 2);
-  for (AcDbObjectId id : {line1, line2, circle, text}) EXPECT_EQ(kvhost::redrawCount(id), 1);
+  for (AcDbObjectId id : {line, line2, circle, text}) EXPECT_EQ(kvhost::redrawCount(id), 1);
   EXPECT_FALSE(KOVAEditorReactorBase::isDuringRedrawEntity());
   expectNoHandlingState();
 
@@ -390,14 +387,14 @@ TEST_F(EditorPickfirst, QueuedEntitiesAreRedrawnOnceWhenTheOutermostHandlingEnds
   std::unique_ptr<Client> late;
   a->onPickfirst = [&] {
     if (late) return;
-    redraw(line1);
+    redraw(line);
     late = std::make_unique<Client>("late");
     kvhost::setPickfirst(idArray({text}));
-    EXPECT_EQ(Client::queued(), Ids{line1});
+    EXPECT_EQ(Client::queued(), Ids{line});
   };
   b->onPickfirst = nullptr;
-  kvhost::setPickfirst(idArray({line1}));
-  EXPECT_EQ(kvhost::redrawCount(line1), 2);
+  kvhost::setPickfirst(idArray({line}));
+  EXPECT_EQ(kvhost::redrawCount(line), 2);
   expectNoHandlingState();
   // The fresh dispatcher handles the next change as an outermost one.
   a->onPickfirst = [&] { redraw(circle); };
@@ -409,16 +406,16 @@ TEST_F(EditorPickfirst, DatabaseClientsHearNothingWhileAChangeIsHandled) {
   BaseDb dbClient("db");
   BaseDoc docClient("doc");
   a->onPickfirst = [&] {
-    paint(line1, 2);
+    paint(line, 2);
     kvhost::setSysVar(L"CLAYER", L"0");
   };
-  kvhost::setPickfirst(idArray({line1, line2}));
+  kvhost::setPickfirst(idArray({line, line2}));
   EXPECT_TRUE(whoHeard("objectOpenedForModify").empty());
   // Editor and document notifications still go through.
   EXPECT_EQ(whoHeard("sysVarWillChange"), (std::vector<std::string>{"A", "B", "P"}));
   EXPECT_FALSE(whoHeard("documentLockModeChanged").empty());
   expectNoHandlingState();
-  paint(line1, 3);
+  paint(line, 3);
   EXPECT_EQ(whoHeard("objectModified"), std::vector<std::string>{"db"});
 }
 
@@ -426,13 +423,13 @@ TEST_F(EditorPickfirst, ClientThatThrowsLeavesNoHandlingStateBehind) {
   KvTrace::clearCrashReports();
   int depth = 0;
   a->onPickfirst = [&] {
-    redraw(line1);
+    redraw(line);
     throw std::runtime_error("client fault");
   };
-  kvhost::setPickfirst(idArray({line1}));
+  kvhost::setPickfirst(idArray({line}));
   ASSERT_EQ(KvTrace::crashReports().size(), 1u);
   EXPECT_NE(KvTrace::crashReports()[0].function.find(L"::pickfirstModified"), std::wstring::npos);
-  EXPECT_EQ(kvhost::redrawCount(line1), 0);  // what was queued is discarded
+  EXPECT_EQ(kvhost::redrawCount(line), 0);  // what was queued is discarded
   expectNoHandlingState();
 
   // A fault in a nested handling leaves the outer one to finish normally.
@@ -450,7 +447,7 @@ TEST_F(EditorPickfirst, ClientThatThrowsLeavesNoHandlingStateBehind) {
   EXPECT_EQ(KvTrace::crashReports().size(), 2u);
   EXPECT_EQ(kvhost::redrawCount(line2), 1);
   EXPECT_EQ(kvhost::redrawCount(text), 1);
-  EXPECT_EQ(kvhost::redrawCount(line1), 0);
+  EXPECT_EQ(kvhost::redrawCount(line), 0);
   expectNoHandlingState();
 }
 
@@ -458,7 +455,7 @@ TEST_F(EditorPickfirst, RedrawSetDropsTheIdsOfADrawingThatCloses) {
   AcApDocument* other = kvhost::newDocument(L"other.dwg");
   AcDbObjectId b1 = kvhost::addEntity(other, newLine(0));
   AcDbObjectId b2 = kvhost::addEntity(other, new AcDbCircle(AcGePoint3d(0, 0, 0), 2.0));
-  for (AcDbObjectId id : {line1, b1, circle, line2, b2}) redraw(id);
+  for (AcDbObjectId id : {line, b1, circle, line2, b2}) redraw(id);
   std::vector<AcDbObjectId> whenTold;
   a->hook = [&](std::string_view kind) {
     if (kind == "databaseToBeDestroyed") whenTold = Client::queued();
