@@ -1,112 +1,18 @@
 // What forwarding costs in heap traffic, and when a retired database
-// dispatcher is freed. This program replaces the global operator new and
-// delete, which interposes for the host and the module as well.
+// dispatcher is freed: this program counts every global operator new and
+// delete, the host's and the module's included.
 #include <gtest/gtest.h>
-#include <cstdlib>
-#include <new>
-#include "core_clients.h"
-
-namespace {
-long g_allocations = 0;
-long g_frees = 0;
-bool g_counting = false;
-const void* g_watched = nullptr;
-bool g_watchedFreed = false;
-
-void* allocate(std::size_t n) {
-  if (g_counting) ++g_allocations;
-  return std::malloc(n ? n : 1);
-}
-void release(void* p) {
-  if (p == nullptr) return;
-  if (g_counting) ++g_frees;
-  if (p == g_watched) g_watchedFreed = true;
-  std::free(p);
-}
-}  // namespace
-
-void* operator new(std::size_t n) {
-  if (void* p = allocate(n)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t n) {
-  if (void* p = allocate(n)) return p;
-  throw std::bad_alloc();
-}
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return allocate(n); }
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return allocate(n); }
-void operator delete(void* p) noexcept { release(p); }
-void operator delete[](void* p) noexcept { release(p); }
-void operator delete(void* p, std::size_t) noexcept { release(p); }
-void operator delete[](void* p, std::size_t) noexcept { release(p); }
+#include <KOVATools.h>
+#include <allocations.h>
+#include <memory>
+#include <recorders.h>
 
 namespace {
 
-using namespace core;
-
-// Clients that count and do nothing that allocates.
-struct CountingDb : KOVADatabaseReactorBase {
-  int heard = 0;
-  void objectAppended(const AcDbDatabase*, const AcDbObject*) override { ++heard; }
-  void objectUnAppended(const AcDbDatabase*, const AcDbObject*) override { ++heard; }
-  void objectReAppended(const AcDbDatabase*, const AcDbObject*) override { ++heard; }
-  void objectOpenedForModify(const AcDbDatabase*, const AcDbObject*) override { ++heard; }
-  void objectModified(const AcDbDatabase*, const AcDbObject*) override { ++heard; }
-  void objectErased(const AcDbDatabase*, const AcDbObject*, Adesk::Boolean) override { ++heard; }
-  void headerSysVarWillChange(const AcDbDatabase*, const ACHAR*) override { ++heard; }
-  void headerSysVarChanged(const AcDbDatabase*, const ACHAR*, Adesk::Boolean) override { ++heard; }
-  void proxyResurrectionCompleted(const AcDbDatabase*, const ACHAR*, AcDbObjectIdArray&) override { ++heard; }
-  void goodbye(const AcDbDatabase*) override { ++heard; }
-};
-struct CountingDoc : KOVADocReactorBase {
-  int heard = 0;
-  void documentCreateStarted(AcApDocument*) override { ++heard; }
-  void documentCreated(AcApDocument*) override { ++heard; }
-  void documentToBeDestroyed(AcApDocument*) override { ++heard; }
-  void documentDestroyed(const ACHAR*) override { ++heard; }
-  void documentCreateCanceled(AcApDocument*) override { ++heard; }
-  void documentLockModeWillChange(AcApDocument*, AcAp::DocLockMode, AcAp::DocLockMode, AcAp::DocLockMode,
-                                  const ACHAR*) override {
-    ++heard;
-  }
-  void documentLockModeChangeVetoed(AcApDocument*, const ACHAR*) override { ++heard; }
-  void documentLockModeChanged(AcApDocument*, AcAp::DocLockMode, AcAp::DocLockMode, AcAp::DocLockMode,
-                               const ACHAR*) override {
-    ++heard;
-  }
-  void documentBecameCurrent(AcApDocument*) override { ++heard; }
-  void documentToBeActivated(AcApDocument*) override { ++heard; }
-  void documentToBeDeactivated(AcApDocument*) override { ++heard; }
-  void documentActivationModified(bool) override { ++heard; }
-  void documentActivated(AcApDocument*) override { ++heard; }
-};
-
+using namespace rec;
 using DbCall = std::function<void(AcDbDatabaseReactor*)>;
 using DocCall = std::function<void(AcApDocManagerReactor*)>;
-
-// A client that answers a modification with nested ones, down to a depth.
-struct NestingDb : CountingDb {
-  AcDbDatabase* db = nullptr;
-  const DbCall* nested = nullptr;
-  int depth = 0, deepest = 0;
-  void objectModified(const AcDbDatabase*, const AcDbObject*) override {
-    ++heard;
-    if (depth == 3) return;
-    ++depth;
-    deepest = std::max(deepest, depth);
-    kvhost::raiseDatabaseEvent(db, *nested);
-    --depth;
-  }
-};
-// A document client that raises a database notification inside its own.
-struct NestingDoc : CountingDoc {
-  AcDbDatabase* db = nullptr;
-  const DbCall* nested = nullptr;
-  void documentActivated(AcApDocument*) override {
-    ++heard;
-    kvhost::raiseDatabaseEvent(db, *nested);
-  }
-};
+using EdCall = std::function<void(AcEditorReactor*)>;
 
 class Forwarding : public ::testing::Test {
  protected:
@@ -114,137 +20,144 @@ class Forwarding : public ::testing::Test {
     a = kvhost::newDocument(L"A.dwg");
     line = kvhost::addEntity(a, newLine());
     b = kvhost::newDocument(L"B.dwg");
-    AcDbObject* o = nullptr;
-    ASSERT_EQ(acdbOpenAcDbObject(o, line, AcDb::kForRead), Acad::eOk);
-    o->close();
-    obj = o;
+    ASSERT_EQ(acdbOpenAcDbObject(obj, line, AcDb::kForRead), Acad::eOk);
+    obj->close();
     ids.append(line);
-    AcDbDatabase* db = a->database();
-    dbCalls = {
-        [=](AcDbDatabaseReactor* r) { r->objectAppended(db, o); },
-        [=](AcDbDatabaseReactor* r) { r->objectUnAppended(db, o); },
-        [=](AcDbDatabaseReactor* r) { r->objectReAppended(db, o); },
-        [=](AcDbDatabaseReactor* r) { r->objectOpenedForModify(db, o); },
-        [=](AcDbDatabaseReactor* r) { r->objectModified(db, o); },
-        [=](AcDbDatabaseReactor* r) { r->objectErased(db, o, true); },
-        [=](AcDbDatabaseReactor* r) { r->headerSysVarWillChange(db, L"LTSCALE"); },
-        [=](AcDbDatabaseReactor* r) { r->headerSysVarChanged(db, L"LTSCALE", true); },
-        [this, db](AcDbDatabaseReactor* r) { r->proxyResurrectionCompleted(db, L"app", ids); },
-        // goodbye is left out: the dispatcher leaves a database that says it.
-    };
-    AcApDocument* d = b;
-    // b's database is detached and attached again on the way.
-    docCalls = {
-        [=](AcApDocManagerReactor* r) { r->documentToBeDestroyed(d); },
-        [=](AcApDocManagerReactor* r) { r->documentDestroyed(L"B.dwg"); },
-        [=](AcApDocManagerReactor* r) { r->documentCreateCanceled(d); },
-        [=](AcApDocManagerReactor* r) { r->documentCreateStarted(d); },
-        [=](AcApDocManagerReactor* r) { r->documentCreated(d); },
-        [=](AcApDocManagerReactor* r) { r->documentLockModeWillChange(d, AcAp::kNotLocked, AcAp::kWrite, AcAp::kWrite, L""); },
-        [=](AcApDocManagerReactor* r) { r->documentLockModeChanged(d, AcAp::kNotLocked, AcAp::kWrite, AcAp::kWrite, L""); },
-        [=](AcApDocManagerReactor* r) { r->documentLockModeChangeVetoed(d, L""); },
-        [=](AcApDocManagerReactor* r) { r->documentBecameCurrent(d); },
-        [=](AcApDocManagerReactor* r) { r->documentToBeActivated(d); },
-        [=](AcApDocManagerReactor* r) { r->documentToBeDeactivated(d); },
-        [=](AcApDocManagerReactor* r) { r->documentActivationModified(true); },
-        [=](AcApDocManagerReactor* r) { r->documentActivated(d); },
-    };
   }
-  void round() {
-    for (const DbCall& call : dbCalls) kvhost::raiseDatabaseEvent(a->database(), call);
-    for (const DbCall& call : dbCalls) kvhost::raiseDatabaseEvent(b->database(), call);
-    for (const DocCall& call : docCalls) kvhost::raiseDocManagerEvent(call);
+  void TearDown() override {
+    for (AcApDocument* d : kvhost::documents()) kvhost::closeDocument(d);
   }
-  // Heap allocations and frees made by many rounds after two to warm up.
-  long measure() {
-    round();
-    round();
-    g_allocations = g_frees = 0;
-    g_counting = true;
-    for (int i = 0; i < 200; ++i) round();
-    g_counting = false;
-    return g_allocations + g_frees;
-  }
-
   AcApDocument* a = nullptr;
   AcApDocument* b = nullptr;
   AcDbObjectId line;
-  const AcDbObject* obj = nullptr;
+  AcDbObject* obj = nullptr;
   AcDbObjectIdArray ids;
-  std::vector<DbCall> dbCalls;
-  std::vector<DocCall> docCalls;
 };
 
 TEST_F(Forwarding, AllocatesNothingOnceWarm) {
-  // The host's raising path alone, with no client listening.
-  EXPECT_EQ(measure(), 0);
+  AcDbDatabase* db = a->database();
+  const std::vector<DbCall> dbCalls = {
+      [&](AcDbDatabaseReactor* r) { r->objectModified(db, obj); },
+      [&](AcDbDatabaseReactor* r) { r->objectErased(db, obj, true); },
+      [&](AcDbDatabaseReactor* r) { r->proxyResurrectionCompleted(db, L"app", ids); },
+  };
+  // b's database is detached and attached again on the way.
+  const std::vector<DocCall> docCalls = {
+      [&](AcApDocManagerReactor* r) { r->documentToBeDestroyed(b); },
+      [&](AcApDocManagerReactor* r) { r->documentCreateCanceled(b); },
+      [&](AcApDocManagerReactor* r) { r->documentCreated(b); },
+      [&](AcApDocManagerReactor* r) { r->documentLockModeChanged(b, AcAp::kNotLocked, AcAp::kWrite, AcAp::kWrite, L""); },
+      [&](AcApDocManagerReactor* r) { r->documentActivated(b); },
+  };
+  AcDbIdMapping map;
+  const std::vector<EdCall> edCalls = {
+      [&](AcEditorReactor* r) { r->beginDeepClone(db, map); },
+      [&](AcEditorReactor* r) { r->sysVarWillChange(L"CLAYER"); },
+      [&](AcEditorReactor* r) { r->xrefSubCommandStart(kReload, ids, nullptr, nullptr); },
+      [&](AcEditorReactor* r) { r->viewChanged(); },
+  };
+  auto round = [&] {
+    for (const DbCall& call : dbCalls) kvhost::raiseDatabaseEvent(db, call);
+    for (const DocCall& call : docCalls) kvhost::raiseDocManagerEvent(call);
+    for (const EdCall& call : edCalls) kvhost::raiseEditorEvent(call);
+  };
+  // Heap traffic of many rounds after two to warm up.
+  auto measure = [&] {
+    round();
+    round();
+    return allocations::count([&] {
+      for (int i = 0; i < 100; ++i) round();
+    });
+  };
+  EXPECT_EQ(measure(), 0);  // the host's raising path alone, with no client listening
 
-  CountingDb first, second;
-  NestingDb nester;
-  nester.db = a->database();
-  nester.nested = &dbCalls[4];
-  auto* plain = new CountingDb;
-  g_ReactorManager.addDbReactor(plain, 5);
-  CountingDoc doc1;
-  NestingDoc doc2;
-  doc2.db = a->database();
-  doc2.nested = &dbCalls[4];
-  AcApDocManagerReactor plainDoc;
-  g_ReactorManager.addDocReactor(&plainDoc, 5);
-  ASSERT_EQ(attachments(a->database()), 1);
-
+  // Clients of every kind, on the bases and plain, that answer with nested notifications.
+  BaseDb dbNester("n"), dbBase("b");
+  PlainDb dbPlain("p", 5);
+  BaseDoc docNester("n");
+  PlainDoc docPlain("p", 5);
+  Client edNester("n");
+  PlainEd edPlain("p", 5);
+  int depth = 0;
+  dbNester.hook = [&](std::string_view n) {
+    if (n == "objectModified" && depth < 3) {
+      ++depth;
+      kvhost::raiseDatabaseEvent(db, dbCalls[0]);
+      --depth;
+    }
+  };
+  docNester.hook = [&](std::string_view n) {
+    if (n == "documentActivated") kvhost::raiseDatabaseEvent(db, dbCalls[0]);
+  };
+  edNester.hook = [&](std::string_view n) {
+    if (n == "viewChanged") kvhost::raiseEditorEvent(edCalls[1]);
+  };
+  dbNester.quiet = dbBase.quiet = dbPlain.quiet = docNester.quiet = docPlain.quiet = edNester.quiet = edPlain.quiet =
+      true;
   EXPECT_EQ(measure(), 0);
-  EXPECT_EQ(nester.deepest, 3);
-  EXPECT_GT(first.heard, 0);
-  EXPECT_EQ(first.heard, plain->heard);
-  EXPECT_EQ(doc1.heard, doc2.heard);
-  EXPECT_GT(doc1.heard, 0);
-  // b's database was attached again by the last documentCreated of each round.
   EXPECT_EQ(attachments(b->database()), 1);
+  EXPECT_GT(dbBase.calls, 0);
+  EXPECT_EQ(dbBase.calls, dbPlain.calls);
+  EXPECT_EQ(docNester.calls, docPlain.calls);
+  EXPECT_EQ(edNester.calls, edPlain.calls);
+}
 
-  g_ReactorManager.removeDocReactor(&plainDoc);
-  g_ReactorManager.removeDbReactor(plain);
-  delete plain;
+// A pickfirst change costs the host's selection services and nothing more.
+TEST_F(Forwarding, APickfirstHandlingAllocatesNothingBeyondTheHostsSelectionServices) {
+  AcDbObjectIdArray selected;
+  for (int i = 0; i < 20; ++i) selected.append(kvhost::addEntity(b, newLine(i)));
+  kvhost::setPickfirst(selected);
+  Client client("client");
+  client.quiet = true;
+  const EdCall pickfirst = [](AcEditorReactor* r) { r->pickfirstModified(); };
+  auto hostServices = [&] {
+    ads_name ss;
+    ASSERT_EQ(acedSSGet(L"_I", nullptr, nullptr, nullptr, ss), RTNORM);
+    ids.setLogicalLength(0);
+    KOVASelectionTools::enameSetToObjIds(ss, ids);
+    acedSSFree(ss);
+  };
+  for (int n = 0; n < 2; ++n) {  // warm-up
+    kvhost::raiseEditorEvent(pickfirst);
+    hostServices();
+  }
+  const long services = allocations::count(hostServices);
+  EXPECT_EQ(allocations::count([&] { kvhost::raiseEditorEvent(pickfirst); }), services);
+  EXPECT_EQ(ids.length(), 20);
 }
 
 // A client that leaves as the last database client from inside a
 // notification, optionally from a nested one, and what was freed meanwhile.
 struct Leaver : AcDbDatabaseReactor {
   AcDbDatabase* db = nullptr;
-  const DbCall* nested = nullptr;
-  bool freedInside = true, freedBetween = true;
-  void objectReAppended(const AcDbDatabase*, const AcDbObject*) override {
-    if (nested != nullptr) {
-      kvhost::raiseDatabaseEvent(db, *nested);
-      freedBetween = g_watchedFreed;  // back in the outer notification
-    } else {
-      leave();
-    }
+  bool nesting = false, freedInside = true, freedBetween = true;
+  void objectReAppended(const AcDbDatabase*, const AcDbObject* o) override {
+    if (!nesting) return leave();
+    kvhost::raiseDatabaseEvent(db, [&](AcDbDatabaseReactor* r) { r->objectModified(db, o); });
+    freedBetween = allocations::g_watchedFreed;  // back in the outer notification
   }
   void objectModified(const AcDbDatabase*, const AcDbObject*) override { leave(); }
   void leave() {
-    g_ReactorManager.removeDbReactor(this);
-    freedInside = g_watchedFreed;
+    hubRemove(this);
+    freedInside = allocations::g_watchedFreed;
   }
 };
 
 TEST_F(Forwarding, ARetiredDatabaseDispatcherIsFreedWhenItsLastNotificationReturns) {
   for (bool nesting : {false, true}) {
+    SCOPED_TRACE(nesting ? "nested" : "single");
     Leaver leaver;
     leaver.db = a->database();
-    leaver.nested = nesting ? &dbCalls[4] : nullptr;
-    g_ReactorManager.addDbReactor(&leaver, 0);
-    g_watched = g_ReactorManager.dbReactorDispatcher();
-    g_watchedFreed = false;
-    kvhost::raiseDatabaseEvent(a->database(), dbCalls[2]);  // objectReAppended
-    EXPECT_FALSE(leaver.freedInside) << "nesting " << nesting;
-    if (nesting) {
-      EXPECT_FALSE(leaver.freedBetween);
-    }
-    EXPECT_TRUE(g_watchedFreed) << "nesting " << nesting;
-    EXPECT_EQ(g_ReactorManager.dbReactorDispatcher(), nullptr);
-    EXPECT_TRUE(a->database()->reactors().isEmpty());
-    g_watched = nullptr;
+    leaver.nesting = nesting;
+    hubAdd(&leaver, 0);
+    allocations::g_watched = g_ReactorManager.dbReactorDispatcher();
+    allocations::g_watchedFreed = false;
+    kvhost::raiseDatabaseEvent(leaver.db, [&](AcDbDatabaseReactor* r) { r->objectReAppended(leaver.db, obj); });
+    EXPECT_FALSE(leaver.freedInside);
+    EXPECT_TRUE(!nesting || !leaver.freedBetween);
+    EXPECT_TRUE(allocations::g_watchedFreed);
+    EXPECT_EQ(dbDispatcher(), nullptr);
+    EXPECT_TRUE(leaver.db->reactors().isEmpty());
   }
 }
 

@@ -4,24 +4,11 @@
 #include <gtest/gtest.h>
 #include <dbapserv.h>
 #include <kvhost.h>
-#include <stdexcept>
 #include "guards.h"
 
 namespace {
 
 struct Fault {};
-
-// Runs a scope that ends with exitScope(): normally or by an exception.
-template <class Body>
-void leave(bool throwing, Body body) {
-  bool thrown = false;
-  try {
-    body();
-  } catch (const Fault&) {
-    thrown = true;
-  }
-  EXPECT_EQ(thrown, throwing);
-}
 
 class Guards : public ::testing::TestWithParam<bool> {
  protected:
@@ -32,36 +19,37 @@ class Guards : public ::testing::TestWithParam<bool> {
   void TearDown() override {
     for (AcApDocument* d : kvhost::documents()) kvhost::closeDocument(d);
   }
-  bool throwing() const { return GetParam(); }
+  // Runs a scope that ends with exitScope(): normally or by an exception.
+  template <class Body>
+  void inScope(Body body) {
+    try {
+      body();
+    } catch (const Fault&) {
+    }
+  }
   void exitScope() const {
-    if (throwing()) throw Fault{};
+    if (GetParam()) throw Fault{};
   }
   AcApDocument* a = nullptr;
   AcApDocument* b = nullptr;
 };
 
-TEST_P(Guards, UndoRecordingIsSwitchedOffAndBack) {
+TEST_P(Guards, UndoRecordingIsSwitchedOffAndBackToWhatItWas) {
   AcDbDatabase* db = a->database();
-  ASSERT_TRUE(db->undoRecording());
-  leave(throwing(), [&] {
-    KOVASmartUndoRecording guard(db);
-    EXPECT_FALSE(db->undoRecording());
-    exitScope();
-  });
-  EXPECT_TRUE(db->undoRecording());
-
-  db->disableUndoRecording(true);
-  leave(throwing(), [&] {
-    KOVASmartUndoRecording guard(db);
-    EXPECT_FALSE(db->undoRecording());
-    exitScope();
-  });
-  EXPECT_FALSE(db->undoRecording());
+  for (bool wasOn : {true, false}) {
+    db->disableUndoRecording(!wasOn);
+    inScope([&] {
+      KOVASmartUndoRecording guard(db);
+      EXPECT_FALSE(db->undoRecording());
+      exitScope();
+    });
+    EXPECT_EQ(db->undoRecording(), wasOn);
+  }
 }
 
 TEST_P(Guards, UndoRecordingWithoutADatabaseKeepsToTheWorkingOneOfItsStart) {
   kvhost::activateDocument(a);
-  leave(throwing(), [&] {
+  inScope([&] {
     KOVASmartUndoRecording guard(nullptr);
     EXPECT_FALSE(a->database()->undoRecording());
     kvhost::activateDocument(b);
@@ -70,140 +58,86 @@ TEST_P(Guards, UndoRecordingWithoutADatabaseKeepsToTheWorkingOneOfItsStart) {
   });
   EXPECT_TRUE(a->database()->undoRecording());
   EXPECT_TRUE(b->database()->undoRecording());
-
+  // A drawing a client closes inside the scope is left alone.
+  inScope([&] {
+    KOVASmartUndoRecording guard(nullptr);
+    ASSERT_TRUE(kvhost::closeDocument(b));
+    exitScope();
+  });
+  EXPECT_TRUE(a->database()->undoRecording());
   // Neither a database nor a working one: nothing to do, nothing breaks.
   kvhost::closeDocument(a);
-  kvhost::closeDocument(b);
   ASSERT_EQ(acdbHostApplicationServices()->workingDatabase(), nullptr);
-  leave(throwing(), [&] {
+  inScope([&] {
     KOVASmartUndoRecording guard(nullptr);
     exitScope();
   });
-}
-
-TEST_P(Guards, UndoRecordingLeavesADrawingClosedInsideTheScopeAlone) {
-  kvhost::activateDocument(a);
-  leave(throwing(), [&] {
-    KOVASmartUndoRecording guard(nullptr);
-    ASSERT_TRUE(kvhost::closeDocument(a));  // a client may close it meanwhile
-    exitScope();
-  });
-  EXPECT_TRUE(b->database()->undoRecording());
-  EXPECT_TRUE(b->database()->reactors().isEmpty());
 }
 
 TEST_P(Guards, PushPopDbmodBracketsTheScope) {
   a->setDbmod(3);
-  leave(throwing(), [&] {
+  inScope([&] {
     KOVASmartPushPopDbMod guard(a);
+    KOVASmartPushPopDbMod none(nullptr);
     EXPECT_EQ(a->dbmodDepth(), 1);
     a->setDbmod(9);
     exitScope();
   });
   EXPECT_EQ(a->dbmodDepth(), 0);
   EXPECT_EQ(a->dbmod(), 3);
-  leave(throwing(), [&] {
-    KOVASmartPushPopDbMod guard(nullptr);
-    exitScope();
-  });
 }
 
-TEST_P(Guards, UndoAndDbmodTogetherAreBothRestored) {
-  kvhost::activateDocument(a);
-  leave(throwing(), [&] {
-    KOVASmartPushPopDbMod dbmod(a);
-    KOVASmartUndoRecording undo(nullptr);
-    EXPECT_FALSE(a->database()->undoRecording());
-    EXPECT_EQ(a->dbmodDepth(), 1);
-    exitScope();
-  });
-  EXPECT_TRUE(a->database()->undoRecording());
-  EXPECT_EQ(a->dbmodDepth(), 0);
-}
-
-TEST_P(Guards, LockLocksTheDocumentForTheScope) {
-  ASSERT_EQ(a->myLockMode(), AcAp::kNotLocked);
-  leave(throwing(), [&] {
-    KOVASmartLock guard(a->database(), AcAxDocLock::kNormal);
-    EXPECT_EQ(guard.status(), Acad::eOk);
-    EXPECT_TRUE(guard.holdsLockObject());
-    EXPECT_EQ(a->myLockMode(), AcAp::kWrite);
-    exitScope();
-  });
-  EXPECT_EQ(a->myLockMode(), AcAp::kNotLocked);
-
-  // Without a database it locks the current document.
-  kvhost::activateDocument(b);
-  leave(throwing(), [&] {
-    KOVASmartLock guard(nullptr, AcAxDocLock::kNormal);
-    EXPECT_TRUE(guard.holdsLockObject());
-    EXPECT_EQ(b->myLockMode(), AcAp::kWrite);
-    exitScope();
-  });
-  EXPECT_EQ(b->myLockMode(), AcAp::kNotLocked);
-}
-
-TEST_P(Guards, LockLeavesAWriteLockThatIsAlreadyHeld) {
-  for (AcAp::DocLockMode held : {AcAp::kWrite, AcAp::kProtectedAutoWrite, AcAp::kXWrite}) {
-    ASSERT_EQ(acDocManagerPtr()->lockDocument(a, held), Acad::eOk);
-    leave(throwing(), [&] {
-      KOVASmartLock guard(a->database(), AcAxDocLock::kNormal);
-      EXPECT_EQ(guard.status(), Acad::eOk);
-      EXPECT_FALSE(guard.holdsLockObject());
-      EXPECT_EQ(a->locks().length(), 1);
-      exitScope();
-    });
-    EXPECT_EQ(a->myLockMode(), held);
-    acDocManagerPtr()->unlockDocument(a);
-  }
-  // A read lock is no write lock: the guard takes one on top of it.
-  ASSERT_EQ(acDocManagerPtr()->lockDocument(a, AcAp::kRead), Acad::eOk);
-  leave(throwing(), [&] {
-    KOVASmartLock guard(a->database(), AcAxDocLock::kNormal);
-    EXPECT_TRUE(guard.holdsLockObject());
-    EXPECT_EQ(a->myLockMode(), AcAp::kWrite);
-    exitScope();
-  });
-  EXPECT_EQ(a->myLockMode(), AcAp::kRead);
-  acDocManagerPtr()->unlockDocument(a);
-}
-
-TEST_P(Guards, LockOfADatabaseWithoutADocumentAndOfNothing) {
-  AcDbDatabase loose(true, true);
-  leave(throwing(), [&] {
-    KOVASmartLock guard(&loose, AcAxDocLock::kNormal);
-    EXPECT_TRUE(guard.holdsLockObject());
-    EXPECT_EQ(guard.status(), Acad::eOk);
-    exitScope();
-  });
-  kvhost::closeDocument(a);
-  kvhost::closeDocument(b);
-  leave(throwing(), [&] {
-    KOVASmartLock guard(nullptr, AcAxDocLock::kNormal);
-    EXPECT_FALSE(guard.holdsLockObject());
-    EXPECT_EQ(guard.status(), Acad::eNoDatabase);
-    exitScope();
-  });
-}
-
-TEST_P(Guards, AVetoedLockIsReportedAndNothingIsReleasedLater) {
+TEST_P(Guards, LockTakesAWriteLockForTheScopeUnlessOneIsHeld) {
   struct Vetoer : AcApDocManagerReactor {
     void documentLockModeChanged(AcApDocument*, AcAp::DocLockMode, AcAp::DocLockMode, AcAp::DocLockMode,
                                  const ACHAR*) override {
       veto();
     }
   } vetoer;
-  ASSERT_EQ(acDocManagerPtr()->lockDocument(a, AcAp::kRead), Acad::eOk);
-  acDocManagerPtr()->addReactor(&vetoer);
-  leave(throwing(), [&] {
-    KOVASmartLock guard(a->database(), AcAxDocLock::kNormal);
-    EXPECT_EQ(guard.status(), Acad::eVetoed);
-    EXPECT_TRUE(guard.holdsLockObject());
+  AcDbDatabase loose(true, true);
+  using namespace AcAp;
+  const struct {
+    const char* what;
+    AcDbDatabase* db;
+    DocLockMode held;  // by the document before the scope
+    bool veto;
+    Acad::ErrorStatus status;
+    bool holds;
+  } cases[] = {
+      {"unlocked", a->database(), kNotLocked, false, Acad::eOk, true},
+      {"no database: the current document", nullptr, kNotLocked, false, Acad::eOk, true},
+      {"write lock held", a->database(), kWrite, false, Acad::eOk, false},
+      {"auto write lock held", a->database(), kProtectedAutoWrite, false, Acad::eOk, false},
+      {"exclusive lock held", a->database(), kXWrite, false, Acad::eOk, false},
+      {"read lock held", a->database(), kRead, false, Acad::eOk, true},
+      {"vetoed", a->database(), kRead, true, Acad::eVetoed, true},
+      {"a database without a document", &loose, kNotLocked, false, Acad::eOk, true},
+  };
+  kvhost::activateDocument(a);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(c.held == kNotLocked ? Acad::eOk : acDocManagerPtr()->lockDocument(a, c.held), Acad::eOk);
+    if (c.veto) acDocManagerPtr()->addReactor(&vetoer);
+    inScope([&] {
+      KOVASmartLock guard(c.db, AcAxDocLock::kNormal);
+      EXPECT_EQ(guard.status(), c.status);
+      EXPECT_EQ(guard.holdsLockObject(), c.holds);
+      const bool locksA = c.db != &loose && c.holds && c.status == Acad::eOk;
+      EXPECT_EQ(a->myLockMode(), locksA ? kWrite : c.held);
+      exitScope();
+    });
+    acDocManagerPtr()->removeReactor(&vetoer);
+    EXPECT_EQ(a->myLockMode(), c.held);  // what it took is given back, nothing more
+    if (c.held != kNotLocked) acDocManagerPtr()->unlockDocument(a);
+  }
+  kvhost::closeDocument(a);
+  kvhost::closeDocument(b);
+  inScope([&] {
+    KOVASmartLock guard(nullptr, AcAxDocLock::kNormal);
+    EXPECT_FALSE(guard.holdsLockObject());
+    EXPECT_EQ(guard.status(), Acad::eNoDatabase);
     exitScope();
   });
-  acDocManagerPtr()->removeReactor(&vetoer);
-  EXPECT_EQ(a->myLockMode(), AcAp::kRead);  // the read lock it did not take stays
-  acDocManagerPtr()->unlockDocument(a);
 }
 
 INSTANTIATE_TEST_SUITE_P(Exits, Guards, ::testing::Values(false, true),
