@@ -8,8 +8,11 @@
 #include <string>
 #include <vector>
 #include "kvhost.h"
+#include <testfiles.h>
 
 namespace hosttest {
+using testfiles::narrow;
+using testfiles::widen;
 
 typedef std::vector<std::wstring> Lines;
 
@@ -46,9 +49,6 @@ class DbLog : public AcDbDatabaseReactor {
   void headerSysVarChanged(const AcDbDatabase* db, const ACHAR* n, Adesk::Boolean ok) override {
     add(db, L"sysVarChanged " + std::wstring(n) + (ok ? L" 1" : L" 0"));
   }
-  void proxyResurrectionCompleted(const AcDbDatabase* db, const ACHAR* app, AcDbObjectIdArray& ids) override {
-    add(db, L"resurrected " + std::wstring(app) + L" " + std::to_wstring(ids.length()));
-  }
   void goodbye(const AcDbDatabase* db) override {
     add(db, L"goodbye");
     m_pDb = nullptr;  // the database goes; nothing left to detach from
@@ -70,7 +70,7 @@ class DbLog : public AcDbDatabaseReactor {
   std::map<AcDbHandle, std::wstring> m_names;
 };
 
-// Hears the editor: commands, modeless operations, undo, pickfirst.
+// Hears the editor: commands and pickfirst.
 class EdLog : public AcEditorReactor {
  public:
   EdLog() { acedEditor->addReactor(this); }
@@ -79,15 +79,7 @@ class EdLog : public AcEditorReactor {
   void commandEnded(const ACHAR* c) override { add(L"E " + std::wstring(c)); }
   void commandCancelled(const ACHAR* c) override { add(L"C " + std::wstring(c)); }
   void commandFailed(const ACHAR* c) override { add(L"F " + std::wstring(c)); }
-  void unknownCommand(const ACHAR* c, AcDbVoidPtrArray*) override { add(L"unknown " + std::wstring(c)); }
-  void modelessOperationWillStart(const ACHAR* c) override { add(L"MW " + std::wstring(c)); }
-  void modelessOperationEnded(const ACHAR* c) override { add(L"ME " + std::wstring(c)); }
-  void undoSubcommandNumber(int activity, int n) override { add(L"undo " + std::to_wstring(activity) + L" " + std::to_wstring(n)); }
   void pickfirstModified() override { add(L"pickfirst"); }
-  void beginDwgOpen(ACHAR* f) override { add(L"beginDwgOpen " + std::wstring(f)); }
-  void endDwgOpen(const ACHAR* f, AcDbDatabase*) override { add(L"endDwgOpen " + std::wstring(f)); }
-  void saveComplete(AcDbDatabase*, const ACHAR* f) override { add(L"saveComplete " + std::wstring(f)); }
-  void abortSave(AcDbDatabase*) override { add(L"abortSave"); }
   void add(const std::wstring& line) { lines.push_back(line); }
   Lines lines;
 };
