@@ -101,6 +101,42 @@ TEST_F(Database, ChangingAnObjectOpenForReadIsAFault) {
 
 // ---- Database notifications ----
 
+// Hears one database: the line the test made is L, objects appended since N.
+class DbLog : public AcDbDatabaseReactor {
+ public:
+  DbLog(AcDbDatabase* db, AcDbObjectId line) : m_pDb(db), m_line(line) { db->addReactor(this); }
+  ~DbLog() override {
+    if (m_pDb) m_pDb->removeReactor(this);
+  }
+  void objectAppended(const AcDbDatabase* db, const AcDbObject* o) override { add(db, L"appended", o); }
+  void objectUnAppended(const AcDbDatabase* db, const AcDbObject* o) override { add(db, L"unappended", o); }
+  void objectOpenedForModify(const AcDbDatabase* db, const AcDbObject* o) override { add(db, L"openedForModify", o); }
+  void objectModified(const AcDbDatabase* db, const AcDbObject* o) override { add(db, L"modified", o); }
+  void objectErased(const AcDbDatabase* db, const AcDbObject* o, Adesk::Boolean erased) override {
+    add(db, erased ? L"erased" : L"unerased", o);
+  }
+  void headerSysVarWillChange(const AcDbDatabase* db, const ACHAR* n) override { add(db, L"sysVarWillChange " + std::wstring(n)); }
+  void headerSysVarChanged(const AcDbDatabase* db, const ACHAR* n, Adesk::Boolean ok) override {
+    add(db, L"sysVarChanged " + std::wstring(n) + (ok ? L" 1" : L" 0"));
+  }
+  void goodbye(const AcDbDatabase* db) override {
+    add(db, L"goodbye");
+    m_pDb = nullptr;  // the database goes; nothing left to detach from
+  }
+  Lines lines;
+
+ private:
+  // The event, the object and an entity's colour as the reactor sees it.
+  void add(const AcDbDatabase* db, const wchar_t* event, const AcDbObject* o) {
+    const AcDbEntity* e = AcDbEntity::cast(o);
+    add(db, event + std::wstring(o->objectId() == m_line ? L" L" : L" N") +
+                (e && o->objectId() == m_line ? L" " + std::to_wstring(e->colorIndex()) : L""));
+  }
+  void add(const AcDbDatabase* db, const std::wstring& line) { lines.push_back(db == m_pDb ? line : line + L" (other db)"); }
+  AcDbDatabase* m_pDb;
+  AcDbObjectId m_line;
+};
+
 struct DbEventCase {
   const char* name;
   std::function<void(AcDbObjectId line)> act;
@@ -108,7 +144,7 @@ struct DbEventCase {
 };
 
 TEST_F(Database, RealOperationsRaiseTheirNotificationsWithTheirArguments) {
-  const Lines erase = {L"openedForModify L 256", L"erased L 1", L"modified L 256"};
+  const Lines erase = {L"openedForModify L 256", L"erased L 256", L"modified L 256"};
   const DbEventCase cases[] = {
       {"append", [&](AcDbObjectId) { kvhost::addEntity(doc, new AcDbCircle); }, {L"appended N"}},
       {"modify", [&](AcDbObjectId l) { setColor(l, 5); }, {L"openedForModify L 256", L"modified L 5"}},
@@ -120,7 +156,7 @@ TEST_F(Database, RealOperationsRaiseTheirNotificationsWithTheirArguments) {
          kvhost::eraseObject(l);
          kvhost::eraseObject(l, false);
        },
-       {erase[0], erase[1], erase[2], L"openedForModify L 256", L"erased L 0", L"modified L 256"}},
+       {erase[0], erase[1], erase[2], L"openedForModify L 256", L"unerased L 256", L"modified L 256"}},
       {"header variable", [&](AcDbObjectId) { kvhost::setSysVar(L"CLAYER", L"walls"); },
        {L"sysVarWillChange CLAYER", L"sysVarChanged CLAYER 1"}},
       {"change in another drawing", [&](AcDbObjectId) { setColor(addLine(kvhost::newDocument(L"b.dwg")), 2); }, {}},
@@ -138,7 +174,7 @@ TEST_F(Database, RealOperationsRaiseTheirNotificationsWithTheirArguments) {
          kvhost::eraseObject(l);
          kvhost::executeString(L"_UNDO 1");
        },
-       {erase[0], erase[1], erase[2], L"modified L 256", L"erased L 0"}},
+       {erase[0], erase[1], erase[2], L"modified L 256", L"unerased L 256"}},
       {"write, downgrade, close", [&](AcDbObjectId l) {
          AcAxDocLock lock(l);
          AcDbEntity* e = nullptr;
@@ -156,8 +192,7 @@ TEST_F(Database, RealOperationsRaiseTheirNotificationsWithTheirArguments) {
     TearDown();
     SetUp();
     AcDbObjectId line = addLine();
-    DbLog log(db);
-    log.name(line, L"L");
+    DbLog log(db, line);
     c.act(line);
     EXPECT_EQ(log.lines, c.expected);
   }
@@ -223,14 +258,14 @@ TEST_F(Database, UndoRestoresWhatCommandsDidAStepAtATime) {
   const auto kEnded = kvhost::CommandOutcome::kEnded, kFailed = kvhost::CommandOutcome::kFailed;
   std::vector<AcDbObjectId> l;
   auto line = [&] { l.push_back(addLine(doc, static_cast<double>(l.size() + 1))); };
+  auto recording = [&](bool on) { db->disableUndoRecording(!on); };
   auto colors = [&](std::initializer_list<int> each) {
     for (int c : each) runCommand(L"COLOR", [&] { setColor(l[0], static_cast<Adesk::UInt16>(c)); });
   };
   const UndoCase cases[] = {
       {"a command is one step",
        [&] {
-         line();
-         line();
+         line(), line();
          runCommand(L"WORK", [&] {
            kvhost::modifyObject(l[0], [](AcDbObject* o) {
              AcDbLine::cast(o)->setEndPoint(AcGePoint3d(7, 7, 7));
@@ -242,63 +277,37 @@ TEST_F(Database, UndoRestoresWhatCommandsDidAStepAtATime) {
          });
        },
        {{L"_UNDO 1", kEnded, L"256,0,1 256,0,2"}}},
-      {"newest first, and no further than the first",
-       [&] {
-         line();
-         colors({1, 2, 3, 4});
-       },
+      {"newest first, and no further than the first", [&] { line(), colors({1, 2, 3, 4}); },
        {{L"_UNDO 2", kEnded, L"2,0,1"}, {L"U", kEnded, L"1,0,1"}, {L"_UNDO 99", kEnded, L""}, {L"_UNDO 1", kEnded, L""}}},
-      {"something other than a number of steps",
-       [&] {
-         line();
-         colors({1});
-       },
+      {"something other than a number of steps", [&] { line(), colors({1}); },
        {{L"_UNDO x", kFailed, L"1,0,1"}, {L"_UNDO -3", kFailed, L"1,0,1"},
         {L"_UNDO 99999999999999999999", kFailed, L"1,0,1"}, {L"_UNDO 2x", kFailed, L"1,0,1"},
         {L"_UNDO 1 ", kEnded, L"256,0,1"}}},
       {"nothing recorded while recording is off",
        [&] {
-         line();
-         colors({1});
-         db->disableUndoRecording(true);
-         colors({2});
-         setColor(l[0], 3);
-         line();
-         db->disableUndoRecording(false);
+         line(), colors({1}), recording(false), colors({2}), setColor(l[0], 3), line(), recording(true);
        },
        {{L"_UNDO 1", kEnded, L"256,0,1 256,0,2"}}},
       // A command that starts with recording off and turns it on for part of
       // its work: that part is a step of its own, not a piece of the step before.
       {"recording turned on inside a command",
        [&] {
-         line();
-         colors({1});
-         db->disableUndoRecording(true);
-         runCommand(L"SECOND", [&] {
-           db->disableUndoRecording(false);
-           setColor(l[0], 2);
-           db->disableUndoRecording(true);
-         });
-         db->disableUndoRecording(false);
+         line(), colors({1}), recording(false);
+         runCommand(L"SECOND", [&] { recording(true), setColor(l[0], 2), recording(false); });
+         recording(true);
        },
        {{L"_UNDO 1", kEnded, L"1,0,1"}}},
       {"a nested command is inside the outer one's step",
        [&] {
          line();
-         runCommand(L"OUTER", [&] {
-           setColor(l[0], 1);
-           runCommand(L"'ZOOM", [&] { setColor(l[0], 2); });
-         });
+         runCommand(L"OUTER", [&] { setColor(l[0], 1), runCommand(L"'ZOOM", [&] { setColor(l[0], 2); }); });
        },
        {{L"U", kEnded, L"256,0,1"}}},
       {"a modeless operation is one step",
        [&] {
          line();
          kvhost::modelessOperation(L"palette", [&] {
-           setColor(l[0], 1);
-           line();
-           kvhost::eraseObject(l[1]);
-           runCommand(L"INSIDE");
+           setColor(l[0], 1), line(), kvhost::eraseObject(l[1]), runCommand(L"INSIDE");
          });
        },
        {{L"_UNDO 1", kEnded, L"256,0,1"}}},

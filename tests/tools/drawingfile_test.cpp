@@ -2,7 +2,6 @@
 // and ASCII DXF), with the hub linked so that marked commands leave an undo
 // marker in the drawing; bad files; safe saves; and the saved files read and
 // drawn by an independent reader (ezdxf).
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <KOVANotification.h>
 #include <kvhost.h>
@@ -15,7 +14,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <memory>
 #include <random>
 #include <sstream>
@@ -24,6 +22,7 @@
 
 namespace {
 using namespace testfiles;
+typedef std::vector<std::string> Files;
 
 const wchar_t kModule[] = L"KOVANotification10.arx";
 
@@ -37,7 +36,17 @@ AcDbObjectId entry(AcDbObjectId dictId, const wchar_t* key) {
   AcDbObjectId id;
   return dict && dict->getAt(key, id) == Acad::eOk ? id : AcDbObjectId::kNull;
 }
-// A custom object of the test's own: its class can go and come back.
+// What an object files out: all it is, owner and handles included.
+std::string record(AcDbObjectId id) {
+  AcDbObjectPointer<AcDbObject> object(id, AcDb::kForRead);
+  if (!object) return "none";
+  kvhost::DwgMemoryFiler filer(AcDb::kFileFiler, id.database());
+  object->dwgOutFields(&filer);
+  return std::string(filer.bytes().begin(), filer.bytes().end());
+}
+
+// A custom object of the test's own: its class can go and come back; with
+// a negative value it cannot file itself out.
 class KeptObject : public AcDbObject {
  public:
   static AcRxClass* s_pDesc;
@@ -58,6 +67,7 @@ class KeptObject : public AcDbObject {
     return filer->readInt32(&value);
   }
   Acad::ErrorStatus dwgOutFields(AcDbDwgFiler* filer) const override {
+    if (value < 0) filer->setFilerStatus(Acad::eFilerError);
     if (AcDbObject::dwgOutFields(filer) != Acad::eOk) return filer->filerStatus();
     return filer->writeInt32(value);
   }
@@ -68,7 +78,7 @@ class KeptObject : public AcDbObject {
     return filer->filerStatus();
   }
   Acad::ErrorStatus dxfOutFields(AcDbDxfFiler* filer) const override {
-    if (AcDbObject::dxfOutFields(filer) != Acad::eOk) return filer->filerStatus();
+    if (value < 0 || AcDbObject::dxfOutFields(filer) != Acad::eOk) return Acad::eInvalidInput;
     filer->writeString(AcDb::kDxfSubclass, L"KeptObject");
     return filer->writeInt32(AcDb::kDxfInt32, value);
   }
@@ -97,7 +107,6 @@ class DrawingFiles : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(kvhost::loadModule(kModule)) << narrow(kvhost::lastModuleError());
     doc = kvhost::newDocument(L"plan");
-    ASSERT_NE(doc, nullptr);
     client = std::make_unique<Client>();
     char pattern[] = "/tmp/drawingfile_test.XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
@@ -115,14 +124,6 @@ class DrawingFiles : public ::testing::Test {
     EXPECT_EQ(es, Acad::eOk) << narrow(file);
     return opened;
   }
-  // The file must be refused, and nothing of it may stay behind.
-  Acad::ErrorStatus refusal(const std::wstring& file) {
-    const size_t before = kvhost::documents().size();
-    Acad::ErrorStatus es = Acad::eOk;
-    EXPECT_EQ(kvhost::openDocument(file, &es), nullptr);
-    EXPECT_EQ(kvhost::documents().size(), before);
-    return es;
-  }
   // A line on a layer with a colour, a circle, a text and an erased line,
   // a header variable, then two marked commands.
   void fill() {
@@ -137,7 +138,6 @@ class DrawingFiles : public ::testing::Test {
     kvhost::runCommand(L"MOVE");
     kvhost::runCommand(L"COPY");
   }
-  // Puts object under key in the named-object dictionary.
   AcDbObjectId addToDictionary(const wchar_t* key, AcDbObject* object) {
     AcDbObjectId id;
     EXPECT_EQ(kvhost::modifyObject(doc->database()->namedObjectsDictionaryId(), [&](AcDbObject* nod) {
@@ -155,52 +155,30 @@ class DrawingFiles : public ::testing::Test {
 
 TEST_F(DrawingFiles, WhatIsSavedIsWhatOpensAgainInBothForms) {
   fill();
-  const AcDbObjectId projectId = addToDictionary(L"PROJECT", new AcDbDictionary);
-  // Characters beyond two bytes, and those a DXF line cannot carry as they are.
-  const wchar_t* awkward = L"^ caret, ^J, \U0001D11E, tab\tand\nline feed";
-  ASSERT_EQ(kvhost::modifyObject(textId, [&](AcDbObject* o) { AcDbText::cast(o)->setTextString(awkward); }), Acad::eOk);
-  for (const char* name : {"plan.kvdwg", "plan.dxf"}) {
+  const AcDbObjectId project = addToDictionary(L"PROJECT", new AcDbDictionary);
+  // Characters beyond two bytes and those a DXF line cannot carry as they
+  // are; a real that fifteen digits do not give back.
+  kvhost::modifyObject(textId, [](AcDbObject* o) { AcDbText::cast(o)->setTextString(L"^ ^J \U0001D11E\tx\ny"); });
+  kvhost::modifyObject(circleId, [](AcDbObject* o) { AcDbCircle::cast(o)->setRadius(0.1 + 0.2); });
+  for (const std::string name : {"plan.kvdwg", "plan.dxf"}) {
     SCOPED_TRACE(name);
     kvhost::activateDocument(doc);
-    const std::wstring file = path(name), again = path(std::string("again-") + name);
-    ASSERT_EQ(kvhost::saveDocument(doc, file), Acad::eOk);
+    ASSERT_EQ(kvhost::saveDocument(doc, path(name)), Acad::eOk);
     EXPECT_EQ(doc->dbmod(), 0);
-    AcApDocument* back = reopen(file);
+    AcApDocument* back = reopen(path(name));
     ASSERT_NE(back, nullptr);
     AcDbDatabase* db = back->database();
     AcDbObjectIdArray ids = kvhost::entities(back);
     ASSERT_EQ(ids.length(), 3);  // the erased line was not saved
-    EXPECT_EQ(ids[0].handle(), lineId.handle());
-    EXPECT_EQ(ids[2].handle(), textId.handle());
-    {
-      AcDbObjectPointer<AcDbLine> line(ids[0], AcDb::kForRead);
-      AcDbObjectPointer<AcDbCircle> circle(ids[1], AcDb::kForRead);
-      AcDbObjectPointer<AcDbText> text(ids[2], AcDb::kForRead);
-      ASSERT_TRUE(line && circle && text);
-      EXPECT_EQ(line->startPoint(), AcGePoint3d(1, 2, 0));
-      EXPECT_EQ(line->endPoint(), AcGePoint3d(3.25, -4, 0.5));
-      EXPECT_STREQ(line->layer(), L"walls");
-      EXPECT_EQ(line->colorIndex(), 1);
-      EXPECT_EQ(circle->center(), AcGePoint3d(5, 5, 0));
-      EXPECT_EQ(circle->radius(), 2.5);
-      EXPECT_EQ(circle->colorIndex(), 256);
-      EXPECT_STREQ(circle->layer(), L"0");
-      EXPECT_STREQ(text->textString(), awkward);
-      EXPECT_EQ(text->position(), AcGePoint3d(0, 10, 0));
-    }
+    const AcDbObjectId saved[] = {lineId, circleId, textId};
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(record(ids[i]), record(saved[i]));
+    EXPECT_EQ(record(entry(db->namedObjectsDictionaryId(), L"PROJECT")), record(project));
     EXPECT_STREQ(db->headerSysVar(L"CLAYER"), L"walls");
-    AcDbObjectId project = entry(db->namedObjectsDictionaryId(), L"PROJECT");
-    EXPECT_EQ(project.handle(), projectId.handle());
-    {
-      AcDbDictionaryPointer inner(project, AcDb::kForRead);
-      ASSERT_TRUE(inner);
-      EXPECT_EQ(inner->ownerId(), db->namedObjectsDictionaryId());
-    }
     EXPECT_EQ(markerClass(back), L"KOVAUndoObject");
     EXPECT_EQ(markerCounter(back), 2);
     // Saved again unchanged, the same file (a DXF file tells when it was saved).
-    ASSERT_EQ(kvhost::saveDocument(back, again), Acad::eOk);
-    EXPECT_TRUE(std::string(name) == "plan.dxf" || readFile(again) == readFile(file));
+    ASSERT_EQ(kvhost::saveDocument(back, path("again-" + name)), Acad::eOk);
+    EXPECT_TRUE(name == "plan.dxf" || readFile(path("again-" + name)) == readFile(path(name)));
     // Handles go on above everything the drawing and the file used; reading is no undo step.
     EXPECT_GE(db->handseed(), doc->database()->handseed());
     const AcDbHandle added = kvhost::addEntity(back, new AcDbLine).handle();
@@ -208,31 +186,19 @@ TEST_F(DrawingFiles, WhatIsSavedIsWhatOpensAgainInBothForms) {
     EXPECT_EQ(kvhost::undoGroupCount(back), 1);
     // The reopened marker goes on counting, and the next round trip keeps it.
     kvhost::runCommand(L"ERASE");
-    EXPECT_EQ(markerCounter(back), 3);
-    ASSERT_EQ(kvhost::saveDocument(back, again), Acad::eOk);
-    AcApDocument* third = reopen(again);
+    ASSERT_EQ(kvhost::saveDocument(back, path("again-" + name)), Acad::eOk);
+    AcApDocument* third = reopen(path("again-" + name));
     ASSERT_NE(third, nullptr);
     EXPECT_EQ(markerCounter(third), 3);
     EXPECT_EQ(kvhost::entities(third).length(), 4);
   }
-}
-
-// A drawing saved by an earlier version of the writer, without the frame, opens as it was.
-TEST_F(DrawingFiles, AFileOfAnEarlierVersionStillOpens) {
+  // A drawing saved by an earlier version of the writer, without the frame, opens as it was.
   writeFile(path("earlier.dxf"), readFile(L"" KOVA_EARLIER_DXF).substr(1));  // a fuzz input: a byte, then the file
-  AcApDocument* back = reopen(path("earlier.dxf"));
-  ASSERT_NE(back, nullptr);
-  EXPECT_EQ(kvhost::entities(back).length(), 2);
-  EXPECT_EQ(markerCounter(back), 2);
+  AcApDocument* earlier = reopen(path("earlier.dxf"));
+  ASSERT_NE(earlier, nullptr);
+  EXPECT_EQ(kvhost::entities(earlier).length(), 2);
+  EXPECT_EQ(markerCounter(earlier), 2);
 }
-
-// Bad files made from a good file of the drawing in that form.
-struct BadFile {
-  const char* name;
-  const char* form;  // the file's extension
-  std::function<std::vector<std::string>(const std::string& good)> make;
-  std::vector<Acad::ErrorStatus> answers;  // empty: any failure
-};
 
 std::string replaced(std::string text, const std::string& from, const std::string& to) {
   const size_t at = text.find(from);
@@ -241,24 +207,20 @@ std::string replaced(std::string text, const std::string& from, const std::strin
 }
 // The file without the listing of the marker's class.
 std::string unlisted(std::string text) {
-  const std::string listed = "  0\nCLASS\n  1\nKOVA_UNDO_OBJECT\n";
-  const size_t at = text.find(listed);
+  const size_t at = text.find("  0\nCLASS\n  1\nKOVA_UNDO_OBJECT\n");
   EXPECT_NE(at, std::string::npos);
-  return at == std::string::npos ? text : text.erase(at, text.find("  0\n", at + listed.size()) - at);
+  return at == std::string::npos ? text : text.erase(at, text.find("  0\n", at + 4) - at);
 }
-std::vector<std::string> cutShort(const std::string& good, size_t step) {
-  std::vector<std::string> cuts;
+Files cutShort(const std::string& good, size_t step) {
+  Files cuts;
   for (size_t n = 0; n + 1 < good.size(); n += step) cuts.push_back(good.substr(0, n));
   return cuts;
 }
-std::vector<std::string> garbage(const std::string& head, size_t size, int rounds) {
+Files garbage(const std::string& head, size_t size) {
   std::mt19937 random(7);
-  std::vector<std::string> files;
-  for (int round = 0; round < rounds; ++round) {
-    std::string bytes = head;
+  Files files(50, head);
+  for (std::string& bytes : files)
     while (bytes.size() < head.size() + 1 + random() % size) bytes += static_cast<char>(random() % 4 ? random() : 0);
-    files.push_back(bytes);
-  }
   return files;
 }
 // A drawing whose only object, its dictionary, has an empty record.
@@ -275,69 +237,57 @@ std::string emptyRecord(const std::string& good) {
   return std::string(out.bytes().begin(), out.bytes().end());
 }
 
-TEST_F(DrawingFiles, BadFilesOfBothFormsAreRefused) {
-  using S = std::vector<std::string>;
-  const BadFile cases[] = {
-      {"cut short", "kvdwg", [](const std::string& g) { return cutShort(g, 1); },
-       {Acad::eBadDwgHeader, Acad::eDwgNeedsRecovery}},
-      {"garbage", "kvdwg", [](const std::string&) { return garbage("", 2000, 50); }, {Acad::eBadDwgHeader}},
-      {"the header over garbage", "kvdwg", [](const std::string& g) { return garbage(g.substr(0, 10), 400, 50); }, {}},
-      {"a version from the future", "kvdwg", [](const std::string& g) { return S{g.substr(0, 8) + '\x09' + g.substr(9)}; },
-       {Acad::eInvalidFileVersion}},
-      // The lengths around a record are right, what is inside it is not.
-      {"a text length beyond its record", "kvdwg",
-       [](std::string g) {
-         g[g.find("Grüße") - 1] = 0x7f;  // the text's length
-         return S{g};
-       },
-       {Acad::eDwgNeedsRecovery}},
-      {"an empty record", "kvdwg", [](const std::string& g) { return S{emptyRecord(g)}; }, {Acad::eDwgNeedsRecovery}},
-      {"not a drawing", "dxf", [](const std::string&) {
-         return S{"", "hello, world\n", std::string("AutoCAD Binary DXF\r\n\x1a\0", 22), "  0\nLINE\n  0\nEOF\n"};
-       }, {}},
-      {"cut short", "dxf", [](const std::string& g) { return cutShort(g, 7); }, {}},
-      {"not a number", "dxf", [](const std::string& g) { return S{replaced(g, "\n 40\n2.5\n", "\n 40\nwide\n")}; }, {}},
-      {"the marker's counter group missing", "dxf",
-       [](const std::string& g) { return S{replaced(g, "\n 90\n2\n", "\n 70\n2\n")}; }, {}},
-      {"a damaged marker in a file not listing its class", "dxf",
-       [](const std::string& g) {
-         return S{replaced(unlisted(g), "100\nKOVA_UNDO_OBJECT\n 70\n", "100\nKOVA_UNDO_OBJECT\n 69\n")};
-       },
-       {Acad::eInvalidDxfCode}},
-      {"the structure broken", "dxf", [](const std::string& g) { return S{replaced(g, "ENTITIES", "ENTITIES\n  0\nENDSEC")}; },
-       {}},
-      // A type name cut short there would read as another type.
-      {"a NUL inside a line", "dxf", [](const std::string& g) { return S{replaced(g, "CIRCLE\n", {"CIRCLE\0x\n", 9})}; },
-       {}},
-  };
+struct BadFile {
+  const char* name;
+  const char* form;  // the file's extension
+  Files files;
+  std::vector<Acad::ErrorStatus> answers;  // empty: any failure
+};
+
+TEST_F(DrawingFiles, BadFilesOfBothFormsAreRefusedAndLeaveNothingBehind) {
   fill();
-  const std::string circle = "CIRCLE\n  5\n" + hex(circleId) + "\n", line = "CIRCLE\n  5\n" + hex(lineId) + "\n";
-  for (const char* form : {"kvdwg", "dxf"}) {
-    const std::wstring good = path(std::string("good.") + form), bad = path(std::string("bad.") + form);
-    ASSERT_EQ(kvhost::saveDocument(doc, good), Acad::eOk);
-    ASSERT_NE(reopen(good), nullptr);
-    kvhost::activateDocument(doc);
-    EXPECT_EQ(refusal(path(std::string("missing.") + form)), Acad::eFileNotFound);
-    ASSERT_EQ(mkdir(narrow(path(std::string("folder.") + form)).c_str(), 0755), 0);
-    EXPECT_EQ(refusal(path(std::string("folder.") + form)), Acad::eFileNotFound);
-  }
-  std::vector<BadFile> all(std::begin(cases), std::end(cases));
-  // Two records under one handle; the host's binary drawing under a DXF name.
-  all.push_back({"a handle twice", "dxf", [&](const std::string& g) { return S{replaced(g, circle, line)}; }, {}});
-  all.push_back({"binary under a DXF name", "dxf", [&](const std::string&) { return S{readFile(path("good.kvdwg"))}; }, {}});
-  for (const BadFile& c : all) {
+  for (const char* name : {"good.kvdwg", "good.dxf"}) ASSERT_EQ(kvhost::saveDocument(doc, path(name)), Acad::eOk);
+  const std::string dwg = readFile(path("good.kvdwg")), dxf = readFile(path("good.dxf"));
+  std::string longText = dwg;
+  longText[longText.find("Grüße") - 1] = 0x7f;  // the text's length, far beyond its record
+  ASSERT_EQ(mkdir((dir + "/folder.kvdwg").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((dir + "/folder.dxf").c_str(), 0755), 0);
+  const BadFile cases[] = {
+      {"cut short", "kvdwg", cutShort(dwg, 1), {Acad::eBadDwgHeader, Acad::eDwgNeedsRecovery}},
+      {"garbage", "kvdwg", garbage("", 2000), {Acad::eBadDwgHeader}},
+      {"the header over garbage", "kvdwg", garbage(dwg.substr(0, 10), 400), {}},
+      {"a version from the future", "kvdwg", {dwg.substr(0, 8) + '\x09' + dwg.substr(9)}, {Acad::eInvalidFileVersion}},
+      // The lengths around a record are right, what is inside it is not.
+      {"a text length beyond its record", "kvdwg", {longText}, {Acad::eDwgNeedsRecovery}},
+      {"an empty record", "kvdwg", {emptyRecord(dwg)}, {Acad::eDwgNeedsRecovery}},
+      {"not a drawing", "dxf",
+       {"", "hello, world\n", std::string("AutoCAD Binary DXF\r\n\x1a\0", 22), "  0\nLINE\n  0\nEOF\n", dwg}, {}},
+      {"cut short", "dxf", cutShort(dxf, 7), {}},
+      {"not a number", "dxf", {replaced(dxf, "\n 40\n2.5\n", "\n 40\nwide\n")}, {}},
+      {"the marker's counter group missing", "dxf", {replaced(dxf, "\n 90\n2\n", "\n 70\n2\n")}, {}},
+      {"a damaged marker where its class is not listed", "dxf",
+       {replaced(unlisted(dxf), "100\nKOVA_UNDO_OBJECT\n 70\n", "100\nKOVA_UNDO_OBJECT\n 69\n")}, {Acad::eInvalidDxfCode}},
+      {"the structure broken", "dxf", {replaced(dxf, "ENTITIES", "ENTITIES\n  0\nENDSEC")}, {}},
+      {"a handle twice", "dxf", {replaced(dxf, "CIRCLE\n  5\n" + hex(circleId), "CIRCLE\n  5\n" + hex(lineId))}, {}},
+      // A type name cut short there would read as another type.
+      {"a NUL inside a line", "dxf", {replaced(dxf, "CIRCLE\n", {"CIRCLE\0x\n", 9})}, {}},
+  };
+  for (const BadFile& c : cases) {
     SCOPED_TRACE(std::string(c.form) + ": " + c.name);
-    const std::wstring bad = path(std::string("bad.") + c.form);
-    const S files = c.make(readFile(path(std::string("good.") + c.form)));
-    for (size_t i = 0; i < files.size(); ++i) {
-      writeFile(bad, files[i]);
-      Acad::ErrorStatus es = refusal(bad);
-      EXPECT_NE(es, Acad::eOk) << "file " << i;
-      if (!c.answers.empty()) {
-        EXPECT_NE(std::find(c.answers.begin(), c.answers.end(), es), c.answers.end()) << "file " << i << ": " << es;
-      }
+    for (size_t i = 0; i < c.files.size(); ++i) {
+      writeFile(path(std::string("bad.") + c.form), c.files[i]);
+      Acad::ErrorStatus es = Acad::eOk;
+      EXPECT_EQ(kvhost::openDocument(path(std::string("bad.") + c.form), &es), nullptr) << "file " << i;
+      EXPECT_TRUE(c.answers.empty() ? es != Acad::eOk : std::count(c.answers.begin(), c.answers.end(), es) == 1)
+          << "file " << i << ": " << es;
     }
   }
+  for (const char* name : {"missing.kvdwg", "missing.dxf", "folder.kvdwg", "folder.dxf"}) {
+    Acad::ErrorStatus es = Acad::eOk;
+    EXPECT_EQ(kvhost::openDocument(path(name), &es), nullptr);
+    EXPECT_EQ(es, Acad::eFileNotFound) << name;
+  }
+  EXPECT_EQ(kvhost::documents().size(), 1u);
 }
 
 TEST_F(DrawingFiles, ObjectsWithoutTheirClassTravelAsProxiesAndComeBackWithIt) {
@@ -346,29 +296,26 @@ TEST_F(DrawingFiles, ObjectsWithoutTheirClassTravelAsProxiesAndComeBackWithIt) {
   auto* object = new KeptObject;
   object->value = 70000;
   addToDictionary(L"KEPT", object);
-  std::vector<std::string> files;
-  for (const char* name : {"class.kvdwg", "class.dxf", "memory.kvdwg", "memory.dxf"}) {
-    if (files.size() == 2) {
+  Files files = {"class.kvdwg", "class.dxf", "memory.kvdwg", "memory.dxf"};
+  for (const std::string& name : files) {
+    if (name == "memory.kvdwg") {
       KeptObject::removeClass();
       EXPECT_EQ(acrxClassDictionary()->at(L"KeptObject"), nullptr);
       // In memory the object now keeps its DWG record; saved, it goes as a proxy.
       EXPECT_EQ(describe(doc, L"KEPT"), L"proxy KeptObject");
     }
     ASSERT_EQ(kvhost::saveDocument(doc, path(name)), Acad::eOk);
-    files.push_back(name);
   }
   EXPECT_NE(readFile(path("memory.dxf")).find("ACAD_PROXY_OBJECT"), std::string::npos);
   // Read without the class: proxies, which save what they were read with.
   std::vector<AcApDocument*> opened{doc};
-  for (const std::string& name : std::vector<std::string>(files)) {
+  for (const std::string& name : Files(files)) {
     SCOPED_TRACE(name);
     opened.push_back(reopen(path(name)));
     ASSERT_NE(opened.back(), nullptr);
     EXPECT_EQ(describe(opened.back(), L"KEPT").rfind(L"proxy KeptObject", 0), 0u);
     ASSERT_EQ(kvhost::saveDocument(opened.back(), path("re-" + name)), Acad::eOk);
-    if (name.find("kvdwg") != std::string::npos) {
-      EXPECT_EQ(readFile(path("re-" + name)), readFile(path(name)));
-    }
+    EXPECT_TRUE(name.find("dxf") != std::string::npos || readFile(path("re-" + name)) == readFile(path(name)));
     files.push_back("re-" + name);
   }
   // With the class back, the proxies in memory (kept as a DWG record or as
@@ -376,6 +323,15 @@ TEST_F(DrawingFiles, ObjectsWithoutTheirClassTravelAsProxiesAndComeBackWithIt) {
   KeptObject::registerClass();
   for (AcApDocument* d : opened) EXPECT_EQ(describe(d, L"KEPT"), L"KeptObject 70000") << narrow(d->fileName());
   for (const std::string& name : files) EXPECT_EQ(describe(reopen(path(name)), L"KEPT"), L"KeptObject 70000") << name;
+  // An object that cannot file itself out fails the save, and the file stays as it was.
+  object = new KeptObject;
+  object->value = -1;
+  addToDictionary(L"UNFILEABLE", object);
+  for (const char* name : {"class.kvdwg", "class.dxf", "no/such/dir/x.dxf"}) {
+    const std::string saved = readFile(path(name));
+    EXPECT_NE(kvhost::saveDocument(doc, path(name)), Acad::eOk) << name;
+    EXPECT_EQ(readFile(path(name)), saved) << name;
+  }
   KeptObject::removeClass();
 }
 
@@ -389,14 +345,14 @@ TEST_F(DrawingFiles, AMarkerReadWithoutItsClassIsSavedAgainUnchanged) {
   EXPECT_EQ(markerClass(back).rfind(L"proxy KOVAUndoObject", 0), 0u);
   EXPECT_EQ(markerCounter(back), 2);
   ASSERT_EQ(kvhost::saveDocument(back, path("resaved.dxf")), Acad::eOk);
-  // The text from a start to the next record.
-  auto record = [](const std::string& text, const std::string& start) {
-    const size_t at = text.find(start);
+  // The marker's record, up to the next one, and its class listed.
+  auto marker = [](const std::string& text) {
+    const size_t at = text.find("  0\nKOVA_UNDO_OBJECT\n");
     return at == std::string::npos ? std::string() : text.substr(at, text.find("  0\n", at + 4) - at);
   };
   const std::string marked = readFile(path("marked.dxf")), resaved = readFile(path("resaved.dxf"));
-  EXPECT_NE(record(marked, "  0\nKOVA_UNDO_OBJECT\n"), "");
-  EXPECT_EQ(record(resaved, "  0\nKOVA_UNDO_OBJECT\n"), record(marked, "  0\nKOVA_UNDO_OBJECT\n"));
+  EXPECT_NE(marker(marked), "");
+  EXPECT_EQ(marker(resaved), marker(marked));
   EXPECT_NE(resaved.find("  0\nCLASS\n  1\nKOVA_UNDO_OBJECT\n  2\nKOVAUndoObject\n  3\nKOVA_ORBAPP\n"), std::string::npos);
 }
 
@@ -459,28 +415,24 @@ class Saving : public DrawingFiles, public testing::WithParamInterface<SaveCase>
 TEST_P(Saving, ReplacesTheFileWithAWholeNewOneOrLeavesItAsItWas) {
   const SaveCase& c = GetParam();
   fill();
-  const std::string file = narrow(path(c.file));
+  const std::string file = dir + "/" + c.file, link = dir + "/link-" + c.file;
   ASSERT_EQ(kvhost::saveDocument(doc, widen(file)), Acad::eOk);
   ASSERT_EQ(chmod(file.c_str(), c.mode), 0);
   const bool root = geteuid() == 0;  // only root may give a file away
   if (root) {
     ASSERT_EQ(chown(file.c_str(), 4321, 4321), 0);
   }
-  std::string name = file;
-  if (c.name != Name::kFile) {
-    name = narrow(path(std::string("link-") + c.file));
-    std::string to = file;
-    if (c.name == Name::kRelativeLinks) {
-      to = std::string("middle-") + c.file;
-      ASSERT_EQ(symlink(c.file, narrow(path(to)).c_str()), 0);
-    }
-    ASSERT_EQ(symlink(to.c_str(), name.c_str()), 0);
+  if (c.name == Name::kRelativeLinks) {
+    ASSERT_EQ(symlink(c.file, (dir + "/middle-" + c.file).c_str()), 0);
   }
+  if (c.name != Name::kFile) {
+    ASSERT_EQ(symlink(c.name == Name::kLink ? file.c_str() : (std::string("middle-") + c.file).c_str(), link.c_str()), 0);
+  }
+  const std::string name = c.name == Name::kFile ? file : link, old = readFile(file);
   if (c.openElsewhere) {
     ASSERT_NE(kvhost::openDocument(widen(file)), nullptr);
     kvhost::activateDocument(doc);
   }
-  const std::string old = readFile(file);
   ASSERT_EQ(kvhost::modifyObject(lineId, [](AcDbObject* o) { AcDbEntity::cast(o)->setColorIndex(5); }), Acad::eOk);
   {
     FileSizeLimit limit;
@@ -488,30 +440,21 @@ TEST_P(Saving, ReplacesTheFileWithAWholeNewOneOrLeavesItAsItWas) {
   }
   EXPECT_EQ(readFile(file), old);
   EXPECT_EQ(doc->dbmod(), 1);  // still unsaved
-
-  kvhost::clearJournal();
   Acad::ErrorStatus es = kvhost::saveDocument(doc, widen(name));
   struct stat info;
   ASSERT_EQ(lstat(name.c_str(), &info), 0);
   EXPECT_EQ(S_ISLNK(info.st_mode), c.name != Name::kFile);
   ASSERT_EQ(stat(file.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, c.mode);
-  if (root) {
-    EXPECT_EQ(info.st_uid, 4321u);
-  }
+  EXPECT_TRUE(!root || info.st_uid == 4321u);
   if (c.openElsewhere) {
     EXPECT_EQ(es, Acad::eFileSharingViolation);
     EXPECT_EQ(readFile(file), old);
-    const std::vector<std::wstring>& j = kvhost::journal();
-    EXPECT_NE(std::find_if(j.begin(), j.end(), [](const std::wstring& l) {
-      return l.find(L"refused: the file is open in") != std::wstring::npos;
-    }), j.end());
   } else {
     EXPECT_EQ(es, Acad::eOk);
     AcApDocument* back = reopen(widen(file));
     ASSERT_NE(back, nullptr);
-    AcDbEntityPointer line(kvhost::entities(back)[0], AcDb::kForRead);
-    EXPECT_EQ(line->colorIndex(), 5);
+    EXPECT_EQ(record(kvhost::entities(back)[0]), record(lineId));
   }
   // Nothing is left beside the file.
   for (const auto& left : std::filesystem::directory_iterator(dir)) {
@@ -527,35 +470,6 @@ INSTANTIATE_TEST_SUITE_P(
                     SaveCase{"chained.kvdwg", Name::kRelativeLinks, 0600, false},
                     SaveCase{"held.dxf", Name::kFile, 0644, true},
                     SaveCase{"heldlinked.kvdwg", Name::kLink, 0644, true}));
-
-// An object that cannot file itself out.
-class Unfileable : public AcDbObject {
- public:
-  ACRX_DECLARE_MEMBERS(Unfileable);
-  Acad::ErrorStatus dwgOutFields(AcDbDwgFiler* f) const override {
-    AcDbObject::dwgOutFields(f);
-    f->setFilerStatus(Acad::eFilerError);
-    return Acad::eFilerError;
-  }
-  Acad::ErrorStatus dxfOutFields(AcDbDxfFiler*) const override { return Acad::eInvalidInput; }
-};
-AcRxClass* Unfileable::desc() { return AcRxClass::cast(acrxClassDictionary()->at(L"Unfileable")); }
-AcRxClass* Unfileable::isA() const { return desc(); }
-
-TEST_F(DrawingFiles, AnObjectThatCannotBeWrittenFailsTheSaveAndKeepsTheFile) {
-  fill();
-  for (const char* name : {"kept.kvdwg", "kept.dxf"}) ASSERT_EQ(kvhost::saveDocument(doc, path(name)), Acad::eOk);
-  newAcRxClass(L"Unfileable", L"AcDbObject", 0, 0, 0, [] { return static_cast<AcRxObject*>(new Unfileable); },
-               L"UNFILEABLE", L"TEST_APP");
-  addToDictionary(L"UNFILEABLE", new Unfileable);
-  for (const char* name : {"kept.kvdwg", "kept.dxf"}) {
-    const std::string saved = readFile(path(name));
-    EXPECT_NE(kvhost::saveDocument(doc, path(name)), Acad::eOk) << name;
-    EXPECT_EQ(readFile(path(name)), saved) << name;
-  }
-  // Nor is a save into a folder that is not there a success.
-  EXPECT_NE(kvhost::saveDocument(doc, path("no/such/dir/x.dxf")), Acad::eOk);
-}
 
 // ---- The independent reader ----
 
