@@ -335,36 +335,16 @@ TEST_F(DrawingFiles, ObjectsWithoutTheirClassTravelAsProxiesAndComeBackWithIt) {
   KeptObject::removeClass();
 }
 
-TEST_F(DrawingFiles, AMarkerReadWithoutItsClassIsSavedAgainUnchanged) {
-  fill();
-  ASSERT_EQ(kvhost::saveDocument(doc, path("marked.dxf")), Acad::eOk);
-  client.reset();
-  ASSERT_TRUE(kvhost::unloadModule(kModule));
-  AcApDocument* back = reopen(path("marked.dxf"));
-  ASSERT_NE(back, nullptr);
-  EXPECT_EQ(markerClass(back).rfind(L"proxy KOVAUndoObject", 0), 0u);
-  EXPECT_EQ(markerCounter(back), 2);
-  ASSERT_EQ(kvhost::saveDocument(back, path("resaved.dxf")), Acad::eOk);
-  // The marker's record, up to the next one, and its class listed.
-  auto marker = [](const std::string& text) {
-    const size_t at = text.find("  0\nKOVA_UNDO_OBJECT\n");
-    return at == std::string::npos ? std::string() : text.substr(at, text.find("  0\n", at + 4) - at);
-  };
-  const std::string marked = readFile(path("marked.dxf")), resaved = readFile(path("resaved.dxf"));
-  EXPECT_NE(marker(marked), "");
-  EXPECT_EQ(marker(resaved), marker(marked));
-  EXPECT_NE(resaved.find("  0\nCLASS\n  1\nKOVA_UNDO_OBJECT\n  2\nKOVAUndoObject\n  3\nKOVA_ORBAPP\n"), std::string::npos);
-}
-
 // Records are typed by their DXF name: in a file that does not list the
 // marker's class, or lists it under another class name, the marker is still
 // read by the registered class. As a proxy it would share its name with the
-// real markers of the drawing at the next save (a file the host could not read back).
-TEST_F(DrawingFiles, AMarkerListedOtherwiseIsReadByTheRegisteredClass) {
+// real markers of the drawing at the next save (a file the host could not
+// read back). Without its class, it is saved again as it was.
+TEST_F(DrawingFiles, AMarkerIsReadByItsDxfNameAndKeptAsItWasWithoutItsClass) {
   fill();
   ASSERT_EQ(kvhost::saveDocument(doc, path("marked.dxf")), Acad::eOk);
-  const std::string good = readFile(path("marked.dxf"));
-  for (const std::string& text : {unlisted(good), replaced(good, "  2\nKOVAUndoObject\n", "  2\nOldUndoObject\n")}) {
+  const std::string marked = readFile(path("marked.dxf"));
+  for (const std::string& text : {unlisted(marked), replaced(marked, "  2\nKOVAUndoObject\n", "  2\nOldUndoObject\n")}) {
     const std::string edited = "edited" + std::to_string(kvhost::documents().size()) + ".dxf";
     writeFile(path(edited), text);
     AcApDocument* back = reopen(path(edited));
@@ -377,6 +357,22 @@ TEST_F(DrawingFiles, AMarkerListedOtherwiseIsReadByTheRegisteredClass) {
     ASSERT_NE(third, nullptr);
     EXPECT_EQ(markerCounter(third), 3);
   }
+  client.reset();
+  ASSERT_TRUE(kvhost::unloadModule(kModule));
+  AcApDocument* back = reopen(path("marked.dxf"));
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(markerClass(back).rfind(L"proxy KOVAUndoObject", 0), 0u);
+  EXPECT_EQ(markerCounter(back), 2);
+  ASSERT_EQ(kvhost::saveDocument(back, path("resaved.dxf")), Acad::eOk);
+  // The marker's record, up to the next one, and its class listed.
+  auto marker = [](const std::string& text) {
+    const size_t at = text.find("  0\nKOVA_UNDO_OBJECT\n");
+    return at == std::string::npos ? std::string() : text.substr(at, text.find("  0\n", at + 4) - at);
+  };
+  const std::string resaved = readFile(path("resaved.dxf"));
+  EXPECT_NE(marker(marked), "");
+  EXPECT_EQ(marker(resaved), marker(marked));
+  EXPECT_NE(resaved.find("  0\nCLASS\n  1\nKOVA_UNDO_OBJECT\n  2\nKOVAUndoObject\n  3\nKOVA_ORBAPP\n"), std::string::npos);
 }
 
 // ---- Saves ----
