@@ -263,6 +263,7 @@ TEST_F(DrawingFiles, BadFilesOfBothFormsAreRefusedAndLeaveNothingBehind) {
       {"not a drawing", "dxf",
        {"", "hello, world\n", std::string("AutoCAD Binary DXF\r\n\x1a\0", 22), "  0\nLINE\n  0\nEOF\n", dwg}, {}},
       {"cut short", "dxf", cutShort(dxf, 7), {}},
+      {"without its EOF", "dxf", {dxf.substr(0, dxf.rfind("  0\nEOF\n"))}, {}},
       {"not a number", "dxf", {replaced(dxf, "\n 40\n2.5\n", "\n 40\nwide\n")}, {}},
       {"the marker's counter group missing", "dxf", {replaced(dxf, "\n 90\n2\n", "\n 70\n2\n")}, {}},
       {"a damaged marker where its class is not listed", "dxf",
