@@ -9,14 +9,13 @@ namespace {
 
 std::wstring nameOf(AcApDocument* d) { return d ? d->fileName() : L"(null)"; }
 
-std::wstring mode(AcAp::DocLockMode m) {
-  switch (m) {
-    case AcAp::kNotLocked: return L"none";
-    case AcAp::kWrite: return L"write";
-    case AcAp::kAutoWrite: return L"auto";
-    case AcAp::kRead: return L"read";
-    default: return std::to_wstring(static_cast<int>(m));
-  }
+// A lock change as "what>what now 'command'", none, write and read by name.
+std::wstring change(AcApDocument* d, AcAp::DocLockMode from, AcAp::DocLockMode to, AcAp::DocLockMode current,
+                    const ACHAR* cmd) {
+  auto mode = [](AcAp::DocLockMode m) -> std::wstring {
+    return m == AcAp::kNotLocked ? L"none" : m == AcAp::kWrite ? L"write" : m == AcAp::kRead ? L"read" : L"other";
+  };
+  return nameOf(d) + L" " + mode(from) + L">" + mode(to) + L" " + mode(current) + L" '" + cmd + L"'";
 }
 
 class DocLog : public AcApDocManagerReactor {
@@ -35,11 +34,11 @@ class DocLog : public AcApDocManagerReactor {
   void documentActivationModified(bool on) override { add(on ? L"activation on" : L"activation off"); }
   void documentLockModeWillChange(AcApDocument* d, AcAp::DocLockMode mine, AcAp::DocLockMode next,
                                   AcAp::DocLockMode current, const ACHAR* cmd) override {
-    add(L"willChange " + nameOf(d) + L" " + mode(mine) + L">" + mode(next) + L" " + mode(current) + L" '" + cmd + L"'");
+    add(L"willChange " + change(d, mine, next, current, cmd));
   }
   void documentLockModeChanged(AcApDocument* d, AcAp::DocLockMode previous, AcAp::DocLockMode mine,
                                AcAp::DocLockMode current, const ACHAR* cmd) override {
-    add(L"changed " + nameOf(d) + L" " + mode(previous) + L">" + mode(mine) + L" " + mode(current) + L" '" + cmd + L"'");
+    add(L"changed " + change(d, previous, mine, current, cmd));
     if (onChanged) onChanged(this);
   }
   void documentLockModeChangeVetoed(AcApDocument* d, const ACHAR* cmd) override {
@@ -58,7 +57,7 @@ struct DocEventCase {
   Lines expected;
 };
 
-TEST_F(Documents, LifetimeAndActivationRaiseTheirNotificationsInOrder) {
+TEST_F(Documents, LifetimeActivationAndLocksRaiseTheirNotificationsInOrder) {
   const DocEventCase cases[] = {
       {"new", [](AcApDocument*, AcApDocument*) { kvhost::newDocument(L"c.dwg"); },
        {L"createStarted c.dwg", L"created c.dwg", L"toBeDeactivated b.dwg", L"toBeActivated c.dwg", L"current c.dwg",
@@ -79,6 +78,16 @@ TEST_F(Documents, LifetimeAndActivationRaiseTheirNotificationsInOrder) {
          kvhost::setDocumentActivation(true);
        },
        {L"activation off", L"activation on"}},
+      {"nested locks", [](AcApDocument* a, AcApDocument*) {
+         acDocManager->lockDocument(a, AcAp::kWrite, L"OUTER");
+         acDocManager->lockDocument(a, AcAp::kRead, L"INNER");
+         acDocManager->unlockDocument(a);
+         acDocManager->unlockDocument(a);
+       },
+       {L"willChange a.dwg none>write write 'OUTER'", L"changed a.dwg none>write write 'OUTER'",
+        L"willChange a.dwg write>read read 'INNER'", L"changed a.dwg write>read read 'INNER'",
+        L"willChange a.dwg read>write write 'INNER'", L"changed a.dwg read>write write 'INNER'",
+        L"willChange a.dwg write>none none 'OUTER'", L"changed a.dwg write>none none 'OUTER'"}},
   };
   for (const DocEventCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -93,79 +102,44 @@ TEST_F(Documents, LifetimeAndActivationRaiseTheirNotificationsInOrder) {
 
 TEST_F(Documents, EachHasItsOwnDatabaseAndTheCurrentOneIsWorkedOn) {
   AcApDocument* b = kvhost::newDocument(L"b.dwg");
-  ASSERT_NE(b->database(), db);
-  EXPECT_EQ(acDocManager->document(db), doc);
-  EXPECT_EQ(addLine(doc).database(), db);
-  EXPECT_TRUE(kvhost::entities(b).isEmpty());
-  AcDbObjectPointer<AcDbDictionary> nod(b->database()->namedObjectsDictionaryId(), AcDb::kForRead);
-  ASSERT_TRUE(nod);
-  EXPECT_EQ(nod->numEntries(), 0);
-  nod.close();
-  EXPECT_EQ(acDocManager->curDocument(), b);
+  EXPECT_EQ(acDocManager->document(b->database()), b);
   EXPECT_EQ(acdbHostApplicationServices()->workingDatabase(), b->database());
-  EXPECT_EQ(kvhost::findDocument(L"a.dwg"), doc);
-  EXPECT_EQ(kvhost::findDocument(L"nothing.dwg"), nullptr);
-  std::vector<AcApDocument*> seen;
-  std::unique_ptr<AcApDocumentIterator> it(acDocManager->newAcApDocumentIterator());
-  for (; !it->done(); it->step()) seen.push_back(it->document());
-  EXPECT_EQ(seen, (std::vector<AcApDocument*>{doc, b}));
-  EXPECT_EQ(acDocManager->documentCount(), 2);
   kvhost::activateDocument(doc);
   EXPECT_EQ(acdbHostApplicationServices()->workingDatabase(), db);
+  EXPECT_EQ(addLine().database(), db);
+  EXPECT_TRUE(kvhost::entities(b).isEmpty());
   kvhost::closeDocument(doc);
   kvhost::closeDocument(b);
-  EXPECT_EQ(acDocManager->curDocument(), nullptr);
   EXPECT_EQ(acdbHostApplicationServices()->workingDatabase(), nullptr);
   EXPECT_EQ(acDocManager->lockDocument(b), Acad::eNoDocument);  // closed documents are refused
   EXPECT_EQ(kvhost::addEntity(b, new AcDbLine), AcDbObjectId::kNull);
 }
 
-struct LockCase {
-  AcAp::DocLockMode mode;
-  bool writes;
-};
-
 TEST_F(Documents, WhichLockModesLetObjectsBeOpenedForWrite) {
-  const LockCase cases[] = {{AcAp::kWrite, true}, {AcAp::kAutoWrite, true}, {AcAp::kProtectedAutoWrite, true},
-                            {AcAp::kXWrite, true}, {AcAp::kRead, false}};
+  const std::pair<AcAp::DocLockMode, bool> cases[] = {{AcAp::kWrite, true}, {AcAp::kAutoWrite, true},
+                                                      {AcAp::kProtectedAutoWrite, true}, {AcAp::kXWrite, true},
+                                                      {AcAp::kRead, false}};
   AcDbObjectId line = addLine();
-  for (const LockCase& c : cases) {
-    SCOPED_TRACE(static_cast<int>(c.mode));
-    ASSERT_EQ(acDocManager->lockDocument(doc, c.mode, L"TEST"), Acad::eOk);
-    EXPECT_EQ(doc->myLockMode(), c.mode);
+  for (const auto& [lockMode, writes] : cases) {
+    SCOPED_TRACE(static_cast<int>(lockMode));
+    ASSERT_EQ(acDocManager->lockDocument(doc, lockMode, L"TEST"), Acad::eOk);
+    EXPECT_EQ(doc->myLockMode(), lockMode);
     EXPECT_FALSE(doc->isQuiescent());
     AcDbObject* o = nullptr;
-    EXPECT_EQ(acdbOpenAcDbObject(o, line, AcDb::kForWrite), c.writes ? Acad::eOk : Acad::eLockViolation);
+    EXPECT_EQ(acdbOpenAcDbObject(o, line, AcDb::kForWrite), writes ? Acad::eOk : Acad::eLockViolation);
     if (o) o->close();
     EXPECT_EQ(acDocManager->unlockDocument(doc), Acad::eOk);
-    EXPECT_EQ(doc->myLockMode(), AcAp::kNotLocked);
     EXPECT_TRUE(doc->isQuiescent());
   }
   EXPECT_EQ(acDocManager->unlockDocument(doc), Acad::eNotApplicable);
 }
 
-TEST_F(Documents, NestedLocksAreReportedAndUnwound) {
-  DocLog log;
-  ASSERT_EQ(acDocManager->lockDocument(doc, AcAp::kWrite, L"OUTER"), Acad::eOk);
-  ASSERT_EQ(acDocManager->lockDocument(doc, AcAp::kRead, L"INNER"), Acad::eOk);
-  EXPECT_EQ(doc->myLockMode(), AcAp::kRead);
-  acDocManager->unlockDocument(doc);
-  EXPECT_EQ(doc->myLockMode(), AcAp::kWrite);
-  acDocManager->unlockDocument(doc);
-  EXPECT_EQ(log.lines, (Lines{L"willChange a.dwg none>write write 'OUTER'", L"changed a.dwg none>write write 'OUTER'",
-                              L"willChange a.dwg write>read read 'INNER'", L"changed a.dwg write>read read 'INNER'",
-                              L"willChange a.dwg read>write write 'INNER'", L"changed a.dwg read>write write 'INNER'",
-                              L"willChange a.dwg write>none none 'OUTER'", L"changed a.dwg write>none none 'OUTER'"}));
-}
-
 TEST_F(Documents, AReactorVetoesALockChange) {
   DocLog vetoing, other;
-  Acad::ErrorStatus outsideWindow = vetoing.veto();
+  EXPECT_EQ(vetoing.veto(), Acad::eNotApplicable);  // outside the window
   vetoing.onChanged = [](DocLog* self) { EXPECT_EQ(self->veto(), Acad::eOk); };
   EXPECT_EQ(acDocManager->lockDocument(doc, AcAp::kWrite, L"GRAB"), Acad::eVetoed);
-  EXPECT_EQ(outsideWindow, Acad::eNotApplicable);
   EXPECT_EQ(doc->myLockMode(), AcAp::kNotLocked);
-  EXPECT_EQ(vetoing.lines.back(), L"vetoed a.dwg 'GRAB'");
   EXPECT_EQ(other.lines.back(), L"vetoed a.dwg 'GRAB'");
   EXPECT_EQ(vetoing.veto(), Acad::eNotApplicable);  // the window is shut again
 
@@ -176,11 +150,16 @@ TEST_F(Documents, AReactorVetoesALockChange) {
   EXPECT_FALSE(ran);
   EXPECT_TRUE(ed.lines.empty());
   EXPECT_EQ(kvhost::addEntity(doc, new AcDbLine), AcDbObjectId::kNull);
+  vetoing.onChanged = nullptr;
+  ASSERT_EQ(acDocManager->lockDocument(doc, AcAp::kWrite, L"OUTER"), Acad::eOk);
+  vetoing.onChanged = [](DocLog* self) { self->veto(); };
   {
     AcAxDocLock lock;
     EXPECT_EQ(lock.lockStatus(), Acad::eVetoed);
   }
+  EXPECT_EQ(doc->myLockMode(), AcAp::kWrite);  // what the vetoed lock did not take, it does not give back
   vetoing.onChanged = nullptr;
+  acDocManager->unlockDocument(doc);
   EXPECT_NE(addLine(), AcDbObjectId::kNull);
   EXPECT_EQ(doc->myLockMode(), AcAp::kNotLocked);
 }
@@ -205,31 +184,23 @@ TEST_F(Documents, AReactorMayLeaveAndBeDestroyedInsideItsLockNotification) {
 TEST_F(Documents, AcAxDocLockLocksForItsLifetime) {
   AcDbObjectId line = addLine();
   {
-    AcAxDocLock byCurrent;
-    EXPECT_EQ(byCurrent.lockStatus(), Acad::eOk);
-    EXPECT_EQ(doc->myLockMode(), AcAp::kWrite);
-    AcAxDocLock byId(line);
-    AcAxDocLock byDb(db);
+    AcAxDocLock byCurrent, byId(line), byDb(db);
     EXPECT_EQ(byId.lockStatus(), Acad::eOk);
-    EXPECT_EQ(byDb.lockStatus(), Acad::eOk);
+    EXPECT_EQ(doc->myLockMode(), AcAp::kWrite);
     EXPECT_EQ(doc->locks().length(), 3);
   }
   EXPECT_EQ(doc->myLockMode(), AcAp::kNotLocked);
   AcDbDatabase loose;
-  AcAxDocLock noDocumentNeeded(&loose);
-  EXPECT_EQ(noDocumentNeeded.lockStatus(), Acad::eOk);
-  AcAxDocLock nothing(static_cast<AcDbDatabase*>(nullptr));
-  EXPECT_EQ(nothing.lockStatus(), Acad::eNoDocument);
+  EXPECT_EQ(AcAxDocLock(&loose).lockStatus(), Acad::eOk);  // no document needed
+  EXPECT_EQ(AcAxDocLock(static_cast<AcDbDatabase*>(nullptr)).lockStatus(), Acad::eNoDocument);
   {
     AcAxDocLock outlivesItsDocument;
     kvhost::closeDocument(doc);
   }
-  AcAxDocLock noCurrent;
-  EXPECT_EQ(noCurrent.lockStatus(), Acad::eNoDocument);
+  EXPECT_EQ(AcAxDocLock().lockStatus(), Acad::eNoDocument);
 }
 
 TEST_F(Documents, DbmodCountsChangesAndItsStackRestoresIt) {
-  EXPECT_EQ(doc->dbmod(), 0);
   AcDbObjectId line = addLine();
   setColor(line, 3);
   EXPECT_EQ(doc->dbmod(), 2);
@@ -237,7 +208,6 @@ TEST_F(Documents, DbmodCountsChangesAndItsStackRestoresIt) {
   setColor(line, 4);
   doc->pushDbmod();
   doc->setDbmod(40);
-  EXPECT_EQ(doc->dbmodDepth(), 2);
   EXPECT_EQ(doc->popDbmod(), Acad::eOk);
   EXPECT_EQ(doc->dbmod(), 3);
   EXPECT_EQ(doc->popDbmod(), Acad::eOk);
@@ -245,7 +215,6 @@ TEST_F(Documents, DbmodCountsChangesAndItsStackRestoresIt) {
   EXPECT_EQ(doc->popDbmod(), Acad::eNotApplicable);
   EXPECT_EQ(doc->dbmod(), 2);
   ASSERT_EQ(kvhost::eraseObject(line), Acad::eOk);  // an erase is a change like any other
-  EXPECT_EQ(doc->dbmod(), 3);
   EXPECT_EQ(kvhost::eraseObject(line), Acad::eWasErased);
   EXPECT_EQ(doc->dbmod(), 3);
 }

@@ -6,24 +6,19 @@
 #include <memory>
 
 namespace {
-
-class Faulting : public KOVAEditorReactorBase {
- public:
+struct Faulting : KOVAEditorReactorBase {
   void commandWillStart(const ACHAR* cmd) override {
     if (std::wcscmp(cmd, L"FAULT") == 0) std::raise(SIGSEGV);
   }
 };
-
 std::unique_ptr<Faulting> s_client;
-
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) AcRx::AppRetCode acrxEntryPoint(AcRx::AppMsgCode msg, void* appId) {
   if (msg == AcRx::kInitAppMsg) {
     AcRxDynamicLinker::cast(acrxSysRegistry()->at(ACRX_DYNAMIC_LINKER))->unlockApplication(appId);
     s_client = std::make_unique<Faulting>();
-  } else if (msg == AcRx::kUnloadAppMsg) {
-    s_client.reset();
   }
+  if (msg == AcRx::kUnloadAppMsg) s_client.reset();
   return AcRx::kRetOK;
 }

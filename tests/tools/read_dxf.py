@@ -1,15 +1,11 @@
-"""Reads drawings saved by the host with ezdxf, an independent reader.
+"""Reads drawings saved by the host with ezdxf, an independent reader; exits non-zero when it refuses a file.
 
-read_dxf.py FILE             prints what the DXF test checks: the model-space
-                             entities, the undo marker's dictionary and counter
-read_dxf.py --audit FILE...  prints, for each file, what ezdxf had to repair or
-                             add to it: audit errors and fixes, objects and
-                             header variables that the file does not hold
+read_dxf.py FILE             the model-space entities, the undo marker's dictionary and counter
+read_dxf.py --audit FILE...  for each file, what ezdxf had to repair or add to it: audit errors and fixes,
+                             objects and header variables that the file does not hold
 read_dxf.py --picture FILE PNG X0 Y0 X1 Y1 X,Y...
-                             renders the model space of the window X0 Y0 X1 Y1
-                             to PNG and prints, for each point X,Y, whether the
-                             picture shows something there or the background
-Exits non-zero when ezdxf refuses a file."""
+                             renders the window X0 Y0 X1 Y1 of the model space to PNG and tells, for each
+                             point X,Y, whether the picture shows something there or the background"""
 import sys
 
 import ezdxf
@@ -22,19 +18,14 @@ def point(p):
 def show(path):
     doc = ezdxf.readfile(path)
     print("version", doc.dxfversion)
+    shapes = {"LINE": lambda e: "start=%s end=%s" % (point(e.dxf.start), point(e.dxf.end)),
+              "CIRCLE": lambda e: "center=%s radius=%g" % (point(e.dxf.center), e.dxf.radius),
+              "TEXT": lambda e: "insert=%s text=%s" % (point(e.dxf.insert), e.dxf.text)}
     for e in doc.modelspace():
-        kind = e.dxftype()
-        line = "entity %s handle=%s layer=%s color=%d" % (kind, e.dxf.handle, e.dxf.layer, e.dxf.color)
-        if kind == "LINE":
-            line += " start=%s end=%s" % (point(e.dxf.start), point(e.dxf.end))
-        elif kind == "CIRCLE":
-            line += " center=%s radius=%g" % (point(e.dxf.center), e.dxf.radius)
-        elif kind == "TEXT":
-            line += " insert=%s text=%s" % (point(e.dxf.insert), e.dxf.text)
-        print(line)
-    root = doc.rootdict
-    if "KOVA_UNDO_DICTIONARY" in root:
-        marks = root["KOVA_UNDO_DICTIONARY"]
+        print("entity %s handle=%s layer=%s color=%d %s" % (e.dxftype(), e.dxf.handle, e.dxf.layer, e.dxf.color,
+                                                             shapes[e.dxftype()](e)))
+    if "KOVA_UNDO_DICTIONARY" in doc.rootdict:
+        marks = doc.rootdict["KOVA_UNDO_DICTIONARY"]
         print("dictionary KOVA_UNDO_DICTIONARY:", " ".join(sorted(marks.keys())))
         marker = marks["KOVA_UNDO_OBJECT"]
         # The record's first group (0) carries the same name as its subclass
@@ -44,24 +35,18 @@ def show(path):
         print("marker %s version=%d counter=%d" % (marker.dxftype(), values[70], values[90]))
 
 
-def held_in_file(path):
-    """The handles of the file's records and the names of its header variables."""
+def audit(path):
+    # The handles of the file's records and the names of its header variables.
     with open(path, encoding="utf8") as f:
-        lines = f.read().split("\n")
+        lines = [line.strip() for line in f.read().split("\n")]
     handles, variables, section = set(), set(), None
-    for i in range(0, len(lines) - 1, 2):
-        code, value = lines[i].strip(), lines[i + 1].strip()
-        if code == "2" and i >= 2 and lines[i - 1].strip() == "SECTION":
+    for code, value, before in zip(lines[0::2], lines[1::2], [""] + lines[1::2]):
+        if code == "2" and before == "SECTION":
             section = value
         elif section == "HEADER" and code == "9":
             variables.add(value)
         elif section != "HEADER" and code in ("5", "105"):
             handles.add(value.upper())
-    return handles, variables
-
-
-def audit(path):
-    handles, variables = held_in_file(path)
     doc = ezdxf.readfile(path)
     auditor = doc.audit()
     created = sorted("%s %s" % (h, doc.entitydb[h].dxftype()) for h in doc.entitydb.keys() if h.upper() not in handles)
@@ -72,7 +57,7 @@ def audit(path):
         print("  ", entry.message)
 
 
-def picture(path, png, window, points):
+def picture(path, png, x0, y0, x1, y1, *points):
     import logging
     import matplotlib
     matplotlib.use("Agg")
@@ -84,27 +69,25 @@ def picture(path, png, window, points):
     from ezdxf.addons.drawing.matplotlib import MatplotlibBackend
 
     doc = ezdxf.readfile(path)
-    size = 400
-    fig = plt.figure(figsize=(1, 1), dpi=size)
+    x0, y0, x1, y1 = (float(v) for v in (x0, y0, x1, y1))
+    fig = plt.figure(figsize=(1, 1), dpi=400)
     ax = fig.add_axes([0, 0, 1, 1])
     # Black on white: the model space's usual colours are white on black.
     layout = LayoutProperties.from_layout(doc.modelspace())
     layout.set_colors("#ffffff")
     Frontend(RenderContext(doc), MatplotlibBackend(ax)).draw_layout(doc.modelspace(), layout_properties=layout)
-    x0, y0, x1, y1 = window
     ax.set_aspect("auto")
     ax.set_xlim(x0, x1)
     ax.set_ylim(y0, y1)
     fig.set_size_inches(1, 1)
-    fig.savefig(png, dpi=size, facecolor="#ffffff")
+    fig.savefig(png, dpi=400, facecolor="#ffffff")
     image = matplotlib.image.imread(png)
     background = image[0][0].tolist()
-    for x, y in points:
+    for x, y in (tuple(float(v) for v in p.split(",")) for p in points):
         col = int((x - x0) / (x1 - x0) * (image.shape[1] - 1))
         row = int((y1 - y) / (y1 - y0) * (image.shape[0] - 1))
         near = image[max(row - 2, 0):row + 3, max(col - 2, 0):col + 3].reshape(-1, image.shape[2]).tolist()
-        drawn = any(pixel != background for pixel in near)
-        print("%g,%g %s" % (x, y, "drawn" if drawn else "background"))
+        print("%g,%g %s" % (x, y, "drawn" if any(pixel != background for pixel in near) else "background"))
 
 
 if __name__ == "__main__":
@@ -112,8 +95,6 @@ if __name__ == "__main__":
         for name in sys.argv[2:]:
             audit(name)
     elif sys.argv[1] == "--picture":
-        numbers = [float(v) for v in sys.argv[4:8]]
-        spots = [tuple(float(v) for v in p.split(",")) for p in sys.argv[8:]]
-        picture(sys.argv[2], sys.argv[3], numbers, spots)
+        picture(*sys.argv[2:])
     else:
         show(sys.argv[1])

@@ -1,0 +1,38 @@
+// The host's basics: its dynamic array and text conversion.
+#include <string>
+#include "host_support.h"
+
+namespace {
+
+TEST(AcArray, AppendingAnElementOfItselfWhileItGrows) {
+  // Strings so that reading a moved-away element shows (under the sanitizers).
+  AcArray<std::wstring> a(1, 1);
+  a.append(L"a long enough string to live on the heap, not inline");
+  for (int i = 0; i < 10; ++i) {
+    while (a.length() < a.physicalLength()) a.append(a[0]);
+    // Full: the next append moves the storage its argument lives in.
+    if (i % 2)
+      a.append(a[a.length() - 1]);
+    else
+      a.insertAt(0, a[a.length() - 1]);
+  }
+  EXPECT_GT(a.length(), 500);
+  for (const std::wstring& s : a) ASSERT_EQ(s, L"a long enough string to live on the heap, not inline");
+  AcArray<int> n;
+  for (int i = 0; i < 5; ++i) n.append(i);
+  n.append(n).append(n);  // the array appended to itself, twice
+  EXPECT_EQ(n.length(), 20);
+  for (int i = 0; i < 20; ++i) ASSERT_EQ(n[i], i % 5);
+}
+
+TEST(HostText, BytesThatAreNotUtf8BecomeReplacementCharactersAndNothingAfterThemIsLost) {
+  EXPECT_EQ(kvhost::fromUtf8("caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x99\x82"), L"caf\u00e9 \u20ac \U0001F642");
+  EXPECT_EQ(kvhost::fromUtf8("pl\xff\xfe" "an"), L"pl\uFFFD\uFFFDan");
+  EXPECT_EQ(kvhost::fromUtf8("caf\xe9"), L"caf\uFFFD");           // Latin-1, cut short at the end
+  EXPECT_EQ(kvhost::fromUtf8("a\xe2\x82z"), L"a\uFFFD\uFFFDz");     // a sequence broken off
+  EXPECT_EQ(kvhost::fromUtf8("\xc0\xaf\xed\xa0\x80"), std::wstring(5, L'\uFFFD'));  // overlong, surrogate
+  EXPECT_EQ(kvhost::toUtf8(L"caf\u00e9 \U0001F642"), "caf\xc3\xa9 \xf0\x9f\x99\x82");
+  EXPECT_EQ(kvhost::toUtf8(std::wstring(1, static_cast<wchar_t>(0xD800))), "\xef\xbf\xbd");
+}
+
+}  // namespace

@@ -1,0 +1,552 @@
+// Drawings saved and opened again in both file forms (the host's binary one
+// and ASCII DXF), with the hub linked so that marked commands leave an undo
+// marker in the drawing; bad files; safe saves; and the saved files read and
+// drawn by an independent reader (ezdxf).
+#include <gtest/gtest.h>
+#include <KOVANotification.h>
+#include <kvhost.h>
+#include <memfiler.h>
+#include <testfiles.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+using namespace testfiles;
+typedef std::vector<std::string> Files;
+
+const wchar_t kModule[] = L"KOVANotification10.arx";
+
+std::string hex(AcDbObjectId id) {
+  char buf[24];
+  std::snprintf(buf, sizeof buf, "%llX", static_cast<unsigned long long>(id.handle()));
+  return buf;
+}
+AcDbObjectId entry(AcDbObjectId dictId, const wchar_t* key) {
+  AcDbDictionaryPointer dict(dictId, AcDb::kForRead);
+  AcDbObjectId id;
+  return dict && dict->getAt(key, id) == Acad::eOk ? id : AcDbObjectId::kNull;
+}
+// What an object files out: all it is, owner and handles included.
+std::string record(AcDbObjectId id) {
+  AcDbObjectPointer<AcDbObject> object(id, AcDb::kForRead);
+  if (!object) return "none";
+  kvhost::DwgMemoryFiler filer(AcDb::kFileFiler, id.database());
+  object->dwgOutFields(&filer);
+  return std::string(filer.bytes().begin(), filer.bytes().end());
+}
+
+// A custom object of the test's own: its class can go and come back; with
+// a negative value it cannot file itself out.
+class KeptObject : public AcDbObject {
+ public:
+  static AcRxClass* s_pDesc;
+  static AcRxClass* registerClass() {
+    return s_pDesc = newAcRxClass(L"KeptObject", L"AcDbObject", 0, 0, 0,
+                                  [] { return static_cast<AcRxObject*>(new KeptObject); }, L"KEPT_OBJECT", L"TEST_APP");
+  }
+  static void removeClass() {
+    deleteAcRxClass(s_pDesc);
+    s_pDesc = nullptr;
+  }
+  // Found by name while newAcRxClass is still registering it.
+  AcRxClass* isA() const override {
+    return s_pDesc ? s_pDesc : AcRxClass::cast(acrxClassDictionary()->at(L"KeptObject"));
+  }
+  Acad::ErrorStatus dwgInFields(AcDbDwgFiler* filer) override {
+    if (AcDbObject::dwgInFields(filer) != Acad::eOk) return filer->filerStatus();
+    return filer->readInt32(&value);
+  }
+  Acad::ErrorStatus dwgOutFields(AcDbDwgFiler* filer) const override {
+    if (value < 0) filer->setFilerStatus(Acad::eFilerError);
+    if (AcDbObject::dwgOutFields(filer) != Acad::eOk) return filer->filerStatus();
+    return filer->writeInt32(value);
+  }
+  Acad::ErrorStatus dxfInFields(AcDbDxfFiler* filer) override {
+    if (AcDbObject::dxfInFields(filer) != Acad::eOk || !filer->atSubclassData(L"KeptObject")) return filer->filerStatus();
+    resbuf rb;
+    if (filer->readItem(&rb) == Acad::eOk && rb.restype == 90) value = rb.int32;
+    return filer->filerStatus();
+  }
+  Acad::ErrorStatus dxfOutFields(AcDbDxfFiler* filer) const override {
+    if (value < 0 || AcDbObject::dxfOutFields(filer) != Acad::eOk) return Acad::eInvalidInput;
+    filer->writeString(AcDb::kDxfSubclass, L"KeptObject");
+    return filer->writeInt32(AcDb::kDxfInt32, value);
+  }
+  Adesk::Int32 value = 0;
+};
+AcRxClass* KeptObject::s_pDesc = nullptr;
+
+// What the named-object dictionary holds under key (and subKey in that):
+// its class, or "proxy" and the class it stands for; a KeptObject's value.
+std::wstring describe(AcApDocument* doc, const wchar_t* key, const wchar_t* subKey = nullptr) {
+  AcDbObjectId id = entry(doc->database()->namedObjectsDictionaryId(), key);
+  AcDbObjectPointer<AcDbObject> object(subKey ? entry(id, subKey) : id, AcDb::kForRead);
+  if (!object) return L"none";
+  if (auto* proxy = AcDbProxyObject::cast(object.object())) return std::wstring(L"proxy ") + proxy->originalClassName();
+  if (object->isA() != KeptObject::s_pDesc) return object->isA()->name();
+  return L"KeptObject " + std::to_wstring(static_cast<KeptObject*>(object.object())->value);
+}
+std::wstring markerClass(AcApDocument* doc) { return describe(doc, L"KOVA_UNDO_DICTIONARY", L"KOVA_UNDO_OBJECT"); }
+int markerCounter(AcApDocument* doc) { return kvhost::undoMarkerCounter(doc).value_or(-1); }
+
+// A client editor reactor: while one is registered, commands are marked.
+class Client : public KOVAEditorReactorBase {};
+
+class DrawingFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(kvhost::loadModule(kModule)) << narrow(kvhost::lastModuleError());
+    doc = kvhost::newDocument(L"plan");
+    client = std::make_unique<Client>();
+    char pattern[] = "/tmp/drawingfile_test.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir = pattern;
+  }
+  void TearDown() override {
+    client.reset();
+    kvhost::quit();
+    std::filesystem::remove_all(dir);
+  }
+  std::wstring path(const std::string& name) const { return widen(dir + "/" + name); }
+  AcApDocument* reopen(const std::wstring& file) {
+    Acad::ErrorStatus es = Acad::eOk;
+    AcApDocument* opened = kvhost::openDocument(file, &es);
+    EXPECT_EQ(es, Acad::eOk) << narrow(file);
+    return opened;
+  }
+  // A line on a layer with a colour, a circle, a text and an erased line,
+  // a header variable, then two marked commands.
+  void fill() {
+    auto* line = new AcDbLine(AcGePoint3d(1, 2, 0), AcGePoint3d(3.25, -4, 0.5));
+    line->setLayer(L"walls");
+    line->setColorIndex(1);
+    lineId = kvhost::addEntity(doc, line);
+    circleId = kvhost::addEntity(doc, new AcDbCircle(AcGePoint3d(5, 5, 0), 2.5));
+    textId = kvhost::addEntity(doc, new AcDbText(AcGePoint3d(0, 10, 0), L"Grüße x^2"));
+    kvhost::eraseObject(kvhost::addEntity(doc, new AcDbLine));
+    kvhost::setSysVar(L"CLAYER", L"walls");
+    kvhost::runCommand(L"MOVE");
+    kvhost::runCommand(L"COPY");
+  }
+  AcDbObjectId addToDictionary(const wchar_t* key, AcDbObject* object) {
+    AcDbObjectId id;
+    EXPECT_EQ(kvhost::modifyObject(doc->database()->namedObjectsDictionaryId(), [&](AcDbObject* nod) {
+      AcDbDictionary::cast(nod)->setAt(key, object, id);
+      object->close();
+    }), Acad::eOk);
+    return id;
+  }
+
+  AcApDocument* doc = nullptr;
+  std::unique_ptr<Client> client;
+  std::string dir;
+  AcDbObjectId lineId, circleId, textId;
+};
+
+TEST_F(DrawingFiles, WhatIsSavedIsWhatOpensAgainInBothForms) {
+  fill();
+  const AcDbObjectId project = addToDictionary(L"PROJECT", new AcDbDictionary);
+  // Characters beyond two bytes and those a DXF line cannot carry as they
+  // are; a real that fifteen digits do not give back.
+  kvhost::modifyObject(textId, [](AcDbObject* o) { AcDbText::cast(o)->setTextString(L"^ ^J \U0001D11E\tx\ny"); });
+  kvhost::modifyObject(circleId, [](AcDbObject* o) { AcDbCircle::cast(o)->setRadius(0.1 + 0.2); });
+  for (const std::string name : {"plan.kvdwg", "plan.dxf"}) {
+    SCOPED_TRACE(name);
+    kvhost::activateDocument(doc);
+    ASSERT_EQ(kvhost::saveDocument(doc, path(name)), Acad::eOk);
+    EXPECT_EQ(doc->dbmod(), 0);
+    AcApDocument* back = reopen(path(name));
+    ASSERT_NE(back, nullptr);
+    AcDbDatabase* db = back->database();
+    AcDbObjectIdArray ids = kvhost::entities(back);
+    ASSERT_EQ(ids.length(), 3);  // the erased line was not saved
+    const AcDbObjectId saved[] = {lineId, circleId, textId};
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(record(ids[i]), record(saved[i]));
+    EXPECT_EQ(record(entry(db->namedObjectsDictionaryId(), L"PROJECT")), record(project));
+    EXPECT_STREQ(db->headerSysVar(L"CLAYER"), L"walls");
+    EXPECT_EQ(markerClass(back), L"KOVAUndoObject");
+    EXPECT_EQ(markerCounter(back), 2);
+    // Saved again unchanged, the same file (a DXF file tells when it was saved).
+    ASSERT_EQ(kvhost::saveDocument(back, path("again-" + name)), Acad::eOk);
+    EXPECT_TRUE(name == "plan.dxf" || readFile(path("again-" + name)) == readFile(path(name)));
+    // Handles go on above everything the drawing and the file used; reading is no undo step.
+    EXPECT_GE(db->handseed(), doc->database()->handseed());
+    const AcDbHandle added = kvhost::addEntity(back, new AcDbLine).handle();
+    EXPECT_EQ(added, db->handseed() - 1);
+    EXPECT_EQ(kvhost::undoGroupCount(back), 1);
+    // The reopened marker goes on counting, and the next round trip keeps it.
+    kvhost::runCommand(L"ERASE");
+    ASSERT_EQ(kvhost::saveDocument(back, path("again-" + name)), Acad::eOk);
+    AcApDocument* third = reopen(path("again-" + name));
+    ASSERT_NE(third, nullptr);
+    EXPECT_EQ(markerCounter(third), 3);
+    EXPECT_EQ(kvhost::entities(third).length(), 4);
+  }
+  // A drawing saved by an earlier version of the writer, without the frame, opens as it was.
+  writeFile(path("earlier.dxf"), readFile(L"" KOVA_EARLIER_DXF).substr(1));  // a fuzz input: a byte, then the file
+  AcApDocument* earlier = reopen(path("earlier.dxf"));
+  ASSERT_NE(earlier, nullptr);
+  EXPECT_EQ(kvhost::entities(earlier).length(), 2);
+  EXPECT_EQ(markerCounter(earlier), 2);
+}
+
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+  const size_t at = text.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  return at == std::string::npos ? text : text.replace(at, from.size(), to);
+}
+// The file without the listing of the marker's class.
+std::string unlisted(std::string text) {
+  const size_t at = text.find("  0\nCLASS\n  1\nKOVA_UNDO_OBJECT\n");
+  EXPECT_NE(at, std::string::npos);
+  return at == std::string::npos ? text : text.erase(at, text.find("  0\n", at + 4) - at);
+}
+Files cutShort(const std::string& good, size_t step) {
+  Files cuts;
+  for (size_t n = 0; n + 1 < good.size(); n += step) cuts.push_back(good.substr(0, n));
+  return cuts;
+}
+Files garbage(const std::string& head, size_t size) {
+  std::mt19937 random(7);
+  Files files(50, head);
+  for (std::string& bytes : files)
+    while (bytes.size() < head.size() + 1 + random() % size) bytes += static_cast<char>(random() % 4 ? random() : 0);
+  return files;
+}
+// A drawing whose only object, its dictionary, has an empty record.
+std::string emptyRecord(const std::string& good) {
+  kvhost::DwgMemoryFiler out(AcDb::kFileFiler, nullptr);
+  out.writeBytes(good.data(), 10);  // the header and version of a good file
+  out.writeUInt64(2);
+  out.writeUInt32(0);
+  out.writeUInt64(1);
+  out.writeUInt32(1);
+  out.writeUInt64(1);
+  out.writeString(L"AcDbDictionary");
+  out.writeUInt32(0);
+  return std::string(out.bytes().begin(), out.bytes().end());
+}
+
+struct BadFile {
+  const char* name;
+  const char* form;  // the file's extension
+  Files files;
+  std::vector<Acad::ErrorStatus> answers;  // empty: any failure
+};
+
+TEST_F(DrawingFiles, BadFilesOfBothFormsAreRefusedAndLeaveNothingBehind) {
+  fill();
+  for (const char* name : {"good.kvdwg", "good.dxf"}) ASSERT_EQ(kvhost::saveDocument(doc, path(name)), Acad::eOk);
+  const std::string dwg = readFile(path("good.kvdwg")), dxf = readFile(path("good.dxf"));
+  const std::string earlier = readFile(L"" KOVA_EARLIER_DXF).substr(1);  // written before files had a frame
+  std::string longText = dwg;
+  longText[longText.find("Grüße") - 1] = 0x7f;  // the text's length, far beyond its record
+  ASSERT_EQ(mkdir((dir + "/folder.kvdwg").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((dir + "/folder.dxf").c_str(), 0755), 0);
+  const BadFile cases[] = {
+      {"cut short", "kvdwg", cutShort(dwg, 1), {Acad::eBadDwgHeader, Acad::eDwgNeedsRecovery}},
+      {"garbage", "kvdwg", garbage("", 2000), {Acad::eBadDwgHeader}},
+      {"the header over garbage", "kvdwg", garbage(dwg.substr(0, 10), 400), {}},
+      {"a version from the future", "kvdwg", {dwg.substr(0, 8) + '\x09' + dwg.substr(9)}, {Acad::eInvalidFileVersion}},
+      // The lengths around a record are right, what is inside it is not.
+      {"a text length beyond its record", "kvdwg", {longText}, {Acad::eDwgNeedsRecovery}},
+      {"an empty record", "kvdwg", {emptyRecord(dwg)}, {Acad::eDwgNeedsRecovery}},
+      {"not a drawing", "dxf",
+       {"", "hello, world\n", std::string("AutoCAD Binary DXF\r\n\x1a\0", 22), "  0\nLINE\n  0\nEOF\n", dwg}, {}},
+      {"cut short", "dxf", cutShort(dxf, 7), {}},
+      {"without its EOF", "dxf", {dxf.substr(0, dxf.rfind("  0\nEOF")), earlier.substr(0, earlier.rfind("  0\nEOF"))}, {}},
+      {"not a number", "dxf", {replaced(dxf, "\n 40\n2.5\n", "\n 40\nwide\n")}, {}},
+      {"the marker's counter group missing", "dxf", {replaced(dxf, "\n 90\n2\n", "\n 70\n2\n")}, {}},
+      {"a damaged marker where its class is not listed", "dxf",
+       {replaced(unlisted(dxf), "100\nKOVA_UNDO_OBJECT\n 70\n", "100\nKOVA_UNDO_OBJECT\n 69\n")}, {Acad::eInvalidDxfCode}},
+      {"the structure broken", "dxf", {replaced(dxf, "ENTITIES", "ENTITIES\n  0\nENDSEC")}, {}},
+      {"a handle twice", "dxf", {replaced(dxf, "CIRCLE\n  5\n" + hex(circleId), "CIRCLE\n  5\n" + hex(lineId))}, {}},
+      // A type name cut short there would read as another type.
+      {"a NUL inside a line", "dxf", {replaced(dxf, "CIRCLE\n", {"CIRCLE\0x\n", 9})}, {}},
+  };
+  for (const BadFile& c : cases) {
+    SCOPED_TRACE(std::string(c.form) + ": " + c.name);
+    for (size_t i = 0; i < c.files.size(); ++i) {
+      writeFile(path(std::string("bad.") + c.form), c.files[i]);
+      Acad::ErrorStatus es = Acad::eOk;
+      EXPECT_EQ(kvhost::openDocument(path(std::string("bad.") + c.form), &es), nullptr) << "file " << i;
+      EXPECT_TRUE(c.answers.empty() ? es != Acad::eOk : std::count(c.answers.begin(), c.answers.end(), es) == 1)
+          << "file " << i << ": " << es;
+    }
+  }
+  for (const char* name : {"missing.kvdwg", "missing.dxf", "folder.kvdwg", "folder.dxf"}) {
+    Acad::ErrorStatus es = Acad::eOk;
+    EXPECT_EQ(kvhost::openDocument(path(name), &es), nullptr);
+    EXPECT_EQ(es, Acad::eFileNotFound) << name;
+  }
+  EXPECT_EQ(kvhost::documents().size(), 1u);
+}
+
+TEST_F(DrawingFiles, ObjectsWithoutTheirClassTravelAsProxiesAndComeBackWithIt) {
+  AcRxClass* first = KeptObject::registerClass();
+  EXPECT_EQ(KeptObject::registerClass(), first);  // a second registration finds the first
+  auto* object = new KeptObject;
+  object->value = 70000;
+  addToDictionary(L"KEPT", object);
+  Files files = {"class.kvdwg", "class.dxf", "memory.kvdwg", "memory.dxf"};
+  for (const std::string& name : files) {
+    if (name == "memory.kvdwg") {
+      KeptObject::removeClass();
+      EXPECT_EQ(acrxClassDictionary()->at(L"KeptObject"), nullptr);
+      // In memory the object now keeps its DWG record; saved, it goes as a proxy.
+      EXPECT_EQ(describe(doc, L"KEPT"), L"proxy KeptObject");
+    }
+    ASSERT_EQ(kvhost::saveDocument(doc, path(name)), Acad::eOk);
+  }
+  EXPECT_NE(readFile(path("memory.dxf")).find("ACAD_PROXY_OBJECT"), std::string::npos);
+  // Read without the class: proxies, which save what they were read with.
+  std::vector<AcApDocument*> opened{doc};
+  for (const std::string& name : Files(files)) {
+    SCOPED_TRACE(name);
+    opened.push_back(reopen(path(name)));
+    ASSERT_NE(opened.back(), nullptr);
+    EXPECT_EQ(describe(opened.back(), L"KEPT").rfind(L"proxy KeptObject", 0), 0u);
+    ASSERT_EQ(kvhost::saveDocument(opened.back(), path("re-" + name)), Acad::eOk);
+    EXPECT_TRUE(name.find("dxf") != std::string::npos || readFile(path("re-" + name)) == readFile(path(name)));
+    files.push_back("re-" + name);
+  }
+  // With the class back, the proxies in memory (kept as a DWG record or as
+  // DXF groups) and all the files give the object back.
+  KeptObject::registerClass();
+  for (AcApDocument* d : opened) EXPECT_EQ(describe(d, L"KEPT"), L"KeptObject 70000") << narrow(d->fileName());
+  for (const std::string& name : files) EXPECT_EQ(describe(reopen(path(name)), L"KEPT"), L"KeptObject 70000") << name;
+  // An object that cannot file itself out fails the save, and the file stays as it was.
+  object = new KeptObject;
+  object->value = -1;
+  addToDictionary(L"UNFILEABLE", object);
+  for (const char* name : {"class.kvdwg", "class.dxf", "no/such/dir/x.dxf"}) {
+    const std::string saved = readFile(path(name));
+    EXPECT_NE(kvhost::saveDocument(doc, path(name)), Acad::eOk) << name;
+    EXPECT_EQ(readFile(path(name)), saved) << name;
+  }
+  KeptObject::removeClass();
+}
+
+// Records are typed by their DXF name: in a file that does not list the
+// marker's class, or lists it under another class name, the marker is still
+// read by the registered class. As a proxy it would share its name with the
+// real markers of the drawing at the next save (a file the host could not
+// read back). Without its class, it is saved again as it was.
+TEST_F(DrawingFiles, AMarkerIsReadByItsDxfNameAndKeptAsItWasWithoutItsClass) {
+  fill();
+  ASSERT_EQ(kvhost::saveDocument(doc, path("marked.dxf")), Acad::eOk);
+  const std::string marked = readFile(path("marked.dxf"));
+  for (const std::string& text : {unlisted(marked), replaced(marked, "  2\nKOVAUndoObject\n", "  2\nOldUndoObject\n")}) {
+    const std::string edited = "edited" + std::to_string(kvhost::documents().size()) + ".dxf";
+    writeFile(path(edited), text);
+    AcApDocument* back = reopen(path(edited));
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(markerClass(back), L"KOVAUndoObject");
+    EXPECT_EQ(markerCounter(back), 2);
+    kvhost::runCommand(L"MARKED");
+    ASSERT_EQ(kvhost::saveDocument(back, path("again-" + edited)), Acad::eOk);
+    AcApDocument* third = reopen(path("again-" + edited));
+    ASSERT_NE(third, nullptr);
+    EXPECT_EQ(markerCounter(third), 3);
+  }
+  client.reset();
+  ASSERT_TRUE(kvhost::unloadModule(kModule));
+  AcApDocument* back = reopen(path("marked.dxf"));
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(markerClass(back).rfind(L"proxy KOVAUndoObject", 0), 0u);
+  EXPECT_EQ(markerCounter(back), 2);
+  ASSERT_EQ(kvhost::saveDocument(back, path("resaved.dxf")), Acad::eOk);
+  // The marker's record, up to the next one, and its class listed.
+  auto marker = [](const std::string& text) {
+    const size_t at = text.find("  0\nKOVA_UNDO_OBJECT\n");
+    return at == std::string::npos ? std::string() : text.substr(at, text.find("  0\n", at + 4) - at);
+  };
+  const std::string resaved = readFile(path("resaved.dxf"));
+  EXPECT_NE(marker(marked), "");
+  EXPECT_EQ(marker(resaved), marker(marked));
+  EXPECT_NE(resaved.find("  0\nCLASS\n  1\nKOVA_UNDO_OBJECT\n  2\nKOVAUndoObject\n  3\nKOVA_ORBAPP\n"), std::string::npos);
+}
+
+// ---- Saves ----
+
+// Where a save goes: the file, or a name that stands for it.
+enum class Name { kFile, kLink, kRelativeLinks };
+struct SaveCase {
+  const char* file;  // its form by its extension
+  Name name;
+  mode_t mode;
+  bool openElsewhere;  // another open drawing was read from the file
+};
+void PrintTo(const SaveCase& c, std::ostream* os) { *os << c.file; }
+
+// Files may grow no larger than a few bytes while it lives: writes fail half-way.
+class FileSizeLimit {
+ public:
+  FileSizeLimit() : m_signal(std::signal(SIGXFSZ, SIG_IGN)) {
+    getrlimit(RLIMIT_FSIZE, &m_old);
+    rlimit small = m_old;
+    small.rlim_cur = 64;
+    setrlimit(RLIMIT_FSIZE, &small);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &m_old);
+    std::signal(SIGXFSZ, m_signal);
+  }
+
+ private:
+  void (*m_signal)(int);
+  rlimit m_old;
+};
+
+class Saving : public DrawingFiles, public testing::WithParamInterface<SaveCase> {};
+
+TEST_P(Saving, ReplacesTheFileWithAWholeNewOneOrLeavesItAsItWas) {
+  const SaveCase& c = GetParam();
+  fill();
+  const std::string file = dir + "/" + c.file, link = dir + "/link-" + c.file;
+  ASSERT_EQ(kvhost::saveDocument(doc, widen(file)), Acad::eOk);
+  ASSERT_EQ(chmod(file.c_str(), c.mode), 0);
+  const bool root = geteuid() == 0;  // only root may give a file away
+  if (root) {
+    ASSERT_EQ(chown(file.c_str(), 4321, 4321), 0);
+  }
+  if (c.name == Name::kRelativeLinks) {
+    ASSERT_EQ(symlink(c.file, (dir + "/middle-" + c.file).c_str()), 0);
+  }
+  if (c.name != Name::kFile) {
+    ASSERT_EQ(symlink(c.name == Name::kLink ? file.c_str() : (std::string("middle-") + c.file).c_str(), link.c_str()), 0);
+  }
+  const std::string name = c.name == Name::kFile ? file : link, old = readFile(file);
+  if (c.openElsewhere) {
+    ASSERT_NE(kvhost::openDocument(widen(file)), nullptr);
+    kvhost::activateDocument(doc);
+  }
+  ASSERT_EQ(kvhost::modifyObject(lineId, [](AcDbObject* o) { AcDbEntity::cast(o)->setColorIndex(5); }), Acad::eOk);
+  {
+    FileSizeLimit limit;
+    EXPECT_NE(kvhost::saveDocument(doc, widen(name)), Acad::eOk);
+  }
+  EXPECT_EQ(readFile(file), old);
+  EXPECT_EQ(doc->dbmod(), 1);  // still unsaved
+  Acad::ErrorStatus es = kvhost::saveDocument(doc, widen(name));
+  struct stat info;
+  ASSERT_EQ(lstat(name.c_str(), &info), 0);
+  EXPECT_EQ(S_ISLNK(info.st_mode), c.name != Name::kFile);
+  ASSERT_EQ(stat(file.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, c.mode);
+  EXPECT_TRUE(!root || info.st_uid == 4321u);
+  if (c.openElsewhere) {
+    EXPECT_EQ(es, Acad::eFileSharingViolation);
+    EXPECT_EQ(readFile(file), old);
+  } else {
+    EXPECT_EQ(es, Acad::eOk);
+    AcApDocument* back = reopen(widen(file));
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(record(kvhost::entities(back)[0]), record(lineId));
+  }
+  // Nothing is left beside the file.
+  for (const auto& left : std::filesystem::directory_iterator(dir)) {
+    const std::string n = left.path().filename().string();
+    EXPECT_TRUE(n == c.file || n == std::string("link-") + c.file || n == std::string("middle-") + c.file) << n;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, Saving,
+    testing::Values(SaveCase{"plain.kvdwg", Name::kFile, 0644, false}, SaveCase{"private.dxf", Name::kFile, 0600, false},
+                    SaveCase{"linked.dxf", Name::kLink, 0640, false},
+                    SaveCase{"chained.kvdwg", Name::kRelativeLinks, 0600, false},
+                    SaveCase{"held.dxf", Name::kFile, 0644, true},
+                    SaveCase{"heldlinked.kvdwg", Name::kLink, 0644, true}));
+
+// ---- The independent reader ----
+
+int run(const std::string& command, std::string& output) {
+  output.clear();
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return -1;
+  char buf[512];
+  while (std::fgets(buf, sizeof buf, pipe)) output += buf;
+  return pclose(pipe);
+}
+
+std::string readDxf(const std::string& arguments, std::string& out) {
+  if (run("/usr/bin/python3 -c 'import ezdxf, matplotlib'", out) != 0)
+    return "no ezdxf or matplotlib (Debian python3-ezdxf, python3-matplotlib): " + out;
+  return run("/usr/bin/python3 " KOVA_READ_DXF_SCRIPT " " + arguments, out) == 0 ? "" : "ezdxf: " + out;
+}
+#define READ_DXF(arguments, out)                                          \
+  if (std::string why = readDxf(arguments, out); why.rfind("no ", 0) == 0) \
+    GTEST_SKIP() << why;                                                  \
+  else                                                                    \
+    ASSERT_EQ(why, "")
+
+TEST_F(DrawingFiles, EzdxfReadsTheSavedDrawingAsItIsAndShowsIt) {
+  fill();
+  const std::string file = narrow(path("ezdxf.dxf"));
+  ASSERT_EQ(kvhost::saveDocument(doc, widen(file)), Acad::eOk);
+  std::string out;
+  READ_DXF("'" + file + "'", out);
+  EXPECT_EQ(out, "version AC1024\n"
+                 "entity LINE handle=" + hex(lineId) + " layer=walls color=1 start=(1,2,0) end=(3.25,-4,0.5)\n"
+                 "entity CIRCLE handle=" + hex(circleId) + " layer=0 color=256 center=(5,5,0) radius=2.5\n"
+                 "entity TEXT handle=" + hex(textId) + " layer=0 color=256 insert=(0,10,0) text=Grüße x^2\n"
+                 "dictionary KOVA_UNDO_DICTIONARY: KOVA_UNDO_OBJECT\n"
+                 "marker KOVA_UNDO_OBJECT version=1 counter=2\n");
+  // Drawn where the line, the circle and the text are, and nowhere else.
+  READ_DXF("--picture '" + file + "' '" + file + ".png' -2 -6 10 14 2.125,-1 5,7.5 2.5,5 0.4,11 5,5 8,-4", out);
+  EXPECT_EQ(out, "2.125,-1 drawn\n5,7.5 drawn\n2.5,5 drawn\n0.4,11 drawn\n5,5 background\n8,-4 background\n");
+}
+
+// Every example script, with each of its drawings saved as DXF before it is
+// closed or the script ends: a strict reader repairs and adds nothing.
+TEST(ExampleDrawings, NeedNoRepairInAnotherReader) {
+  std::string dir = ::testing::TempDir() + "dxf_examples.XXXXXX";
+  ASSERT_NE(mkdtemp(dir.data()), nullptr);
+  std::string files, out;
+  for (const auto& example : std::filesystem::directory_iterator(KOVA_EXAMPLES_DIR)) {
+    const std::string name = example.path().filename().string();
+    if (example.path().extension() != ".kvs") continue;
+    SCOPED_TRACE(name);
+    std::ifstream in(example.path());
+    std::ofstream script(dir + "/" + name);
+    std::vector<std::string> open;
+    int saves = 0;
+    auto save = [&](const std::string& drawing) {
+      std::string file = dir + "/" + name + "." + std::to_string(++saves) + ".dxf";  // scripts may change folder
+      script << "save " << drawing << " " << file << "\n";
+      files += " '" + file + "'";
+    };
+    for (std::string line; std::getline(in, line);) {
+      std::istringstream words(line);
+      std::string op, drawing;
+      words >> op >> drawing;
+      if (op == "close") save(drawing);
+      if (op == "new" || op == "open") open.push_back(drawing);
+      if (op == "close") open.erase(std::find(open.begin(), open.end(), drawing));
+      script << line << "\n";
+    }
+    for (const std::string& drawing : open) save(drawing);
+    script.close();
+    ASSERT_EQ(run("cd '" + dir + "' && " KOVAHOST_PROGRAM " '" + name + "' > /dev/null", out), 0) << out;
+  }
+  READ_DXF("--audit" + files, out);
+  std::istringstream lines(out);
+  int checked = 0;
+  for (std::string line; std::getline(lines, line); ++checked)
+    EXPECT_NE(line.find(": 0 errors, 0 fixes, created [], header added []"), std::string::npos) << line;
+  EXPECT_GE(checked, 7);
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
