@@ -4,8 +4,8 @@
 #include <map>
 #include <memory>
 #include <set>
-#include "hostimpl.h"
-#include "memfiler.h"
+#include "common/hostimpl.h"
+#include "database/memfiler.h"
 
 const AcDbObjectId AcDbObjectId::kNull;
 

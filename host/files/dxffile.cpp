@@ -8,9 +8,9 @@
 #include <cstring>
 #include <cwctype>
 #include <iterator>
-#include "dxfframe.h"
-#include "hostimpl.h"
-#include "memfiler.h"
+#include "files/dxfframe.h"
+#include "common/hostimpl.h"
+#include "database/memfiler.h"
 
 namespace kvhost {
 

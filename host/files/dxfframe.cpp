@@ -1,6 +1,6 @@
 // The frame of a DXF file: everything a release AC1024 file holds that the
 // host's drawings do not keep as objects of their own.
-#include "dxfframe.h"
+#include "files/dxfframe.h"
 #include <chrono>
 #include <cstdio>
 #include <cstring>

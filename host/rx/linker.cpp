@@ -10,8 +10,8 @@
 #include <memory>
 #include <set>
 #include <vector>
-#include "hostimpl.h"
-#include "moduleimage.h"
+#include "common/hostimpl.h"
+#include "rx/moduleimage.h"
 #include "winshim.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // The editor and its reactors, selection sets and the pickfirst selection,
 // and redraws.
 #include <map>
-#include "hostimpl.h"
+#include "common/hostimpl.h"
 
 // ---- Event and editor reactors: every notification does nothing by default ----
 

@@ -2,8 +2,8 @@
 // keeps in a drawing, the reactors attached, the modules in the process.
 #include <link.h>
 #include <cstring>
-#include "hostimpl.h"
-#include "memfiler.h"
+#include "common/hostimpl.h"
+#include "database/memfiler.h"
 
 namespace kvhost {
 namespace {

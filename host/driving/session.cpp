@@ -2,7 +2,7 @@
 #include <cstdarg>
 #include <cwchar>
 #include <locale>
-#include "hostimpl.h"
+#include "common/hostimpl.h"
 
 namespace kvhost {
 namespace {

@@ -2,8 +2,8 @@
 #include <cstdarg>
 #include <cstring>
 #include <cwchar>
-#include "hostimpl.h"
-#include "memfiler.h"
+#include "common/hostimpl.h"
+#include "database/memfiler.h"
 
 AcDbDwgFiler::~AcDbDwgFiler() = default;
 AcDbDxfFiler::~AcDbDxfFiler() = default;

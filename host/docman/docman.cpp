@@ -1,7 +1,7 @@
 // Documents, the document manager with its lock protocol, and document locks.
 #include <algorithm>
 #include <deque>
-#include "hostimpl.h"
+#include "common/hostimpl.h"
 
 struct AcApDocManager::Impl {
   std::vector<AcApDocument*> docs;

@@ -9,7 +9,7 @@
 #include <deque>
 #include <map>
 #include <stdexcept>
-#include "hostimpl.h"
+#include "common/hostimpl.h"
 
 namespace kvhost {
 namespace {

@@ -7,7 +7,7 @@
 #include <map>
 #include <string>
 #include <vector>
-#include "hostimpl.h"
+#include "common/hostimpl.h"
 #include "winshim.h"
 
 struct AcRxClass::Impl {

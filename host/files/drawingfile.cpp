@@ -9,8 +9,8 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
-#include "hostimpl.h"
-#include "memfiler.h"
+#include "common/hostimpl.h"
+#include "database/memfiler.h"
 
 namespace {
 
