@@ -2,7 +2,10 @@
 // keeps in a drawing, the reactors attached, the modules in the process.
 #include <link.h>
 #include <cstring>
-#include "common/hostimpl.h"
+#include "database/dbinternal.h"
+#include "docman/docinternal.h"
+#include "editor/edinternal.h"
+#include "kvhost.h"
 #include "database/memfiler.h"
 
 namespace kvhost {
@@ -45,9 +48,9 @@ void setUndoRecording(AcApDocument* doc, bool on) {
 
 AttachedReactors attachedReactors(AcApDocument* doc) {
   AttachedReactors counts;
-  counts.editor = editorReactorList().live().length();
-  counts.documentManager = docReactorList().live().length();
-  if (doc && isOpenDocument(doc)) counts.database = dbReactorList(doc->database()).live().length();
+  counts.editor = editorReactors().live().length();
+  counts.documentManager = documentManagerReactors().live().length();
+  if (doc && isOpenDocument(doc)) counts.database = databaseReactors(doc->database()).live().length();
   return counts;
 }
 
