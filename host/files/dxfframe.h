@@ -53,7 +53,11 @@ class DxfFrame {
   };
   AcDbHandle take() { return m_next++; }
   const RootEntry& root(const wchar_t* key) const;
+  void linetypes(DxfText& out) const;
   void layer(DxfText& out, const Record& rec) const;
+  void textStyles(DxfText& out) const;
+  void dimensionStyles(DxfText& out) const;
+  void blockRecords(DxfText& out) const;
   void member(DxfText& out, const RootEntry& entry, const Record& rec) const;
   void layout(DxfText& out, const RootEntry& entry, const Record& rec) const;
 
