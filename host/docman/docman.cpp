@@ -1,4 +1,5 @@
-// Documents, the document manager with its lock protocol, and document locks.
+// Documents, the document manager with its lock protocol, document locks,
+// and the host application services.
 #include <algorithm>
 #include "common/journal.h"
 #include "database/dbinternal.h"
@@ -188,6 +189,7 @@ Acad::ErrorStatus AcApDocManager::activateDocument(AcApDocument* doc, bool) {
 
 namespace kvhost {
 
+// The database's one question to the host application, answered here.
 bool isWriteLocked(const AcDbDatabase* db) {
   AcApDocument* doc = acDocManagerPtr()->document(db);
   if (doc == nullptr) return true;  // a database without a document is nobody else's
