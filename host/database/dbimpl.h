@@ -1,6 +1,7 @@
 // What the database's own sources share: a database's state, its reactors
 // and undo recording, and reading the groups of one DXF subclass.
 #pragma once
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <set>

@@ -1,6 +1,5 @@
 // Undo groups: the state of each object before its first change in a group,
 // and the appends, so that a group can be taken back as a whole.
-#include <algorithm>
 #include "database/dbimpl.h"
 #include "database/memfiler.h"
 

@@ -1,12 +1,11 @@
 // What a test suite reads back from a session: the undo marker a module
 // keeps in a drawing, the reactors attached, the modules in the process.
 #include <link.h>
-#include <cstring>
 #include "database/dbinternal.h"
+#include "database/memfiler.h"
 #include "docman/docinternal.h"
 #include "editor/edinternal.h"
 #include "kvhost.h"
-#include "database/memfiler.h"
 
 namespace kvhost {
 namespace {

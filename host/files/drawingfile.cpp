@@ -3,9 +3,9 @@
 // the notifications around a save and an open.
 #include <sys/stat.h>
 #include <cwctype>
+#include "common/journal.h"
 #include "docman/docinternal.h"
 #include "editor/edinternal.h"
-#include "common/journal.h"
 #include "kvhost.h"
 
 namespace {

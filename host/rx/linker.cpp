@@ -5,9 +5,7 @@
 #include <cstring>
 #include <unistd.h>
 #include <algorithm>
-#include <map>
 #include <memory>
-#include <set>
 #include <vector>
 #include "common/journal.h"
 #include "rx/moduleimage.h"
