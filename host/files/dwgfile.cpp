@@ -5,11 +5,15 @@
 #include "database/memfiler.h"
 #include "files/fileinternal.h"
 
-namespace kvhost {
 namespace {
 
 const char kMagic[8] = {'K', 'V', 'D', 'W', 'G', '\r', '\n', '\x1a'};
 const Adesk::UInt16 kFileVersion = 1;
+
+}  // namespace
+
+namespace kvhost {
+namespace {
 
 // Writes an object's record as if it were open for read.
 std::vector<unsigned char> recordOf(AcDbObject* object, AcDbDatabase* db, Acad::ErrorStatus& es) {
@@ -60,8 +64,8 @@ Acad::ErrorStatus readObject(DwgMemoryFiler& filer, AcDbDatabase* db) {
 Acad::ErrorStatus AcDbDatabase::saveAs(const ACHAR* fileName) {
   if (fileName == nullptr || *fileName == 0) return Acad::eInvalidInput;
   kvhost::DwgMemoryFiler out(AcDb::kFileFiler, this);
-  out.writeBytes(kvhost::kMagic, sizeof kvhost::kMagic);
-  out.writeUInt16(kvhost::kFileVersion);
+  out.writeBytes(kMagic, sizeof kMagic);
+  out.writeUInt16(kFileVersion);
   out.writeUInt64(handseed());
   auto header = kvhost::headerSysVars(this);
   out.writeUInt32(static_cast<Adesk::UInt32>(header.size()));
@@ -95,12 +99,12 @@ Acad::ErrorStatus AcDbDatabase::readDwgFile(const ACHAR* fileName) {
   std::string contents;
   if (Acad::ErrorStatus es = kvhost::readFile(fileName, contents); es != Acad::eOk) return es;
   kvhost::DwgMemoryFiler filer(AcDb::kFileFiler, this, std::vector<unsigned char>(contents.begin(), contents.end()));
-  char magic[sizeof kvhost::kMagic] = {};
+  char magic[sizeof kMagic] = {};
   Adesk::UInt16 version = 0;
   filer.readBytes(magic, sizeof magic);
   filer.readUInt16(&version);
-  if (filer.filerStatus() != Acad::eOk || !std::equal(magic, magic + sizeof magic, kvhost::kMagic)) return Acad::eBadDwgHeader;
-  if (version > kvhost::kFileVersion) return Acad::eInvalidFileVersion;
+  if (filer.filerStatus() != Acad::eOk || !std::equal(magic, magic + sizeof magic, kMagic)) return Acad::eBadDwgHeader;
+  if (version > kFileVersion) return Acad::eInvalidFileVersion;
   Adesk::UInt64 seed = 0, nodHandle = 0;
   Adesk::UInt32 headerCount = 0, objectCount = 0;
   filer.readUInt64(&seed);
