@@ -9,16 +9,16 @@ install(TARGETS kovahost kovainhouse EXPORT KOVANotification10Targets
 # The hub is a module: looked for next to kovahost, as the example clients are (tools/).
 install(TARGETS KOVANotification10 EXPORT KOVANotification10Targets LIBRARY DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-# The hub's client interface and what it includes; the host's own internals stay out.
+# The hub's client interface and what it includes, and the host's own headers
+# (its include folder); the host's internals stay out.
 install(FILES
   notification/KOVANotification.h notification/kovaexport.h notification/kovafanout.h notification/kovafanouttrace.h
   notification/kovaclientlist.h notification/kovaidset.h
   notification/kovanotificationdatabasereactor.h notification/kovanotificationdocreactor.h
   notification/kovanotificationeditorreactor.h notification/kovareactormanager.h
   inhouse/KvTrace.h inhouse/KvTools.h inhouse/KOVATools.h
-  host/kvhost.h host/acadstrc.h host/acarray.h host/acdocman.h host/aced.h host/acgepnt.h host/adesk.h
-  host/dbapserv.h host/dbfiler.h host/dbmain.h host/rxobject.h host/winshim.h
   DESTINATION ${KOVA_INSTALL_INCLUDEDIR})
+install(DIRECTORY host/include/ DESTINATION ${KOVA_INSTALL_INCLUDEDIR})
 
 install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DATADIR}/KOVANotification10/examples)
 install(DIRECTORY tools/clients/ DESTINATION ${CMAKE_INSTALL_DATADIR}/KOVANotification10/examples/clients)

@@ -1,9 +1,10 @@
-// The in-memory DWG and DXF filers.
+// The in-memory DWG and DXF filers, and objects filled from their filing.
 #include <cstdarg>
 #include <cstring>
 #include <cwchar>
-#include "hostimpl.h"
-#include "memfiler.h"
+#include "database/dbinternal.h"
+#include "database/memfiler.h"
+#include "kvhost.h"
 
 AcDbDwgFiler::~AcDbDwgFiler() = default;
 AcDbDxfFiler::~AcDbDxfFiler() = default;
@@ -165,56 +166,51 @@ Acad::ErrorStatus DxfMemoryFiler::writeObjectId(AcDb::DxfCode code, const AcDbOb
   return writeString(code, hex);
 }
 
-const wchar_t kDxfProxyTag[] = L"|dxf";
+// Objects filled from their filing are open for write for it, without the
+// notifications of an open.
+class RestoreScope {
+ public:
+  explicit RestoreScope(AcDbObject* object) : m_pObject(object), m_saved(object->openState()) {
+    object->openState().writer = true;
+    object->openState().writeAsserted = true;
+  }
+  ~RestoreScope() { m_pObject->openState() = m_saved; }
+  RestoreScope(const RestoreScope&) = delete;
+  RestoreScope& operator=(const RestoreScope&) = delete;
 
-namespace {
-const char kDxfProxyMagic[8] = {'K', 'V', 'D', 'X', 'F', 'P', 'X', '1'};
+ private:
+  AcDbObject* m_pObject;
+  AcDbObject::OpenState m_saved;
+};
+
+Acad::ErrorStatus restoreFromRecord(AcDbObject* object, AcDbDatabase* db, const std::vector<unsigned char>& bytes,
+                                    AcDb::FilerType type) {
+  DwgMemoryFiler filer(type, db, bytes);
+  Acad::ErrorStatus es;
+  {
+    RestoreScope open(object);
+    es = object->dwgInFields(&filer);
+  }
+  return es != Acad::eOk ? es : filer.filerStatus();
 }
 
-AcDbProxyObject::Record* makeDxfProxyRecord(const DxfProxyRecord& data) {
-  DwgMemoryFiler out(AcDb::kFileFiler, nullptr);
-  out.writeBytes(kDxfProxyMagic, sizeof kDxfProxyMagic);
-  out.writeString(data.dxfName.c_str());
-  out.writeString(data.appName.c_str());
-  out.writeInt32(data.proxyFlags);
-  out.writeBool(data.isEntity);
-  out.writeUInt32(static_cast<Adesk::UInt32>(data.items.size()));
-  for (const resbuf& rb : data.items) {
-    out.writeInt16(rb.restype);
-    out.writeString(rb.text.c_str());
-    out.writeDouble(rb.real);
-    out.writeInt32(rb.int32);
-    out.writePoint3d(rb.point);
+Acad::ErrorStatus restoreFromGroups(AcDbObject* object, AcDbDatabase* db, const std::vector<resbuf>& items) {
+  DxfMemoryFiler filer(AcDb::kFileFiler, db, items);
+  Acad::ErrorStatus es;
+  try {
+    RestoreScope open(object);
+    es = object->dxfInFields(&filer);
+  } catch (...) {
+    es = Acad::eFilerError;
   }
-  return new AcDbProxyObject::Record{data.className + kDxfProxyTag, out.bytes()};
+  return es != Acad::eOk ? es : filer.filerStatus();
 }
 
-bool readDxfProxyRecord(const AcDbProxyObject::Record& record, DxfProxyRecord& data) {
-  const std::wstring tag = kDxfProxyTag;
-  const std::wstring& name = record.className;
-  if (name.size() < tag.size() || name.compare(name.size() - tag.size(), tag.size(), tag) != 0) return false;
-  DwgMemoryFiler in(AcDb::kFileFiler, nullptr, record.bytes);
-  char magic[sizeof kDxfProxyMagic] = {};
-  in.readBytes(magic, sizeof magic);
-  if (in.filerStatus() != Acad::eOk || std::memcmp(magic, kDxfProxyMagic, sizeof magic) != 0) return false;
-  data = DxfProxyRecord();
-  data.className = name.substr(0, name.size() - tag.size());
-  in.readString(data.dxfName);
-  in.readString(data.appName);
-  in.readInt32(&data.proxyFlags);
-  in.readBool(&data.isEntity);
-  Adesk::UInt32 n = 0;
-  in.readUInt32(&n);
-  for (Adesk::UInt32 i = 0; i < n && in.filerStatus() == Acad::eOk; ++i) {
-    resbuf rb;
-    in.readInt16(&rb.restype);
-    in.readString(rb.text);
-    in.readDouble(&rb.real);
-    in.readInt32(&rb.int32);
-    in.readPoint3d(&rb.point);
-    if (in.filerStatus() == Acad::eOk) data.items.push_back(rb);
-  }
-  return in.filerStatus() == Acad::eOk;
+void placeObject(AcDbStub* stub, AcDbObject* object) {
+  object->bindStub(stub);
+  object->setNewObject(false);
+  object->openState() = AcDbObject::OpenState();
+  stub->object = object;
 }
 
 }  // namespace kvhost

@@ -1,9 +1,11 @@
 // What a test suite reads back from a session: the undo marker a module
 // keeps in a drawing, the reactors attached, the modules in the process.
 #include <link.h>
-#include <cstring>
-#include "hostimpl.h"
-#include "memfiler.h"
+#include "database/dbinternal.h"
+#include "database/memfiler.h"
+#include "docman/docinternal.h"
+#include "editor/edinternal.h"
+#include "kvhost.h"
 
 namespace kvhost {
 namespace {
@@ -45,9 +47,9 @@ void setUndoRecording(AcApDocument* doc, bool on) {
 
 AttachedReactors attachedReactors(AcApDocument* doc) {
   AttachedReactors counts;
-  counts.editor = editorReactorList().live().length();
-  counts.documentManager = docReactorList().live().length();
-  if (doc && isOpenDocument(doc)) counts.database = dbReactorList(doc->database()).live().length();
+  counts.editor = editorReactors().live().length();
+  counts.documentManager = documentManagerReactors().live().length();
+  if (doc && isOpenDocument(doc)) counts.database = databaseReactors(doc->database()).live().length();
   return counts;
 }
 

@@ -7,7 +7,8 @@
 #include <map>
 #include <string>
 #include <vector>
-#include "hostimpl.h"
+#include "common/journal.h"
+#include "rx/rxinternal.h"
 #include "winshim.h"
 
 struct AcRxClass::Impl {
@@ -35,6 +36,11 @@ namespace kvhost {
 std::vector<AcRxClass*>& liveClasses() {
   static std::vector<AcRxClass*> classes;
   return classes;
+}
+
+ReactorList<ClassReactor>& classReactors() {
+  static auto* reactors = new ReactorList<ClassReactor>;
+  return *reactors;
 }
 
 AcRxClass* classByDxfName(const std::wstring& dxfName) {
@@ -181,13 +187,13 @@ AcRxClass* newAcRxClass(const ACHAR* className, const ACHAR* parentClassName, in
   auto* cls = new AcRxClass(impl);
   classes->atPut(className, cls);
   kvhost::journalf(L"class %ls registered", className);
-  kvhost::resurrectProxies(cls);
+  kvhost::classReactors().notify([&](kvhost::ClassReactor* r) { r->classRegistered(cls); });
   return cls;
 }
 
 void deleteAcRxClass(AcRxClass* cls) {
   if (cls == nullptr) return;
-  kvhost::turnInstancesIntoProxies(cls);
+  kvhost::classReactors().notify([&](kvhost::ClassReactor* r) { r->classToBeRemoved(cls); });
   AcRxDictionary* classes = acrxClassDictionary();
   if (classes->at(cls->name()) == cls) classes->remove(cls->name());
   kvhost::journalf(L"class %ls removed", cls->name());

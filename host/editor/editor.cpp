@@ -1,7 +1,9 @@
-// The editor and its reactors, selection sets and the pickfirst selection,
-// and redraws.
-#include <map>
-#include "hostimpl.h"
+// The editor: its reactors, which hear of commands, documents and every
+// database, and the user interface library modules initialise.
+#include "common/journal.h"
+#include "database/dbinternal.h"
+#include "docman/docinternal.h"
+#include "editor/edinternal.h"
 
 // ---- Event and editor reactors: every notification does nothing by default ----
 
@@ -128,139 +130,42 @@ AcArray<AcRxEventReactor*> AcEditor::reactors() const { return m_pImpl->reactors
 AcEditor* acedEditorPtr() { return AcEditor::cast(acrxSysRegistry()->at(L"AcEditor")); }
 
 namespace kvhost {
-ReactorList<AcRxEventReactor>& editorReactorList() { return acedEditorPtr()->impl()->reactors; }
-}  // namespace kvhost
 
-// ---- Selection sets and the pickfirst selection ----
+ReactorList<AcRxEventReactor>& editorReactors() { return acedEditorPtr()->impl()->reactors; }
 
 namespace {
 
-struct Selections {
-  std::map<Adesk::Int64, AcDbObjectIdArray> sets;
-  Adesk::Int64 nextName = 1;
-  std::map<const AcDbDatabase*, AcDbObjectIdArray> pickfirst;  // by the document's database
+// The editor tells its event reactors of every database's life, and its
+// editor reactors of every document that closes.
+class EditorWatcher : public DatabaseWatcher, public DocumentWatcher {
+ public:
+  void databaseConstructed(AcDbDatabase* db) override {
+    notifyEventReactors([&](AcRxEventReactor* r) { r->databaseConstructed(db); });
+  }
+  void databaseToBeDestroyed(AcDbDatabase* db) override {
+    notifyEventReactors([&](AcRxEventReactor* r) { r->databaseToBeDestroyed(db); });
+  }
+  void documentToBeClosed(AcDbDatabase* db) override {
+    notifyEditorReactors([&](AcEditorReactor* r) {
+      if (auto* r2 = AcEditorReactor2::cast(r)) r2->beginDocClose(db);
+    });
+    notifyEditorReactors([&](AcEditorReactor* r) { r->beginClose(db); });
+  }
 };
 
-Selections& selections() {
-  static Selections* s = new Selections;
-  return *s;
+// Attached as the host is loaded: the editor hears of every database and document.
+EditorWatcher* attachEditorWatcher() {
+  auto* watcher = new EditorWatcher;
+  databaseWatchers().add(watcher);
+  documentWatchers().add(watcher);
+  return watcher;
 }
-
-AcDbObjectIdArray* currentPickfirst() {
-  AcApDocument* doc = acDocManagerPtr()->curDocument();
-  return doc ? &selections().pickfirst[doc->database()] : nullptr;
-}
+[[maybe_unused]] const EditorWatcher* const kEditorWatcher = attachEditorWatcher();
 
 }  // namespace
-
-int acedSSGet(const ACHAR* str, const void*, const void*, const resbuf*, ads_name ss) {
-  ss[0] = ss[1] = 0;
-  if (str == nullptr || (std::wstring(str) != L"_I" && std::wstring(str) != L"I")) return RTERROR;
-  AcDbObjectIdArray* first = currentPickfirst();
-  if (first == nullptr || first->isEmpty()) return RTERROR;
-  Selections& s = selections();
-  ss[0] = s.nextName++;
-  s.sets[ss[0]] = *first;
-  return RTNORM;
-}
-
-int acedSSFree(const ads_name sname) { return selections().sets.erase(sname[0]) ? RTNORM : RTERROR; }
-
-int acedSSLength(const ads_name sname, Adesk::Int32* len) {
-  auto it = selections().sets.find(sname[0]);
-  if (it == selections().sets.end()) return RTERROR;
-  *len = it->second.length();
-  return RTNORM;
-}
-
-int acedSSName(const ads_name ss, Adesk::Int32 i, ads_name entres) {
-  auto it = selections().sets.find(ss[0]);
-  if (it == selections().sets.end() || i < 0 || i >= it->second.length()) return RTERROR;
-  entres[0] = it->second[i].asOldId();
-  entres[1] = 0;
-  return RTNORM;
-}
-
-Acad::ErrorStatus acdbGetObjectId(AcDbObjectId& objId, const ads_name objName) {
-  objId = AcDbObjectId(reinterpret_cast<AcDbStub*>(objName[0]));
-  return objId.isNull() ? Acad::eNullObjectId : Acad::eOk;
-}
-
-Acad::ErrorStatus acdbGetAdsName(ads_name& objName, AcDbObjectId objId) {
-  objName[0] = objId.asOldId();
-  objName[1] = 0;
-  return objId.isNull() ? Acad::eNullObjectId : Acad::eOk;
-}
-
-int acedSSSetFirst(const ads_name pset, const ads_name) {
-  AcDbObjectIdArray ids;
-  if (pset != nullptr && pset[0] != 0) {
-    auto it = selections().sets.find(pset[0]);
-    if (it == selections().sets.end()) return RTERROR;
-    ids = it->second;
-  }
-  kvhost::setPickfirst(ids);
-  return RTNORM;
-}
+}  // namespace kvhost
 
 bool InitAcUiDLL() {
   kvhost::writeJournal(L"ui: library initialised");
   return true;
 }
-
-namespace kvhost {
-
-void setPickfirst(const AcDbObjectIdArray& ids) {
-  AcDbObjectIdArray* first = currentPickfirst();
-  if (first == nullptr) return;
-  *first = ids;
-  notifyEditorReactors([](AcEditorReactor* r) { r->pickfirstModified(); });
-}
-
-AcDbObjectIdArray pickfirst() {
-  AcDbObjectIdArray* first = currentPickfirst();
-  return first ? *first : AcDbObjectIdArray();
-}
-
-int openSelectionSetCount() { return static_cast<int>(selections().sets.size()); }
-
-void forgetPickfirstOf(AcDbDatabase* db) {
-  Selections& s = selections();
-  s.pickfirst.erase(db);
-  for (auto& set : s.sets) {
-    AcDbObjectIdArray& ids = set.second;
-    for (int i = ids.length() - 1; i >= 0; --i)
-      if (ids[i].database() == db) ids.removeAt(i);
-  }
-}
-
-// ---- Redraws ----
-
-static std::map<const AcDbStub*, int>& redraws() {
-  static auto* counts = new std::map<const AcDbStub*, int>;
-  return *counts;
-}
-
-void redrawEntity(AcDbObject* object) {
-  ++redraws()[object->stub()];
-  journalf(L"redraw %llX", static_cast<unsigned long long>(object->objectId().handle()));
-}
-
-int redrawCount(AcDbObjectId id) {
-  auto it = redraws().find(id.stub());
-  return it == redraws().end() ? 0 : it->second;
-}
-
-void forgetRedrawsOf(AcDbDatabase* db) {
-  for (auto it = redraws().begin(); it != redraws().end();)
-    it = it->first->db == db ? redraws().erase(it) : std::next(it);
-}
-
-void raiseEditorEvent(const std::function<void(AcEditorReactor*)>& call) { notifyEditorReactors(call); }
-void raiseEventReactorEvent(const std::function<void(AcRxEventReactor*)>& call) { notifyEventReactors(call); }
-void raiseDocManagerEvent(const std::function<void(AcApDocManagerReactor*)>& call) { docReactorList().notify(call); }
-void raiseDatabaseEvent(AcDbDatabase* db, const std::function<void(AcDbDatabaseReactor*)>& call) {
-  if (db) dbReactorList(db).notify(call);
-}
-
-}  // namespace kvhost

@@ -1,6 +1,6 @@
 // The frame of a DXF file: everything a release AC1024 file holds that the
 // host's drawings do not keep as objects of their own.
-#include "dxfframe.h"
+#include "files/dxfframe.h"
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -44,26 +44,6 @@ std::string guid(std::mt19937_64& random) {
   std::snprintf(buf, sizeof buf, "{%08llX-%04llX-%04llX-%04llX-%012llX}", a >> 32, (a >> 16) & 0xFFFF, a & 0xFFFF,
                 b >> 48, b & 0xFFFFFFFFFFFFULL);
   return buf;
-}
-
-void symbolTable(DxfText& out, const char* name, AcDbHandle handle, size_t count) {
-  out.tag(0, "TABLE");
-  out.tag(2, name);
-  out.handle(5, handle);
-  out.tag(330, "0");
-  out.tag(100, "AcDbSymbolTable");
-  out.tag(70, static_cast<int>(count));
-}
-
-void tableRecord(DxfText& out, const char* type, AcDbHandle handle, AcDbHandle table, const char* subclass,
-                 const std::wstring& name) {
-  out.tag(0, type);
-  out.handle(5, handle);
-  out.handle(330, table);
-  out.tag(100, "AcDbSymbolTableRecord");
-  out.tag(100, subclass);
-  out.tag(2, name);
-  out.tag(70, 0);
 }
 
 void object(DxfText& out, const char* type, AcDbHandle handle, AcDbHandle owner) {
@@ -188,75 +168,6 @@ void DxfFrame::classes(DxfText& out, const std::set<std::wstring>& taken) const 
     out.tag(280, 0);
     out.tag(281, 0);
   }
-}
-
-void DxfFrame::layer(DxfText& out, const Record& rec) const {
-  tableRecord(out, "LAYER", rec.handle, m_layerTable, "AcDbLayerTableRecord", rec.name);
-  out.tag(62, 7);
-  out.tag(6, "Continuous");
-  if (rec.name == L"Defpoints") out.tag(290, 0);  // never plotted
-  out.tag(370, -3);
-  out.handle(390, m_placeholder);
-}
-
-void DxfFrame::tables(DxfText& out) const {
-  out.tag(0, "SECTION");
-  out.tag(2, "TABLES");
-  symbolTable(out, "VPORT", m_vportTable, 1);
-  tableRecord(out, "VPORT", m_vport, m_vportTable, "AcDbViewportTableRecord", L"*Active");
-  out.tag(0, "ENDTAB");
-  symbolTable(out, "LTYPE", m_ltypeTable, m_ltypes.size());
-  for (const Record& rec : m_ltypes) {
-    tableRecord(out, "LTYPE", rec.handle, m_ltypeTable, "AcDbLinetypeTableRecord", rec.name);
-    out.tag(3, rec.name == L"Continuous" ? "Solid line" : "");
-    out.tag(72, 65);
-    out.tag(73, 0);
-    out.tag(40, 0.0);
-  }
-  out.tag(0, "ENDTAB");
-  symbolTable(out, "LAYER", m_layerTable, m_layers.size());
-  for (const Record& rec : m_layers) layer(out, rec);
-  out.tag(0, "ENDTAB");
-  symbolTable(out, "STYLE", m_styleTable, 1);
-  tableRecord(out, "STYLE", m_style, m_styleTable, "AcDbTextStyleTableRecord", L"Standard");
-  out.tag(40, 0.0);
-  out.tag(41, 1.0);
-  out.tag(50, 0.0);
-  out.tag(71, 0);
-  out.tag(42, 2.5);
-  out.tag(3, "txt");
-  out.tag(4, "");
-  out.tag(0, "ENDTAB");
-  symbolTable(out, "VIEW", m_viewTable, 0);
-  out.tag(0, "ENDTAB");
-  symbolTable(out, "UCS", m_ucsTable, 0);
-  out.tag(0, "ENDTAB");
-  symbolTable(out, "APPID", m_appTable, m_apps.size());
-  for (const Record& rec : m_apps)
-    tableRecord(out, "APPID", rec.handle, m_appTable, "AcDbRegAppTableRecord", rec.name);
-  out.tag(0, "ENDTAB");
-  symbolTable(out, "DIMSTYLE", m_dimTable, 1);
-  out.tag(100, "AcDbDimStyleTable");
-  out.tag(0, "DIMSTYLE");
-  out.handle(105, m_dimStyle);
-  out.handle(330, m_dimTable);
-  out.tag(100, "AcDbSymbolTableRecord");
-  out.tag(100, "AcDbDimStyleTableRecord");
-  out.tag(2, "Standard");
-  out.tag(70, 0);
-  out.tag(0, "ENDTAB");
-  symbolTable(out, "BLOCK_RECORD", m_blockTable, 2);
-  const std::vector<Record>& layouts = root(L"ACAD_LAYOUT").members;
-  for (AcDbHandle space : {m_modelSpace, m_paperSpace}) {
-    bool model = space == m_modelSpace;
-    tableRecord(out, "BLOCK_RECORD", space, m_blockTable, "AcDbBlockTableRecord",
-                model ? L"*Model_Space" : L"*Paper_Space");
-    out.handle(340, layouts[model ? 0 : 1].handle);
-    out.tag(280, 1);
-    out.tag(281, 0);
-  }
-  out.tag(0, "ENDTAB");
-  out.tag(0, "ENDSEC");
 }
 
 void DxfFrame::blocks(DxfText& out) const {

@@ -1,36 +1,13 @@
-// What a DXF file holds around a drawing's own objects, and the text the
-// file is written as. The drawing keeps none of the frame: it is built at
-// each save and skipped when reading.
+// What a DXF file holds around a drawing's own objects. The drawing keeps
+// none of the frame: it is built at each save and skipped when reading.
 #pragma once
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
-#include "dbmain.h"
+#include "files/dxf.h"
 
 namespace kvhost {
-
-std::string dxfHex(AcDbHandle h);
-std::string dxfReal(double v);
-// A value as one line: control characters as caret escapes.
-std::string dxfEscape(const std::wstring& s);
-
-// The text of a DXF file, one group (code and value) at a time.
-class DxfText {
- public:
-  void tag(int code, const std::string& value);
-  void tag(int code, const char* value) { tag(code, std::string(value)); }
-  void tag(int code, const std::wstring& value) { tag(code, dxfEscape(value)); }
-  void tag(int code, int value) { tag(code, std::to_string(value)); }
-  void tag(int code, double value) { tag(code, dxfReal(value)); }
-  void handle(int code, AcDbHandle h) { tag(code, dxfHex(h)); }
-  void item(const resbuf& rb);
-  void point(int code, double x, double y, double z);
-  const std::string& str() const { return m_out; }
-
- private:
-  std::string m_out;
-};
 
 // The header, the classes of its own objects, the symbol tables, the two
 // layout blocks and the standard entries of the root dictionary with their
@@ -76,7 +53,11 @@ class DxfFrame {
   };
   AcDbHandle take() { return m_next++; }
   const RootEntry& root(const wchar_t* key) const;
+  void linetypes(DxfText& out) const;
   void layer(DxfText& out, const Record& rec) const;
+  void textStyles(DxfText& out) const;
+  void dimensionStyles(DxfText& out) const;
+  void blockRecords(DxfText& out) const;
   void member(DxfText& out, const RootEntry& entry, const Record& rec) const;
   void layout(DxfText& out, const RootEntry& entry, const Record& rec) const;
 

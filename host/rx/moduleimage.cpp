@@ -1,5 +1,5 @@
 // Checks a module file before the linker maps it, and reads what it needs.
-#include "moduleimage.h"
+#include "rx/moduleimage.h"
 #include <elf.h>
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -106,18 +106,4 @@ class DxfMemoryFiler : public AcDbDxfFiler {
 enum class DxfValueKind { kText, kInt16, kInt32, kReal, kPoint, kHandle };
 DxfValueKind dxfValueKind(int groupCode);
 
-// An object of a class unknown when its DXF was read keeps its DXF groups
-// instead of a DWG record. Its proxy's class name carries kDxfProxyTag, so
-// the class's DWG filing is never handed these bytes.
-extern const wchar_t kDxfProxyTag[];
-struct DxfProxyRecord {
-  std::wstring dxfName, className, appName;
-  Adesk::Int32 proxyFlags = 0;
-  bool isEntity = false;
-  std::vector<resbuf> items;  // the groups after the handle and the owner
-};
-AcDbProxyObject::Record* makeDxfProxyRecord(const DxfProxyRecord& data);
-// False when the proxy record holds a DWG record.
-bool readDxfProxyRecord(const AcDbProxyObject::Record& record, DxfProxyRecord& data);
-
 }  // namespace kvhost

@@ -9,7 +9,10 @@
 #include <deque>
 #include <map>
 #include <stdexcept>
-#include "hostimpl.h"
+#include "common/journal.h"
+#include "database/dbinternal.h"
+#include "docman/docinternal.h"
+#include "editor/edinternal.h"
 
 namespace kvhost {
 namespace {
@@ -257,7 +260,7 @@ bool modelessOperation(const std::wstring& context, const CommandBody& body) {
     struct UndoGroupScope {
       AcDbDatabase* db;
       ~UndoGroupScope() {
-        if (db && std::find(allDatabases().begin(), allDatabases().end(), db) != allDatabases().end()) endUndoGroup(db);
+        if (db && isAlive(db)) endUndoGroup(db);
       }
     } group{db};
     ++processor().depth;

@@ -1,7 +1,10 @@
-// Documents, the document manager with its lock protocol, and document locks.
+// Documents, the document manager with its lock protocol, document locks,
+// and the host application services.
 #include <algorithm>
-#include <deque>
-#include "hostimpl.h"
+#include "common/journal.h"
+#include "database/dbinternal.h"
+#include "dbapserv.h"
+#include "docman/docinternal.h"
 
 struct AcApDocManager::Impl {
   std::vector<AcApDocument*> docs;
@@ -99,7 +102,12 @@ void AcApDocManager::removeReactor(AcApDocManagerReactor* reactor) {
 AcArray<AcApDocManagerReactor*> AcApDocManager::reactors() const { return m_pImpl->reactors.live(); }
 
 namespace kvhost {
-ReactorList<AcApDocManagerReactor>& docReactorList() { return acDocManagerPtr()->impl()->reactors; }
+ReactorList<AcApDocManagerReactor>& documentManagerReactors() { return acDocManagerPtr()->impl()->reactors; }
+
+ReactorList<DocumentWatcher>& documentWatchers() {
+  static auto* watchers = new ReactorList<DocumentWatcher>;
+  return *watchers;
+}
 }  // namespace kvhost
 
 Acad::ErrorStatus AcApDocManager::lockDocument(AcApDocument* doc, AcAp::DocLockMode mode, const ACHAR* pGlobalCmdName,
@@ -181,6 +189,7 @@ Acad::ErrorStatus AcApDocManager::activateDocument(AcApDocument* doc, bool) {
 
 namespace kvhost {
 
+// The database's one question to the host application, answered here.
 bool isWriteLocked(const AcDbDatabase* db) {
   AcApDocument* doc = acDocManagerPtr()->document(db);
   if (doc == nullptr) return true;  // a database without a document is nobody else's
@@ -195,8 +204,6 @@ bool isWriteLocked(const AcDbDatabase* db) {
   }
 }
 
-// Documents are born here: the reactors hear the start, then the creation
-// (or its cancel), then the new document becomes the active one.
 AcApDocument* createDocument(AcDbDatabase* db, const std::wstring& name, bool cancel) {
   AcApDocManager::Impl& m = *acDocManagerPtr()->impl();
   auto* doc = new AcApDocument(db, name.c_str());
@@ -234,10 +241,7 @@ bool closeDocument(AcApDocument* doc) {
   AcDbDatabase* db = doc->database();
   {
     AcApDocument::BusyScope closing(doc);
-    notifyEditorReactors([&](AcEditorReactor* r) {
-      if (auto* r2 = AcEditorReactor2::cast(r)) r2->beginDocClose(db);
-    });
-    notifyEditorReactors([&](AcEditorReactor* r) { r->beginClose(db); });
+    documentWatchers().notify([&](DocumentWatcher* w) { w->documentToBeClosed(db); });
     if (m.current == doc) m.reactors.notify([&](AcApDocManagerReactor* r) { r->documentToBeDeactivated(doc); });
     m.reactors.notify([&](AcApDocManagerReactor* r) { r->documentToBeDestroyed(doc); });
   }

@@ -1,0 +1,59 @@
+// The host's wide strings to and from the UTF-8 of files, scripts and terminals.
+#include <cstdint>
+#include "kvhost.h"
+
+namespace kvhost {
+
+namespace {
+const uint32_t kReplacement = 0xFFFD;
+
+bool isScalarValue(uint32_t c) { return c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF); }
+}  // namespace
+
+std::string toUtf8(const std::wstring& s) {
+  std::string out;
+  for (wchar_t wc : s) {
+    auto c = static_cast<uint32_t>(wc);
+    if (!isScalarValue(c)) c = kReplacement;
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+// Bytes that are not UTF-8 (a Latin-1 script, a cut or overlong sequence)
+// become U+FFFD one byte at a time, so that no text after them is lost.
+std::wstring fromUtf8(const std::string& s) {
+  std::wstring out;
+  for (size_t i = 0; i < s.size();) {
+    auto c = static_cast<unsigned char>(s[i]);
+    const size_t extra = c < 0x80 ? 0 : c >= 0xC2 && c < 0xE0 ? 1 : c >= 0xE0 && c < 0xF0 ? 2 : c >= 0xF0 && c < 0xF5 ? 3 : 4;
+    uint32_t code = extra == 0 ? c : c & (0x3F >> extra);
+    bool valid = extra < 4 && i + extra < s.size();
+    for (size_t k = 1; valid && k <= extra; ++k) {
+      auto next = static_cast<unsigned char>(s[i + k]);
+      valid = (next & 0xC0) == 0x80;
+      code = (code << 6) | (next & 0x3F);
+    }
+    static const uint32_t kShortest[] = {0, 0x80, 0x800, 0x10000};
+    if (valid && (code < kShortest[extra] || !isScalarValue(code))) valid = false;
+    out += static_cast<wchar_t>(valid ? code : kReplacement);
+    i += valid ? extra + 1 : 1;
+  }
+  return out;
+}
+
+}  // namespace kvhost

@@ -1,0 +1,81 @@
+// What the database's own sources share: a database's state, its reactors
+// and undo recording, and reading the groups of one DXF subclass.
+#pragma once
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+#include "database/dbinternal.h"
+
+namespace kvhost {
+
+struct UndoEntry {
+  AcDbStub* stub;
+  bool appended;
+  bool erased;
+  std::vector<unsigned char> state;
+};
+
+struct UndoGroup {
+  std::vector<UndoEntry> entries;
+  std::set<AcDbStub*> recorded;
+};
+
+}  // namespace kvhost
+
+struct AcDbDatabase::Impl {
+  std::map<AcDbHandle, std::unique_ptr<AcDbStub>> stubs;
+  AcDbHandle nextHandle = 1;
+  kvhost::ReactorList<AcDbDatabaseReactor> reactors;
+  bool undoDisabled = false;
+  bool undoing = false;
+  AcDbObjectId nod;
+  std::map<std::wstring, std::wstring> header;
+  std::wstring fileName;
+  std::vector<kvhost::UndoGroup> undoGroups;
+  int openGroups = 0;
+
+  AcDbStub* stubFor(AcDbDatabase* db, AcDbHandle handle) {
+    std::unique_ptr<AcDbStub>& slot = stubs[handle];
+    if (!slot) {
+      slot = std::make_unique<AcDbStub>();
+      slot->db = db;
+      slot->handle = handle;
+    }
+    nextHandle = std::max(nextHandle, handle + 1);
+    return slot.get();
+  }
+};
+
+namespace kvhost {
+
+// Every database alive, in the order of construction.
+std::vector<AcDbDatabase*>& databases();
+
+template <class F>
+void notifyDb(const AcDbDatabase* db, F&& call) {
+  if (db) db->impl()->reactors.notify(call);
+}
+
+// Records the object's state for undo before its first change in a group.
+void recordForUndo(AcDbObject* object);
+void recordAppendForUndo(AcDbObject* object);
+
+// Reads the groups of one subclass until the next subclass marker.
+template <class F>
+Acad::ErrorStatus readSubclass(AcDbDxfFiler* filer, const ACHAR* subclass, F&& take) {
+  if (!filer->atSubclassData(subclass)) return filer->filerStatus();
+  resbuf rb;
+  while (filer->readItem(&rb) == Acad::eOk) {
+    if (rb.restype == AcDb::kDxfSubclass || rb.restype == 0) {
+      filer->pushBackItem();
+      break;
+    }
+    take(rb);
+  }
+  return filer->filerStatus();
+}
+
+}  // namespace kvhost
