@@ -309,7 +309,8 @@ TEST(JsonOutputs, TellTheSameSessionAsTextWithProperlyNestedSlices) {
   ASSERT_EQ(std::rename((dir + "/out.txt").c_str(), (dir + "/text.txt").c_str()), 0);
   Session json = kovahost(example("trace-client.kvs") + " --json --trace-events timeline.json", dir);
   ASSERT_EQ(json.status, 0) << json.err;
-  Session lines = readJson("lines out.txt text.txt", dir), timeline = readJson("timeline timeline.json", dir);
+  ASSERT_EQ(std::rename((dir + "/out.txt").c_str(), (dir + "/json.txt").c_str()), 0);  // run() rewrites out.txt
+  Session lines = readJson("lines json.txt text.txt", dir), timeline = readJson("timeline timeline.json", dir);
   EXPECT_EQ(lines.status, 0) << lines.err;
   EXPECT_EQ(lines.out, "");
   EXPECT_EQ(timeline.status, 0) << timeline.err;
@@ -348,7 +349,8 @@ TEST(JsonOutputs, AScriptThatIsNotUtf8StillGivesValidJson) {
   const std::string dir = scratchDir();
   Session json = kovahostText("new pl\xff\xfe" "an\ntext 0 0 caf\xe9\n", dir, "--json");
   ASSERT_EQ(json.status, 0) << json.err;
-  Session read = readJson("lines out.txt", dir);
+  ASSERT_EQ(std::rename((dir + "/out.txt").c_str(), (dir + "/json.txt").c_str()), 0);
+  Session read = readJson("lines json.txt", dir);
   EXPECT_EQ(read.status, 0) << read.err;
   EXPECT_EQ(read.out, "");
   EXPECT_NE(json.out.find("pl\xef\xbf\xbd\xef\xbf\xbd" "an"), std::string::npos);  // what follows the bad bytes stays
