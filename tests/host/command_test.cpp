@@ -1,9 +1,7 @@
 // The command processor, modeless operations, the pickfirst selection,
 // redraws and the module loader's refusals.
 #include <fstream>
-#include <unistd.h>
 #include <stdexcept>
-#include <string>
 #include "host_support.h"
 
 using namespace hosttest;
@@ -188,11 +186,10 @@ struct LoadCase {
 };
 
 TEST(ModuleLoading, WhatCannotBeLoadedIsRefusedWithItsReason) {
-  // Named by process: another run of this suite may be loading its own at the same time.
-  const std::string junk = ::testing::TempDir() + "kvhost_not_a_module" + std::to_string(getpid()) + ".arx";
+  const std::string junk = narrow(testfiles::tempPath(L"kvhost_not_a_module.arx"));
   ASSERT_TRUE(testfiles::writeFile(junk, "this is text, not a shared library\n"));
   // A library cut short: mapping it would fault in the system loader.
-  const std::string cut = ::testing::TempDir() + "kvhost_cut" + std::to_string(getpid()) + ".arx";
+  const std::string cut = narrow(testfiles::tempPath(L"kvhost_cut.arx"));
   ASSERT_TRUE(testfiles::writeFile(cut, testfiles::readFile(std::string(KV_HOST_LIBRARY)).substr(0, 3000)));
   const LoadCase cases[] = {
       {"missing file", L"/nonexistent/KvNothing.arx", L"not found"},

@@ -1,5 +1,6 @@
 // Scratch files for tests: names under the test temp folder, whole-file read and write.
 #pragma once
+#include <unistd.h>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -12,9 +13,10 @@ namespace testfiles {
 inline std::string narrow(const std::wstring& s) { return std::string(s.begin(), s.end()); }
 inline std::wstring widen(const std::string& s) { return std::wstring(s.begin(), s.end()); }
 
-// Tests that may run side by side use names of their own.
+// Named by process as well: tests that run side by side use names of their own, and
+// another run of the same suite may be using the same names at the same time.
 inline std::wstring tempPath(const std::wstring& name) {
-  return (std::filesystem::temp_directory_path() / name).wstring();
+  return (std::filesystem::temp_directory_path() / (std::to_wstring(getpid()) + L"-" + name)).wstring();
 }
 
 inline std::string readFile(const std::string& path) {
