@@ -1,5 +1,5 @@
-// Undo marks, the save filter and the undo recording around host commands,
-// modeless operations and drawing opens, with a registered client.
+// Undo marks, the save filter and the undo recording around host commands
+// and drawing opens, with a registered client.
 #include "undotestsupport.h"
 
 namespace undotest {
@@ -53,23 +53,6 @@ TEST_F(UndoTest, SaveCommandsFilterDatabaseClientsOnlyWhileTheyRun) {
   EXPECT_FALSE(client->find(L"commandEnded QSAVE")->filter);
   EXPECT_EQ(markerCounter(doc), 1);
   removeFile(file);
-}
-
-TEST_F(UndoTest, ModelessOperationIsMarkedAndHoldsARealWriteLock) {
-  AcDbObjectId line = addLine(0);
-  kvhost::runCommand(L"NOOP");
-  AcDbEntity* entity = nullptr;
-  ASSERT_EQ(acdbOpenAcDbEntity(entity, line, AcDb::kForWrite), Acad::eLockViolation);
-  // An excluded name as the context still gets a mark.
-  kvhost::modelessOperation(L"UNDO", [&] {
-    EXPECT_EQ(markerCounter(doc), 2);
-    EXPECT_EQ(doc->locks().length(), 1);
-    ASSERT_EQ(acdbOpenAcDbEntity(entity, line, AcDb::kForWrite), Acad::eOk);
-    entity->close();
-  });
-  EXPECT_NE(client->find(L"modelessOperationEnded UNDO"), nullptr);
-  EXPECT_TRUE(doc->locks().isEmpty());
-  EXPECT_EQ(g_FnLog.lines().size(), 4u);  // the NOOP command's lines only
 }
 
 // What the working drawing's undo recording is while a drawing is opened.

@@ -2,7 +2,6 @@
 // which drawings must end as they were at a given moment; none may end
 // locked or with an undo step still queued.
 #include <KvTrace.h>
-#include <unistd.h>
 #include <ostream>
 #include "undotestsupport.h"
 
@@ -34,8 +33,7 @@ class RollBack : public UndoTest, public ::testing::WithParamInterface<Session> 
   // The drawing must end as it is now.
   void keep(AcApDocument* d) { kept[d] = {drawingState(d), markerCounter(d)}; }
   std::map<AcApDocument*, Kept> kept;
-  // One file per process: ctest runs the rows side by side.
-  std::wstring file = tempPath(L"rollback-" + std::to_wstring(getpid()) + L".kvdwg");
+  std::wstring file = tempPath(L"rollback.kvdwg");
 };
 
 struct Session {
@@ -185,8 +183,10 @@ const Session kSessions[] = {
          EXPECT_EQ(t.doc->myLockMode(), AcAp::kWrite);  // a command's end releases nothing of the operation's
        });
        t.keep(t.doc);
-       t.requestRollBackOn(L"modelessOperationEnded PALETTE");
-       kvhost::modelessOperation(L"PALETTE", [&] {
+       // An operation named like a command that is never marked is still marked, and its mark locks.
+       t.requestRollBackOn(L"modelessOperationEnded UNDO");
+       kvhost::modelessOperation(L"UNDO", [&] {
+         EXPECT_EQ(t.doc->myLockMode(), AcAp::kWrite);
          t.addLine(5);
          kvhost::modifyObject(line, [](AcDbObject* o) { AcDbEntity::cast(o)->setLayer(L"palette"); });
        });
