@@ -27,11 +27,16 @@ void writeJournal(const std::wstring& line) {
 }
 void setJournalListener(std::function<void(const std::wstring&)> listener) { theJournal().listener = std::move(listener); }
 
-void journalf(const wchar_t* format, ...) {
+std::wstring formatLine(const wchar_t* format, va_list args) {
   wchar_t line[1024];
+  vswprintf(line, sizeof line / sizeof line[0], format, args);
+  return line;
+}
+
+void journalf(const wchar_t* format, ...) {
   va_list args;
   va_start(args, format);
-  vswprintf(line, sizeof line / sizeof line[0], format, args);
+  std::wstring line = formatLine(format, args);
   va_end(args);
   writeJournal(line);
 }

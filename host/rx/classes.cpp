@@ -3,7 +3,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <cwchar>
 #include <map>
 #include <string>
 #include <vector>
@@ -201,12 +200,10 @@ void deleteAcRxClass(AcRxClass* cls) {
 }
 
 void acrx_abort(const ACHAR* format, ...) {
-  wchar_t message[1024];
   va_list args;
   va_start(args, format);
-  vswprintf(message, sizeof message / sizeof message[0], format, args);
+  std::string text = "acrx_abort: " + kvhost::toUtf8(kvhost::formatLine(format, args)) + "\n";
   va_end(args);
-  std::string text = "acrx_abort: " + kvhost::toUtf8(message) + "\n";
   std::fputs(text.c_str(), stderr);
   std::fflush(stderr);
   std::abort();
