@@ -5,103 +5,76 @@
 #include "host_support.h"
 
 using namespace hosttest;
+using namespace AcDb;
+using Acad::ErrorStatus;
 
 namespace {
 
 class Database : public HostTest {};
 
-AcDbObject* openAs(AcDbObjectId id, AcDb::OpenMode mode) {
-  AcDbObject* o = nullptr;
-  EXPECT_EQ(acdbOpenAcDbObject(o, id, mode), Acad::eOk);
-  return o;
-}
-
-// One case of the open discipline: what stays open meanwhile (may be
-// null), the open that is tried, and its answer.
-struct OpenCase {
-  const char* name;
-  std::function<AcDbObject*(AcDbObjectId)> hold;
-  AcDb::OpenMode mode;
-  bool lockDocument;
-  Acad::ErrorStatus expected;
-};
-
+// Each case ends in one request whose answer is checked; what it opened is
+// closed after it, and then the line must open for write again.
 TEST_F(Database, OpenDisciplineAnswers) {
-  auto none = [](AcDbObjectId) -> AcDbObject* { return nullptr; };
-  auto reader = [](AcDbObjectId id) { return openAs(id, AcDb::kForRead); };
-  auto writer = [](AcDbObjectId id) { return openAs(id, AcDb::kForWrite); };
-  const OpenCase cases[] = {
-      {"read alone", none, AcDb::kForRead, false, Acad::eOk},
-      {"second reader", reader, AcDb::kForRead, false, Acad::eOk},
-      {"notify beside a reader", reader, AcDb::kForNotify, false, Acad::eOk},
-      {"write while read", reader, AcDb::kForWrite, true, Acad::eWasOpenForRead},
-      {"read while written", writer, AcDb::kForRead, true, Acad::eWasOpenForWrite},
-      {"write while written", writer, AcDb::kForWrite, true, Acad::eWasOpenForWrite},
-      {"write unlocked", none, AcDb::kForWrite, false, Acad::eLockViolation},
-      {"write locked", none, AcDb::kForWrite, true, Acad::eOk},
+  const AcDbObjectId id = addLine(), gone = addLine(), none;
+  kvhost::eraseObject(gone);
+  std::vector<AcDbObject*> held;
+  auto open = [&](AcDbObjectId at, OpenMode mode, bool erased = false) {
+    AcDbObject* o = nullptr;
+    const ErrorStatus es = acdbOpenAcDbObject(o, at, mode, erased);
+    EXPECT_EQ(o != nullptr, es == Acad::eOk);  // a refused open hands out nothing
+    if (o) held.push_back(o);
+    return es;
   };
-  AcDbObjectId id = addLine();
-  for (const OpenCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    if (c.lockDocument) {
+  const std::tuple<const char*, bool, std::function<ErrorStatus()>, ErrorStatus> cases[] = {
+      {"second reader", false, [&] { return open(id, kForRead), open(id, kForRead); }, Acad::eOk},
+      {"notify beside a reader", false, [&] { return open(id, kForRead), open(id, kForNotify); }, Acad::eOk},
+      {"write while read", true, [&] { return open(id, kForRead), open(id, kForWrite); }, Acad::eWasOpenForRead},
+      {"read while written", true, [&] { return open(id, kForWrite), open(id, kForRead); }, Acad::eWasOpenForWrite},
+      {"write while written", true, [&] { return open(id, kForWrite), open(id, kForWrite); }, Acad::eWasOpenForWrite},
+      {"write unlocked", false, [&] { return open(id, kForWrite); }, Acad::eLockViolation},
+      {"write locked", true, [&] { return open(id, kForWrite); }, Acad::eOk},
+      {"upgrade unlocked", false, [&] { return open(id, kForRead), held[0]->upgradeOpen(); }, Acad::eLockViolation},
+      {"upgrade beside a second reader", true,
+       [&] { return open(id, kForRead), open(id, kForRead), held[0]->upgradeOpen(); }, Acad::eWasOpenForRead},
+      {"upgrade", true, [&] { return open(id, kForRead), held[0]->upgradeOpen(); }, Acad::eOk},
+      {"change what is open for read", false, [&] {
+         open(id, kForRead);
+         EXPECT_THROW(AcDbEntity::cast(held[0])->setColorIndex(2), AcDbAssertionError);
+         return held[0]->erase(); }, Acad::eNotOpenForWrite},
+      {"closed once too often", false, [&] { open(id, kForRead); AcDbObject* o = held[0]; held.clear(); return o->close(), o->close(); },
+       Acad::eNotOpenForRead},
+      {"null id", false, [&] { return open(none, kForRead); }, Acad::eNullObjectId},
+      {"not in the database", false, [&] { return open(db->getObjectId(db->handseed() + 100), kForRead); },
+       Acad::eNotInDatabase},
+      {"another class", false, [&] { AcDbCircle* c = nullptr; return acdbOpenObject(c, id, kForRead); },
+       Acad::eNotThatKindOfClass},
+      {"erased", false, [&] { return open(gone, kForRead); }, Acad::eWasErased},
+      {"erased, asked for", false, [&] { return open(gone, kForRead, true); }, Acad::eOk},
+      {"erased twice", false, [&] { return kvhost::eraseObject(gone); }, Acad::eWasErased},
+      {"unerased twice", false, [&] { return kvhost::eraseObject(gone, false), kvhost::eraseObject(gone, false); },
+       Acad::eWasNotErased},
+      {"added without an object", false, [&] { AcDbObjectId n; return db->addAcDbObject(n, nullptr); }, Acad::eInvalidInput},
+      {"added twice", false, [&] {
+         AcDbObjectId added;
+         held.push_back(new AcDbLine), db->addAcDbObject(added, held[0]);
+         return db->addAcDbObject(added, held[0]); }, Acad::eAlreadyInDb},
+  };
+  for (const auto& [name, lockDocument, request, expected] : cases) {
+    SCOPED_TRACE(name);
+    if (lockDocument) {
       ASSERT_EQ(acDocManager->lockDocument(doc), Acad::eOk);
     }
-    AcDbObject* held = c.hold(id);
-    AcDbObject* tried = nullptr;
-    EXPECT_EQ(acdbOpenAcDbObject(tried, id, c.mode), c.expected);
-    EXPECT_EQ(tried != nullptr, c.expected == Acad::eOk);
-    for (AcDbObject* o : {tried, held}) {
-      if (o) {
-        EXPECT_EQ(o->close(), Acad::eOk);
-      }
-    }
-    if (c.lockDocument) acDocManager->unlockDocument(doc);
+    EXPECT_EQ(request(), expected);
+    for (AcDbObject* o : held) EXPECT_EQ(o->close(), Acad::eOk);
+    held.clear();
+    if (lockDocument) acDocManager->unlockDocument(doc);
     EXPECT_EQ(setColor(id, 1), Acad::eOk);  // every open was balanced by its close
   }
 }
 
-TEST_F(Database, OpenRefusesWhatCannotBeOpened) {
-  AcDbObjectId line = addLine();
-  AcDbObject* o = nullptr;
-  EXPECT_EQ(acdbOpenAcDbObject(o, AcDbObjectId::kNull, AcDb::kForRead), Acad::eNullObjectId);
-  EXPECT_EQ(acdbOpenAcDbObject(o, db->getObjectId(db->handseed() + 100), AcDb::kForRead), Acad::eNotInDatabase);
-  AcDbCircle* circle = nullptr;
-  EXPECT_EQ(acdbOpenObject(circle, line, AcDb::kForRead), Acad::eNotThatKindOfClass);
-  EXPECT_EQ(circle, nullptr);
-  ASSERT_EQ(kvhost::eraseObject(line), Acad::eOk);
-  EXPECT_EQ(acdbOpenAcDbObject(o, line, AcDb::kForRead), Acad::eWasErased);
-  ASSERT_EQ(acdbOpenAcDbObject(o, line, AcDb::kForRead, true), Acad::eOk);
-  EXPECT_EQ(o->close(), Acad::eOk);
-  EXPECT_EQ(o->close(), Acad::eNotOpenForRead);  // closed once too often
-  EXPECT_EQ(kvhost::eraseObject(line), Acad::eWasErased);
-  EXPECT_EQ(kvhost::eraseObject(line, false), Acad::eOk);
-  EXPECT_EQ(kvhost::eraseObject(line, false), Acad::eWasNotErased);
-  auto* lone = new AcDbLine;
-  AcDbObjectId id;
-  EXPECT_EQ(db->addAcDbObject(id, nullptr), Acad::eInvalidInput);
-  ASSERT_EQ(db->addAcDbObject(id, lone), Acad::eOk);
-  EXPECT_EQ(db->addAcDbObject(id, lone), Acad::eAlreadyInDb);
-  EXPECT_EQ(lone->close(), Acad::eOk);
-}
-
-TEST_F(Database, ChangingAnObjectOpenForReadIsAFault) {
-  AcDbObjectId id = addLine();
-  AcDbEntityPointer line(id, AcDb::kForRead);
-  ASSERT_TRUE(line);
-  EXPECT_THROW(line->setColorIndex(2), AcDbAssertionError);
-  EXPECT_EQ(line->erase(), Acad::eNotOpenForWrite);
-  EXPECT_EQ(line->upgradeOpen(), Acad::eLockViolation);  // nobody locked the document
-  AcAxDocLock lock(id);
-  AcDbEntityPointer second(id, AcDb::kForRead);
-  EXPECT_EQ(line->upgradeOpen(), Acad::eWasOpenForRead);  // two readers
-  second.close();
-  ASSERT_EQ(line->upgradeOpen(), Acad::eOk);
-  EXPECT_EQ(line->setColorIndex(2), Acad::eOk);
-}
-
 // ---- Database notifications ----
 
-// Hears one database: the line the test made is L, objects appended since N.
+// Hears one database: the line the test made is L, other objects N.
 class DbLog : public AcDbDatabaseReactor {
  public:
   DbLog(AcDbDatabase* db, AcDbObjectId line) : m_pDb(db), m_line(line) { db->addReactor(this); }
@@ -112,8 +85,8 @@ class DbLog : public AcDbDatabaseReactor {
   void objectUnAppended(const AcDbDatabase* db, const AcDbObject* o) override { add(db, L"unappended", o); }
   void objectOpenedForModify(const AcDbDatabase* db, const AcDbObject* o) override { add(db, L"openedForModify", o); }
   void objectModified(const AcDbDatabase* db, const AcDbObject* o) override { add(db, L"modified", o); }
-  void objectErased(const AcDbDatabase* db, const AcDbObject* o, Adesk::Boolean erased) override {
-    add(db, erased ? L"erased" : L"unerased", o);
+  void objectErased(const AcDbDatabase* db, const AcDbObject* o, Adesk::Boolean e) override {
+    add(db, e ? L"erased" : L"unerased", o);
   }
   void headerSysVarWillChange(const AcDbDatabase* db, const ACHAR* n) override { add(db, L"sysVarWillChange " + std::wstring(n)); }
   void headerSysVarChanged(const AcDbDatabase* db, const ACHAR* n, Adesk::Boolean ok) override {
@@ -126,75 +99,55 @@ class DbLog : public AcDbDatabaseReactor {
   Lines lines;
 
  private:
-  // The event, the object and an entity's colour as the reactor sees it.
+  // The event, the object and, for the line, its colour as the reactor sees it.
   void add(const AcDbDatabase* db, const wchar_t* event, const AcDbObject* o) {
-    const AcDbEntity* e = AcDbEntity::cast(o);
-    add(db, event + std::wstring(o->objectId() == m_line ? L" L" : L" N") +
-                (e && o->objectId() == m_line ? L" " + std::to_wstring(e->colorIndex()) : L""));
+    const bool line = o->objectId() == m_line;
+    add(db, event + std::wstring(line ? L" L " + std::to_wstring(AcDbEntity::cast(o)->colorIndex()) : L" N"));
   }
   void add(const AcDbDatabase* db, const std::wstring& line) { lines.push_back(db == m_pDb ? line : line + L" (other db)"); }
   AcDbDatabase* m_pDb;
   AcDbObjectId m_line;
 };
 
-struct DbEventCase {
-  const char* name;
-  std::function<void(AcDbObjectId line)> act;
-  Lines expected;
-};
-
 TEST_F(Database, RealOperationsRaiseTheirNotificationsWithTheirArguments) {
   const Lines erase = {L"openedForModify L 256", L"erased L 256", L"modified L 256"};
-  const DbEventCase cases[] = {
-      {"append", [&](AcDbObjectId) { kvhost::addEntity(doc, new AcDbCircle); }, {L"appended N"}},
-      {"modify", [&](AcDbObjectId l) { setColor(l, 5); }, {L"openedForModify L 256", L"modified L 5"}},
-      {"open for write, change nothing", [&](AcDbObjectId l) { kvhost::modifyObject(l, [](AcDbObject*) {}); }, {}},
-      {"open for read", [&](AcDbObjectId l) { AcDbEntityPointer e(l, AcDb::kForRead); }, {}},
-      {"erase", [&](AcDbObjectId l) { kvhost::eraseObject(l); }, erase},
-      {"unerase of what is not erased", [&](AcDbObjectId l) { kvhost::eraseObject(l, false); }, {}},
-      {"unerase", [&](AcDbObjectId l) {
-         kvhost::eraseObject(l);
-         kvhost::eraseObject(l, false);
-       },
-       {erase[0], erase[1], erase[2], L"openedForModify L 256", L"unerased L 256", L"modified L 256"}},
-      {"header variable", [&](AcDbObjectId) { kvhost::setSysVar(L"CLAYER", L"walls"); },
+  auto plus = [](Lines a, const Lines& b) { return a.insert(a.end(), b.begin(), b.end()), a; };
+  AcDbObjectId l;
+  const std::tuple<const char*, std::function<void()>, Lines> cases[] = {
+      {"append", [&] { kvhost::addEntity(doc, new AcDbCircle); }, {L"appended N"}},
+      {"modify", [&] { setColor(l, 5); }, {L"openedForModify L 256", L"modified L 5"}},
+      {"open for write, change nothing", [&] { kvhost::modifyObject(l, [](AcDbObject*) {}); }, {}},
+      {"open for read", [&] { AcDbEntityPointer e(l, kForRead); }, {}},
+      {"erase", [&] { kvhost::eraseObject(l); }, erase},
+      {"unerase of what is not erased", [&] { kvhost::eraseObject(l, false); }, {}},
+      {"unerase", [&] { kvhost::eraseObject(l), kvhost::eraseObject(l, false); },
+       plus(erase, {L"openedForModify L 256", L"unerased L 256", L"modified L 256"})},
+      {"header variable", [&] { kvhost::setSysVar(L"CLAYER", L"walls"); },
        {L"sysVarWillChange CLAYER", L"sysVarChanged CLAYER 1"}},
-      {"change in another drawing", [&](AcDbObjectId) { setColor(addLine(kvhost::newDocument(L"b.dwg")), 2); }, {}},
-      {"undo of a change", [&](AcDbObjectId l) {
-         setColor(l, 5);
-         kvhost::executeString(L"_UNDO 1");
-       },
+      {"change in another drawing", [&] { setColor(addLine(kvhost::newDocument(L"b.dwg")), 2); }, {}},
+      {"undo of a change", [&] { setColor(l, 5), kvhost::executeString(L"_UNDO 1"); },
        {L"openedForModify L 256", L"modified L 5", L"modified L 256"}},
-      {"undo of an append", [&](AcDbObjectId) {
-         kvhost::addEntity(doc, new AcDbCircle);
-         kvhost::executeString(L"_UNDO 1");
-       },
+      {"undo of an append", [&] { kvhost::addEntity(doc, new AcDbCircle), kvhost::executeString(L"_UNDO 1"); },
        {L"appended N", L"unappended N"}},
-      {"undo of an erase", [&](AcDbObjectId l) {
-         kvhost::eraseObject(l);
-         kvhost::executeString(L"_UNDO 1");
-       },
-       {erase[0], erase[1], erase[2], L"modified L 256", L"unerased L 256"}},
-      {"write, downgrade, close", [&](AcDbObjectId l) {
+      {"undo of an erase", [&] { kvhost::eraseObject(l), kvhost::executeString(L"_UNDO 1"); },
+       plus(erase, {L"modified L 256", L"unerased L 256"})},
+      {"write, downgrade, close", [&] {
          AcAxDocLock lock(l);
-         AcDbEntity* e = nullptr;
-         ASSERT_EQ(acdbOpenAcDbEntity(e, l, AcDb::kForWrite), Acad::eOk);
+         AcDbEntityPointer e(l, kForWrite);
          e->setColorIndex(6);
          EXPECT_EQ(e->downgradeOpen(), Acad::eOk);
-         EXPECT_FALSE(e->isWriteEnabled());
-         e->close();
-       },
+         EXPECT_FALSE(e->isWriteEnabled()); },
        {L"openedForModify L 256", L"modified L 6"}},
-      {"close of the drawing", [&](AcDbObjectId) { kvhost::closeDocument(doc); }, {L"goodbye"}},
+      {"close of the drawing", [&] { kvhost::closeDocument(doc); }, {L"goodbye"}},
   };
-  for (const DbEventCase& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, act, expected] : cases) {
+    SCOPED_TRACE(name);
     TearDown();
     SetUp();
-    AcDbObjectId line = addLine();
-    DbLog log(db, line);
-    c.act(line);
-    EXPECT_EQ(log.lines, c.expected);
+    l = addLine();
+    DbLog log(db, l);
+    act();
+    EXPECT_EQ(log.lines, expected);
   }
 }
 
@@ -207,18 +160,13 @@ TEST_F(Database, ReactorsAddedOrRemovedDuringANotification) {
     Named(const wchar_t* n, Lines& h) : name(n), heard(h) {}
     void objectModified(const AcDbDatabase* d, const AcDbObject*) override {
       heard.push_back(name);
-      if (onModified) onModified(d);
+      if (onModified) std::exchange(onModified, nullptr)(d);
     }
     std::wstring name;
     Lines& heard;
     std::function<void(const AcDbDatabase*)> onModified;
   } first(L"first", heard), second(L"second", heard), third(L"third", heard);
-  bool once = true;
-  first.onModified = [&](const AcDbDatabase* d) {
-    if (!std::exchange(once, false)) return;
-    d->removeReactor(&second);
-    d->addReactor(&third);
-  };
+  first.onModified = [&](const AcDbDatabase* d) { d->removeReactor(&second), d->addReactor(&third); };
   db->addReactor(&first);
   db->addReactor(&second);
   setColor(line, 1);
@@ -235,7 +183,7 @@ TEST_F(Database, ReactorsAddedOrRemovedDuringANotification) {
 std::wstring drawing() {
   std::wstring state;
   for (AcDbObjectId id : kvhost::entities(acDocManager->curDocument())) {
-    AcDbObjectPointer<AcDbLine> line(id, AcDb::kForRead);
+    AcDbObjectPointer<AcDbLine> line(id, kForRead);
     state += (state.empty() ? L"" : L" ") + std::to_wstring(line->colorIndex()) + L"," + line->layer() + L"," +
              std::to_wstring(static_cast<int>(line->endPoint().x));
   }
@@ -247,11 +195,6 @@ struct UndoStep {
   kvhost::CommandOutcome outcome;
   std::wstring after;  // the drawing then
 };
-struct UndoCase {
-  const char* name;
-  std::function<void()> session;  // lines are added at x = 1, 2, ...
-  std::vector<UndoStep> steps;
-};
 
 TEST_F(Database, UndoRestoresWhatCommandsDidAStepAtATime) {
   using kvhost::runCommand;
@@ -262,19 +205,16 @@ TEST_F(Database, UndoRestoresWhatCommandsDidAStepAtATime) {
   auto colors = [&](std::initializer_list<int> each) {
     for (int c : each) runCommand(L"COLOR", [&] { setColor(l[0], static_cast<Adesk::UInt16>(c)); });
   };
-  const UndoCase cases[] = {
-      {"a command is one step",
+  auto moveAndLayer = [](AcDbObject* o) {
+    AcDbLine::cast(o)->setEndPoint(AcGePoint3d(7, 7, 7));
+    AcDbLine::cast(o)->setLayer(L"moved");
+  };
+  // Lines are added at x = 1, 2, ...
+  const std::tuple<const char*, std::function<void()>, std::vector<UndoStep>> cases[] = {
+      {"a command is one step; a new object changed within it too",
        [&] {
          line(), line();
-         runCommand(L"WORK", [&] {
-           kvhost::modifyObject(l[0], [](AcDbObject* o) {
-             AcDbLine::cast(o)->setEndPoint(AcGePoint3d(7, 7, 7));
-             AcDbLine::cast(o)->setLayer(L"moved");
-           });
-           line();
-           setColor(l[2], 4);  // a new object changed within the same group
-           kvhost::eraseObject(l[1]);
-         });
+         runCommand(L"WORK", [&] { kvhost::modifyObject(l[0], moveAndLayer), line(), setColor(l[2], 4), kvhost::eraseObject(l[1]); });
        },
        {{L"_UNDO 1", kEnded, L"256,0,1 256,0,2"}}},
       {"newest first, and no further than the first", [&] { line(), colors({1, 2, 3, 4}); },
@@ -284,12 +224,10 @@ TEST_F(Database, UndoRestoresWhatCommandsDidAStepAtATime) {
         {L"_UNDO 99999999999999999999", kFailed, L"1,0,1"}, {L"_UNDO 2x", kFailed, L"1,0,1"},
         {L"_UNDO 1 ", kEnded, L"256,0,1"}}},
       {"nothing recorded while recording is off",
-       [&] {
-         line(), colors({1}), recording(false), colors({2}), setColor(l[0], 3), line(), recording(true);
-       },
+       [&] { line(), colors({1}), recording(false), colors({2}), setColor(l[0], 3), line(), recording(true); },
        {{L"_UNDO 1", kEnded, L"256,0,1 256,0,2"}}},
-      // A command that starts with recording off and turns it on for part of
-      // its work: that part is a step of its own, not a piece of the step before.
+      // The part of a command recorded after it turned recording on is a
+      // step of its own, not a piece of the step before.
       {"recording turned on inside a command",
        [&] {
          line(), colors({1}), recording(false);
@@ -298,27 +236,22 @@ TEST_F(Database, UndoRestoresWhatCommandsDidAStepAtATime) {
        },
        {{L"_UNDO 1", kEnded, L"1,0,1"}}},
       {"a nested command is inside the outer one's step",
-       [&] {
-         line();
-         runCommand(L"OUTER", [&] { setColor(l[0], 1), runCommand(L"'ZOOM", [&] { setColor(l[0], 2); }); });
-       },
+       [&] { line(), runCommand(L"OUTER", [&] { setColor(l[0], 1), runCommand(L"'ZOOM", [&] { setColor(l[0], 2); }); }); },
        {{L"U", kEnded, L"256,0,1"}}},
       {"a modeless operation is one step",
        [&] {
          line();
-         kvhost::modelessOperation(L"palette", [&] {
-           setColor(l[0], 1), line(), kvhost::eraseObject(l[1]), runCommand(L"INSIDE");
-         });
+         kvhost::modelessOperation(L"palette", [&] { setColor(l[0], 1), line(), kvhost::eraseObject(l[1]), runCommand(L"INSIDE"); });
        },
        {{L"_UNDO 1", kEnded, L"256,0,1"}}},
   };
-  for (const UndoCase& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, session, steps] : cases) {
+    SCOPED_TRACE(name);
     TearDown();
     SetUp();
     l.clear();
-    c.session();
-    for (const UndoStep& step : c.steps) {
+    session();
+    for (const UndoStep& step : steps) {
       EXPECT_EQ(kvhost::executeString(step.typed), step.outcome) << narrow(step.typed);
       EXPECT_EQ(drawing(), step.after) << narrow(step.typed);
     }

@@ -9,28 +9,30 @@ namespace {
 
 std::wstring nameOf(AcApDocument* d) { return d ? d->fileName() : L"(null)"; }
 
-// A lock change as "what>what now 'command'", none, write and read by name.
-std::wstring change(AcApDocument* d, AcAp::DocLockMode from, AcAp::DocLockMode to, AcAp::DocLockMode current,
-                    const ACHAR* cmd) {
+// A lock change as "name what>what now 'command'", none, write and read by name.
+std::wstring change(AcApDocument* d, AcAp::DocLockMode from, AcAp::DocLockMode to, AcAp::DocLockMode now, const ACHAR* cmd) {
   auto mode = [](AcAp::DocLockMode m) -> std::wstring {
     return m == AcAp::kNotLocked ? L"none" : m == AcAp::kWrite ? L"write" : m == AcAp::kRead ? L"read" : L"other";
   };
-  return nameOf(d) + L" " + mode(from) + L">" + mode(to) + L" " + mode(current) + L" '" + cmd + L"'";
+  return nameOf(d) + L" " + mode(from) + L">" + mode(to) + L" " + mode(now) + L" '" + cmd + L"'";
 }
+
+#define DOC_LOG(NAME, TEXT) \
+  void NAME(AcApDocument* d) override { add(TEXT L" " + nameOf(d)); }
 
 class DocLog : public AcApDocManagerReactor {
  public:
   DocLog() { acDocManager->addReactor(this); }
   ~DocLog() override { acDocManager->removeReactor(this); }
-  void documentCreateStarted(AcApDocument* d) override { add(L"createStarted " + nameOf(d)); }
-  void documentCreated(AcApDocument* d) override { add(L"created " + nameOf(d)); }
-  void documentToBeDestroyed(AcApDocument* d) override { add(L"toBeDestroyed " + nameOf(d)); }
+  DOC_LOG(documentCreateStarted, L"createStarted")
+  DOC_LOG(documentCreated, L"created")
+  DOC_LOG(documentToBeDestroyed, L"toBeDestroyed")
+  DOC_LOG(documentCreateCanceled, L"createCanceled")
+  DOC_LOG(documentBecameCurrent, L"current")
+  DOC_LOG(documentToBeActivated, L"toBeActivated")
+  DOC_LOG(documentToBeDeactivated, L"toBeDeactivated")
+  DOC_LOG(documentActivated, L"activated")
   void documentDestroyed(const ACHAR* f) override { add(L"destroyed " + std::wstring(f)); }
-  void documentCreateCanceled(AcApDocument* d) override { add(L"createCanceled " + nameOf(d)); }
-  void documentBecameCurrent(AcApDocument* d) override { add(L"current " + nameOf(d)); }
-  void documentToBeActivated(AcApDocument* d) override { add(L"toBeActivated " + nameOf(d)); }
-  void documentToBeDeactivated(AcApDocument* d) override { add(L"toBeDeactivated " + nameOf(d)); }
-  void documentActivated(AcApDocument* d) override { add(L"activated " + nameOf(d)); }
   void documentActivationModified(bool on) override { add(on ? L"activation on" : L"activation off"); }
   void documentLockModeWillChange(AcApDocument* d, AcAp::DocLockMode mine, AcAp::DocLockMode next,
                                   AcAp::DocLockMode current, const ACHAR* cmd) override {
@@ -51,52 +53,43 @@ class DocLog : public AcApDocManagerReactor {
 
 class Documents : public HostTest {};
 
-struct DocEventCase {
-  const char* name;
-  std::function<void(AcApDocument* a, AcApDocument* b)> act;
-  Lines expected;
-};
-
 TEST_F(Documents, LifetimeActivationAndLocksRaiseTheirNotificationsInOrder) {
-  const DocEventCase cases[] = {
-      {"new", [](AcApDocument*, AcApDocument*) { kvhost::newDocument(L"c.dwg"); },
+  AcApDocument* b = nullptr;
+  const std::tuple<const char*, std::function<void()>, Lines> cases[] = {
+      {"new", [] { kvhost::newDocument(L"c.dwg"); },
        {L"createStarted c.dwg", L"created c.dwg", L"toBeDeactivated b.dwg", L"toBeActivated c.dwg", L"current c.dwg",
         L"activated c.dwg"}},
-      {"activate", [](AcApDocument* a, AcApDocument*) { kvhost::activateDocument(a); },
+      {"activate", [&] { kvhost::activateDocument(doc); },
        {L"toBeDeactivated b.dwg", L"toBeActivated a.dwg", L"current a.dwg", L"activated a.dwg"}},
-      {"activate the current one", [](AcApDocument*, AcApDocument* b) { kvhost::activateDocument(b); }, {}},
-      {"close the current one", [](AcApDocument*, AcApDocument* b) { kvhost::closeDocument(b); },
+      {"activate the current one", [&] { kvhost::activateDocument(b); }, {}},
+      {"close the current one", [&] { kvhost::closeDocument(b); },
        {L"toBeDeactivated b.dwg", L"toBeDestroyed b.dwg", L"destroyed b.dwg", L"toBeActivated a.dwg",
         L"current a.dwg", L"activated a.dwg"}},
-      {"close another one", [](AcApDocument* a, AcApDocument*) { kvhost::closeDocument(a); },
-       {L"toBeDestroyed a.dwg", L"destroyed a.dwg"}},
-      {"cancelled creation", [](AcApDocument*, AcApDocument*) { kvhost::cancelDocumentCreation(L"c.dwg"); },
+      {"close another one", [&] { kvhost::closeDocument(doc); }, {L"toBeDestroyed a.dwg", L"destroyed a.dwg"}},
+      {"cancelled creation", [] { kvhost::cancelDocumentCreation(L"c.dwg"); },
        {L"createStarted c.dwg", L"createCanceled c.dwg"}},
-      {"activation switched off", [](AcApDocument* a, AcApDocument*) {
+      {"activation switched off", [&] {
          kvhost::setDocumentActivation(false);
-         kvhost::activateDocument(a);
-         kvhost::setDocumentActivation(true);
-       },
-       {L"activation off", L"activation on"}},
-      {"nested locks", [](AcApDocument* a, AcApDocument*) {
-         acDocManager->lockDocument(a, AcAp::kWrite, L"OUTER");
-         acDocManager->lockDocument(a, AcAp::kRead, L"INNER");
-         acDocManager->unlockDocument(a);
-         acDocManager->unlockDocument(a);
-       },
+         kvhost::activateDocument(doc);
+         kvhost::setDocumentActivation(true); }, {L"activation off", L"activation on"}},
+      {"nested locks", [&] {
+         acDocManager->lockDocument(doc, AcAp::kWrite, L"OUTER");
+         acDocManager->lockDocument(doc, AcAp::kRead, L"INNER");
+         acDocManager->unlockDocument(doc);
+         acDocManager->unlockDocument(doc); },
        {L"willChange a.dwg none>write write 'OUTER'", L"changed a.dwg none>write write 'OUTER'",
         L"willChange a.dwg write>read read 'INNER'", L"changed a.dwg write>read read 'INNER'",
         L"willChange a.dwg read>write write 'INNER'", L"changed a.dwg read>write write 'INNER'",
         L"willChange a.dwg write>none none 'OUTER'", L"changed a.dwg write>none none 'OUTER'"}},
   };
-  for (const DocEventCase& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, act, expected] : cases) {
+    SCOPED_TRACE(name);
     TearDown();
     SetUp();
-    AcApDocument* b = kvhost::newDocument(L"b.dwg");
+    b = kvhost::newDocument(L"b.dwg");
     DocLog log;
-    c.act(doc, b);
-    EXPECT_EQ(log.lines, c.expected);
+    act();
+    EXPECT_EQ(log.lines, expected);
   }
 }
 
@@ -116,17 +109,14 @@ TEST_F(Documents, EachHasItsOwnDatabaseAndTheCurrentOneIsWorkedOn) {
 }
 
 TEST_F(Documents, WhichLockModesLetObjectsBeOpenedForWrite) {
-  const std::pair<AcAp::DocLockMode, bool> cases[] = {{AcAp::kWrite, true}, {AcAp::kAutoWrite, true},
-                                                      {AcAp::kProtectedAutoWrite, true}, {AcAp::kXWrite, true},
-                                                      {AcAp::kRead, false}};
   AcDbObjectId line = addLine();
-  for (const auto& [lockMode, writes] : cases) {
-    SCOPED_TRACE(static_cast<int>(lockMode));
-    ASSERT_EQ(acDocManager->lockDocument(doc, lockMode, L"TEST"), Acad::eOk);
-    EXPECT_EQ(doc->myLockMode(), lockMode);
+  for (AcAp::DocLockMode mode : {AcAp::kWrite, AcAp::kAutoWrite, AcAp::kProtectedAutoWrite, AcAp::kXWrite, AcAp::kRead}) {
+    SCOPED_TRACE(static_cast<int>(mode));
+    ASSERT_EQ(acDocManager->lockDocument(doc, mode, L"TEST"), Acad::eOk);
+    EXPECT_EQ(doc->myLockMode(), mode);
     EXPECT_FALSE(doc->isQuiescent());
     AcDbObject* o = nullptr;
-    EXPECT_EQ(acdbOpenAcDbObject(o, line, AcDb::kForWrite), writes ? Acad::eOk : Acad::eLockViolation);
+    EXPECT_EQ(acdbOpenAcDbObject(o, line, AcDb::kForWrite), mode == AcAp::kRead ? Acad::eLockViolation : Acad::eOk);
     if (o) o->close();
     EXPECT_EQ(acDocManager->unlockDocument(doc), Acad::eOk);
     EXPECT_TRUE(doc->isQuiescent());
@@ -153,31 +143,26 @@ TEST_F(Documents, AReactorVetoesALockChange) {
   vetoing.onChanged = nullptr;
   ASSERT_EQ(acDocManager->lockDocument(doc, AcAp::kWrite, L"OUTER"), Acad::eOk);
   vetoing.onChanged = [](DocLog* self) { self->veto(); };
-  {
-    AcAxDocLock lock;
-    EXPECT_EQ(lock.lockStatus(), Acad::eVetoed);
-  }
+  EXPECT_EQ(AcAxDocLock().lockStatus(), Acad::eVetoed);
   EXPECT_EQ(doc->myLockMode(), AcAp::kWrite);  // what the vetoed lock did not take, it does not give back
   vetoing.onChanged = nullptr;
   acDocManager->unlockDocument(doc);
   EXPECT_NE(addLine(), AcDbObjectId::kNull);
   EXPECT_EQ(doc->myLockMode(), AcAp::kNotLocked);
-}
 
-TEST_F(Documents, AReactorMayLeaveAndBeDestroyedInsideItsLockNotification) {
+  // A reactor may leave and be destroyed inside its lock notification.
   struct Leaving : AcApDocManagerReactor {
-    Leaving() { acDocManager->addReactor(this); }
-    ~Leaving() override { acDocManager->removeReactor(this); }
     void documentLockModeChanged(AcApDocument*, AcAp::DocLockMode, AcAp::DocLockMode, AcAp::DocLockMode,
                                  const ACHAR*) override {
+      acDocManager->removeReactor(this);
       delete this;
     }
   };
-  new Leaving;
-  DocLog staying;
+  acDocManager->addReactor(new Leaving);
+  other.lines.clear();
   EXPECT_EQ(acDocManager->lockDocument(doc, AcAp::kWrite), Acad::eOk);
-  EXPECT_EQ(acDocManager->reactors().length(), 1);
-  EXPECT_EQ(staying.lines.size(), 2u);
+  EXPECT_EQ(acDocManager->reactors().length(), 2);
+  EXPECT_EQ(other.lines.size(), 2u);
   acDocManager->unlockDocument(doc);
 }
 
@@ -200,21 +185,20 @@ TEST_F(Documents, AcAxDocLockLocksForItsLifetime) {
   EXPECT_EQ(AcAxDocLock().lockStatus(), Acad::eNoDocument);
 }
 
+// Every change counts, an erase too; the stack gives back what was pushed.
 TEST_F(Documents, DbmodCountsChangesAndItsStackRestoresIt) {
   AcDbObjectId line = addLine();
   setColor(line, 3);
-  EXPECT_EQ(doc->dbmod(), 2);
   doc->pushDbmod();
   setColor(line, 4);
   doc->pushDbmod();
   doc->setDbmod(40);
-  EXPECT_EQ(doc->popDbmod(), Acad::eOk);
-  EXPECT_EQ(doc->dbmod(), 3);
-  EXPECT_EQ(doc->popDbmod(), Acad::eOk);
-  EXPECT_EQ(doc->dbmod(), 2);
+  for (int expected : {3, 2}) {
+    EXPECT_EQ(doc->popDbmod(), Acad::eOk);
+    EXPECT_EQ(doc->dbmod(), expected);
+  }
   EXPECT_EQ(doc->popDbmod(), Acad::eNotApplicable);
-  EXPECT_EQ(doc->dbmod(), 2);
-  ASSERT_EQ(kvhost::eraseObject(line), Acad::eOk);  // an erase is a change like any other
+  ASSERT_EQ(kvhost::eraseObject(line), Acad::eOk);
   EXPECT_EQ(kvhost::eraseObject(line), Acad::eWasErased);
   EXPECT_EQ(doc->dbmod(), 3);
 }

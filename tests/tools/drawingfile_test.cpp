@@ -262,7 +262,7 @@ TEST_F(DrawingFiles, BadFilesOfBothFormsAreRefusedAndLeaveNothingBehind) {
       {"a text length beyond its record", "kvdwg", {longText}, {Acad::eDwgNeedsRecovery}},
       {"an empty record", "kvdwg", {emptyRecord(dwg)}, {Acad::eDwgNeedsRecovery}},
       {"not a drawing", "dxf",
-       {"", "hello, world\n", std::string("AutoCAD Binary DXF\r\n\x1a\0", 22), "  0\nLINE\n  0\nEOF\n", dwg}, {}},
+       {"", "hello, world\n", std::string("AutoCAD Binary DXF\r\n\x1a\0", 22), "  0\nLINE\n  0\nEOF\n", dwg}, {Acad::eBadDwgHeader}},
       {"cut short", "dxf", cutShort(dxf, 7), {}},
       {"without its EOF", "dxf", {dxf.substr(0, dxf.rfind("  0\nEOF")), earlier.substr(0, earlier.rfind("  0\nEOF"))}, {}},
       {"not a number", "dxf", {replaced(dxf, "\n 40\n2.5\n", "\n 40\nwide\n")}, {}},

@@ -1,5 +1,6 @@
 // A client module with a fault: the command FAULT ends the process inside
-// the hub's handling of its start.
+// the hub's handling of its start. It never unlocks itself, so it cannot be
+// unloaded before the session ends.
 #include <KOVANotification.h>
 #include <csignal>
 #include <cwchar>
@@ -14,11 +15,8 @@ struct Faulting : KOVAEditorReactorBase {
 std::unique_ptr<Faulting> s_client;
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) AcRx::AppRetCode acrxEntryPoint(AcRx::AppMsgCode msg, void* appId) {
-  if (msg == AcRx::kInitAppMsg) {
-    AcRxDynamicLinker::cast(acrxSysRegistry()->at(ACRX_DYNAMIC_LINKER))->unlockApplication(appId);
-    s_client = std::make_unique<Faulting>();
-  }
+extern "C" __attribute__((visibility("default"))) AcRx::AppRetCode acrxEntryPoint(AcRx::AppMsgCode msg, void*) {
+  if (msg == AcRx::kInitAppMsg) s_client = std::make_unique<Faulting>();
   if (msg == AcRx::kUnloadAppMsg) s_client.reset();
   return AcRx::kRetOK;
 }

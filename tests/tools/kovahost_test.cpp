@@ -1,7 +1,6 @@
 // kovahost as its users run it: the built program plays scripts in a
 // scratch directory, and its output is checked for what the clients must
 // hear, in order.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <testfiles.h>
 #include <sys/stat.h>
@@ -10,8 +9,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
-#include <memory>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -37,23 +37,20 @@ std::string scratchDir() {
   return mkdtemp(pattern);
 }
 
-// Runs a command in dir; what it wrote comes back.
-Session run(const std::string& command, const std::string& dir) {
-  int raw = std::system(("cd '" + dir + "' && " + command + " >out.txt 2>err.txt").c_str());
-  Session s{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, {}, readFile(dir + "/out.txt"), readFile(dir + "/err.txt")};
+// Runs a command in dir; what it wrote comes back, and stays there as
+// NAME.out and NAME.err.
+Session run(const std::string& command, const std::string& dir, const std::string& name) {
+  int raw = std::system(("cd '" + dir + "' && " + command + " >" + name + ".out 2>" + name + ".err").c_str());
+  Session s{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, {}, readFile(dir + "/" + name + ".out"), readFile(dir + "/" + name + ".err")};
   s.lines = splitLines(s.out);
   return s;
 }
-Session kovahost(const std::string& arguments, const std::string& dir) {
-  return run("'" KOVAHOST_PROGRAM "' " + arguments, dir);
-}
-Session kovahostText(const std::string& text, const std::string& dir, const std::string& options = "") {
-  std::ofstream(dir + "/bad.kvs") << text;
-  return kovahost("bad.kvs " + options, dir);
+Session kovahost(const std::string& arguments, const std::string& dir, const std::string& name = "kovahost") {
+  return run("'" KOVAHOST_PROGRAM "' " + arguments, dir, name);
 }
 // What read_json.py says of a JSON output: its "error:" lines and the rest.
 Session readJson(const std::string& arguments, const std::string& dir) {
-  return run("/usr/bin/python3 '" KOVA_READ_JSON_SCRIPT "' " + arguments, dir);
+  return run("/usr/bin/python3 '" KOVA_READ_JSON_SCRIPT "' " + arguments, dir, "read_json");
 }
 std::string example(const std::string& script) { return "'" KOVA_EXAMPLES_DIR "/" + script + "'"; }
 
@@ -155,14 +152,11 @@ INSTANTIATE_TEST_SUITE_P(Examples, ExampleScript, testing::ValuesIn(kExamples),
                          });
 
 TEST(ExampleScripts, EveryScriptInTheExamplesIsChecked) {
-  std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(KOVA_EXAMPLES_DIR), closedir);
-  ASSERT_TRUE(dir);
-  while (dirent* entry = readdir(dir.get())) {
-    std::string name = entry->d_name;
-    if (name.size() < 4 || name.compare(name.size() - 4, 4, ".kvs") != 0) continue;
-    bool known = false;
-    for (const Example& example : kExamples) known = known || name == example.script;
-    EXPECT_TRUE(known) << name << " has no expectations here";
+  for (const auto& file : std::filesystem::directory_iterator(KOVA_EXAMPLES_DIR)) {
+    const std::string name = file.path().filename().string();
+    EXPECT_TRUE(file.path().extension() != ".kvs" ||
+                std::any_of(kExamples.begin(), kExamples.end(), [&](const Example& e) { return name == e.script; }))
+        << name << " has no expectations here";
   }
 }
 
@@ -220,10 +214,14 @@ const std::vector<ScriptCase> kScripts = {
     {"UnknownSystemVariable", "new a\nsetvar NOSUCHVAR 1\n", {"2: unknown system variable NOSUCHVAR"}},
     {"UnknownCommandLine", "new a\nexec FROBNICATE\n", {"2: unknown command FROBNICATE"}},
     {"RollbackOutsideCommand", "new a\nrollback\n", {"2: 'rollback' outside a command"}},
+    {"UnloadALockedModule", "load FaultingClient.arx\nunload FaultingClient.arx\n",
+     {"2: module FaultingClient.arx is locked and cannot be unloaded"}},
     {"UnloadTheHubAClientNeeds", "load TraceClient.arx\nunload KOVANotification10.arx\nnew a\ncommand X\nend\n",
      {"2: module KOVANotification10.arx is needed by TraceClient.arx and cannot be unloaded"}},
     {"BlocksNestedTooDeep", "new a\n" + nestedBlocks(101, ""), {"102: commands and modeless blocks nest at most 100 deep"}},
     {"ErrorAsJson", "new a\nbogus\n", {"2: unknown statement 'bogus'"}, "bad.kvs --json"},
+    // Valid JSON still, and what follows the bad bytes stays.
+    {"NotUtf8AsJson", "new pl\xff\xfe" "an\ntext 0 0 caf\xe9\n", {"pl\xef\xbf\xbd\xef\xbf\xbd" "an"}, "bad.kvs --json", 0},
     // A failed session leaves the drawing it opened as it was (checked for every case).
     {"FailedSave", "open whole.dwg\ncolor 2 5\nsave whole.dwg /nonexistent/a.dwg\n",
      {"3: cannot save whole.dwg to /nonexistent/a.dwg"}},
@@ -257,8 +255,8 @@ TEST_P(Script, EndsWithItsStatusAndSaysWhatItMust) {
   mkdir((dir + "/folder.dwg").c_str(), 0755);
   std::ofstream(dir + "/Mine.arx", std::ios::binary) << readFile(modules + "/MinimalClient.arx");
   std::ofstream(dir + "/cut.arx", std::ios::binary) << readFile(modules + "/MinimalClient.arx").substr(0, 3000);
-  Session saved = kovahostText("new a\ncommand DRAW\n  line 0 0 4 0\n  circle 1 2 3\nend\nlayer 2 walls\n"
-                               "save a whole.dwg\n", dir);
+  std::ofstream(dir + "/whole.kvs") << "new a\ncommand DRAW\n  line 0 0 4 0\n  circle 1 2 3\nend\nlayer 2 walls\nsave a whole.dwg\n";
+  Session saved = kovahost("whole.kvs", dir);
   ASSERT_EQ(saved.status, 0) << saved.err;
   const std::string whole = readFile(dir + "/whole.dwg");
   std::ofstream(dir + "/cut.dwg", std::ios::binary) << whole.substr(0, whole.size() / 2);
@@ -273,7 +271,10 @@ TEST_P(Script, EndsWithItsStatusAndSaysWhatItMust) {
         << said << "\n" << run.out << run.err;
   }
   const bool json = std::string(c.arguments).find("--json") != std::string::npos;
-  EXPECT_EQ(run.out.find("\"kind\":\"error\",\"event\":\"bad.kvs:" + c.said[0]) != std::string::npos, json);
+  EXPECT_EQ(run.out.find("\"kind\":\"error\",\"event\":\"bad.kvs:" + c.said[0]) != std::string::npos, json && c.status == 1);
+  if (json) {
+    EXPECT_EQ(readJson("lines kovahost.out", dir).out, "");
+  }
   EXPECT_EQ(readFile(dir + "/whole.dwg"), whole);
   if (std::ifstream(dir + "/timeline.json")) {
     EXPECT_EQ(readJson("timeline timeline.json", dir).out.find("error"), std::string::npos);
@@ -292,9 +293,11 @@ INSTANTIATE_TEST_SUITE_P(Cases, Script, testing::ValuesIn(kScripts),
 TEST(Nesting, EveryLevelCostsTheSame) {
   std::string filler;
   for (int i = 0; i < 50000; ++i) filler += "# a comment\n";
+  const std::string dir = scratchDir();
   auto seconds = [&](int depth) {
+    std::ofstream(dir + "/deep.kvs") << "new a\n" + nestedBlocks(depth, filler);
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(kovahostText("new a\n" + nestedBlocks(depth, filler), scratchDir()).status, 0);
+    EXPECT_EQ(kovahost("deep.kvs", dir).status, 0);
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   };
   const double flat = seconds(1), deep = seconds(100);
@@ -305,26 +308,19 @@ TEST(Nesting, EveryLevelCostsTheSame) {
 
 TEST(JsonOutputs, TellTheSameSessionAsTextWithProperlyNestedSlices) {
   const std::string dir = scratchDir();
-  ASSERT_EQ(kovahost(example("trace-client.kvs"), dir).status, 0);
-  ASSERT_EQ(std::rename((dir + "/out.txt").c_str(), (dir + "/text.txt").c_str()), 0);
-  Session json = kovahost(example("trace-client.kvs") + " --json --trace-events timeline.json", dir);
+  ASSERT_EQ(kovahost(example("trace-client.kvs"), dir, "text").status, 0);
+  Session json = kovahost(example("trace-client.kvs") + " --json --trace-events timeline.json", dir, "json");
   ASSERT_EQ(json.status, 0) << json.err;
-  ASSERT_EQ(std::rename((dir + "/out.txt").c_str(), (dir + "/json.txt").c_str()), 0);  // run() rewrites out.txt
-  Session lines = readJson("lines json.txt text.txt", dir), timeline = readJson("timeline timeline.json", dir);
+  Session lines = readJson("lines json.out text.out", dir);
   EXPECT_EQ(lines.status, 0) << lines.err;
   EXPECT_EQ(lines.out, "");
+  Session timeline = readJson("timeline timeline.json", dir);
   EXPECT_EQ(timeline.status, 0) << timeline.err;
   EXPECT_EQ(timeline.out.find("error"), std::string::npos) << timeline.out;
   // A client's call inside the fan-out of a command's start, and a transparent command inside its command.
-  bool clientInFanOut = false, transparentInCommand = false;
-  for (const std::string& path : splitLines(timeline.out)) {
-    const bool inDraw = path.rfind("command DRAW/", 0) == 0;
-    const size_t client = path.rfind("/commandWillStart/TraceEditorClient");
-    clientInFanOut = clientInFanOut || (inDraw && client != std::string::npos && client + 35 == path.size());
-    transparentInCommand = transparentInCommand || path == "command DRAW/command 'ZOOM";
-  }
-  EXPECT_TRUE(clientInFanOut);
-  EXPECT_TRUE(transparentInCommand);
+  const std::vector<std::string> paths = splitLines(timeline.out);
+  for (const std::regex& slice : {std::regex("command DRAW/.*/commandWillStart/TraceEditorClient"), std::regex("command DRAW/command 'ZOOM")})
+    EXPECT_TRUE(std::any_of(paths.begin(), paths.end(), [&](const std::string& p) { return std::regex_match(p, slice); }));
 }
 
 // What the hub does around a fan-out (the redraws that end a pickfirst
@@ -343,17 +339,6 @@ TEST(JsonOutputs, TheHubsOwnWorkLiesInsideTheNotificationThatCausedIt) {
   }
   EXPECT_GT(redraws, 0);
   EXPECT_GT(flags, 0);
-}
-
-TEST(JsonOutputs, AScriptThatIsNotUtf8StillGivesValidJson) {
-  const std::string dir = scratchDir();
-  Session json = kovahostText("new pl\xff\xfe" "an\ntext 0 0 caf\xe9\n", dir, "--json");
-  ASSERT_EQ(json.status, 0) << json.err;
-  ASSERT_EQ(std::rename((dir + "/out.txt").c_str(), (dir + "/json.txt").c_str()), 0);
-  Session read = readJson("lines json.txt", dir);
-  EXPECT_EQ(read.status, 0) << read.err;
-  EXPECT_EQ(read.out, "");
-  EXPECT_NE(json.out.find("pl\xef\xbf\xbd\xef\xbf\xbd" "an"), std::string::npos);  // what follows the bad bytes stays
 }
 
 }  // namespace
