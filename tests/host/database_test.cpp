@@ -25,51 +25,61 @@ TEST_F(Database, OpenDisciplineAnswers) {
     if (o) held.push_back(o);
     return es;
   };
-  const std::tuple<const char*, bool, std::function<ErrorStatus()>, ErrorStatus> cases[] = {
-      {"second reader", false, [&] { return open(id, kForRead), open(id, kForRead); }, Acad::eOk},
-      {"notify beside a reader", false, [&] { return open(id, kForRead), open(id, kForNotify); }, Acad::eOk},
-      {"write while read", true, [&] { return open(id, kForRead), open(id, kForWrite); }, Acad::eWasOpenForRead},
-      {"read while written", true, [&] { return open(id, kForWrite), open(id, kForRead); }, Acad::eWasOpenForWrite},
-      {"write while written", true, [&] { return open(id, kForWrite), open(id, kForWrite); }, Acad::eWasOpenForWrite},
-      {"write unlocked", false, [&] { return open(id, kForWrite); }, Acad::eLockViolation},
-      {"write locked", true, [&] { return open(id, kForWrite); }, Acad::eOk},
-      {"upgrade unlocked", false, [&] { return open(id, kForRead), held[0]->upgradeOpen(); }, Acad::eLockViolation},
-      {"upgrade beside a second reader", true,
+  const auto kNone = AcAp::kNotLocked, kWrite = AcAp::kWrite;
+  const std::tuple<const char*, AcAp::DocLockMode, std::function<ErrorStatus()>, ErrorStatus> cases[] = {
+      {"second reader", kNone, [&] { return open(id, kForRead), open(id, kForRead); }, Acad::eOk},
+      {"notify beside a reader", kNone, [&] { return open(id, kForRead), open(id, kForNotify); }, Acad::eOk},
+      {"write while read", kWrite, [&] { return open(id, kForRead), open(id, kForWrite); }, Acad::eWasOpenForRead},
+      {"read while written", kWrite, [&] { return open(id, kForWrite), open(id, kForRead); }, Acad::eWasOpenForWrite},
+      {"write while written", kWrite, [&] { return open(id, kForWrite), open(id, kForWrite); }, Acad::eWasOpenForWrite},
+      {"write unlocked", kNone, [&] { return open(id, kForWrite); }, Acad::eLockViolation},
+      {"write locked", kWrite, [&] { return open(id, kForWrite); }, Acad::eOk},
+      {"write under a read lock", AcAp::kRead, [&] { return open(id, kForWrite); }, Acad::eLockViolation},
+      {"write under other locks", AcAp::kAutoWrite, [&] { return open(id, kForWrite); }, Acad::eOk},
+      {"", AcAp::kProtectedAutoWrite, [&] { return open(id, kForWrite); }, Acad::eOk},
+      {"", AcAp::kXWrite, [&] { return open(id, kForWrite); }, Acad::eOk},
+      {"upgrade unlocked", kNone, [&] { return open(id, kForRead), held[0]->upgradeOpen(); }, Acad::eLockViolation},
+      {"upgrade beside a second reader", kWrite,
        [&] { return open(id, kForRead), open(id, kForRead), held[0]->upgradeOpen(); }, Acad::eWasOpenForRead},
-      {"upgrade", true, [&] { return open(id, kForRead), held[0]->upgradeOpen(); }, Acad::eOk},
-      {"change what is open for read", false, [&] {
+      {"upgrade", kWrite, [&] { return open(id, kForRead), held[0]->upgradeOpen(); }, Acad::eOk},
+      {"change what is open for read", kNone, [&] {
          open(id, kForRead);
          EXPECT_THROW(AcDbEntity::cast(held[0])->setColorIndex(2), AcDbAssertionError);
          return held[0]->erase(); }, Acad::eNotOpenForWrite},
-      {"closed once too often", false, [&] { open(id, kForRead); AcDbObject* o = held[0]; held.clear(); return o->close(), o->close(); },
+      {"closed once too often", kNone, [&] { open(id, kForRead); AcDbObject* o = held[0]; held.clear(); return o->close(), o->close(); },
        Acad::eNotOpenForRead},
-      {"null id", false, [&] { return open(none, kForRead); }, Acad::eNullObjectId},
-      {"not in the database", false, [&] { return open(db->getObjectId(db->handseed() + 100), kForRead); },
+      {"null id", kNone, [&] { return open(none, kForRead); }, Acad::eNullObjectId},
+      {"not in the database", kNone, [&] { return open(db->getObjectId(db->handseed() + 100), kForRead); },
        Acad::eNotInDatabase},
-      {"another class", false, [&] { AcDbCircle* c = nullptr; return acdbOpenObject(c, id, kForRead); },
+      {"another class", kNone, [&] { AcDbCircle* c = nullptr; return acdbOpenObject(c, id, kForRead); },
        Acad::eNotThatKindOfClass},
-      {"erased", false, [&] { return open(gone, kForRead); }, Acad::eWasErased},
-      {"erased, asked for", false, [&] { return open(gone, kForRead, true); }, Acad::eOk},
-      {"erased twice", false, [&] { return kvhost::eraseObject(gone); }, Acad::eWasErased},
-      {"unerased twice", false, [&] { return kvhost::eraseObject(gone, false), kvhost::eraseObject(gone, false); },
+      {"erased", kNone, [&] { return open(gone, kForRead); }, Acad::eWasErased},
+      {"erased, asked for", kNone, [&] { return open(gone, kForRead, true); }, Acad::eOk},
+      {"erased twice", kNone, [&] { return kvhost::eraseObject(gone); }, Acad::eWasErased},
+      {"unerased twice", kNone, [&] { return kvhost::eraseObject(gone, false), kvhost::eraseObject(gone, false); },
        Acad::eWasNotErased},
-      {"added without an object", false, [&] { AcDbObjectId n; return db->addAcDbObject(n, nullptr); }, Acad::eInvalidInput},
-      {"added twice", false, [&] {
+      {"added without an object", kNone, [&] { AcDbObjectId n; return db->addAcDbObject(n, nullptr); }, Acad::eInvalidInput},
+      {"added twice", kNone, [&] {
          AcDbObjectId added;
          held.push_back(new AcDbLine), db->addAcDbObject(added, held[0]);
          return db->addAcDbObject(added, held[0]); }, Acad::eAlreadyInDb},
   };
-  for (const auto& [name, lockDocument, request, expected] : cases) {
-    SCOPED_TRACE(name);
-    if (lockDocument) {
-      ASSERT_EQ(acDocManager->lockDocument(doc), Acad::eOk);
+  for (const auto& [name, lock, request, expected] : cases) {
+    SCOPED_TRACE(name + std::string(" ") + std::to_string(lock));
+    if (lock != kNone) {
+      ASSERT_EQ(acDocManager->lockDocument(doc, lock), Acad::eOk);
+      EXPECT_EQ(doc->myLockMode(), lock);
     }
     EXPECT_EQ(request(), expected);
     for (AcDbObject* o : held) EXPECT_EQ(o->close(), Acad::eOk);
     held.clear();
-    if (lockDocument) acDocManager->unlockDocument(doc);
+    if (lock != kNone) {
+      EXPECT_EQ(acDocManager->unlockDocument(doc), Acad::eOk);
+    }
+    EXPECT_TRUE(doc->isQuiescent());
     EXPECT_EQ(setColor(id, 1), Acad::eOk);  // every open was balanced by its close
   }
+  EXPECT_EQ(acDocManager->unlockDocument(doc), Acad::eNotApplicable);
 }
 
 // ---- Database notifications ----

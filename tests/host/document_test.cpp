@@ -93,37 +93,6 @@ TEST_F(Documents, LifetimeActivationAndLocksRaiseTheirNotificationsInOrder) {
   }
 }
 
-TEST_F(Documents, EachHasItsOwnDatabaseAndTheCurrentOneIsWorkedOn) {
-  AcApDocument* b = kvhost::newDocument(L"b.dwg");
-  EXPECT_EQ(acDocManager->document(b->database()), b);
-  EXPECT_EQ(acdbHostApplicationServices()->workingDatabase(), b->database());
-  kvhost::activateDocument(doc);
-  EXPECT_EQ(acdbHostApplicationServices()->workingDatabase(), db);
-  EXPECT_EQ(addLine().database(), db);
-  EXPECT_TRUE(kvhost::entities(b).isEmpty());
-  kvhost::closeDocument(doc);
-  kvhost::closeDocument(b);
-  EXPECT_EQ(acdbHostApplicationServices()->workingDatabase(), nullptr);
-  EXPECT_EQ(acDocManager->lockDocument(b), Acad::eNoDocument);  // closed documents are refused
-  EXPECT_EQ(kvhost::addEntity(b, new AcDbLine), AcDbObjectId::kNull);
-}
-
-TEST_F(Documents, WhichLockModesLetObjectsBeOpenedForWrite) {
-  AcDbObjectId line = addLine();
-  for (AcAp::DocLockMode mode : {AcAp::kWrite, AcAp::kAutoWrite, AcAp::kProtectedAutoWrite, AcAp::kXWrite, AcAp::kRead}) {
-    SCOPED_TRACE(static_cast<int>(mode));
-    ASSERT_EQ(acDocManager->lockDocument(doc, mode, L"TEST"), Acad::eOk);
-    EXPECT_EQ(doc->myLockMode(), mode);
-    EXPECT_FALSE(doc->isQuiescent());
-    AcDbObject* o = nullptr;
-    EXPECT_EQ(acdbOpenAcDbObject(o, line, AcDb::kForWrite), mode == AcAp::kRead ? Acad::eLockViolation : Acad::eOk);
-    if (o) o->close();
-    EXPECT_EQ(acDocManager->unlockDocument(doc), Acad::eOk);
-    EXPECT_TRUE(doc->isQuiescent());
-  }
-  EXPECT_EQ(acDocManager->unlockDocument(doc), Acad::eNotApplicable);
-}
-
 TEST_F(Documents, AReactorVetoesALockChange) {
   DocLog vetoing, other;
   EXPECT_EQ(vetoing.veto(), Acad::eNotApplicable);  // outside the window
@@ -166,7 +135,13 @@ TEST_F(Documents, AReactorVetoesALockChange) {
   acDocManager->unlockDocument(doc);
 }
 
+// The current document is the one worked on.
 TEST_F(Documents, AcAxDocLockLocksForItsLifetime) {
+  AcApDocument* b = kvhost::newDocument(L"b.dwg");
+  EXPECT_EQ(acDocManager->document(b->database()), b);
+  EXPECT_EQ(acdbHostApplicationServices()->workingDatabase(), b->database());
+  kvhost::activateDocument(doc);
+  EXPECT_EQ(acdbHostApplicationServices()->workingDatabase(), db);
   AcDbObjectId line = addLine();
   {
     AcAxDocLock byCurrent, byId(line), byDb(db);
@@ -182,7 +157,10 @@ TEST_F(Documents, AcAxDocLockLocksForItsLifetime) {
     AcAxDocLock outlivesItsDocument;
     kvhost::closeDocument(doc);
   }
+  kvhost::closeDocument(b);
   EXPECT_EQ(AcAxDocLock().lockStatus(), Acad::eNoDocument);
+  EXPECT_EQ(acDocManager->lockDocument(doc), Acad::eNoDocument);  // closed documents are refused
+  EXPECT_EQ(kvhost::addEntity(doc, new AcDbLine), AcDbObjectId::kNull);
 }
 
 // Every change counts, an erase too; the stack gives back what was pushed.
