@@ -55,6 +55,8 @@ class Documents : public HostTest {};
 
 TEST_F(Documents, LifetimeActivationAndLocksRaiseTheirNotificationsInOrder) {
   AcApDocument* b = nullptr;
+  auto lock = [&](AcAp::DocLockMode mode, const ACHAR* cmd) { return acDocManager->lockDocument(doc, mode, cmd); };
+  auto unlock = [&] { return acDocManager->unlockDocument(doc); };
   const std::tuple<const char*, std::function<void()>, Lines> cases[] = {
       {"new", [] { kvhost::newDocument(L"c.dwg"); },
        {L"createStarted c.dwg", L"created c.dwg", L"toBeDeactivated b.dwg", L"toBeActivated c.dwg", L"current c.dwg",
@@ -68,15 +70,11 @@ TEST_F(Documents, LifetimeActivationAndLocksRaiseTheirNotificationsInOrder) {
       {"close another one", [&] { kvhost::closeDocument(doc); }, {L"toBeDestroyed a.dwg", L"destroyed a.dwg"}},
       {"cancelled creation", [] { kvhost::cancelDocumentCreation(L"c.dwg"); },
        {L"createStarted c.dwg", L"createCanceled c.dwg"}},
-      {"activation switched off", [&] {
-         kvhost::setDocumentActivation(false);
-         kvhost::activateDocument(doc);
-         kvhost::setDocumentActivation(true); }, {L"activation off", L"activation on"}},
-      {"nested locks", [&] {
-         acDocManager->lockDocument(doc, AcAp::kWrite, L"OUTER");
-         acDocManager->lockDocument(doc, AcAp::kRead, L"INNER");
-         acDocManager->unlockDocument(doc);
-         acDocManager->unlockDocument(doc); },
+      {"activation switched off",
+       [&] { kvhost::setDocumentActivation(false), kvhost::activateDocument(doc), kvhost::setDocumentActivation(true); },
+       {L"activation off", L"activation on"}},
+      {"nested locks",
+       [&] { lock(AcAp::kWrite, L"OUTER"), lock(AcAp::kRead, L"INNER"), unlock(), unlock(); },
        {L"willChange a.dwg none>write write 'OUTER'", L"changed a.dwg none>write write 'OUTER'",
         L"willChange a.dwg write>read read 'INNER'", L"changed a.dwg write>read read 'INNER'",
         L"willChange a.dwg read>write write 'INNER'", L"changed a.dwg read>write write 'INNER'",

@@ -289,16 +289,6 @@ TEST_F(DrawingFiles, BadFilesOfBothFormsAreRefusedAndLeaveNothingBehind) {
 
 // ---- Saves ----
 
-// Where a save goes: the file, or a name that stands for it.
-enum class Name { kFile, kLink, kRelativeLinks };
-struct SaveCase {
-  const char* file;  // its form by its extension
-  Name name;
-  mode_t mode;
-  bool openElsewhere;  // another open drawing was read from the file
-};
-void PrintTo(const SaveCase& c, std::ostream* os) { *os << c.file; }
-
 // Files may grow no larger than a few bytes while it lives: writes fail half-way.
 struct FileSizeLimit {
   FileSizeLimit() : signal(std::signal(SIGXFSZ, SIG_IGN)) {
@@ -311,57 +301,54 @@ struct FileSizeLimit {
   rlimit old;
 };
 
-class Saving : public DrawingFiles, public testing::WithParamInterface<SaveCase> {};
+// Where a save goes: the file, or a name that stands for it.
+enum class Name { kFile, kLink, kRelativeLinks };
 
-TEST_P(Saving, ReplacesTheFileWithAWholeNewOneOrLeavesItAsItWas) {
-  const SaveCase& c = GetParam();
-  fill();
-  const std::string file = dir + "/" + c.file, link = dir + "/link-" + c.file, middle = std::string("middle-") + c.file;
-  ASSERT_EQ(kvhost::saveDocument(doc, widen(file)), Acad::eOk);
-  ASSERT_EQ(chmod(file.c_str(), c.mode), 0);
+TEST_F(DrawingFiles, ASaveReplacesTheFileWithAWholeNewOneOrLeavesItAsItWas) {
+  // The file (its form by its extension), the name saved to, the file's mode,
+  // whether another open drawing was read from the file.
+  const std::tuple<const char*, Name, mode_t, bool> cases[] = {
+      {"plain.kvdwg", Name::kFile, 0644, false}, {"private.dxf", Name::kFile, 0600, false},
+      {"linked.dxf", Name::kLink, 0640, false},  {"chained.kvdwg", Name::kRelativeLinks, 0600, false},
+      {"held.dxf", Name::kFile, 0644, true},     {"heldlinked.kvdwg", Name::kLink, 0644, true}};
   const bool root = geteuid() == 0;  // only root may give a file away
-  ASSERT_TRUE(!root || chown(file.c_str(), 4321, 4321) == 0);
-  ASSERT_TRUE(c.name != Name::kRelativeLinks || symlink(c.file, (dir + "/" + middle).c_str()) == 0);
-  ASSERT_TRUE(c.name == Name::kFile || symlink(c.name == Name::kLink ? file.c_str() : middle.c_str(), link.c_str()) == 0);
-  const std::string name = c.name == Name::kFile ? file : link, old = readFile(file);
-  if (c.openElsewhere) {
-    ASSERT_NE(kvhost::openDocument(widen(file)), nullptr);
+  for (const auto& [base, how, mode, openElsewhere] : cases) {
+    SCOPED_TRACE(base);
+    TearDown();
+    SetUp();
+    fill();
+    const std::string file = dir + "/" + base, link = dir + "/link-" + base, middle = std::string("middle-") + base;
+    ASSERT_EQ(kvhost::saveDocument(doc, widen(file)), Acad::eOk);
+    ASSERT_EQ(chmod(file.c_str(), mode), 0);
+    ASSERT_TRUE(!root || chown(file.c_str(), 4321, 4321) == 0);
+    ASSERT_TRUE(how != Name::kRelativeLinks || symlink(base, (dir + "/" + middle).c_str()) == 0);
+    ASSERT_TRUE(how == Name::kFile || symlink(how == Name::kLink ? file.c_str() : middle.c_str(), link.c_str()) == 0);
+    const std::string name = how == Name::kFile ? file : link, old = readFile(file);
+    ASSERT_TRUE(!openElsewhere || kvhost::openDocument(widen(file)) != nullptr);
     kvhost::activateDocument(doc);
-  }
-  ASSERT_EQ(kvhost::modifyObject(lineId, [](AcDbObject* o) { AcDbEntity::cast(o)->setColorIndex(5); }), Acad::eOk);
-  {
-    FileSizeLimit limit;
-    EXPECT_NE(kvhost::saveDocument(doc, widen(name)), Acad::eOk);
-  }
-  EXPECT_EQ(readFile(file), old);
-  EXPECT_EQ(doc->dbmod(), 1);  // still unsaved
-  Acad::ErrorStatus es = kvhost::saveDocument(doc, widen(name));
-  struct stat info;
-  ASSERT_EQ(lstat(name.c_str(), &info), 0);
-  EXPECT_EQ(S_ISLNK(info.st_mode), c.name != Name::kFile);
-  ASSERT_EQ(stat(file.c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 07777, c.mode);
-  EXPECT_TRUE(!root || info.st_uid == 4321u);
-  EXPECT_EQ(es, c.openElsewhere ? Acad::eFileSharingViolation : Acad::eOk);
-  if (c.openElsewhere) {
+    ASSERT_EQ(kvhost::modifyObject(lineId, [](AcDbObject* o) { AcDbEntity::cast(o)->setColorIndex(5); }), Acad::eOk);
+    {
+      FileSizeLimit limit;
+      EXPECT_NE(kvhost::saveDocument(doc, widen(name)), Acad::eOk);
+    }
     EXPECT_EQ(readFile(file), old);
-  } else {
-    AcApDocument* back = reopen(widen(file));
-    ASSERT_NE(back, nullptr);
-    EXPECT_EQ(record(kvhost::entities(back)[0]), record(lineId));
-  }
-  // Nothing is left beside the file.
-  for (const auto& left : std::filesystem::directory_iterator(dir)) {
-    const std::string n = left.path().filename().string();
-    EXPECT_TRUE(n == c.file || n == "link-" + std::string(c.file) || n == middle) << n;
+    EXPECT_EQ(doc->dbmod(), 1);  // still unsaved
+    EXPECT_EQ(kvhost::saveDocument(doc, widen(name)), openElsewhere ? Acad::eFileSharingViolation : Acad::eOk);
+    struct stat info;
+    ASSERT_EQ(lstat(name.c_str(), &info), 0);
+    EXPECT_EQ(S_ISLNK(info.st_mode), how != Name::kFile);
+    ASSERT_EQ(stat(file.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, mode);
+    EXPECT_TRUE(!root || info.st_uid == 4321u);
+    AcApDocument* back = openElsewhere ? nullptr : reopen(widen(file));
+    EXPECT_TRUE(openElsewhere ? readFile(file) == old : back && record(kvhost::entities(back)[0]) == record(lineId));
+    // Nothing is left beside the file.
+    for (const auto& left : std::filesystem::directory_iterator(dir)) {
+      const std::string n = left.path().filename().string();
+      EXPECT_TRUE(n == base || n == "link-" + std::string(base) || n == middle) << n;
+    }
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Files, Saving,
-    testing::Values(SaveCase{"plain.kvdwg", Name::kFile, 0644, false}, SaveCase{"private.dxf", Name::kFile, 0600, false},
-                    SaveCase{"linked.dxf", Name::kLink, 0640, false}, SaveCase{"chained.kvdwg", Name::kRelativeLinks, 0600, false},
-                    SaveCase{"held.dxf", Name::kFile, 0644, true}, SaveCase{"heldlinked.kvdwg", Name::kLink, 0644, true}));
 
 // ---- The independent reader ----
 
