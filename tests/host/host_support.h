@@ -9,7 +9,6 @@
 
 namespace hosttest {
 using testfiles::narrow;
-using testfiles::widen;
 
 typedef std::vector<std::wstring> Lines;
 
