@@ -200,12 +200,6 @@ std::wstring drawing() {
   return state;
 }
 
-struct UndoStep {
-  const wchar_t* typed;
-  kvhost::CommandOutcome outcome;
-  std::wstring after;  // the drawing then
-};
-
 TEST_F(Database, UndoRestoresWhatCommandsDidAStepAtATime) {
   using kvhost::runCommand;
   const auto kEnded = kvhost::CommandOutcome::kEnded, kFailed = kvhost::CommandOutcome::kFailed;
@@ -219,8 +213,9 @@ TEST_F(Database, UndoRestoresWhatCommandsDidAStepAtATime) {
     AcDbLine::cast(o)->setEndPoint(AcGePoint3d(7, 7, 7));
     AcDbLine::cast(o)->setLayer(L"moved");
   };
-  // Lines are added at x = 1, 2, ...
-  const std::tuple<const char*, std::function<void()>, std::vector<UndoStep>> cases[] = {
+  // Lines are added at x = 1, 2, ...; each step is what is typed, its outcome and the drawing then.
+  typedef std::vector<std::tuple<const wchar_t*, kvhost::CommandOutcome, std::wstring>> Steps;
+  const std::tuple<const char*, std::function<void()>, Steps> cases[] = {
       {"a command is one step; a new object changed within it too",
        [&] {
          line(), line();
@@ -261,9 +256,9 @@ TEST_F(Database, UndoRestoresWhatCommandsDidAStepAtATime) {
     SetUp();
     l.clear();
     session();
-    for (const UndoStep& step : steps) {
-      EXPECT_EQ(kvhost::executeString(step.typed), step.outcome) << narrow(step.typed);
-      EXPECT_EQ(drawing(), step.after) << narrow(step.typed);
+    for (const auto& [typed, outcome, after] : steps) {
+      EXPECT_EQ(kvhost::executeString(typed), outcome) << narrow(typed);
+      EXPECT_EQ(drawing(), after) << narrow(typed);
     }
   }
 }
