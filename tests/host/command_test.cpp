@@ -1,6 +1,6 @@
-// The command processor, modeless operations, the pickfirst selection,
-// redraws and the module loader's refusals.
-#include <fstream>
+// The command processor, modeless operations, the pickfirst selection and
+// the module loader's refusals.
+#include <functional>
 #include <stdexcept>
 #include "host_support.h"
 
@@ -11,28 +11,22 @@ namespace {
 
 class Commands : public HostTest {};
 
-struct OutcomeCase {
-  const char* name;
-  std::function<void()> end;  // how the body ends
-  CommandOutcome outcome;
-  const wchar_t* last;
-};
-
 TEST_F(Commands, EveryWayACommandEndsIsReportedAndUnwound) {
-  const OutcomeCase cases[] = {
+  // How the body ends, what the command's outcome is and the last notification.
+  const std::tuple<const char*, std::function<void()>, CommandOutcome, const wchar_t*> cases[] = {
       {"ended", [] {}, CommandOutcome::kEnded, L"E MOVE"},
       {"cancelled", [] { throw kvhost::CommandCancelled(); }, CommandOutcome::kCancelled, L"C MOVE"},
       {"failed", [] { throw std::runtime_error("broken"); }, CommandOutcome::kFailed, L"F MOVE"},
       {"failed oddly", [] { throw 42; }, CommandOutcome::kFailed, L"F MOVE"},
   };
   AcDbObjectId line = addLine();
-  for (const OutcomeCase& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, end, outcome, last] : cases) {
+    SCOPED_TRACE(name);
     EdLog ed;
     AcAp::DocLockMode during = AcAp::kNone;
-    EXPECT_EQ(kvhost::runCommand(L"MOVE", [&] { during = doc->myLockMode(), setColor(line, 3), setColor(line, 4), c.end(); }),
-              c.outcome);
-    EXPECT_EQ(ed.lines, (Lines{L"W MOVE", c.last}));
+    EXPECT_EQ(kvhost::runCommand(L"MOVE", [&] { during = doc->myLockMode(), setColor(line, 3), setColor(line, 4), end(); }),
+              outcome);
+    EXPECT_EQ(ed.lines, (Lines{L"W MOVE", last}));
     EXPECT_EQ(during, AcAp::kAutoWrite);
     EXPECT_EQ(doc->myLockMode(), AcAp::kNotLocked);
     kvhost::executeString(L"_UNDO 1");  // both changes, one step
@@ -141,26 +135,6 @@ TEST_F(Commands, SelectionSetsReadThePickfirstSetOfTheirDocument) {
   EXPECT_EQ(kvhost::openSelectionSetCount(), 0);
   EXPECT_EQ(acedSSFree(ss), RTERROR);
   EXPECT_EQ(acedSSLength(ss, &n), RTERROR);
-}
-
-// ---- Redraws ----
-
-TEST_F(Commands, GraphicsMarkedModifiedAreRedrawnOnceWhenTheEntityCloses) {
-  AcDbObjectId line = addLine();
-  kvhost::modifyObject(line, [&](AcDbObject* o) {
-    AcDbEntity::cast(o)->recordGraphicsModified();
-    AcDbEntity::cast(o)->recordGraphicsModified();
-    EXPECT_EQ(kvhost::redrawCount(line), 0);  // not before the close
-  });
-  EXPECT_EQ(kvhost::redrawCount(line), 1);
-  EXPECT_EQ(kvhost::journal().back(), L"redraw " + hex(line.handle()));
-  kvhost::modifyObject(line, [](AcDbObject* o) { AcDbEntity::cast(o)->recordGraphicsModified(false); });
-  setColor(line, 2);
-  EXPECT_EQ(kvhost::redrawCount(line), 1);
-  AcDbObjectId other = addLine(doc, 4);
-  EXPECT_EQ(kvhost::executeString(L"REGEN"), CommandOutcome::kEnded);
-  EXPECT_EQ(kvhost::redrawCount(line), 2);
-  EXPECT_EQ(kvhost::redrawCount(other), 1);
 }
 
 // ---- Module loading ----

@@ -12,12 +12,6 @@ using testfiles::narrow;
 
 typedef std::vector<std::wstring> Lines;
 
-inline std::wstring hex(AcDbHandle h) {
-  wchar_t buffer[32];
-  swprintf(buffer, 32, L"%llX", static_cast<unsigned long long>(h));
-  return buffer;
-}
-
 // Hears the editor: commands and pickfirst.
 class EdLog : public AcEditorReactor {
  public:
