@@ -118,43 +118,14 @@ class Recorder : public Base {
   std::string m_name;
 };
 
+// One notification recorded with its arguments; short forms for the usual parameters.
 #define REC_HEAR(NAME, PARAMS, ...) \
   void NAME PARAMS override { this->hear(#NAME, ##__VA_ARGS__); }
-
-template <class Base>
-struct DbRecorder : Recorder<Base> {
-  using Recorder<Base>::Recorder;
-  REC_HEAR(objectAppended, (const AcDbDatabase* d, const AcDbObject* o), d, o)
-  REC_HEAR(objectUnAppended, (const AcDbDatabase* d, const AcDbObject* o), d, o)
-  REC_HEAR(objectReAppended, (const AcDbDatabase* d, const AcDbObject* o), d, o)
-  REC_HEAR(objectOpenedForModify, (const AcDbDatabase* d, const AcDbObject* o), d, o)
-  REC_HEAR(objectModified, (const AcDbDatabase* d, const AcDbObject* o), d, o)
-  REC_HEAR(objectErased, (const AcDbDatabase* d, const AcDbObject* o, Adesk::Boolean e), d, o, e)
-  REC_HEAR(headerSysVarWillChange, (const AcDbDatabase* d, const ACHAR* n), d, n)
-  REC_HEAR(headerSysVarChanged, (const AcDbDatabase* d, const ACHAR* n, Adesk::Boolean ok), d, n, ok)
-  REC_HEAR(proxyResurrectionCompleted, (const AcDbDatabase* d, const ACHAR* n, AcDbObjectIdArray& ids), d, n, ids)
-  REC_HEAR(goodbye, (const AcDbDatabase* d), d)
-};
-
-template <class Base>
-struct DocRecorder : Recorder<Base> {
-  using Recorder<Base>::Recorder;
-  using M = AcAp::DocLockMode;
-  AcApDocument* lastDoc = nullptr;  // of the last notification that named one
-  REC_HEAR(documentCreateStarted, (AcApDocument* d), lastDoc = d)
-  REC_HEAR(documentCreated, (AcApDocument* d), lastDoc = d)
-  REC_HEAR(documentToBeDestroyed, (AcApDocument* d), lastDoc = d)
-  REC_HEAR(documentDestroyed, (const ACHAR* n), n)
-  REC_HEAR(documentCreateCanceled, (AcApDocument* d), lastDoc = d)
-  REC_HEAR(documentLockModeWillChange, (AcApDocument* d, M a, M b, M c, const ACHAR* n), lastDoc = d, a, b, c, n)
-  REC_HEAR(documentLockModeChangeVetoed, (AcApDocument* d, const ACHAR* n), lastDoc = d, n)
-  REC_HEAR(documentLockModeChanged, (AcApDocument* d, M a, M b, M c, const ACHAR* n), lastDoc = d, a, b, c, n)
-  REC_HEAR(documentBecameCurrent, (AcApDocument* d), lastDoc = d)
-  REC_HEAR(documentToBeActivated, (AcApDocument* d), lastDoc = d)
-  REC_HEAR(documentToBeDeactivated, (AcApDocument* d), lastDoc = d)
-  REC_HEAR(documentActivationModified, (bool on), on)
-  REC_HEAR(documentActivated, (AcApDocument* d), lastDoc = d)
-};
+#define REC_DB(NAME) REC_HEAR(NAME, (Db* a), a)
+#define REC_TEXT(NAME) REC_HEAR(NAME, (const ACHAR* a), a)
+#define REC_NONE(NAME) REC_HEAR(NAME, ())
+#define REC_DOC(NAME) REC_HEAR(NAME, (AcApDocument* d), lastDoc = d)
+#define REC_OBJECT(NAME) REC_HEAR(NAME, (const Db* d, const AcDbObject* o), d, o)
 
 using Db = AcDbDatabase;
 using Ids = AcDbObjectIdArray;
@@ -164,66 +135,61 @@ using Pt = AcGePoint3d;
 using Names = const ACHAR* const*;
 
 template <class Base>
+struct DbRecorder : Recorder<Base> {
+  using Recorder<Base>::Recorder;
+  REC_OBJECT(objectAppended) REC_OBJECT(objectUnAppended) REC_OBJECT(objectReAppended)
+  REC_OBJECT(objectOpenedForModify) REC_OBJECT(objectModified)
+  REC_HEAR(objectErased, (const Db* d, const AcDbObject* o, Adesk::Boolean e), d, o, e)
+  REC_HEAR(headerSysVarWillChange, (const Db* d, const ACHAR* n), d, n)
+  REC_HEAR(headerSysVarChanged, (const Db* d, const ACHAR* n, Adesk::Boolean ok), d, n, ok)
+  REC_HEAR(proxyResurrectionCompleted, (const Db* d, const ACHAR* n, Ids& ids), d, n, ids)
+  REC_HEAR(goodbye, (const Db* d), d)
+};
+
+template <class Base>
+struct DocRecorder : Recorder<Base> {
+  using Recorder<Base>::Recorder;
+  using M = AcAp::DocLockMode;
+  AcApDocument* lastDoc = nullptr;  // of the last notification that named one
+  REC_DOC(documentCreateStarted) REC_DOC(documentCreated) REC_DOC(documentCreateCanceled)
+  REC_DOC(documentToBeDestroyed) REC_HEAR(documentDestroyed, (const ACHAR* n), n)
+  REC_HEAR(documentLockModeWillChange, (AcApDocument* d, M a, M b, M c, const ACHAR* n), lastDoc = d, a, b, c, n)
+  REC_HEAR(documentLockModeChangeVetoed, (AcApDocument* d, const ACHAR* n), lastDoc = d, n)
+  REC_HEAR(documentLockModeChanged, (AcApDocument* d, M a, M b, M c, const ACHAR* n), lastDoc = d, a, b, c, n)
+  REC_DOC(documentBecameCurrent) REC_DOC(documentToBeActivated) REC_DOC(documentToBeDeactivated)
+  REC_HEAR(documentActivationModified, (bool on), on) REC_DOC(documentActivated)
+};
+
+template <class Base>
 struct EdRecorder : Recorder<Base> {
   using Recorder<Base>::Recorder;
   Acad::ErrorStatus xrefResult = Acad::eOk;
-  REC_HEAR(dwgFileOpened, (Db* a, ACHAR* b), a, b)
-  REC_HEAR(initialDwgFileOpenComplete, (Db* a), a)
-  REC_HEAR(databaseConstructed, (Db* a), a)
-  REC_HEAR(databaseToBeDestroyed, (Db* a), a)
-  REC_HEAR(beginSave, (Db* a, const ACHAR* b), a, b)
-  REC_HEAR(saveComplete, (Db* a, const ACHAR* b), a, b)
-  REC_HEAR(abortSave, (Db* a), a)
-  REC_HEAR(beginDxfIn, (Db* a), a)
-  REC_HEAR(abortDxfIn, (Db* a), a)
-  REC_HEAR(dxfInComplete, (Db* a), a)
-  REC_HEAR(beginDxfOut, (Db* a), a)
-  REC_HEAR(abortDxfOut, (Db* a), a)
-  REC_HEAR(dxfOutComplete, (Db* a), a)
+  // Drawings opened, made and destroyed, saved, written and read as DXF, closed.
+  REC_HEAR(dwgFileOpened, (Db* a, ACHAR* b), a, b) REC_DB(initialDwgFileOpenComplete) REC_DB(partialOpenNotice)
+  REC_HEAR(beginDwgOpen, (ACHAR* a), a) REC_HEAR(endDwgOpen, (const ACHAR* a, Db* b), a, b) REC_DB(beginClose)
+  REC_DB(databaseConstructed) REC_DB(databaseToBeDestroyed)
+  REC_HEAR(beginSave, (Db* a, const ACHAR* b), a, b) REC_HEAR(saveComplete, (Db* a, const ACHAR* b), a, b)
+  REC_DB(abortSave) REC_DB(beginDxfIn) REC_DB(abortDxfIn) REC_DB(dxfInComplete)
+  REC_DB(beginDxfOut) REC_DB(abortDxfOut) REC_DB(dxfOutComplete)
+  // Inserting, writing blocks out, deep cloning, attaching and restoring.
   REC_HEAR(beginInsert, (Db* a, const ACHAR* b, Db* c), a, b, c)
   REC_HEAR(beginInsert, (Db* a, const AcGeMatrix3d& b, Db* c), a, b, c)
-  REC_HEAR(otherInsert, (Db* a, Map& b, Db* c), a, b, c)
-  REC_HEAR(abortInsert, (Db* a), a)
-  REC_HEAR(endInsert, (Db* a), a)
-  REC_HEAR(wblockNotice, (Db* a), a)
-  REC_HEAR(beginWblock, (Db* a, Db* b, const Pt*& c), a, b, c)
-  REC_HEAR(beginWblock, (Db* a, Db* b, Id c), a, b, c)
-  REC_HEAR(beginWblock, (Db* a, Db* b), a, b)
-  REC_HEAR(otherWblock, (Db* a, Map& b, Db* c), a, b, c)
-  REC_HEAR(abortWblock, (Db* a), a)
-  REC_HEAR(endWblock, (Db* a), a)
-  REC_HEAR(beginWblockObjects, (Db* a, Map& b), a, b)
-  REC_HEAR(beginDeepClone, (Db* a, Map& b), a, b)
+  REC_HEAR(otherInsert, (Db* a, Map& b, Db* c), a, b, c) REC_DB(abortInsert) REC_DB(endInsert)
+  REC_DB(wblockNotice) REC_HEAR(beginWblock, (Db* a, Db* b, const Pt*& c), a, b, c)
+  REC_HEAR(beginWblock, (Db* a, Db* b, Id c), a, b, c) REC_HEAR(beginWblock, (Db* a, Db* b), a, b)
+  REC_HEAR(otherWblock, (Db* a, Map& b, Db* c), a, b, c) REC_DB(abortWblock) REC_DB(endWblock)
+  REC_HEAR(beginWblockObjects, (Db* a, Map& b), a, b) REC_HEAR(beginDeepClone, (Db* a, Map& b), a, b)
   REC_HEAR(beginDeepCloneXlation, (Map& a, Acad::ErrorStatus* b), a, b)
-  REC_HEAR(abortDeepClone, (Map& a), a)
-  REC_HEAR(endDeepClone, (Map& a), a)
-  REC_HEAR(partialOpenNotice, (Db* a), a)
-  REC_HEAR(beginAttach, (Db* a, const ACHAR* b, Db* c), a, b, c)
-  REC_HEAR(otherAttach, (Db* a, Db* b), a, b)
-  REC_HEAR(abortAttach, (Db* a), a)
-  REC_HEAR(endAttach, (Db* a), a)
-  REC_HEAR(redirected, (Id a, Id b), a, b)
+  REC_HEAR(abortDeepClone, (Map& a), a) REC_HEAR(endDeepClone, (Map& a), a)
+  REC_HEAR(beginAttach, (Db* a, const ACHAR* b, Db* c), a, b, c) REC_HEAR(otherAttach, (Db* a, Db* b), a, b)
+  REC_DB(abortAttach) REC_DB(endAttach) REC_HEAR(redirected, (Id a, Id b), a, b)
   REC_HEAR(comandeered, (Db* a, Id b, Db* c), a, b, c)
-  REC_HEAR(beginRestore, (Db* a, const ACHAR* b, Db* c), a, b, c)
-  REC_HEAR(abortRestore, (Db* a), a)
-  REC_HEAR(endRestore, (Db* a), a)
+  REC_HEAR(beginRestore, (Db* a, const ACHAR* b, Db* c), a, b, c) REC_DB(abortRestore) REC_DB(endRestore)
+  // External references.
   REC_HEAR(xrefSubCommandStart, (Db* a, AcXrefSubCommand b, const AcArray<Id>& c, Names d, Names e, bool& f), a, b,
            c, d, e, f)
   REC_HEAR(xrefSubCommandAborted, (Db* a, AcXrefSubCommand b, const AcArray<Id>& c, Names d, Names e), a, b, c, d, e)
-  REC_HEAR(preXrefLockFile, (Db* a, Id b), a, b)
-  REC_HEAR(unknownCommand, (const ACHAR* a, AcDbVoidPtrArray* b), a, b)
-  REC_HEAR(commandWillStart, (const ACHAR* a), a)
-  REC_HEAR(commandEnded, (const ACHAR* a), a)
-  REC_HEAR(commandCancelled, (const ACHAR* a), a)
-  REC_HEAR(commandFailed, (const ACHAR* a), a)
-  REC_HEAR(lispWillStart, (const ACHAR* a), a)
-  REC_HEAR(lispEnded, ())
-  REC_HEAR(lispCancelled, ())
-  REC_HEAR(beginClose, (Db* a), a)
-  REC_HEAR(beginDwgOpen, (ACHAR* a), a)
-  REC_HEAR(endDwgOpen, (const ACHAR* a, Db* b), a, b)
-  REC_HEAR(sysVarChanged, (const ACHAR* a, Adesk::Boolean b), a, b)
-  REC_HEAR(sysVarWillChange, (const ACHAR* a), a)
+  REC_HEAR(preXrefLockFile, (Db* a, Id b), a, b) REC_HEAR(preXrefLockFile, (Id a), a)
   REC_HEAR(xrefSubcommandBindItem, (Db* a, int b, Id c), a, b, c)
   REC_HEAR(xrefSubcommandAttachItem, (Db* a, int b, const ACHAR* c), a, b, c)
   REC_HEAR(xrefSubcommandOverlayItem, (Db* a, int b, const ACHAR* c), a, b, c)
@@ -231,35 +197,29 @@ struct EdRecorder : Recorder<Base> {
   REC_HEAR(xrefSubcommandPathItem, (Db* a, int b, Id c, const ACHAR* d), a, b, c, d)
   REC_HEAR(xrefSubcommandReloadItem, (Db* a, int b, Id c), a, b, c)
   REC_HEAR(xrefSubcommandUnloadItem, (Db* a, int b, Id c), a, b, c)
-  REC_HEAR(undoSubcommandAuto, (int a, Adesk::Boolean b), a, b)
-  REC_HEAR(undoSubcommandControl, (int a, int b), a, b)
-  REC_HEAR(undoSubcommandBegin, (int a), a)
-  REC_HEAR(undoSubcommandEnd, (int a), a)
-  REC_HEAR(undoSubcommandMark, (int a), a)
-  REC_HEAR(undoSubcommandBack, (int a), a)
-  REC_HEAR(undoSubcommandNumber, (int a, int b), a, b)
-  REC_HEAR(pickfirstModified, ())  // only the base's form with the set is ever to be called
-  REC_HEAR(layoutSwitched, (const ACHAR* a), a)
-  REC_HEAR(docFrameMovedOrResized, (Adesk::LongPtr a, bool b), a, b)
-  REC_HEAR(mainFrameMovedOrResized, (Adesk::LongPtr a, bool b), a, b)
-  REC_HEAR(beginDoubleClick, (const Pt& a), a)
-  REC_HEAR(beginRightClick, (const Pt& a), a)
-  REC_HEAR(toolbarBitmapSizeWillChange, (Adesk::Boolean a), a)
-  REC_HEAR(toolbarBitmapSizeChanged, (Adesk::Boolean a), a)
-  REC_HEAR(objectsLazyLoaded, (const Ids& a), a)
-  REC_HEAR(beginQuit, ())
-  REC_HEAR(quitAborted, ())
-  REC_HEAR(quitWillStart, ())
-  REC_HEAR(modelessOperationWillStart, (const ACHAR* a), a)
-  REC_HEAR(modelessOperationEnded, (const ACHAR* a), a)
-  REC_HEAR(cmdIUnkModified, (const ACHAR* a), a)
   Acad::ErrorStatus xrefSubCommandStart(AcXrefSubCommand a, const Ids& b, Names c, Names d) override {
     const Acad::ErrorStatus result = xrefResult;  // the hook may destroy this client
     this->hear("xrefSubCommandStart", a, b, c, d);
     return result;
   }
-  REC_HEAR(preXrefLockFile, (Id a), a)
-  REC_HEAR(viewChanged, ())
+  // Commands, LISP, system variables and the UNDO command's subcommands.
+  REC_HEAR(unknownCommand, (const ACHAR* a, AcDbVoidPtrArray* b), a, b)
+  REC_TEXT(commandWillStart) REC_TEXT(commandEnded) REC_TEXT(commandCancelled) REC_TEXT(commandFailed)
+  REC_TEXT(lispWillStart) REC_NONE(lispEnded) REC_NONE(lispCancelled)
+  REC_TEXT(modelessOperationWillStart) REC_TEXT(modelessOperationEnded) REC_TEXT(cmdIUnkModified)
+  REC_HEAR(sysVarChanged, (const ACHAR* a, Adesk::Boolean b), a, b) REC_TEXT(sysVarWillChange)
+  REC_HEAR(undoSubcommandAuto, (int a, Adesk::Boolean b), a, b) REC_HEAR(undoSubcommandControl, (int a, int b), a, b)
+  REC_HEAR(undoSubcommandBegin, (int a), a) REC_HEAR(undoSubcommandEnd, (int a), a)
+  REC_HEAR(undoSubcommandMark, (int a), a) REC_HEAR(undoSubcommandBack, (int a), a)
+  REC_HEAR(undoSubcommandNumber, (int a, int b), a, b)
+  // The user interface.
+  REC_NONE(pickfirstModified)  // only the base's form with the set is ever to be called
+  REC_TEXT(layoutSwitched) REC_NONE(viewChanged) REC_HEAR(objectsLazyLoaded, (const Ids& a), a)
+  REC_HEAR(docFrameMovedOrResized, (Adesk::LongPtr a, bool b), a, b)
+  REC_HEAR(mainFrameMovedOrResized, (Adesk::LongPtr a, bool b), a, b)
+  REC_HEAR(beginDoubleClick, (const Pt& a), a) REC_HEAR(beginRightClick, (const Pt& a), a)
+  REC_HEAR(toolbarBitmapSizeWillChange, (Adesk::Boolean a), a) REC_HEAR(toolbarBitmapSizeChanged, (Adesk::Boolean a), a)
+  REC_NONE(beginQuit) REC_NONE(quitAborted) REC_NONE(quitWillStart)
 };
 
 using BaseDb = DbRecorder<KOVADatabaseReactorBase>;
@@ -291,9 +251,7 @@ struct Client : EdRecorder<KOVAEditorReactorBase> {
     if (onPickfirst) onPickfirst();
     hear("pickfirstModified(ss,ids,cls)");  // last: a hook may destroy this client
   }
-  REC_HEAR(beginDocClose, (Db* a), a)
-  REC_HEAR(docCloseAborted, (Db* a), a)
-  REC_HEAR(docCloseWillStart, (Db* a), a)
+  REC_DB(beginDocClose) REC_DB(docCloseAborted) REC_DB(docCloseWillStart)
   REC_HEAR(layoutToBeSwitched, (const ACHAR* a, const ACHAR* b), a, b)
   REC_HEAR(dwgViewResized, (Adesk::LongPtr a), a)
 
