@@ -326,16 +326,20 @@ void hear(int id, Kind k, const char* name, const void* doc, const void* db) {
     g_s->begin(k, name, doc, db);
 }
 
+// An override that passes what it heard to the session.
+#define ON(NAME, PARAMS, ...) \
+  void NAME PARAMS override { in(#NAME, ##__VA_ARGS__); }
+using Db = const AcDbDatabase*;
+using Obj = const AcDbObject*;
+using M = AcAp::DocLockMode;
+
 template <class Base>
 class DbClient : public Base {
  public:
   explicit DbClient(int id) : m_id(id) {}
-  void objectAppended(const AcDbDatabase* db, const AcDbObject*) override { in("objectAppended", db); }
-  void objectOpenedForModify(const AcDbDatabase* db, const AcDbObject*) override { in("objectOpenedForModify", db); }
-  void objectModified(const AcDbDatabase* db, const AcDbObject*) override { in("objectModified", db); }
-  void objectErased(const AcDbDatabase* db, const AcDbObject*, Adesk::Boolean) override { in("objectErased", db); }
-  void headerSysVarChanged(const AcDbDatabase* db, const ACHAR*, Adesk::Boolean) override { in("headerSysVarChanged", db); }
-  void goodbye(const AcDbDatabase* db) override { in("goodbye", db); }
+  ON(objectAppended, (Db db, Obj), db) ON(objectOpenedForModify, (Db db, Obj), db) ON(objectModified, (Db db, Obj), db)
+  ON(objectErased, (Db db, Obj, Adesk::Boolean), db) ON(headerSysVarChanged, (Db db, const ACHAR*, Adesk::Boolean), db)
+  ON(goodbye, (Db db), db)
 
  private:
   void in(const char* name, const AcDbDatabase* db) { hear(m_id, kDb, name, acDocManagerPtr()->document(db), db); }
@@ -345,14 +349,11 @@ class DbClient : public Base {
 template <class Base>
 class DocClient : public Base {
  public:
-  using M = AcAp::DocLockMode;
   explicit DocClient(int id) : m_id(id) {}
-  void documentCreated(AcApDocument* d) override { in("documentCreated", d); }
-  void documentToBeDestroyed(AcApDocument* d) override { in("documentToBeDestroyed", d); }
-  void documentCreateCanceled(AcApDocument* d) override { in("documentCreateCanceled", d); }
-  void documentLockModeWillChange(AcApDocument* d, M, M, M, const ACHAR*) override { in("documentLockModeWillChange", d); }
-  void documentLockModeChanged(AcApDocument* d, M, M, M, const ACHAR*) override { in("documentLockModeChanged", d); }
-  void documentActivated(AcApDocument* d) override { in("documentActivated", d); }
+  ON(documentCreated, (AcApDocument* d), d) ON(documentToBeDestroyed, (AcApDocument* d), d)
+  ON(documentCreateCanceled, (AcApDocument* d), d) ON(documentActivated, (AcApDocument* d), d)
+  ON(documentLockModeWillChange, (AcApDocument* d, M, M, M, const ACHAR*), d)
+  ON(documentLockModeChanged, (AcApDocument* d, M, M, M, const ACHAR*), d)
 
  private:
   void in(const char* name, AcApDocument* d) { hear(m_id, kDoc, name, d, d ? d->database() : nullptr); }
@@ -363,12 +364,8 @@ template <class Base>
 class EdClient : public Base {
  public:
   explicit EdClient(int id) : m_id(id) {}
-  void commandWillStart(const ACHAR*) override { in("commandWillStart"); }
-  void commandEnded(const ACHAR*) override { in("commandEnded"); }
-  void modelessOperationEnded(const ACHAR*) override { in("modelessOperationEnded"); }
-  void sysVarChanged(const ACHAR*, Adesk::Boolean) override { in("sysVarChanged"); }
-  void lispEnded() override { in("lispEnded"); }
-  void undoSubcommandNumber(int, int) override { in("undoSubcommandNumber"); }
+  ON(commandWillStart, (const ACHAR*)) ON(commandEnded, (const ACHAR*)) ON(modelessOperationEnded, (const ACHAR*))
+  ON(sysVarChanged, (const ACHAR*, Adesk::Boolean)) ON(lispEnded, ()) ON(undoSubcommandNumber, (int, int))
   void databaseToBeDestroyed(AcDbDatabase* db) override { hear(m_id, kEd, "databaseToBeDestroyed", nullptr, db); }
   // The hub never calls the host's own form on clients: only the three-argument one.
   void pickfirstModified() override { in(m_id ? "pickfirstModified()" : "pickfirstModified"); }
@@ -385,7 +382,7 @@ class EdBaseClient : public EdClient<KOVAEditorReactorBase> {
  public:
   using EdClient::EdClient;
   using EdClient::pickfirstModified;
-  void pickfirstModified(ads_name, const AcArray<AcDbObjectId>&, AcRxClass*) override { in("pickfirstModified"); }
+  ON(pickfirstModified, (ads_name, const AcArray<AcDbObjectId>&, AcRxClass*))
 };
 
 DbClient<AcDbDatabaseReactor> g_dbProbe(0);
