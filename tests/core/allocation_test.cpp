@@ -13,24 +13,14 @@ using DbCall = std::function<void(AcDbDatabaseReactor*)>;
 using DocCall = std::function<void(AcApDocManagerReactor*)>;
 using EdCall = std::function<void(AcEditorReactor*)>;
 
-class Forwarding : public ::testing::Test {
+class Forwarding : public TwoDrawings {
  protected:
   void SetUp() override {
-    a = kvhost::newDocument(L"A.dwg");
-    line = kvhost::addEntity(a, newLine());
-    b = kvhost::newDocument(L"B.dwg");
-    acdbOpenAcDbObject(obj, line, AcDb::kForRead);
-    obj->close();
+    TwoDrawings::SetUp();
+    obj = lineObject();
     ids.append(line);
   }
-  void TearDown() override {
-    for (AcApDocument* d : kvhost::documents()) kvhost::closeDocument(d);
-  }
-  AcApDocument* a = nullptr;
-  AcApDocument* b = nullptr;
-  AcDbObjectId line;
-  AcDbObject* obj = nullptr;
-  AcDbObjectIdArray ids;
+  const AcDbObject* obj = nullptr;
 };
 
 TEST_F(Forwarding, AllocatesNothingOnceWarm) {

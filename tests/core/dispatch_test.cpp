@@ -11,31 +11,10 @@ namespace {
 
 using namespace rec;
 
-// Two drawings, A with a line, B current; every test starts from this.
-class Session : public ::testing::Test {
+class Session : public TwoDrawings {
  public:
-  void SetUp() override {
-    a = kvhost::newDocument(L"A.dwg");
-    line = kvhost::addEntity(a, newLine());
-    b = kvhost::newDocument(L"B.dwg");
-    heard().clear();
-  }
-  void TearDown() override {
-    for (AcApDocument* d : kvhost::documents()) kvhost::closeDocument(d);
-  }
   AcDbDatabase* dbA() const { return a->database(); }
   void raiseDb(const std::function<void(AcDbDatabaseReactor*)>& call) { kvhost::raiseDatabaseEvent(dbA(), call); }
-  // The line's object, for notifications that only the host's raising hook delivers.
-  const AcDbObject* lineObject() const {
-    AcDbObject* o = nullptr;
-    acdbOpenAcDbObject(o, line, AcDb::kForRead, true);
-    o->close();
-    return o;
-  }
-  AcApDocument* a = nullptr;
-  AcApDocument* b = nullptr;
-  AcDbObjectId line;
-  AcDbObjectIdArray ids;
 };
 
 // ---- Every notification kind: order and arguments ----

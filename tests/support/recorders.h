@@ -263,6 +263,31 @@ struct Client : EdRecorder<KOVAEditorReactorBase> {
 
 inline AcDbLine* newLine(double x = 0) { return new AcDbLine(AcGePoint3d(x, 0, 0), AcGePoint3d(x + 1, 1, 0)); }
 
+// Two drawings, A with a line, B current; every drawing is closed after the test.
+class TwoDrawings : public ::testing::Test {
+ public:
+  void SetUp() override {
+    a = kvhost::newDocument(L"A.dwg");
+    line = kvhost::addEntity(a, newLine());
+    b = kvhost::newDocument(L"B.dwg");
+    heard().clear();
+  }
+  void TearDown() override {
+    for (AcApDocument* d : kvhost::documents()) kvhost::closeDocument(d);
+  }
+  // The line's object, for notifications that only the host's raising hooks deliver.
+  const AcDbObject* lineObject() const {
+    AcDbObject* o = nullptr;
+    acdbOpenAcDbObject(o, line, AcDb::kForRead, true);
+    o->close();
+    return o;
+  }
+  AcApDocument* a = nullptr;
+  AcApDocument* b = nullptr;
+  AcDbObjectId line;
+  AcDbObjectIdArray ids;
+};
+
 // The session ends as the host's does: drawings closed, modules unloaded.
 struct EndSessionAtExit : ::testing::Environment {
   void TearDown() override { kvhost::quit(); }
