@@ -12,10 +12,6 @@ using ::testing::ElementsAre;
 
 namespace {
 
-std::vector<std::wstring> entriesSince(long long start) {
-  return KvTrace::recentEntries(static_cast<size_t>(KvTrace::entryCount() - start));
-}
-
 TEST(FunctionEntryLog, KeepsTheMostRecentEntriesOnceItHasWrapped) {
   const wchar_t* labels[] = {L"A::a", L"B::b", L"C::c"};
   for (int i = 0; i < 3000; ++i) kvGuarded(labels[i % 3], KV_SOURCE_FILE, __LINE__, [] {});
@@ -57,8 +53,8 @@ TEST(CrashGuard, AnExceptionIsReportedWhereTheGuardStandsAndTheCallReturnsZero) 
   EXPECT_EQ(report.what, L"no count");
   EXPECT_THAT(heard, ElementsAre(L"Inner::count"));
   // Unwinding closed the inner entry before the outer one went on.
-  EXPECT_THAT(entriesSince(start), ElementsAre(L"enter Outer::count", L"enter Inner::count", L"leave Inner::count",
-                                               L"leave Outer::count"));
+  EXPECT_THAT(KvTrace::recentEntries(static_cast<size_t>(KvTrace::entryCount() - start)),
+              ElementsAre(L"enter Outer::count", L"enter Inner::count", L"leave Inner::count", L"leave Outer::count"));
 
   // Once left, a guard no longer names the place of a later fault.
   KV_GUARDED(L"Later::run", [] { throw 1; });
