@@ -78,9 +78,7 @@ TEST_F(Forwarding, AllocatesNothingOnceWarm) {
   docNester.hook = [&](std::string_view n) {
     if (n == "documentActivated") kvhost::raiseDatabaseEvent(db, dbCalls[0]);
   };
-  edNester.hook = [&](std::string_view n) {
-    if (n == "viewChanged") kvhost::raiseEditorEvent(edCalls[1]);
-  };
+  edNester.hook = [&](std::string_view n) { if (n == "viewChanged") kvhost::raiseEditorEvent(edCalls[1]); };
   dbNester.quiet = dbBase.quiet = dbPlain.quiet = docNester.quiet = docPlain.quiet = edNester.quiet = edPlain.quiet =
       true;
   EXPECT_EQ(measure(), 0);

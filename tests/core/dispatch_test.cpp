@@ -68,10 +68,7 @@ const Event kEvents[] = {
     {"documentToBeDeactivated documentToBeActivated documentBecameCurrent documentActivated",
      [](Session& s) { kvhost::activateDocument(s.a); }},
     {"documentActivationModified",
-     [](Session&) {
-       kvhost::setDocumentActivation(false);
-       kvhost::setDocumentActivation(true);
-     }},
+     [](Session&) { kvhost::setDocumentActivation(false), kvhost::setDocumentActivation(true); }},
 };
 
 TEST_P(EveryNotification, ReachesEveryClientInPriorityOrderWithTheHostsArguments) {

@@ -265,9 +265,7 @@ TEST_F(EditorDispatch, ClientsRegisteredDestroyedOrLeavingInsideANotification) {
     first.reset();
     plain.reset();
     late = std::make_unique<Client>("last");
-    late->hook = [&, kind = kind](std::string_view n) {
-      if (n == kind) late.reset();
-    };
+    late->hook = [&, kind = kind](std::string_view n) { if (n == kind) late.reset(); };
     raise();
     EXPECT_EQ(late, nullptr);
     EXPECT_EQ(g_ReactorManager.edReactorDispatcher(), nullptr);
@@ -405,10 +403,7 @@ TEST_F(EditorPickfirst, QueuedEntitiesAreRedrawnOnceWhenTheOutermostHandlingEnds
 TEST_F(EditorPickfirst, DatabaseClientsHearNothingWhileAChangeIsHandled) {
   BaseDb dbClient("db");
   BaseDoc docClient("doc");
-  a->onPickfirst = [&] {
-    paint(line, 2);
-    kvhost::setSysVar(L"CLAYER", L"0");
-  };
+  a->onPickfirst = [&] { paint(line, 2), kvhost::setSysVar(L"CLAYER", L"0"); };
   kvhost::setPickfirst(idArray({line, line2}));
   EXPECT_TRUE(whoHeard("objectOpenedForModify").empty());
   // Editor and document notifications still go through.
@@ -457,9 +452,7 @@ TEST_F(EditorPickfirst, RedrawSetDropsTheIdsOfADrawingThatCloses) {
   AcDbObjectId b2 = kvhost::addEntity(other, new AcDbCircle(AcGePoint3d(0, 0, 0), 2.0));
   for (AcDbObjectId id : {line, b1, circle, line2, b2}) redraw(id);
   std::vector<AcDbObjectId> whenTold;
-  a->hook = [&](std::string_view kind) {
-    if (kind == "databaseToBeDestroyed") whenTold = Client::queued();
-  };
+  a->hook = [&](std::string_view kind) { if (kind == "databaseToBeDestroyed") whenTold = Client::queued(); };
   kvhost::closeDocument(doc);
   a->hook = nullptr;
   EXPECT_EQ(whenTold.size(), 5u);  // the clients are told before the set is pruned

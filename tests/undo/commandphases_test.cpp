@@ -46,9 +46,7 @@ TEST_F(UndoTest, SaveCommandsFilterDatabaseClientsOnlyWhileTheyRun) {
   EXPECT_FALSE(g_ReactorManager.filterReactors());
 
   // A client that ends the filtering during a save is not overruled while the save ends.
-  client->hook = [](const std::wstring& e) {
-    if (e == L"saveComplete") g_ReactorManager.setFilterReactors(false);
-  };
+  client->hook = [](const std::wstring& e) { if (e == L"saveComplete") g_ReactorManager.setFilterReactors(false); };
   EXPECT_EQ(kvhost::executeString(L"QSAVE " + file), kvhost::CommandOutcome::kEnded);
   EXPECT_FALSE(client->find(L"commandEnded QSAVE")->filter);
   EXPECT_EQ(markerCounter(doc), 1);

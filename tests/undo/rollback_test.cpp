@@ -115,10 +115,7 @@ const Session kSessions[] = {
        t.keep(t.doc);
        kvhost::runCommand(L"OUTER", [&] {
          t.addLine(2);
-         kvhost::runCommand(L"INNER", [&] {
-           t.addLine(3);
-           requestRollBack();
-         });
+         kvhost::runCommand(L"INNER", [&] { t.addLine(3), requestRollBack(); });
          EXPECT_EQ(kvhost::pendingCommandCount(), 0);  // the outer command still holds its mark
          t.addLine(4);
        });
@@ -139,10 +136,7 @@ const Session kSessions[] = {
      [](RollBack& t) {
        kvhost::runCommand(L"NOOP");
        requestRollBack();
-       kvhost::runCommand(L"LINE", [&] {
-         t.addLine(2);
-         t.keep(t.doc);
-       });
+       kvhost::runCommand(L"LINE", [&] { t.addLine(2), t.keep(t.doc); });
        t.client.reset();  // no editor client, no dispatcher: no marks, no roll-back
        kvhost::runCommand(L"LINE", [&] {
          t.addLine(3);
@@ -157,10 +151,7 @@ const Session kSessions[] = {
        kvhost::modelessOperation(L"PALETTE", [&] { t.client.reset(); });
        t.client = std::make_unique<RecordingClient>();
        t.keep(t.doc);
-       kvhost::runCommand(L"LINE", [&] {
-         t.addLine(3);
-         requestRollBack();
-       });
+       kvhost::runCommand(L"LINE", [&] { t.addLine(3), requestRollBack(); });
      }},
     {"TheLastClientLeavesAsTheCommandEndsWithRedrawsQueued",
      [](RollBack& t) {
@@ -279,10 +270,7 @@ const Session kSessions[] = {
        t.keep(t.doc);
        t.client.reset();  // it reads the marker, which this module cannot
        KOVAEditorReactorBase marking;
-       kvhost::runCommand(L"LINE", [&] {
-         t.lineIn(elsewhere, 2);
-         requestRollBack();
-       });
+       kvhost::runCommand(L"LINE", [&] { t.lineIn(elsewhere, 2), requestRollBack(); });
        EXPECT_EQ(kvhost::entities(elsewhere).length(), 0);
      }},
     {"ADrawingWhoseCounterStandsAtItsTopOrAtMinusOne",
@@ -291,10 +279,7 @@ const Session kSessions[] = {
          AcApDocument* elsewhere = openDrawingWithMarker(t.file, 1, counter);
          ASSERT_NE(elsewhere, nullptr);
          t.keep(elsewhere);
-         kvhost::runCommand(L"LINE", [&] {
-           t.lineIn(elsewhere, 2);
-           requestRollBack();
-         });
+         kvhost::runCommand(L"LINE", [&] { t.lineIn(elsewhere, 2), requestRollBack(); });
        }
      }},
     {"ARequestBeforeAnyMarkInTheSession",

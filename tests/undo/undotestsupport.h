@@ -114,9 +114,7 @@ class UndoTest : public ::testing::Test {
   }
   AcDbObjectId addLine(double x) { return lineIn(doc, x); }
   void requestRollBackOn(const std::wstring& event) {
-    client->hook = [event](const std::wstring& e) {
-      if (e == event) requestRollBack();
-    };
+    client->hook = [event](const std::wstring& e) { if (e == event) requestRollBack(); };
   }
   // A roll-back that keeps posting steps fails the test instead of hanging it.
   void failOnUndoLoop() {
