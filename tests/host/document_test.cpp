@@ -1,5 +1,5 @@
 // Documents: their lifetime and activation, lock modes with the veto of a
-// lock change, AcAxDocLock and the DBMOD stack.
+// lock change and AcAxDocLock.
 #include <functional>
 #include "host_support.h"
 
@@ -159,22 +159,6 @@ TEST_F(Documents, AcAxDocLockLocksForItsLifetime) {
   EXPECT_EQ(AcAxDocLock().lockStatus(), Acad::eNoDocument);
   EXPECT_EQ(acDocManager->lockDocument(doc), Acad::eNoDocument);  // closed documents are refused
   EXPECT_EQ(kvhost::addEntity(doc, new AcDbLine), AcDbObjectId::kNull);
-}
-
-// Every change counts, an erase too; the stack gives back what was pushed.
-TEST_F(Documents, DbmodCountsChangesAndItsStackRestoresIt) {
-  AcDbObjectId line = addLine();
-  doc->pushDbmod();
-  setColor(line, 4);
-  doc->pushDbmod();
-  doc->setDbmod(40);
-  for (int expected : {2, 1}) {
-    EXPECT_EQ(doc->popDbmod(), Acad::eOk);
-    EXPECT_EQ(doc->dbmod(), expected);
-  }
-  EXPECT_EQ(doc->popDbmod(), Acad::eNotApplicable);
-  ASSERT_EQ(kvhost::eraseObject(line), Acad::eOk);
-  EXPECT_EQ(doc->dbmod(), 2);
 }
 
 }  // namespace

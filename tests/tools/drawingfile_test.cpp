@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <KOVANotification.h>
 #include <kvhost.h>
+#include <markers.h>
 #include <memfiler.h>
 #include <testfiles.h>
 #include <sys/resource.h>
@@ -22,6 +23,8 @@
 
 namespace {
 using namespace testfiles;
+using markers::entry;
+using markers::markerCounter;
 typedef std::vector<std::string> Files;
 
 const wchar_t kModule[] = L"KOVANotification10.arx";
@@ -31,29 +34,20 @@ std::string hex(AcDbObjectId id) {
   std::snprintf(buf, sizeof buf, "%llX", static_cast<unsigned long long>(id.handle()));
   return buf;
 }
-AcDbObjectId entry(AcDbObjectId dictId, const wchar_t* key) {
-  AcDbDictionaryPointer dict(dictId, AcDb::kForRead);
-  AcDbObjectId id;
-  return dict && dict->getAt(key, id) == Acad::eOk ? id : AcDbObjectId::kNull;
-}
 // What an object files out: all it is, owner and handles included.
 std::string record(AcDbObjectId id) {
   AcDbObjectPointer<AcDbObject> object(id, AcDb::kForRead);
-  if (!object) return "none";
-  kvhost::DwgMemoryFiler filer(AcDb::kFileFiler, id.database());
-  object->dwgOutFields(&filer);
-  return std::string(filer.bytes().begin(), filer.bytes().end());
+  const std::vector<unsigned char> bytes = object ? markers::dwgRecord(object.object()) : std::vector<unsigned char>();
+  return object ? std::string(bytes.begin(), bytes.end()) : "none";
 }
 
 // The class of the drawing's undo marker, or "proxy" and the class it stands for.
 std::wstring markerClass(AcApDocument* doc) {
-  AcDbObjectId marks = entry(doc->database()->namedObjectsDictionaryId(), L"KOVA_UNDO_DICTIONARY");
-  AcDbObjectPointer<AcDbObject> object(entry(marks, L"KOVA_UNDO_OBJECT"), AcDb::kForRead);
+  AcDbObjectPointer<AcDbObject> object(markers::markerId(doc->database()), AcDb::kForRead);
   if (!object) return L"none";
   if (auto* proxy = AcDbProxyObject::cast(object.object())) return std::wstring(L"proxy ") + proxy->originalClassName();
   return object->isA()->name();
 }
-int markerCounter(AcApDocument* doc) { return kvhost::undoMarkerCounter(doc).value_or(-1); }
 
 std::string replaced(std::string text, const std::string& from, const std::string& to) {
   const size_t at = text.find(from);
