@@ -34,30 +34,25 @@ class Guards : public ::testing::TestWithParam<bool> {
   AcApDocument* b = nullptr;
 };
 
+// Given a database or not (then the working one of its start), whatever the
+// working drawing is by its end.
 TEST_P(Guards, UndoRecordingIsSwitchedOffAndBackToWhatItWas) {
-  AcDbDatabase* db = a->database();
-  for (bool wasOn : {true, false}) {
-    db->disableUndoRecording(!wasOn);
-    inScope([&] {
-      KOVASmartUndoRecording guard(db);
-      EXPECT_FALSE(db->undoRecording());
-      exitScope();
-    });
-    EXPECT_EQ(db->undoRecording(), wasOn);
-  }
-}
-
-TEST_P(Guards, UndoRecordingWithoutADatabaseKeepsToTheWorkingOneOfItsStart) {
   kvhost::activateDocument(a);
-  inScope([&] {
-    KOVASmartUndoRecording guard(nullptr);
-    EXPECT_FALSE(a->database()->undoRecording());
-    kvhost::activateDocument(b);
-    EXPECT_TRUE(b->database()->undoRecording());
-    exitScope();
-  });
-  EXPECT_TRUE(a->database()->undoRecording());
-  EXPECT_TRUE(b->database()->undoRecording());
+  for (bool wasOn : {false, true}) {
+    for (AcDbDatabase* given : {a->database(), static_cast<AcDbDatabase*>(nullptr)}) {
+      a->database()->disableUndoRecording(!wasOn);
+      inScope([&] {
+        KOVASmartUndoRecording guard(given);
+        EXPECT_FALSE(a->database()->undoRecording());
+        kvhost::activateDocument(b);
+        EXPECT_TRUE(b->database()->undoRecording());
+        exitScope();
+      });
+      EXPECT_EQ(a->database()->undoRecording(), wasOn);
+      EXPECT_TRUE(b->database()->undoRecording());
+      kvhost::activateDocument(a);
+    }
+  }
   // A drawing a client closes inside the scope is left alone.
   inScope([&] {
     KOVASmartUndoRecording guard(nullptr);
