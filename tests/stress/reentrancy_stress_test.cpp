@@ -12,7 +12,6 @@
 #include <kvhost.h>
 #include <algorithm>
 #include <cstdlib>
-#include <deque>
 #include <map>
 #include <random>
 #include <set>
@@ -61,7 +60,6 @@ class Session {
   bool filter = false;
   std::set<const void*> attached;  // databases the hub's database reactor listens to
   std::vector<const void*> busy;   // documents an operation in progress still uses
-  std::deque<std::string> trace;
   std::string failure;
   AcApDocManagerReactor* docProbe = nullptr;
   bool vetoes;
@@ -71,14 +69,9 @@ class Session {
 
   int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); }
   bool chance(double p) { return std::uniform_real_distribution<double>(0, 1)(rng) < p; }
-  void note(const std::string& s) {
-    trace.push_back(std::string(depth, ' ') + s);
-    if (trace.size() > 40) trace.pop_front();
-  }
   void fail(const std::string& what) {
     if (!failure.empty()) return;
-    failure = "seed " + std::to_string(seed) + " step " + std::to_string(step) + ": " + what + "\nlast actions:\n";
-    for (const auto& t : trace) failure += "  " + t + "\n";
+    failure = "seed " + std::to_string(seed) + " step " + std::to_string(step) + ": " + what + "\n";
   }
 
   // ---- the model registry ----
@@ -172,7 +165,6 @@ class Session {
     // A veto ends the fan-out when the host is asking; the client returns at once.
     auto* vetoer = dynamic_cast<KOVADocReactorBase*>(it->second.obj);
     if (f->vetoAllowed && vetoer && vetoes && chance(0.08)) {
-      note("client " + std::to_string(id) + " vetoes");
       vetoer->KOVAVeto();
       f->stopped = true;
       return;
@@ -253,15 +245,12 @@ void Session::act() {
   if (op <= 1) {
     newClient(static_cast<Kind>(pick(3)), chance(0.4));
   } else if (op <= 5 && id) {
-    note((op == 2 ? "remove " : op == 3 ? "add " : "destroy ") + std::to_string(id));
     if (op == 2) hubRemove(id);
     if (op == 3) hubAdd(id, pick(5) - 2);
     if (op >= 4) destroy(id);
   } else if (op == 6 && cur) {
-    note("add line");
     kvhost::addEntity(cur, new AcDbLine(AcGePoint3d(pick(9), 0, 0), AcGePoint3d(0, pick(9), 0)));
   } else if (op >= 7 && op <= 9 && !entity.isNull()) {
-    note((op == 9 ? "erase " : "modify ") + std::to_string(entity.handle()));
     if (op == 9)
       kvhost::eraseObject(entity, true);
     else
@@ -269,35 +258,29 @@ void Session::act() {
         AcDbEntity::cast(o)->setColorIndex(static_cast<Adesk::UInt16>(pick(7)));
       });
   } else if (op == 10 && cur) {
-    note("command");
     kvhost::runCommand(chance(0.8) ? L"KVSTRESS" : L"REGEN", [this] {
       act();
       if (chance(0.3)) g_ReactorManager.setPostUndoOnCommandFinish(true);
       act();
     });
   } else if (op == 11) {
-    note("roll-back request");
     g_ReactorManager.setPostUndoOnCommandFinish(true);
   } else if (op == 12 && cur) {
     AcDbObjectIdArray some;
     for (int i = 0; i < all.length(); ++i)
       if (chance(0.5)) some.append(all[i]);
-    note("pickfirst of " + std::to_string(some.length()));
     kvhost::setPickfirst(some);
   } else if (op == 13) {
-    note("sysvar / lisp");
     if (chance(0.5))
       kvhost::setSysVar(L"KVSTRESS", std::to_wstring(pick(100)));
     else
       kvhost::runLisp(L"(kv)", chance(0.3));
   } else if (op == 14 && cur) {
-    note("modeless");
     kvhost::modelessOperation(L"kvstress", [this] {
       act();
       if (chance(0.3)) g_ReactorManager.setPostUndoOnCommandFinish(true);
     });
   } else if (op == 15 && kvhost::documents().size() < 3) {
-    note("new document");
     if (chance(0.2))
       kvhost::cancelDocumentCreation(L"cancelled.dwg");
     else
@@ -306,7 +289,6 @@ void Session::act() {
     std::vector<AcApDocument*> docs = kvhost::documents();
     AcApDocument* d = docs[pick(static_cast<int>(docs.size()))];
     const bool closing = chance(0.5) && closable(d);
-    note(closing ? "close document" : "activate document");
     if (closing)
       kvhost::closeDocument(d);
     else
@@ -404,7 +386,6 @@ void Session::newClient(Kind k, bool plain) {
   recs[id] = Rec{k, plain, obj};
   if (!plain) modelAdd(id, k, -1);  // the bases register themselves
   const int prio = pick(5) - 2;
-  note(std::string("new ") + (plain ? "plain " : "base ") + kKindName[k] + " client " + std::to_string(id));
   if (plain || chance(0.3)) hubAdd(id, prio);
 }
 
