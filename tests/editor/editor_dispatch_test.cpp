@@ -55,20 +55,6 @@ class EditorDispatch : public ::testing::Test {
   const Names order = {"C", "A", "E", "D", "B"};
 };
 
-// Every kind in the list was heard at least once, each time by every client
-// in order, all with the same arguments (expected ones, if given).
-void expectHeardInOrder(const Names& order, const std::string& kind, const std::string& expected = "") {
-  SCOPED_TRACE(kind);
-  std::vector<std::string> whats;
-  Names who = whoHeard(kind, &whats);
-  ASSERT_FALSE(who.empty());
-  ASSERT_EQ(who.size() % order.size(), 0u);
-  for (size_t i = 0; i < who.size(); ++i) {
-    EXPECT_EQ(who[i], order[i % order.size()]);
-    EXPECT_EQ(whats[i], expected.empty() ? whats[i - i % order.size()] : expected);
-  }
-}
-
 // A handling is over: nothing queued, no selection set open, the filter flag down.
 void expectNoHandlingState() {
   EXPECT_TRUE(Client::queued().empty());

@@ -56,6 +56,20 @@ inline std::vector<std::string> whoHeard(const std::string& kind, std::vector<st
   return who;
 }
 
+// Notifications of one kind were heard, each by every client in the given
+// order, all with the same arguments (the expected ones, if given).
+inline void expectHeardInOrder(const std::vector<std::string>& order, const std::string& kind,
+                               const std::string& expected = "") {
+  SCOPED_TRACE(kind);
+  std::vector<std::string> whats, who = whoHeard(kind, &whats);
+  ASSERT_FALSE(who.empty());
+  ASSERT_EQ(who.size() % order.size(), 0u);
+  for (size_t i = 0; i < who.size(); ++i) {
+    EXPECT_EQ(who[i], order[i % order.size()]);
+    EXPECT_EQ(whats[i], expected.empty() ? whats[i - i % order.size()] : expected);
+  }
+}
+
 inline std::string text(const wchar_t* s) { return s ? testfiles::narrow(s) : std::string(); }
 
 // One argument as text. Pointers and values print as themselves, objects
