@@ -119,7 +119,9 @@ TEST_F(Commands, SelectionSetsReadThePickfirstSetOfTheirDocument) {
   kvhost::setPickfirst(inB);
   kvhost::activateDocument(doc);
   EXPECT_EQ(kvhost::pickfirst().length(), 3);
+  EdLog ed;
   kvhost::closeDocument(doc);  // its entities leave the set
+  EXPECT_EQ(ed.lines, Lines{L"close"});
   EXPECT_EQ(acedSSLength(ss, &n), RTNORM);
   EXPECT_EQ(n, 0);
   EXPECT_EQ(kvhost::pickfirst()[0], inB[0]);

@@ -12,7 +12,7 @@ using testfiles::narrow;
 
 typedef std::vector<std::wstring> Lines;
 
-// Hears the editor: commands and pickfirst.
+// Hears the editor: commands, pickfirst and drawings closing.
 class EdLog : public AcEditorReactor {
  public:
   EdLog() { acedEditor->addReactor(this); }
@@ -22,6 +22,7 @@ class EdLog : public AcEditorReactor {
   void commandCancelled(const ACHAR* c) override { lines.push_back(L"C " + std::wstring(c)); }
   void commandFailed(const ACHAR* c) override { lines.push_back(L"F " + std::wstring(c)); }
   void pickfirstModified() override { lines.push_back(L"pickfirst"); }
+  void beginClose(AcDbDatabase*) override { lines.push_back(L"close"); }
   Lines lines;
 };
 
