@@ -11,6 +11,9 @@ std::string dxfHex(AcDbHandle h);
 std::string dxfReal(double v);
 // A value as one line: control characters as caret escapes.
 std::string dxfEscape(const std::wstring& s);
+// Whether the caret at s[i] reads as an escape: followed by a space or by
+// one of @ to _.
+bool caretEscapeAt(const std::wstring& s, size_t i);
 
 // The text of a DXF file, one group (code and value) at a time.
 class DxfText {

@@ -65,8 +65,8 @@ std::wstring unescapeDxfText(const std::wstring& s) {
   std::wstring out;
   for (size_t i = 0; i < s.size(); ++i) {
     wchar_t c = s[i];
-    wchar_t next = i + 1 < s.size() ? s[i + 1] : 0;
-    if (c == L'^' && (next == L' ' || (next >= 0x40 && next < 0x60))) {
+    if (caretEscapeAt(s, i)) {
+      const wchar_t next = s[i + 1];
       out += next == L' ' ? L'^' : static_cast<wchar_t>(next - 0x40);
       ++i;
     } else if (c == L'\\' && i + 7 <= s.size() && s.compare(i, 3, L"\\U+") == 0) {

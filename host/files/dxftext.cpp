@@ -21,14 +21,18 @@ std::string dxfReal(double v) {
   return buf;
 }
 
+bool caretEscapeAt(const std::wstring& s, size_t i) {
+  const wchar_t next = i + 1 < s.size() ? s[i + 1] : 0;
+  return s[i] == L'^' && (next == L' ' || (next >= 0x40 && next < 0x60));
+}
+
 // A caret stays as it is unless what follows would make it read as an
 // escape; then it goes as "^ ".
 std::string dxfEscape(const std::wstring& s) {
   std::wstring out;
   for (size_t i = 0; i < s.size(); ++i) {
     wchar_t c = s[i];
-    wchar_t next = i + 1 < s.size() ? s[i + 1] : 0;
-    if (c == L'^' && (next == L' ' || (next >= 0x40 && next < 0x60))) {
+    if (caretEscapeAt(s, i)) {
       out += L"^ ";
     } else if (c < 0x20) {
       out += L'^';
