@@ -93,7 +93,7 @@ TEST_P(EveryNotification, ReachesEveryClientInPriorityOrderWithTheHostsArguments
   for (std::string kind; kinds >> kind;) {
     SCOPED_TRACE(kind);
     // A row's kinds arrive in the host's order, as listed.
-    first = std::find_if(first, heard().end(), [&](const Heard& h) { return h.what.rfind(kind, 0) == 0; });
+    first = std::find_if(first, heard().end(), [&](const Heard& h) { return isKind(h, kind); });
     EXPECT_NE(first, heard().end());
     expectHeardInOrder({"D", "A", "B", "C", "E"}, kind, GetParam().expected ? GetParam().expected(*this) : "");
   }

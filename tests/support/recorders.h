@@ -45,11 +45,15 @@ inline std::vector<Heard>& heard() {
   static std::vector<Heard> log;
   return log;
 }
+// Whether a notification heard is of the kind: its name, alone or before its arguments.
+inline bool isKind(const Heard& h, const std::string& kind) {
+  return h.what == kind || h.what.rfind(kind + " ", 0) == 0;
+}
 // The clients, in order, that heard notifications of one kind, and what they heard.
 inline std::vector<std::string> whoHeard(const std::string& kind, std::vector<std::string>* whats = nullptr) {
   std::vector<std::string> who;
   for (const Heard& h : heard())
-    if (h.what == kind || h.what.rfind(kind + " ", 0) == 0) {
+    if (isKind(h, kind)) {
       who.push_back(h.who);
       if (whats) whats->push_back(h.what);
     }
