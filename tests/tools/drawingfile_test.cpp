@@ -37,8 +37,9 @@ std::string hex(AcDbObjectId id) {
 // What an object files out: all it is, owner and handles included.
 std::string record(AcDbObjectId id) {
   AcDbObjectPointer<AcDbObject> object(id, AcDb::kForRead);
-  const std::vector<unsigned char> bytes = object ? markers::dwgRecord(object.object()) : std::vector<unsigned char>();
-  return object ? std::string(bytes.begin(), bytes.end()) : "none";
+  if (!object) return "none";
+  const std::vector<unsigned char> bytes = markers::dwgRecord(object.object());
+  return std::string(bytes.begin(), bytes.end());
 }
 
 // The class of the drawing's undo marker, or "proxy" and the class it stands for.
