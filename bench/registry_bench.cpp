@@ -93,7 +93,10 @@ void BM_IdSetProbes(benchmark::State& state) {
   const AcDbObjectIdArray& ids = drawingEntities(kLargestSet);
   KOVAIdSet set;
   auto fill = [&] {
-    for (int i = 0; i < n; ++i) set.insert(ids[i].asOldId());
+    for (int i = 0; i < n; ++i) {
+      std::uint32_t position = static_cast<std::uint32_t>(i);
+      set.insert(ids[i].asOldId(), position);
+    }
     set.clear();
   };
   fill();  // grown to its size, as the redraw set is once warm

@@ -11,8 +11,9 @@
 
 class KOVAIdSet {
  public:
-  // False when the id is in the set already.
-  bool insert(Adesk::IntDbId id) {
+  // Each id carries the position it was given. False when the id is in the
+  // set already; position then says the one it carries.
+  bool insert(Adesk::IntDbId id, std::uint32_t& position) {
     // At most 7/16 full: an insert then looks at fewer than 1.4 slots on
     // average (1.5 at half full).
     if ((m_count + 1) * 16 > m_slots.size() * 7) grow();
@@ -21,11 +22,14 @@ class KOVAIdSet {
       ++m_nProbes;
       Slot& slot = m_slots[i];
       if (slot.generation != m_generation) {
-        slot = {id, m_generation};
+        slot = {id, m_generation, position};
         ++m_count;
         return true;
       }
-      if (slot.id == id) return false;
+      if (slot.id == id) {
+        position = slot.position;
+        return false;
+      }
     }
   }
 
@@ -43,6 +47,7 @@ class KOVAIdSet {
   struct Slot {
     Adesk::IntDbId id;
     std::uint32_t generation;
+    std::uint32_t position;
   };
 
   static size_t slotOf(Adesk::IntDbId id) {
@@ -56,12 +61,15 @@ class KOVAIdSet {
   }
 
   void grow() {
-    std::vector<Slot> old(std::max<size_t>(64, m_slots.size() * 2), Slot{0, 0});
+    std::vector<Slot> old(std::max<size_t>(64, m_slots.size() * 2), Slot{0, 0, 0});
     old.swap(m_slots);
     const std::uint32_t live = m_generation;
     m_count = 0;
     for (const Slot& slot : old)
-      if (slot.generation == live) insert(slot.id);
+      if (slot.generation == live) {
+        std::uint32_t position = slot.position;
+        insert(slot.id, position);
+      }
   }
 
   std::vector<Slot> m_slots;

@@ -5,7 +5,6 @@
 #include <KvTrace.h>
 #include "guards.h"
 #include "kovacommandnames.h"
-#include "kovamarkerlookup.h"
 #include "kovareactormanager.h"
 #include "kovaundocontroller.h"
 
@@ -13,6 +12,7 @@
 
 AcArray<AcDbObjectId> KOVAEditorReactorBase::m_tabPickFirstToRedraw(0, 8);
 KOVAIdSet KOVAEditorReactorBase::m_setQueued;
+int KOVAEditorReactorBase::m_nIndexed = 0;
 bool KOVAEditorReactorBase::m_bIsDuringRedraw = false;
 bool KOVAEditorReactorBase::m_bDuring3dPowerJigErase = false;
 
@@ -42,21 +42,24 @@ bool isSaveCommand(const ACHAR* commandName) {
   return s_names.contains(commandName);
 }
 
+bool isUndoCommand(const ACHAR* commandName) {
+  static const ACHAR* const kUndoCommands[] = {L"UNDO", L"U"};
+  static const KOVACommandNameSet s_names(kUndoCommands);
+  return s_names.contains(commandName);
+}
+
 // What the end of a command or modeless operation puts back on every way
 // out, a client's fault included: the mark ends once the clients heard the
-// end, a command's ending flag and a save's filter flag are cleared, and
-// the operation is over.
+// end, a save's filter flag is cleared, and the operation is over.
 class KOVAOperationEnding {
  public:
   // A command's end when commandName is given, a modeless operation's otherwise.
-  KOVAOperationEnding(KOVAEditorReactorDispathcer& dispatcher, const ACHAR* commandName)
-      : m_dispatcher(dispatcher), m_pCommandName(commandName) {
-    if (m_pCommandName != nullptr) KOVAUndoController::m_bCommandEnding = true;
-  }
+  explicit KOVAOperationEnding(const ACHAR* commandName) : m_pCommandName(commandName) {}
   ~KOVAOperationEnding() {
     endMark();
     clearFlags();
     KOVAUndoController::operationEnded();
+    KOVAEditorReactorDispathcer::phaseEnded();
   }
   KOVAOperationEnding(const KOVAOperationEnding&) = delete;
   KOVAOperationEnding& operator=(const KOVAOperationEnding&) = delete;
@@ -64,23 +67,16 @@ class KOVAOperationEnding {
   void endMark() {
     if (m_bMarkEnded) return;
     m_bMarkEnded = true;
-    if (m_pCommandName == nullptr)
-      KOVAUndoController::endUndoMark(true);
-    else if (m_dispatcher.IsInterestingCommandForUndoMarker(m_pCommandName))
-      KOVAUndoController::endUndoMark(false);
-    else
-      KOVAUndoController::unmarkedCommandEnded();
+    KOVAUndoController::endUndoMark(m_pCommandName == nullptr);
   }
   // Until here a save's filter flag stays as the command left it.
   void clearFlags() {
     if (m_pCommandName == nullptr || m_bCleared) return;
     m_bCleared = true;
-    if (isSaveCommand(m_pCommandName)) g_ReactorManager.setFilterReactors(false);
-    KOVAUndoController::m_bCommandEnding = false;
+    if (isSaveCommand(m_pCommandName)) KOVAEditorReactorDispathcer::saveEnded();
   }
 
  private:
-  KOVAEditorReactorDispathcer& m_dispatcher;
   const ACHAR* m_pCommandName;
   bool m_bMarkEnded = false;
   bool m_bCleared = false;
@@ -120,7 +116,7 @@ class KOVAPickfirstSelection {
 // ---- The dispatcher ----
 
 int KOVAEditorReactorDispathcer::m_nPickFirstDepth = 0;
-bool KOVAEditorReactorDispathcer::m_bPostUndoOnCommandFinish = false;
+int KOVAEditorReactorDispathcer::m_nSavesRunning = 0;
 int KOVAEditorReactorDispathcer::m_nInstances = 0;
 
 KOVAEditorReactorDispathcer::KOVAEditorReactorDispathcer() {
@@ -137,12 +133,26 @@ KOVAEditorReactorDispathcer::~KOVAEditorReactorDispathcer() {
 }
 
 void KOVAEditorReactorDispathcer::abandonCommandPhases() {
-  m_bPostUndoOnCommandFinish = false;
   KOVAUndoController::abandonMarks();
   KOVAEditorReactorBase::clearEntities();
+  if (m_nSavesRunning > 0) g_ReactorManager.setFilterReactors(false);
+  m_nSavesRunning = 0;
 }
 
 bool KOVAEditorReactorDispathcer::exists() { return m_nInstances > 0; }
+
+bool KOVAEditorReactorDispathcer::phasesRunning() {
+  return KOVAUndoController::operationsRunning() || m_nPickFirstDepth > 0;
+}
+
+void KOVAEditorReactorDispathcer::phaseEnded() {
+  if (!phasesRunning()) g_ReactorManager.edPhasesEnded();
+}
+
+void KOVAEditorReactorDispathcer::saveEnded() {
+  g_ReactorManager.setFilterReactors(false);
+  if (m_nSavesRunning > 0) --m_nSavesRunning;
+}
 
 void KOVAEditorReactorDispathcer::forgetDatabase(AcDbDatabase* db) {
   KOVAEditorReactorBase::removeEntitiesMatchingDatabaseToBeDestroyed(db);
@@ -155,8 +165,6 @@ void KOVAEditorReactorDispathcer::attachToHost() {
 
 void KOVAEditorReactorDispathcer::detachFromHost() {
   if (AcEditor* editor = hostEditor()) editor->removeReactor(this);
-  // No longer told of drawings that go away.
-  KOVAMarkerLookup::forget(nullptr);
 }
 
 template <class Call>
@@ -185,24 +193,20 @@ void KOVAEditorReactorDispathcer::pickfirstModified() {
     KOVASnapshot<AcEditorReactor> snapshot(edSnapshots(), takeEdSnapshot);
     if (snapshot.length() == 0) return;
     // The filter flag and the depth are this handling's: they are put back
-    // on every way out, and a handling that fails discards what was queued.
+    // on every way out. What clients queued is redrawn when the outermost
+    // handling ends; a handling that fails leaves it queued for the next end.
     struct Handling {
       int& depth;
       bool finished = false;
       explicit Handling(int& d) : depth(d) {
         g_ReactorManager.setFilterReactors(true);
-        if (depth == 0) KOVAEditorReactorBase::clearEntities();
         ++depth;
       }
       ~Handling() {
         if (--depth < 0) depth = 0;
-        if (depth == 0) {
-          if (finished)
-            KOVAEditorReactorBase::redrawEntities();
-          else
-            KOVAEditorReactorBase::clearEntities();
-        }
+        if (depth == 0 && finished) KOVAEditorReactorBase::redrawEntities();
         g_ReactorManager.setFilterReactors(false);
+        if (depth == 0) phaseEnded();
       }
     } handling(m_nPickFirstDepth);
     {
@@ -240,27 +244,31 @@ bool KOVAEditorReactorDispathcer::IsInterestingCommandForUndoMarker(const ACHAR*
 
 bool KOVAEditorReactorDispathcer::setPostUndoOnCommandFinish(bool value) {
   return KV_GUARDED(L"KOVAEditorReactorDispathcer::setPostUndoOnCommandFinish", [&] {
-    m_bPostUndoOnCommandFinish = value;
+    KOVAUndoController::requestRollBack(value);
     return true;
   });
 }
 
 void KOVAEditorReactorDispathcer::serveRequest() {
-  if (m_bPostUndoOnCommandFinish)
+  if (KOVAUndoController::rollBackRequested())
     KOVAUndoController::backToMark();
   else
     KOVAUndoController::checkMark();
-  m_bPostUndoOnCommandFinish = false;
+  KOVAUndoController::requestRollBack(false);
 }
 
 void KOVAEditorReactorDispathcer::commandWillStart(const ACHAR* commandName) {
   KOVARunningNotification running(*this);
   KvSliceScope handling("handling", "commandWillStart", nullptr);
   KV_GUARDED(L"KOVAEditorReactorDispathcer::commandWillStart", [&] {
-    // A transparent command runs inside another: the request is that one's.
-    if (KOVAUndoController::operationWillStart()) m_bPostUndoOnCommandFinish = false;
-    if (isSaveCommand(commandName)) g_ReactorManager.setFilterReactors(true);
-    if (IsInterestingCommandForUndoMarker(commandName)) KOVAUndoController::startUndoMark(false);
+    KOVAUndoController::operationWillStart(isUndoCommand(commandName));
+    if (isSaveCommand(commandName)) {
+      g_ReactorManager.setFilterReactors(true);
+      ++m_nSavesRunning;
+    }
+    // A dispatcher kept only to hear the ends of what runs marks nothing.
+    if (g_ReactorManager.hasEdReactors() && IsInterestingCommandForUndoMarker(commandName))
+      KOVAUndoController::startUndoMark(false);
     kovaFanOut(edSnapshots(), takeEdSnapshot, "commandWillStart",
                [&](AcEditorReactor* c) { c->commandWillStart(commandName); });
     g_FnLog.logCmdStart(commandName);
@@ -273,7 +281,7 @@ void KOVAEditorReactorDispathcer::endCommand(const ACHAR* commandName,
                                              void (AcEditorReactor::*notification)(const ACHAR*), const char* name,
                                              bool redraw) {
   KvSliceScope handling("handling", name, nullptr);
-  KOVAOperationEnding ending(*this, commandName);
+  KOVAOperationEnding ending(commandName);
   kovaFanOut(edSnapshots(), takeEdSnapshot, name, [&](AcEditorReactor* c) { (c->*notification)(commandName); });
   ending.endMark();
   serveRequest();
@@ -310,8 +318,8 @@ void KOVAEditorReactorDispathcer::modelessOperationWillStart(const ACHAR* contex
   KOVARunningNotification running(*this);
   KvSliceScope handling("handling", "modelessOperationWillStart", nullptr);
   KV_GUARDED(L"KOVAEditorReactorDispathcer::modelessOperationWillStart", [&] {
-    if (KOVAUndoController::operationWillStart()) m_bPostUndoOnCommandFinish = false;
-    KOVAUndoController::startUndoMark(true);
+    KOVAUndoController::operationWillStart(false);
+    if (g_ReactorManager.hasEdReactors()) KOVAUndoController::startUndoMark(true);
     kovaFanOut(edSnapshots(), takeEdSnapshot, "modelessOperationWillStart",
                [&](AcEditorReactor* c) { c->modelessOperationWillStart(context); });
   });
@@ -321,7 +329,7 @@ void KOVAEditorReactorDispathcer::modelessOperationEnded(const ACHAR* context) {
   KOVARunningNotification running(*this);
   KvSliceScope handling("handling", "modelessOperationEnded", nullptr);
   KV_GUARDED(L"KOVAEditorReactorDispathcer::modelessOperationEnded", [&] {
-    KOVAOperationEnding ending(*this, nullptr);
+    KOVAOperationEnding ending(nullptr);
     kovaFanOut(edSnapshots(), takeEdSnapshot, "modelessOperationEnded",
                [&](AcEditorReactor* c) { c->modelessOperationEnded(context); });
     ending.endMark();
@@ -460,8 +468,34 @@ void KOVAEditorReactorBase::redrawEntity(const AcDbObjectId& id) {
   KV_GUARDED(L"KOVAEditorReactorBase::redrawEntity", [&] {
     // Nothing drains the set once the last dispatcher has gone.
     if (!KOVAEditorReactorDispathcer::exists()) return;
-    if (m_setQueued.insert(id.asOldId())) m_tabPickFirstToRedraw.append(id);
+    if (!isQueued(id)) {
+      m_tabPickFirstToRedraw.append(id);
+      ++m_nIndexed;
+    }
   });
+}
+
+// The array is what clients see, and derived clients may change it: the
+// index answers only for as many ids as it was given, and an id it knows
+// counts as queued only where the array still holds it.
+bool KOVAEditorReactorBase::isQueued(const AcDbObjectId& id) {
+  if (m_tabPickFirstToRedraw.length() != m_nIndexed) reindex();
+  // A stale answer makes the index anew, which then answers rightly.
+  for (;;) {
+    std::uint32_t position = static_cast<std::uint32_t>(m_nIndexed);
+    if (m_setQueued.insert(id.asOldId(), position)) return false;
+    if (static_cast<int>(position) < m_tabPickFirstToRedraw.length() && m_tabPickFirstToRedraw[position] == id)
+      return true;
+    reindex();
+  }
+}
+
+void KOVAEditorReactorBase::reindex() {
+  m_setQueued.clear();
+  for (m_nIndexed = 0; m_nIndexed < m_tabPickFirstToRedraw.length(); ++m_nIndexed) {
+    std::uint32_t position = static_cast<std::uint32_t>(m_nIndexed);
+    m_setQueued.insert(m_tabPickFirstToRedraw[m_nIndexed].asOldId(), position);
+  }
 }
 
 void KOVAEditorReactorBase::redrawEntities() {
@@ -474,7 +508,7 @@ void KOVAEditorReactorBase::redrawEntities() {
       if (entity) entity->recordGraphicsModified(true);
     }
     m_tabPickFirstToRedraw.setLogicalLength(0);
-    m_setQueued.clear();
+    reindex();
     m_bIsDuringRedraw = false;
   });
 }
@@ -483,7 +517,7 @@ void KOVAEditorReactorBase::clearEntities() {
   KV_GUARDED(L"KOVAEditorReactorBase::clearEntities", [&] {
     m_tabPickFirstToRedraw.setGrowLength(1024);
     m_tabPickFirstToRedraw.setLogicalLength(0);
-    m_setQueued.clear();
+    reindex();
   });
 }
 
@@ -513,15 +547,13 @@ AcRxClass* KOVAEditorReactorBase::commonAncester(AcRxClass* first, AcRxClass* se
 
 void KOVAEditorReactorBase::removeEntitiesMatchingDatabaseToBeDestroyed(AcDbDatabase* pDb) {
   KV_GUARDED(L"KOVAEditorReactorBase::removeEntitiesMatchingDatabaseToBeDestroyed", [&] {
-    // One pass that keeps the queue's order, then the set holds what is left.
-    m_setQueued.clear();
+    // One pass that keeps the queue's order, then the index holds what is left.
     int kept = 0;
     for (int i = 0; i < m_tabPickFirstToRedraw.length(); ++i) {
       AcDbObjectId id = m_tabPickFirstToRedraw[i];
-      if (id.database() == pDb) continue;
-      m_tabPickFirstToRedraw[kept++] = id;
-      m_setQueued.insert(id.asOldId());
+      if (id.database() != pDb) m_tabPickFirstToRedraw[kept++] = id;
     }
     m_tabPickFirstToRedraw.setLogicalLength(kept);
+    reindex();
   });
 }

@@ -113,8 +113,16 @@ class KOVAEditorReactorDispathcer : public AcEditorReactor2, public KOVARetirabl
   // What the command phases and the redraw set hold of a drawing that goes.
   static void forgetDatabase(AcDbDatabase* db);
   // No end of what runs now will be heard: open marks end, their lock is
-  // released, the request and the redraw set are dropped.
+  // released, the request and the redraw set are dropped, a save's filter
+  // flag is cleared.
   static void abandonCommandPhases();
+  // Whether a command, modeless operation or pickfirst handling runs whose
+  // end a dispatcher must hear, even with no client left to forward it to.
+  static bool phasesRunning();
+  // The end of one of them was handled.
+  static void phaseEnded();
+  // A save command ended: its filter flag is cleared.
+  static void saveEnded();
 
   void attachToHost() override;
   void detachFromHost() override;
@@ -131,9 +139,8 @@ class KOVAEditorReactorDispathcer : public AcEditorReactor2, public KOVARetirabl
   // another during a handling must not take its own nested handling for
   // the outermost one.
   static int m_nPickFirstDepth;
-  // The request belongs to the running command, which a dispatcher
-  // registered during it must serve as well.
-  static bool m_bPostUndoOnCommandFinish;
+  // Save commands running whose end has not cleared the filter flag yet.
+  static int m_nSavesRunning;
   static int m_nInstances;
 };
 
@@ -167,8 +174,12 @@ class KOVA_EXPORT KOVAEditorReactorBase : public AcEditorReactor2 {
 
  private:
   static AcRxClass* commonAncester(AcRxClass* first, AcRxClass* second);
-  // Which ids the redraw set holds, so that queueing is not a scan.
+  static bool isQueued(const AcDbObjectId& id);
+  static void reindex();
+  // Which ids the redraw set holds, so that queueing is not a scan, and how
+  // many of the array's ids it was given.
   static KOVAIdSet m_setQueued;
+  static int m_nIndexed;
 
   bool m_bRegistered;
 };

@@ -74,6 +74,15 @@ void KOVAReactorManager::removeEdReactor(AcEditorReactor* reactor) {
   KV_GUARDED(L"KOVAReactorManager::removeEdReactor", [&] {
     if (reactor == nullptr || m_pEdDispatcher == nullptr) return;
     eraseEdReactor(reactor);
+    // The last dispatcher stays until the ends of what runs are heard.
+    if (m_mapEdReactors.isEmpty() && !KOVAEditorReactorDispathcer::phasesRunning()) retire(m_pEdDispatcher);
+  });
+}
+
+bool KOVAReactorManager::hasEdReactors() const { return !m_mapEdReactors.isEmpty(); }
+
+void KOVAReactorManager::edPhasesEnded() {
+  KV_GUARDED(L"KOVAReactorManager::edPhasesEnded", [&] {
     if (m_mapEdReactors.isEmpty()) retire(m_pEdDispatcher);
   });
 }

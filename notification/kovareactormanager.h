@@ -122,6 +122,11 @@ class KOVA_EXPORT KOVAReactorManager {
   void addEdReactor(AcEditorReactor* reactor, int priority);
   void removeEdReactor(AcEditorReactor* reactor);
   void edReactors(AcArray<AcEditorReactor*>& out);
+  bool hasEdReactors() const;
+  // The editor dispatcher outlives the last editor client until the ends of
+  // the commands, operations and pickfirst handlings running then are
+  // heard; this says they were.
+  void edPhasesEnded();
 
   void addDbReactor(AcDbDatabaseReactor* reactor, int priority);
   void removeDbReactor(AcDbDatabaseReactor* reactor);

@@ -4,7 +4,8 @@
 #include <KOVATools.h>
 #include <KvTrace.h>
 #include <dbapserv.h>
-#include "kovamarkerlookup.h"
+#include <utility>
+#include <vector>
 
 #define KV_SOURCE_FILE L"kovaundocontroller"
 
@@ -132,26 +133,92 @@ Acad::ErrorStatus KOVAUndoObject::dxfInFields(AcDbDxfFiler* filer) {
 
 // ---- The controller ----
 
-Adesk::Int32 KOVAUndoController::m_nMarkDepth = 0;
-Adesk::Int32 KOVAUndoController::m_nExpectedState = -1;
-bool KOVAUndoController::m_bBackToMarkPending = false;
-bool KOVAUndoController::m_bCommandEnding = false;
-AcApDocument* KOVAUndoController::m_pLockedDoc = nullptr;
-AcDbDatabase* KOVAUndoController::m_pMarkDb = nullptr;
-bool KOVAUndoController::m_bMarkRecorded = false;
-AcDbDatabase* KOVAUndoController::m_pOperationDb = nullptr;
-int KOVAUndoController::m_nOperationDepth = 0;
-bool KOVAUndoController::m_bStepPosted = false;
-Adesk::Int32 KOVAUndoController::m_nLastStepState = 0;
-Adesk::Int32 KOVAUndoController::m_nUnmarkedSinceMark = 0;
-
 namespace {
 
 AcDbDatabase* workingDatabase() { return acdbHostApplicationServices()->workingDatabase(); }
 
+// One drawing's undo state.
+struct KOVAUndoRecord {
+  AcDbDatabase* pDb = nullptr;
+  Adesk::Int32 nMarkDepth = 0;
+  // The outermost mark: the counter it found, and whether its work is on
+  // the drawing's undo record (undo recording on, write access granted).
+  Adesk::Int32 nExpectedState = -1;
+  bool bMarkRecorded = false;
+  // Commands and operations of this drawing on the stack, and the
+  // roll-back asked for the end of the outermost one.
+  int nOperations = 0;
+  bool bRequested = false;
+  // The roll-back under way: whether it posted a step (and the counter seen
+  // then), and how many of its steps have not ended yet. A step that
+  // leaves the counter unchanged (undo off, nothing left to undo) ends it,
+  // unless it may have undone one of the unmarked commands that ran since
+  // the mark; those are counted, and each allows one such step.
+  bool bPending = false;
+  bool bStepPosted = false;
+  Adesk::Int32 nLastStepState = 0;
+  int nStepsRunning = 0;
+  Adesk::Int32 nUnmarkedSinceMark = 0;
+  // The document locked by the drawing's modeless marks (null when the
+  // lock was refused), and how many of those marks are open.
+  int nLockingMarks = 0;
+  AcApDocument* pLockedDoc = nullptr;
+
+  bool holdsNothing() const {
+    return nMarkDepth == 0 && nOperations == 0 && !bPending && nLockingMarks == 0 && !bMarkRecorded;
+  }
+};
+
+// A command or modeless operation whose start was heard.
+struct KOVARunningOperation {
+  AcDbDatabase* pDb;  // null once its drawing went
+  bool bUndoStep;
+  bool bMarked;
+  bool bLocking;
+};
+
+std::vector<KOVAUndoRecord>& records() {
+  static std::vector<KOVAUndoRecord> all;
+  return all;
+}
+
+std::vector<KOVARunningOperation>& operations() {
+  static std::vector<KOVARunningOperation> running;
+  return running;
+}
+
+KOVARunningOperation* runningOperation() { return operations().empty() ? nullptr : &operations().back(); }
+
+KOVAUndoRecord* recordOf(AcDbDatabase* db) {
+  for (KOVAUndoRecord& r : records())
+    if (r.pDb == db) return &r;
+  return nullptr;
+}
+
+KOVAUndoRecord& recordFor(AcDbDatabase* db) {
+  if (KOVAUndoRecord* r = recordOf(db)) return *r;
+  records().push_back(KOVAUndoRecord());
+  records().back().pDb = db;
+  return records().back();
+}
+
+// The record of the running operation's drawing; null outside any
+// operation, or when its drawing has none (and create is false).
+KOVAUndoRecord* runningRecord(bool create) {
+  KOVARunningOperation* op = runningOperation();
+  if (op == nullptr || op->pDb == nullptr) return nullptr;
+  return create ? &recordFor(op->pDb) : recordOf(op->pDb);
+}
+
+void dropIfEmpty(AcDbDatabase* db) {
+  auto& all = records();
+  for (size_t i = 0; i < all.size(); ++i)
+    if (all[i].pDb == db && all[i].holdsNothing()) all.erase(all.begin() + static_cast<std::ptrdiff_t>(i));
+}
+
 bool findMarker(AcDbObjectId& id, AcDbDatabase* db) {
   id.setNull();
-  return db != nullptr && KOVAMarkerLookup::find(kDictionaryName, kEntryName, id, db);
+  return db != nullptr && KOVADatabaseTools::isEntryInDictionary(kDictionaryName, kEntryName, id, db) != 0;
 }
 
 // What the drawing's marker tells: nothing when it has none (a mark that
@@ -177,141 +244,188 @@ bool aboveMark(Adesk::Int32 state, Adesk::Int32 mark) {
   return ahead != 0 && ahead < cycle / 2;
 }
 
+void endRollBack(KOVAUndoRecord& r) {
+  r.bPending = false;
+  r.bStepPosted = false;
+}
+
+// Posts the next undo step to the record's document, or ends its roll-back.
+void continueRollBack(KOVAUndoRecord& r) {
+  AcApDocument* doc = acDocManagerPtr()->document(r.pDb);
+  if (doc == nullptr || !r.bMarkRecorded) return endRollBack(r);
+  Adesk::Int32 state = 0;
+  const KOVAMarkerReading reading = readCounter(r.pDb, state);
+  const bool read = reading == KOVAMarkerReading::kRead;
+  if (r.bStepPosted) {
+    // Done when the counter is back. A step that did not move it undid an
+    // unmarked command's group, or nothing at all: once the unmarked
+    // commands are used up, every further step would do no more.
+    const bool unmoved = state == r.nLastStepState;
+    if (!read || !aboveMark(state, r.nExpectedState) || (unmoved && r.nUnmarkedSinceMark <= 0)) return endRollBack(r);
+    if (unmoved) --r.nUnmarkedSinceMark;
+  } else if (reading == KOVAMarkerReading::kMissing || (read && !aboveMark(state, r.nExpectedState))) {
+    return endRollBack(r);  // the marked work is undone already
+  }
+  r.bStepPosted = true;
+  r.nLastStepState = state;
+  ++r.nStepsRunning;
+  acDocManagerPtr()->sendStringToExecute(doc, L"_UNDO 1\n", true, false, false);
+}
+
 }  // namespace
 
+void KOVAUndoController::operationWillStart(bool undoStep) {
+  KV_GUARDED(L"KOVAUndoController::operationWillStart", [&] {
+    AcDbDatabase* db = workingDatabase();
+    operations().push_back({db, undoStep, false, false});
+    if (db == nullptr) return;
+    // A request made before the drawing's outermost operation is not its.
+    KOVAUndoRecord& r = recordFor(db);
+    if (r.nOperations++ == 0) r.bRequested = false;
+  });
+}
+
+// Clients hear the lock, the marker's making and its change, and may run
+// commands or close drawings meanwhile: a record is looked up again after
+// each of them, never held across.
 void KOVAUndoController::startUndoMark(bool lock) {
   KV_GUARDED(L"KOVAUndoController::startUndoMark", [&] {
-    AcDbDatabase* db = workingDatabase();
-    if (lock && m_pLockedDoc == nullptr) {
+    KOVARunningOperation* op = runningOperation();
+    if (op == nullptr || op->pDb == nullptr || op->bMarked) return;
+    op->bMarked = true;
+    op->bLocking = lock;
+    AcDbDatabase* db = op->pDb;
+    bool outermost = false;
+    bool locks = false;
+    {
+      KOVAUndoRecord& r = recordFor(db);
+      // Only the outermost mark says where a roll-back goes back to; one
+      // that starts while a roll-back is under way is taken back with it.
+      outermost = r.nMarkDepth == 0 && !r.bPending;
+      locks = lock && r.nLockingMarks++ == 0;
+      ++r.nMarkDepth;
+      if (outermost) {
+        r.nExpectedState = -1;
+        r.nUnmarkedSinceMark = 0;
+      }
+    }
+    if (locks) {
       // Only a lock actually granted is remembered: a vetoed one must not be
       // released at the end of the mark, it would drop someone else's lock.
-      AcApDocument* doc = acDocManagerPtr()->curDocument();
-      if (doc != nullptr && acDocManagerPtr()->lockDocument(doc, AcAp::kWrite, nullptr, nullptr, false) == Acad::eOk)
-        m_pLockedDoc = doc;
+      AcApDocument* doc = acDocManagerPtr()->document(db);
+      const bool granted =
+          doc != nullptr && acDocManagerPtr()->lockDocument(doc, AcAp::kWrite, nullptr, nullptr, false) == Acad::eOk;
+      if (KOVAUndoRecord* r = recordOf(db)) r->pLockedDoc = granted ? doc : nullptr;
+    }
+    if (outermost) {
+      // An operation whose write lock was refused can record nothing.
+      if (KOVAUndoRecord* r = recordOf(db)) r->bMarkRecorded = db->undoRecording() && (!lock || r->pLockedDoc != nullptr);
     }
     AcDbObjectId id;
     if (!findMarker(id, db)) {
       auto* marker = new KOVAUndoObject;
       if (!KOVADatabaseTools::appendToDictionary(kDictionaryName, marker, id, db, true, kEntryName)) delete marker;
     }
-    if (!m_bCommandEnding) {
-      m_nExpectedState = -1;
-      m_nUnmarkedSinceMark = 0;
-      m_pMarkDb = db;
-      // An operation whose write lock was refused can record nothing.
-      m_bMarkRecorded = db != nullptr && db->undoRecording() && (!lock || m_pLockedDoc != nullptr);
-    }
-    AcDbObjectPointer<KOVAUndoObject> marker(id, AcDb::kForRead);
-    if (marker) {
-      if (!m_bCommandEnding) m_nExpectedState = marker->getState();
+    Adesk::Int32 state = -1;
+    {
+      AcDbObjectPointer<KOVAUndoObject> marker(id, AcDb::kForRead);
+      if (!marker) return;
+      state = marker->getState();
       if (marker->upgradeOpen() == Acad::eOk) marker->incState();
     }
-    ++m_nMarkDepth;
+    if (KOVAUndoRecord* r = recordOf(db); r != nullptr && outermost) r->nExpectedState = state;
   });
 }
 
 void KOVAUndoController::endUndoMark(bool unlock) {
   KV_GUARDED(L"KOVAUndoController::endUndoMark", [&] {
-    if (unlock && m_pLockedDoc != nullptr) {
-      acDocManagerPtr()->unlockDocument(m_pLockedDoc);
-      m_pLockedDoc = nullptr;
+    KOVARunningOperation* op = runningOperation();
+    KOVAUndoRecord* r = runningRecord(false);
+    if (r == nullptr) return;
+    if (!op->bMarked) {
+      // Commands inside a mark share its group; the steps of a roll-back
+      // are the roll-back's own.
+      if (r->nMarkDepth == 0 && !r->bPending && !op->bUndoStep) ++r->nUnmarkedSinceMark;
+      return;
     }
-    if (m_nMarkDepth > 0) --m_nMarkDepth;
+    op->bMarked = false;
+    if (r->nMarkDepth > 0) --r->nMarkDepth;
+    AcApDocument* unlocking = nullptr;
+    if (unlock && op->bLocking && r->nLockingMarks > 0 && --r->nLockingMarks == 0) std::swap(unlocking, r->pLockedDoc);
+    if (unlocking != nullptr) acDocManagerPtr()->unlockDocument(unlocking);
   });
 }
 
 void KOVAUndoController::backToMark() {
   KV_GUARDED(L"KOVAUndoController::backToMark", [&] {
-    m_bBackToMarkPending = true;
-    m_bStepPosted = false;
-    if (m_nMarkDepth > 0) return;
-    m_nMarkDepth = 0;
-    continueRollBack();
+    KOVAUndoRecord* r = runningRecord(true);
+    if (r == nullptr) return;
+    // A roll-back under way goes back to its mark, before this request's.
+    if (r->bPending && (r->bStepPosted || r->nStepsRunning > 0)) return;
+    r->bPending = true;
+    r->bStepPosted = false;
+    if (r->nMarkDepth == 0) continueRollBack(*r);
   });
 }
 
 void KOVAUndoController::checkMark() {
   KV_GUARDED(L"KOVAUndoController::checkMark", [&] {
+    KOVARunningOperation* op = runningOperation();
+    KOVAUndoRecord* r = runningRecord(false);
     // While a mark is open the roll-back waits for its end.
-    if (m_bBackToMarkPending && m_nMarkDepth <= 0) continueRollBack();
-  });
-}
-
-void KOVAUndoController::endRollBack() {
-  m_bBackToMarkPending = false;
-  m_bStepPosted = false;
-}
-
-// Posts the next undo step to the mark's drawing, or ends the roll-back.
-void KOVAUndoController::continueRollBack() {
-  // Only the drawing the ending command ran in is rolled back, and only
-  // when it is the mark's and that mark's work is on its undo record.
-  AcApDocument* doc = m_pOperationDb == m_pMarkDb ? acDocManagerPtr()->document(m_pMarkDb) : nullptr;
-  if (doc == nullptr || !m_bMarkRecorded) return endRollBack();
-  Adesk::Int32 state = 0;
-  const KOVAMarkerReading reading = readCounter(m_pMarkDb, state);
-  const bool read = reading == KOVAMarkerReading::kRead;
-  if (m_bStepPosted) {
-    // Done when the counter is back. A step that did not move it undid an
-    // unmarked command's group, or nothing at all: once the unmarked
-    // commands are used up, every further step would do no more.
-    const bool unmoved = state == m_nLastStepState;
-    if (!read || !aboveMark(state, m_nExpectedState) || (unmoved && m_nUnmarkedSinceMark <= 0)) return endRollBack();
-    if (unmoved) --m_nUnmarkedSinceMark;
-  } else if (reading == KOVAMarkerReading::kMissing || (read && !aboveMark(state, m_nExpectedState))) {
-    return endRollBack();  // the marked work is undone already
-  }
-  m_bStepPosted = true;
-  m_nLastStepState = state;
-  acDocManagerPtr()->sendStringToExecute(doc, L"_UNDO 1\n", true, false, false);
-}
-
-void KOVAUndoController::unmarkedCommandEnded() {
-  KV_GUARDED(L"KOVAUndoController::unmarkedCommandEnded", [&] {
-    // Commands inside a mark share its group; the steps of a roll-back are
-    // the roll-back's own.
-    if (m_nMarkDepth == 0 && !m_bBackToMarkPending) ++m_nUnmarkedSinceMark;
-  });
-}
-
-bool KOVAUndoController::operationWillStart() {
-  return KV_GUARDED(L"KOVAUndoController::operationWillStart", [&] {
-    if (m_nOperationDepth++ > 0) return false;
-    m_pOperationDb = workingDatabase();
-    return true;
+    if (r == nullptr || !r->bPending || r->nMarkDepth > 0) return;
+    if (r->nStepsRunning == 0) return continueRollBack(*r);
+    // Work done while a step waits in the queue is taken back too.
+    if (!op->bUndoStep) return void(++r->nUnmarkedSinceMark);
+    --r->nStepsRunning;
+    continueRollBack(*r);
   });
 }
 
 void KOVAUndoController::operationEnded() {
   KV_GUARDED(L"KOVAUndoController::operationEnded", [&] {
     // An end whose start nobody heard belongs to no known drawing.
-    if (m_nOperationDepth > 0) --m_nOperationDepth;
-    if (m_nOperationDepth == 0) m_pOperationDb = nullptr;
+    if (operations().empty()) return;
+    AcDbDatabase* db = operations().back().pDb;
+    operations().pop_back();
+    if (KOVAUndoRecord* r = recordOf(db)) {
+      if (r->nOperations > 0 && --r->nOperations == 0) r->bRequested = false;
+      dropIfEmpty(db);
+    }
   });
 }
+
+void KOVAUndoController::requestRollBack(bool value) {
+  KV_GUARDED(L"KOVAUndoController::requestRollBack", [&] {
+    if (KOVAUndoRecord* r = runningRecord(value)) r->bRequested = value;
+  });
+}
+
+bool KOVAUndoController::rollBackRequested() {
+  const KOVAUndoRecord* r = runningRecord(false);
+  return r != nullptr && r->bRequested;
+}
+
+bool KOVAUndoController::operationsRunning() { return !operations().empty(); }
 
 void KOVAUndoController::forgetDatabase(AcDbDatabase* db) {
   KV_GUARDED(L"KOVAUndoController::forgetDatabase", [&] {
     if (db == nullptr) return;
-    KOVAMarkerLookup::forget(db);
-    if (m_pMarkDb == db) {
-      m_pMarkDb = nullptr;
-      m_nExpectedState = -1;
-    }
-    if (m_pOperationDb == db) m_pOperationDb = nullptr;
+    for (KOVARunningOperation& op : operations())
+      if (op.pDb == db) op.pDb = nullptr;
     // The host drops the locks of a document it closes.
-    if (m_pLockedDoc != nullptr && m_pLockedDoc->database() == db) m_pLockedDoc = nullptr;
+    auto& all = records();
+    for (size_t i = 0; i < all.size(); ++i)
+      if (all[i].pDb == db) all.erase(all.begin() + static_cast<std::ptrdiff_t>(i));
   });
 }
 
 void KOVAUndoController::abandonMarks() {
   KV_GUARDED(L"KOVAUndoController::abandonMarks", [&] {
-    endUndoMark(true);
-    m_nMarkDepth = 0;
-    m_nOperationDepth = 0;
-    m_pOperationDb = nullptr;
-    m_pMarkDb = nullptr;
-    m_nExpectedState = -1;
-    endRollBack();
+    std::vector<KOVAUndoRecord> abandoned;
+    abandoned.swap(records());
+    operations().clear();
+    for (const KOVAUndoRecord& r : abandoned)
+      if (r.pLockedDoc != nullptr) acDocManagerPtr()->unlockDocument(r.pLockedDoc);
   });
 }

@@ -30,51 +30,43 @@ class KOVAUndoObject : public AcDbObject {
   static AcRxClass* s_pDesc;
 };
 
+// Undo marks and roll-backs, kept for each drawing apart. A drawing's
+// record, keyed by its database, holds: the marks started in it and not
+// ended; the counter its outermost mark found (-1: nothing to go back to)
+// and whether that mark's work could be recorded for undo at all; the
+// roll-back asked for its outermost running command or operation; the
+// roll-back under way and the undo steps posted to its document for it.
+// What runs in one drawing - a mark, an end, an undo step - reads and
+// changes that drawing's record only; a record that holds nothing is
+// dropped, and so is the record of a drawing that goes. Every command and
+// modeless operation whose start was heard stands on the stack of running
+// operations with its drawing until its end, which belongs to that drawing
+// whatever drawing is current by then.
 class KOVAUndoController {
  public:
+  // A command (undoStep: an UNDO or U) or a modeless operation starts in
+  // the working drawing.
+  static void operationWillStart(bool undoStep);
+  // Marks the running operation's drawing; lock: also lock its document
+  // for write, until the drawing's last locking mark ends.
   static void startUndoMark(bool lock);
+  // Ends the running operation's mark, when it made one.
   static void endUndoMark(bool unlock);
+  // The roll-back asked for at the running operation's end, or the next
+  // step of one under way in its drawing.
   static void backToMark();
   static void checkMark();
-  // A command without a mark of its own ended: its undo group, if any, lies
-  // between the last mark and a roll-back asked for later.
-  static void unmarkedCommandEnded();
-  // A command or modeless operation starts in the current drawing; true
-  // when it is the outermost one, to which roll-back requests belong.
-  static bool operationWillStart();
-  // Its handling is over, on every way out.
+  // The running operation's end is handled: it leaves the stack.
   static void operationEnded();
+  // Asks for (or withdraws) the roll-back of the running operation's
+  // drawing at the end of its outermost operation; whether one is asked.
+  static void requestRollBack(bool value);
+  static bool rollBackRequested();
+  // Whether a command or modeless operation whose end will be heard runs.
+  static bool operationsRunning();
   // The drawing goes: no mark, lock or roll-back may refer to it any more.
   static void forgetDatabase(AcDbDatabase* db);
-  // Nobody will hear the ends of the open marks any more: they end here,
-  // the document lock is released and no roll-back goes on.
+  // Nobody will hear the ends of the running operations any more: their
+  // marks end, their locks are released and no roll-back goes on.
   static void abandonMarks();
-
-  static Adesk::Int32 m_nMarkDepth;
-  static Adesk::Int32 m_nExpectedState;
-  static bool m_bBackToMarkPending;
-  static bool m_bCommandEnding;
-  static AcApDocument* m_pLockedDoc;
-
- private:
-  static void continueRollBack();
-  static void endRollBack();
-
-  // The drawing whose counter m_nExpectedState was read from (null: no
-  // mark to go back to), and whether that mark's work could be recorded
-  // for undo at all (undo recording on, write access granted).
-  static AcDbDatabase* m_pMarkDb;
-  static bool m_bMarkRecorded;
-  // The drawing of the outermost command or operation running, and how
-  // deep commands and operations are nested in it.
-  static AcDbDatabase* m_pOperationDb;
-  static int m_nOperationDepth;
-  // Whether the roll-back has posted a step, and the counter seen then: a
-  // step that leaves it unchanged (undo off, nothing left to undo) ends the
-  // roll-back, unless it may have undone one of the unmarked commands that
-  // ran since the last mark; those are counted here, and each allows one
-  // such step.
-  static bool m_bStepPosted;
-  static Adesk::Int32 m_nLastStepState;
-  static Adesk::Int32 m_nUnmarkedSinceMark;
 };

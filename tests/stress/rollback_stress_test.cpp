@@ -47,13 +47,13 @@ class Session {
   explicit Session(unsigned seed) : rng(seed) {}
   std::mt19937 rng;
   std::map<AcApDocument*, Contents> model;
-  // The last mark: its drawing (null: none to go back to), the drawing's
+  // Each drawing's last mark (none: nothing to go back to): the drawing's
   // contents before it, and whether its work is undone already.
-  struct {
-    AcApDocument* doc = nullptr;
+  struct Mark {
     Contents before;
     bool undone = true;
-  } last;
+  };
+  std::map<AcApDocument*, Mark> last;
   EndingClient client;
   bool registered = true;
   std::string done;
@@ -69,12 +69,12 @@ class Session {
   }
   void closed(AcApDocument* d) {
     model.erase(d);
-    if (last.doc == d) last.doc = nullptr;
+    last.erase(d);
   }
   // A marked step: what it leaves, and the mark it becomes.
   void marked(AcApDocument* d, const Contents& before, const Contents& after, bool rolledBack) {
     model[d] = rolledBack && registered ? before : after;
-    if (registered) last = {d, before, rolledBack};
+    if (registered) last[d] = {before, rolledBack};
   }
 
   void edit(AcApDocument* d, Contents& c) {
@@ -132,20 +132,20 @@ class Session {
     });
     if (!closes) return marked(d, before, after, asks);
     closed(d);
-    last.doc = nullptr;  // its mark was the last, and went with it
   }
 
-  // An excluded command asking for a roll-back goes back to the last mark,
-  // when that mark is of its drawing and its work is still there.
+  // An excluded command asking for a roll-back goes back to its drawing's
+  // last mark, when that mark's work is still there.
   void excludedCommand(AcApDocument* d) {
     const bool asks = chance(0.5);
     done += asks ? "REGEN asking; " : "REGEN; ";
     if (asks) client.onEnd[L"REGEN"] = request;
     kvhost::executeString(L"REGEN");
     client.onEnd.clear();
-    if (asks && registered && last.doc == d && !last.undone) {
-      model[d] = last.before;
-      last.undone = true;
+    auto mark = last.find(d);
+    if (asks && registered && mark != last.end() && !mark->second.undone) {
+      model[d] = mark->second.before;
+      mark->second.undone = true;
     }
   }
 
@@ -169,7 +169,7 @@ class Session {
       done += registered ? "client leaves; " : "client comes back; ";
       registered ? g_ReactorManager.removeEdReactor(&client) : g_ReactorManager.addEdReactor(&client, -1);
       registered = !registered;
-      last.doc = nullptr;
+      last.clear();
     }
   }
 
