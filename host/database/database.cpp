@@ -1,6 +1,8 @@
 // Databases: the objects they hold by handle, their header, their reactors,
 // and the watchers that hear of every database.
 #include <algorithm>
+#include <utility>
+#include "common/journal.h"
 #include "database/dbimpl.h"
 #include "dbapserv.h"
 
@@ -13,6 +15,30 @@ std::vector<AcDbDatabase*>& databases() {
 bool isAlive(const AcDbDatabase* db) {
   return std::find(databases().begin(), databases().end(), db) != databases().end();
 }
+
+namespace {
+bool s_bClientFaulted = false;
+
+// The stubs of databases that went: ids of their objects stay safe to ask
+// and open to an error, as an erased object's do.
+std::vector<std::unique_ptr<AcDbStub>>& deadStubs() {
+  static auto* dead = new std::vector<std::unique_ptr<AcDbStub>>;
+  return *dead;
+}
+}  // namespace
+
+void clientFaulted(std::exception_ptr fault) {
+  s_bClientFaulted = true;
+  try {
+    std::rethrow_exception(fault);
+  } catch (const std::exception& e) {
+    journalf(L"a database reactor threw: %s", e.what());
+  } catch (...) {
+    journalf(L"a database reactor threw");
+  }
+}
+
+bool exchangeClientFault(bool faulted) { return std::exchange(s_bClientFaulted, faulted); }
 
 ReactorList<AcDbDatabaseReactor>& databaseReactors(const AcDbDatabase* db) { return db->impl()->reactors; }
 
@@ -73,7 +99,15 @@ AcDbDatabase::~AcDbDatabase() {
   if (acdbHostApplicationServices()->workingDatabase() == this) acdbHostApplicationServices()->setWorkingDatabase(nullptr);
   auto& all = kvhost::databases();
   all.erase(std::remove(all.begin(), all.end(), this), all.end());
-  for (auto& entry : m_pImpl->stubs) delete entry.second->object;
+  auto& dead = kvhost::deadStubs();
+  for (auto& entry : m_pImpl->stubs) {
+    AcDbStub* stub = entry.second.get();
+    delete stub->object;
+    *stub = AcDbStub();
+    stub->handle = entry.first;
+    stub->erased = true;
+    dead.push_back(std::move(entry.second));
+  }
   delete m_pImpl;
 }
 

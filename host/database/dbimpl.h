@@ -54,9 +54,18 @@ namespace kvhost {
 // Every database alive, in the order of construction.
 std::vector<AcDbDatabase*>& databases();
 
+// A reactor's exception ends the notification, as it does in a host, and
+// reaches the host's command loop, not the code that raised the
+// notification: that code closes what it opened, the running command
+// fails, and the session goes on.
 template <class F>
 void notifyDb(const AcDbDatabase* db, F&& call) {
-  if (db) db->impl()->reactors.notify(call);
+  if (db == nullptr) return;
+  try {
+    db->impl()->reactors.notify(call);
+  } catch (...) {
+    clientFaulted(std::current_exception());
+  }
 }
 
 // Records the object's state for undo before its first change in a group.

@@ -2,6 +2,7 @@
 // who hears of every database, undo groups, and what a drawing file reads
 // and writes besides the objects' own filing.
 #pragma once
+#include <exception>
 #include <string>
 #include <utility>
 #include <vector>
@@ -26,6 +27,12 @@ namespace kvhost {
 
 ReactorList<AcDbDatabaseReactor>& databaseReactors(const AcDbDatabase* db);
 bool isAlive(const AcDbDatabase* db);
+
+// An exception a database reactor threw: journaled, and kept until the
+// running command's body returns, which then fails.
+void clientFaulted(std::exception_ptr fault);
+// Whether one was kept, and what is kept from now on.
+bool exchangeClientFault(bool faulted);
 
 // Hears of every database for the whole process, as a host's editor and
 // display do: its construction and end, and the entities whose graphics

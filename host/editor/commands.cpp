@@ -103,9 +103,23 @@ class CommandScope {
   bool m_bUndo;
 };
 
+// A database reactor's exception fails the command whose body it reached;
+// one of an enclosing command's body is kept for that one.
+class ClientFaultScope {
+ public:
+  ClientFaultScope() : m_bEnclosing(exchangeClientFault(false)) {}
+  ~ClientFaultScope() { exchangeClientFault(m_bEnclosing && processor().commands > 0); }
+  ClientFaultScope(const ClientFaultScope&) = delete;
+  ClientFaultScope& operator=(const ClientFaultScope&) = delete;
+
+ private:
+  bool m_bEnclosing;
+};
+
 CommandOutcome runCommandBody(AcApDocument* doc, const std::wstring& name, const CommandBody& body, bool recordsUndo) {
   if (doc == nullptr || nestedTooDeep(L"command", name)) return CommandOutcome::kRefused;
   CommandOutcome outcome = CommandOutcome::kEnded;
+  ClientFaultScope faults;
   {
     // The document stays open from the lock request to the last notification.
     AcApDocument::BusyScope busy(doc);
@@ -117,6 +131,7 @@ CommandOutcome runCommandBody(AcApDocument* doc, const std::wstring& name, const
     notifyEditorReactors([&](AcEditorReactor* r) { r->commandWillStart(name.c_str()); });
     try {
       if (body) body();
+      if (exchangeClientFault(false)) outcome = CommandOutcome::kFailed;
     } catch (const CommandCancelled&) {
       outcome = CommandOutcome::kCancelled;
     } catch (...) {
