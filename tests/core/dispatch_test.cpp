@@ -153,6 +153,32 @@ TEST_P(GuardedNotification, StopsTheFaultReportsItOnceAndLeavesNoStateBehind) {
 INSTANTIATE_TEST_SUITE_P(Hub, GuardedNotification, ::testing::ValuesIn(kGuarded),
                          [](const ::testing::TestParamInfo<Guarded>& info) { return info.param.notification; });
 
+// ---- A client's exception through a plain database forwarder ----
+
+// It passes to the host, which fails the command it reached; every object
+// is closed and the session goes on.
+class ThrowingDbClient : public Session, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(ThrowingDbClient, FailsTheCommandAndLeavesNothingOpen) {
+  const std::string notification = GetParam();
+  BaseDb thrower("thrower");
+  thrower.hook = [&](std::string_view n) {
+    if (n == notification) throw std::runtime_error("client fault");
+  };
+  auto recolour = [](AcDbObjectId id) {
+    return kvhost::modifyObject(id, [](AcDbObject* o) { AcDbEntity::cast(o)->setColorIndex(3); });
+  };
+  kvhost::activateDocument(a);
+  AcDbObjectId added;
+  EXPECT_EQ(kvhost::runCommand(L"EDIT", [&] { added = kvhost::addEntity(a, newLine()), recolour(line); }),
+            kvhost::CommandOutcome::kFailed);
+  thrower.hook = nullptr;
+  for (AcDbObjectId id : {line, added}) EXPECT_EQ(recolour(id), Acad::eOk);
+  EXPECT_EQ(kvhost::runCommand(L"NEXT"), kvhost::CommandOutcome::kEnded);
+}
+
+INSTANTIATE_TEST_SUITE_P(Hub, ThrowingDbClient, ::testing::Values("objectAppended", "objectModified"));
+
 // ---- Vetoes ----
 
 TEST_F(Session, AVetoStopsTheLockChangeAndTheFanOut) {

@@ -366,6 +366,17 @@ TEST_F(EditorPickfirst, QueuedEntitiesAreRedrawnOnceWhenTheOutermostHandlingEnds
   EXPECT_FALSE(KOVAEditorReactorBase::isDuringRedrawEntity());
   expectNoHandlingState();
 
+  // The set is its array: a client that empties it or writes over an id
+  // may queue that id again.
+  redraw(line);
+  Client::redrawSet().setLogicalLength(0);
+  redraw(line);
+  Client::redrawSet()[0] = circle;
+  redraw(line);
+  redraw(circle);
+  EXPECT_EQ(Client::queued(), (Ids{circle, line}));
+  Client::redrawSet().setLogicalLength(0);
+
   // A client registered during a handling replaces the dispatcher; a change
   // nested after that reaches the new one, and leaves the outer queue alone.
   std::unique_ptr<Client> late;

@@ -274,6 +274,7 @@ struct Client : EdRecorder<KOVAEditorReactorBase> {
   REC_HEAR(dwgViewResized, (Adesk::LongPtr a), a)
 
   // The redraw set the editor base shares among its clients.
+  static AcArray<AcDbObjectId>& redrawSet() { return m_tabPickFirstToRedraw; }
   static std::vector<AcDbObjectId> queued() {
     return std::vector<AcDbObjectId>(m_tabPickFirstToRedraw.begin(), m_tabPickFirstToRedraw.end());
   }

@@ -292,6 +292,105 @@ const Session kSessions[] = {
        t.requestRollBackOn(L"commandEnded REGEN");
        kvhost::executeString(L"REGEN");
      }},
+    {"CommandsPostedAtTheEndRunBeforeTheUndoSteps",
+     [](RollBack& t) {
+       // The drawing goes back to the mark, the posted work with it.
+       kvhost::defineCommand(L"kovaDBupdate", [&] { t.addLine(8); });
+       kvhost::defineCommand(L"DRAW", [&] { t.addLine(9); });
+       t.keep(t.doc);
+       for (const wchar_t* posted : {L"kovaDBupdate\n", L"DRAW\n"}) {
+         t.client->hook = [&](const std::wstring& e) {
+           if (e != L"commandEnded LINE") return;
+           requestRollBack();
+           acDocManagerPtr()->sendStringToExecute(t.doc, posted, true, false, false);
+         };
+         kvhost::runCommand(L"LINE", [&] { t.addLine(2); });
+       }
+     }},
+    {"AnotherDrawingsCommandRunsBeforeTheUndoSteps",
+     [](RollBack& t) {
+       AcApDocument* other = kvhost::newDocument(L"other.dwg");
+       kvhost::defineCommand(L"DRAW", [&] { t.lineIn(other, 9); });
+       const std::vector<std::function<void()>> ways = {
+           [&] { acDocManagerPtr()->sendStringToExecute(other, L"DRAW\n", true, false, false); },
+           [&] { kvhost::activateDocument(other), kvhost::executeString(L"DRAW"); },
+           [&] { kvhost::activateDocument(other), kvhost::modelessOperation(L"PALETTE", [&] { t.lineIn(other, 9); }); }};
+       for (size_t way = 0; way < ways.size(); ++way) {
+         kvhost::activateDocument(t.doc);
+         t.keep(t.doc);
+         t.client->hook = [&](const std::wstring& e) {
+           if (e == L"commandEnded LINE") requestRollBack(), ways[way]();
+         };
+         kvhost::runCommand(L"LINE", [&] { t.addLine(2); });
+         EXPECT_EQ(kvhost::entities(other).length(), static_cast<int>(way) + 1);
+       }
+     }},
+    {"AClientModuleIsReplacedInsideTheCommand",
+     [](RollBack& t) {
+       t.keep(t.doc);
+       kvhost::runCommand(L"RELOAD", [&] {
+         t.addLine(2);
+         t.client.reset();
+         t.client = std::make_unique<RecordingClient>();
+         requestRollBack();
+       });
+     }},
+    {"TheEditorClientLeavesDuringASave",
+     [](RollBack& t) {
+       t.client->hook = [&](const std::wstring& e) {
+         if (e == L"beginSave") g_ReactorManager.removeEdReactor(t.client.get());
+       };
+       kvhost::executeString(L"QSAVE " + t.file);
+       EXPECT_FALSE(g_ReactorManager.filterReactors());
+     }},
+    {"ASideDatabaseGoesWithRedrawsQueued",
+     [](RollBack& t) {
+       AcDbObjectId sideLine;
+       t.client->hook = [&](const std::wstring& e) {
+         if (e != L"commandEnded EDIT") return;
+         auto* side = new AcDbDatabase(true, false);
+         auto* line = new AcDbLine(AcGePoint3d(0, 0, 0), AcGePoint3d(1, 1, 0));
+         side->addAcDbObject(sideLine, line);
+         line->close();
+         KOVAEditorReactorBase::redrawEntity(sideLine);
+         g_ReactorManager.removeEdReactor(t.client.get());
+         delete side;
+         EXPECT_FALSE(RecordingClient::queues(sideLine));
+       };
+       kvhost::runCommand(L"EDIT");
+     }},
+    {"AClientErasesTheHubsDictionary",
+     [](RollBack& t) {
+       kvhost::runCommand(L"LINE", [&] { t.addLine(2); });
+       AcDbObjectId dictionary;
+       {
+         AcDbDictionaryPointer nod(t.doc->database()->namedObjectsDictionaryId(), AcDb::kForRead);
+         ASSERT_EQ(nod->getAt(L"KOVA_UNDO_DICTIONARY", dictionary), Acad::eOk);
+       }
+       ASSERT_EQ(kvhost::eraseObject(dictionary), Acad::eOk);
+       kvhost::runCommand(L"NOOP");
+       ASSERT_EQ(kvhost::saveDocument(t.doc, t.file), Acad::eOk);
+       AcApDocument* reopened = kvhost::openDocument(t.file);
+       EXPECT_EQ(markerCounter(reopened), 1);
+       t.keep(reopened);
+       kvhost::runCommand(L"LINE", [&] { t.lineIn(reopened, 3), requestRollBack(); });
+     }},
+    {"AClientKeepsIdsOfADrawingClosedInsideACommand",
+     [](RollBack& t) {
+       ASSERT_TRUE(kvhost::loadModule(L"RuleChecker.arx")) << kvhost::lastModuleError().c_str();
+       AcDbObjectId gone;
+       auto scratch = [&] {
+         AcApDocument* d = kvhost::newDocument(L"scratch.dwg");
+         gone = kvhost::addEntity(d, new AcDbCircle(AcGePoint3d(0, 0, 0), 500));
+         EXPECT_TRUE(kvhost::closeDocument(d));
+         kvhost::activateDocument(t.doc);
+       };
+       EXPECT_EQ(kvhost::runCommand(L"SCRATCH", scratch), kvhost::CommandOutcome::kEnded);
+       kvhost::modelessOperation(L"PALETTE", scratch);
+       AcDbEntityPointer entity(gone, AcDb::kForRead);
+       EXPECT_NE(entity.openStatus(), Acad::eOk);
+       EXPECT_EQ(markerCounter(t.doc), 2);
+     }},
 };
 
 INSTANTIATE_TEST_SUITE_P(Sessions, RollBack, ::testing::ValuesIn(kSessions),

@@ -72,6 +72,7 @@ class RecordingClient : public KOVAEditorReactorBase {
   // Called after each event is recorded; tests act or throw from here.
   std::function<void(const std::wstring&)> hook;
 
+  static bool queues(const AcDbObjectId& id) { return m_tabPickFirstToRedraw.contains(id); }
   const Heard* find(const std::wstring& event) const {
     for (const auto& h : heard)
       if (h.event == event) return &h;

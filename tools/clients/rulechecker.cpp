@@ -35,6 +35,13 @@ struct Work {
     AcDbObjectId id = obj->objectId();
     if (!touched.contains(id)) touched.append(id);
   }
+  // A drawing that closes takes its entities along: their ids are not kept.
+  void forget(const AcDbDatabase* db) {
+    int kept = 0;
+    for (int i = 0; i < touched.length(); ++i)
+      if (touched[i].database() != db) touched[kept++] = touched[i];
+    touched.setLogicalLength(kept);
+  }
 } s_work;
 
 class Watcher : public KOVADatabaseReactorBase {
@@ -67,6 +74,7 @@ class Checker : public KOVAEditorReactorBase {
   void commandFailed(const ACHAR* cmd) override { finish(cmd, isUndo(cmd)); }
   void modelessOperationWillStart(const ACHAR*) override { start(false); }
   void modelessOperationEnded(const ACHAR* context) override { finish(context, false); }
+  void databaseToBeDestroyed(AcDbDatabase* db) override { s_work.forget(db); }
 
  private:
   static void start(bool undo) {
