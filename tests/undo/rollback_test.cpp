@@ -367,14 +367,13 @@ const Session kSessions[] = {
        for (const bool erase : {true, false}) {
          AcApDocument* d = kvhost::newDocument(L"purged.dwg");
          kvhost::runCommand(L"LINE", [&] { t.lineIn(d, 2); });
-         {
-           AcAxDocLock lock(d->database());
+         kvhost::runCommand(L"PURGE", [&] {
            AcDbDictionaryPointer nod(d->database()->namedObjectsDictionaryId(), AcDb::kForWrite);
            AcDbObjectId dictionary;
            ASSERT_EQ(nod->getAt(L"KOVA_UNDO_DICTIONARY", dictionary), Acad::eOk);
            ASSERT_EQ(erase ? AcDbDictionaryPointer(dictionary, AcDb::kForWrite)->erase() : nod->remove(L"KOVA_UNDO_DICTIONARY"),
                      Acad::eOk);
-         }
+         });
          kvhost::runCommand(L"NOOP");
          const std::wstring file = t.file + (erase ? L".erased" : L".unlinked");
          ASSERT_EQ(kvhost::saveDocument(d, file), Acad::eOk);
