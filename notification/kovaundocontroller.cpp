@@ -389,7 +389,12 @@ void KOVAUndoController::operationEnded() {
     AcDbDatabase* db = operations().back().pDb;
     operations().pop_back();
     if (KOVAUndoRecord* r = recordOf(db)) {
-      if (r->nOperations > 0 && --r->nOperations == 0) r->bRequested = false;
+      // The drawing's outermost end served its roll-back, or failed before
+      // it could: one that posted no step is over.
+      if (r->nOperations > 0 && --r->nOperations == 0) {
+        r->bRequested = false;
+        if (r->nStepsRunning == 0) endRollBack(*r);
+      }
       dropIfEmpty(db);
     }
   });

@@ -1,9 +1,14 @@
 // Randomized roll-back sessions over several drawings: marked commands (some
 // with a transparent one inside), modeless operations and excluded commands
-// edit and ask for roll-backs at random points, while a command ends the client
-// activates or closes other drawings or registers again, an operation may close
-// its own drawing, the client leaves and comes back. A model of every drawing,
-// knowing what was done and which mark is the last, predicts it after each step.
+// edit and ask for roll-backs at random points. Meanwhile the client posts
+// marked and excluded commands to its drawing and to others, runs commands
+// in other drawings from a command's end, activates or closes drawings,
+// registers again, is replaced inside a command, leaves during saves and
+// pickfirst handlings, queues redraws of side databases that go, purges the
+// hub's dictionary and throws; a database client throws too. A model of every
+// drawing, knowing what was done and which mark is each drawing's last,
+// predicts it after each step; nothing may stay locked, filtered, queued or
+// pending.
 // KOVA_ROLLBACK_SEEDS=N runs N seeds (default 200) of 40 steps each.
 #include <gtest/gtest.h>
 #include <KOVANotification.h>
@@ -14,6 +19,8 @@
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <testfiles.h>
+#include <utility>
 
 namespace {
 
@@ -29,16 +36,45 @@ Contents contentsOf(AcApDocument* d) {
   return c;
 }
 
-// Runs what the session gives it when the command of that name ends.
+// Runs what the session gives it when the command of that name ends, a
+// save begins or the pickfirst set changes; may throw after an end.
 class EndingClient : public KOVAEditorReactorBase {
  public:
   std::map<std::wstring, std::function<void()>> onEnd;
+  std::function<void()> onSave, onPickfirst;
+  bool throwAtEnd = false;
   void commandEnded(const ACHAR* name) override {
     auto it = onEnd.find(name);
     if (it == onEnd.end()) return;
     auto act = std::move(it->second);
     onEnd.erase(it);
     act();
+    if (std::exchange(throwAtEnd, false)) throw std::runtime_error("client fault");
+  }
+  void commandFailed(const ACHAR* name) override { commandEnded(name); }
+  void beginSave(AcDbDatabase*, const ACHAR*) override { run(onSave); }
+  void pickfirstModified(ads_name, const AcArray<AcDbObjectId>& ids, AcRxClass*) override {
+    if (!ids.isEmpty()) redrawEntity(ids[0]);
+    run(onPickfirst);
+  }
+  static bool queues() { return !m_tabPickFirstToRedraw.isEmpty(); }
+
+ private:
+  static void run(std::function<void()>& act) {
+    if (auto once = std::exchange(act, nullptr)) once();
+  }
+};
+
+// Throws from the next append or change it hears, when armed.
+class ThrowingDbClient : public KOVADatabaseReactorBase {
+ public:
+  bool armed = false;
+  void objectAppended(const AcDbDatabase*, const AcDbObject*) override { fault(); }
+  void objectModified(const AcDbDatabase*, const AcDbObject*) override { fault(); }
+
+ private:
+  void fault() {
+    if (std::exchange(armed, false)) throw std::runtime_error("client fault");
   }
 };
 
@@ -55,8 +91,10 @@ class Session {
   };
   std::map<AcApDocument*, Mark> last;
   EndingClient client;
+  ThrowingDbClient dbClient;
   bool registered = true;
   std::string done;
+  const std::wstring file = testfiles::tempPath(L"rollback-stress.kvdwg");
 
   int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); }
   bool chance(double p) { return std::uniform_real_distribution<double>(0, 1)(rng) < p; }
@@ -75,6 +113,23 @@ class Session {
   void marked(AcApDocument* d, const Contents& before, const Contents& after, bool rolledBack) {
     model[d] = rolledBack && registered ? before : after;
     if (registered) last[d] = {before, rolledBack};
+  }
+  void leave() {
+    g_ReactorManager.removeEdReactor(&client);
+    registered = false;
+    last.clear();  // the last client leaving ends what was marked
+  }
+  // A command of its own in the current drawing; marked ones become its last mark.
+  void work(bool markedWork) {
+    AcApDocument* d = acDocManagerPtr()->curDocument();
+    if (markedWork && registered) last[d] = {model[d], false};
+    edit(d, model[d]);
+  }
+  void post(AcApDocument* d) {
+    AcApDocument* to = chance(0.5) ? d : anyOther(nullptr);
+    const bool markedWork = chance(0.5);
+    done += markedWork ? "+posts POSTED " : "+posts kovaDBupdate ";
+    acDocManagerPtr()->sendStringToExecute(to, markedWork ? L"POSTED\n" : L"kovaDBupdate\n", true, false, false);
   }
 
   void edit(AcApDocument* d, Contents& c) {
@@ -95,29 +150,101 @@ class Session {
 
   void markedCommand(AcApDocument* d) {
     const Contents before = model[d];
-    Contents after = before;
     const int where = chance(0.5) ? pick(3) : -1;  // asks in the body, the transparent command, the ending
-    done += "command" + std::to_string(where) + "; ";
+    const bool throws = chance(0.1), dbThrows = chance(0.1);
+    done += "command" + std::to_string(where) + (throws ? " throwing" : "") + (dbThrows ? " failing" : "") + " ";
     client.onEnd[L"DRAW"] = [&] {
       if (chance(0.2)) g_ReactorManager.addEdReactor(&client, -1);
       if (where == 2) request();
       AcApDocument* other = anyOther(d);
       if (other && chance(0.3)) kvhost::activateDocument(other);
       if (other && chance(0.2) && kvhost::closeDocument(other)) closed(other);
+      if (chance(0.4)) post(d);
+      if ((other = anyOther(d)) && chance(0.2)) {
+        // Its own command or operation, run from this end in another drawing.
+        done += "+runs in another ";
+        kvhost::activateDocument(other);
+        if (chance(0.5))
+          kvhost::runCommand(L"ELSEWHERE", [&] { work(true); });
+        else
+          kvhost::modelessOperation(L"ELSEWHERE", [&] { work(true); });
+      }
     };
+    client.throwAtEnd = throws;
     kvhost::runCommand(L"DRAW", [&] {
-      edit(d, after);
+      if (registered) last[d] = {before, false};
+      dbClient.armed = dbThrows;
+      edit(d, model[d]);
       if (where == 0) request();
+      if (registered && chance(0.1)) {
+        done += "+reloads ";
+        g_ReactorManager.removeEdReactor(&client);
+        g_ReactorManager.addEdReactor(&client, -1);
+      }
+      if (chance(0.3)) post(d);
       if (where == 1 || chance(0.2)) {
         kvhost::runCommand(L"NEST", [&] {
-          edit(d, after);
+          edit(d, model[d]);
           if (where == 1) request();
         });
       }
-      if (chance(0.5)) edit(d, after);
+      if (chance(0.5)) edit(d, model[d]);
     });
+    done += "; ";
     client.onEnd.clear();
-    marked(d, before, after, where >= 0);
+    client.throwAtEnd = dbClient.armed = false;
+    // What was posted to the drawing ran before the roll-back's steps: it goes with them.
+    if (where >= 0 && registered && !throws && model.count(d)) marked(d, before, model[d], true);
+  }
+
+  // A save or a pickfirst change the client may leave in; a marked command
+  // whose end queues an entity of a side database that goes.
+  void leavingStep(AcApDocument* d, int kind) {
+    const bool leaves = registered && chance(0.5);
+    done += std::string(kind == 0 ? "save" : kind == 1 ? "pickfirst" : "side database") + (leaves ? " leaving; " : "; ");
+    std::function<void()> leaving = [&] {
+      if (leaves) leave();
+    };
+    if (kind == 0) {
+      client.onSave = leaving;
+      kvhost::executeString(L"QSAVE " + file);
+      testfiles::removeFile(file);
+    } else if (kind == 1) {
+      client.onPickfirst = leaving;
+      kvhost::setPickfirst(kvhost::entities(d));
+      kvhost::setPickfirst(AcDbObjectIdArray());
+    } else {
+      client.onEnd[L"SIDE"] = [&] {
+        auto* side = new AcDbDatabase(true, false);
+        AcDbObjectId id;
+        auto* line = new AcDbLine(AcGePoint3d(0, 0, 0), AcGePoint3d(1, 1, 0));
+        side->addAcDbObject(id, line);
+        line->close();
+        KOVAEditorReactorBase::redrawEntity(id);
+        leaving();
+        delete side;
+      };
+      const Contents before = model[d];
+      kvhost::runCommand(L"SIDE", [&] { edit(d, model[d]); });
+      if (registered) last[d] = {before, false};
+    }
+    client.onSave = client.onPickfirst = nullptr;
+    client.onEnd.clear();
+  }
+
+  // A purge takes the hub's dictionary out, as erased or as unlinked.
+  void purge(AcApDocument* d) {
+    done += "purge; ";
+    kvhost::runCommand(L"PURGE", [&] {
+      AcDbDictionaryPointer nod(d->database()->namedObjectsDictionaryId(), AcDb::kForWrite);
+      AcDbObjectId dictionary;
+      if (nod->getAt(L"KOVA_UNDO_DICTIONARY", dictionary) != Acad::eOk) return;
+      if (chance(0.5))
+        AcDbDictionaryPointer(dictionary, AcDb::kForWrite)->erase();
+      else
+        nod->remove(L"KOVA_UNDO_DICTIONARY");
+    });
+    if (registered) last[d] = {model[d], false};
   }
 
   void modeless(AcApDocument* d) {
@@ -152,8 +279,10 @@ class Session {
   void step() {
     if (model.empty() || (model.size() < 3 && chance(0.1))) model[kvhost::newDocument(L"rollback.dwg")];
     AcApDocument* d = acDocManagerPtr()->curDocument();
-    const int op = pick(7);
-    if (op == 0) {
+    const int op = pick(11);
+    if (op >= 7) {
+      op == 10 ? purge(d) : leavingStep(d, op - 7);
+    } else if (op == 0) {
       kvhost::activateDocument(anyOther(nullptr));
     } else if (op <= 2) {
       markedCommand(d);
@@ -165,16 +294,17 @@ class Session {
       done += "request outside any command; ";
       request();
     } else {
-      // The last client leaving ends what was marked: nothing to go back to.
       done += registered ? "client leaves; " : "client comes back; ";
-      registered ? g_ReactorManager.removeEdReactor(&client) : g_ReactorManager.addEdReactor(&client, -1);
-      registered = !registered;
-      last.clear();
+      if (registered) return leave();
+      g_ReactorManager.addEdReactor(&client, -1);
+      registered = true;
     }
   }
 
   void check() {
     EXPECT_EQ(kvhost::pendingCommandCount(), 0);
+    EXPECT_FALSE(g_ReactorManager.filterReactors());
+    EXPECT_FALSE(EndingClient::queues());
     EXPECT_EQ(model.size(), kvhost::documents().size());
     for (AcApDocument* d : kvhost::documents()) {
       EXPECT_EQ(d->myLockMode(), AcAp::kNotLocked);
@@ -186,6 +316,9 @@ class Session {
 TEST(RollBackStress, EveryDrawingEndsAsItsOwnCommandsAndRollBacksLeaveIt) {
   ASSERT_TRUE(kvhost::loadModule(L"KOVANotification10.arx")) << kvhost::lastModuleError().c_str();
   kvhost::defineCommand(L"DRAW", {});
+  Session* running = nullptr;
+  kvhost::defineCommand(L"POSTED", [&] { running->work(true); });
+  kvhost::defineCommand(L"kovaDBupdate", [&] { running->work(false); });
   const char* seeds = std::getenv("KOVA_ROLLBACK_SEEDS");
   const unsigned count = seeds && *seeds ? static_cast<unsigned>(std::atoi(seeds)) : 200;
   int stepsRun = 0;
@@ -194,6 +327,7 @@ TEST(RollBackStress, EveryDrawingEndsAsItsOwnCommandsAndRollBacksLeaveIt) {
   });
   for (unsigned seed = 1; seed <= count && !HasFailure(); ++seed) {
     Session s(seed);
+    running = &s;
     for (int step = 0; step < 40 && !HasFailure(); ++step) {
       stepsRun = 0;
       s.step();
