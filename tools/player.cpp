@@ -19,8 +19,8 @@ class Player::Played {
   Played(Player& player, size_t index, const std::string& text) : m_pTimeline(player.m_out.timeline()) {
     const std::string at = player.m_script.where(index);
     player.m_out.setLocation(at);
-    player.m_out.line("> " + std::string(2 * player.m_blocks.size(), ' ') + text, "script");
-    if (m_pTimeline) m_pTimeline->begin(text, "script", "\"at\":" + jsonString(at));
+    player.m_out.line("> " + std::string(2 * player.m_blocks.size(), ' ') + text, "statement");
+    if (m_pTimeline) m_pTimeline->begin(text, "statement", "\"at\":" + jsonString(at));
   }
   ~Played() {
     if (m_pTimeline) m_pTimeline->end();
@@ -58,6 +58,7 @@ void Player::useTempDir(size_t index) {
   std::string pattern = (std::filesystem::temp_directory_path() / "kovahost.XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) m_script.fail(index, "cannot make a temporary folder");
   m_tempDirs.push_back(pattern);
+  m_out.folderMade(pattern);
   if (chdir(pattern.c_str()) != 0) m_script.fail(index, "cannot enter the temporary folder " + pattern);
   m_out.line("files go to a temporary folder", "kovahost");
 }
@@ -110,6 +111,8 @@ size_t Player::block(size_t index, const Words& w) {
       ran = true;
       try {
         runLines(index + 1, end);
+        // The command's end notifications run at its 'end'.
+        m_out.setLocation(m_script.where(end));
       } catch (const ScriptError& e) {
         error = e;
         if (kind == Block::kCommand) throw BodyFailed{};

@@ -138,6 +138,28 @@ struct CommandRecord {
 const std::vector<CommandRecord>& commandRecord();
 void clearCommandRecord();
 
+// A call into a client module that failed: it threw and the hub's guard
+// caught it, or it faulted. A test asserts the record empty after a
+// session. The hub's guard records what it catches; which client it was
+// is known while the hub's client calls are watched (setClientCallWatch),
+// or while a program listens to them as kovahost does.
+struct ClientFailure {
+  std::wstring module;        // the module holding the client's code, e.g. "NoRed.arx"
+  std::wstring clientClass;   // e.g. "CommandWatch"
+  std::wstring notification;  // e.g. "commandEnded"
+  std::wstring message;       // what the exception said
+};
+const std::vector<ClientFailure>& clientFailures();
+void clearClientFailures();
+void recordClientFailure(const ClientFailure& failure);
+// Whether the hub, when it starts, follows each of its client calls, so
+// that a failure names the client's module and class. On by default: it
+// costs a call before and after each client call, which benchmarks switch off.
+void setClientCallWatch(bool on);
+bool clientCallWatch();
+// The file name of the module that holds the address (empty for none).
+std::wstring moduleHolding(const void* address);
+
 // The host's text is wide; files, scripts and terminals carry UTF-8.
 std::string toUtf8(const std::wstring& s);
 std::wstring fromUtf8(const std::string& s);
