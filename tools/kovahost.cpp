@@ -38,7 +38,8 @@ const char kIntroduction[] =
     "                       sessions that test the hub's guard itself)\n"
     "\n"
     "A script is UTF-8 text (a byte-order mark is skipped, a NUL byte is an\n"
-    "error) with one statement a line; '#' starts a comment.\n";
+    "error) with one statement a line; '#' starts a comment. A word in double\n"
+    "quotes may hold blanks and '#' (e.g. save plan \"my plan #2.dxf\").\n";
 
 const char kClosing[] =
     "Handles are the hexadecimal handles printed when an entity is added.\n"
@@ -218,8 +219,9 @@ int main(int argc, char** argv) {
   }
   if (c.wrong) return usageError(c.json, c.wrong->first, c.wrong->second);
   if (c.script.empty()) return usageError(c.json, "no script given", true);
-  std::optional<Script> script = Script::read(c.script, opensBlock);
-  if (!script) return usageError(c.json, "cannot read " + c.script + ": not a readable file", false);
+  std::string why;
+  std::optional<Script> script = Script::read(c.script, opensBlock, why);
+  if (!script) return usageError(c.json, "cannot read " + c.script + ": " + why, false);
   // Opened before the script runs: it may move the session into a temporary folder.
   std::optional<Timeline> timeline;
   if (!c.traceFile.empty() && !timeline.emplace(c.traceFile, c.script).isOpen())

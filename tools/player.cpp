@@ -54,13 +54,13 @@ AcApDocument* Player::current(size_t index) const {
   return doc;
 }
 
-void Player::useTempDir(size_t index) {
+void Player::useTempDir(size_t index, bool keep) {
   std::string pattern = (std::filesystem::temp_directory_path() / "kovahost.XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) m_script.fail(index, "cannot make a temporary folder");
-  m_tempDirs.push_back(pattern);
+  if (!keep) m_tempDirs.push_back(pattern);
   m_out.folderMade(pattern);
   if (chdir(pattern.c_str()) != 0) m_script.fail(index, "cannot enter the temporary folder " + pattern);
-  m_out.line("files go to a temporary folder", "kovahost");
+  m_out.line("files go to the temporary folder " + pattern + (keep ? ", kept after the session" : ""), "kovahost");
 }
 
 void Player::runLines(size_t from, size_t to) {
@@ -121,6 +121,7 @@ size_t Player::block(size_t index, const Words& w) {
     outcome = runInHost(kind, w[1], body, ran);
   }
   if (error) throw *error;
+  if (m_script.words(end).size() > 1) m_script.fail(end, "expected: end (words after it are not read)");
   Played played(*this, end, "end " + w[1] + outcome);
   return end;
 }

@@ -58,6 +58,14 @@ Acad::ErrorStatus modifyObject(AcDbObjectId id, const std::function<void(AcDbObj
 Acad::ErrorStatus eraseObject(AcDbObjectId id, bool erase = true);
 // The entities of the drawing that are not erased, in handle order.
 AcDbObjectIdArray entities(AcApDocument* doc);
+// The same entities handed to visit one by one, nothing copied; how many
+// there are (visit may be empty to count them). visit must not add or
+// remove objects of the drawing.
+int forEachEntity(AcApDocument* doc, const std::function<void(AcDbObjectId)>& visit = {});
+// The object of the drawing with the handle, erased or not, found in
+// logarithmic time and without making a handle that was not there; null
+// when the drawing holds no such object.
+AcDbObjectId findObject(AcApDocument* doc, AcDbHandle handle);
 // How often each entity was redrawn since the document was opened.
 int redrawCount(AcDbObjectId id);
 

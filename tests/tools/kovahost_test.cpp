@@ -227,8 +227,22 @@ const std::vector<ScriptCase> kScripts = {
      {"2: module KOVANotification10.arx is needed by TraceClient.arx and cannot be unloaded"}},
     {"BlocksNestedTooDeep", "new a\n" + nestedBlocks(101, ""), {"102: commands and modeless blocks nest at most 100 deep"}},
     {"ErrorAsJson", "new a\nbogus\n", {"2: unknown statement 'bogus'"}, "bad.kvs --json"},
-    // Valid JSON still, and what follows the bad bytes stays.
-    {"NotUtf8AsJson", "new pl\xff\xfe" "an\ntext 0 0 caf\xe9\n", {"pl\xef\xbf\xbd\xef\xbf\xbd" "an"}, "bad.kvs --json", 0},
+    {"NotUtf8AsJson", "new plan\ntext 0 0 caf\xe9\n", {"2: bytes that are not UTF-8"}, "bad.kvs --json"},
+    {"OverlongUtf8", "new a\necho \xc0\xaf\n", {"2: bytes that are not UTF-8"}},
+    {"WordsAfterEnd", "new a\ncommand X\nend X\n", {"3: expected: end"}},
+    {"ExecThatFails", "new a\nexec _UNDO -1\n", {"2: the command failed: _UNDO -1"}},
+    {"EraseTheDictionary", "new a\nerase 1\n", {"2: cannot erase 1: it is a AcDbDictionary, not an entity"}},
+    {"UneraseTheDictionary", "new a\nunerase 1\n", {"2: cannot unerase 1: it is a AcDbDictionary"}},
+    {"QuoteLeftOpen", "new \"a b\n", {"1: a quote is not closed"}},
+    {"NamesWithBlanksAndHashes", "new \"my plan\"\nsave \"my plan\" \"a #1.dxf\"\nopen \"a #1.dxf\"  # opened\n",
+     {"saved my plan to a #1.dxf", "state: drawing a #1.dxf"}, "bad.kvs", 0},
+    {"ModuleBesideTheScript", "load Beside.arx\n", {"linker: Beside.arx kInitAppMsg"}, "sub/bad.kvs", 0},
+    {"ModuleNowhere", "load Missing.arx\n",
+     {"1: module file Missing.arx not found (looked in the current folder, in . beside the script, and in "}},
+    {"TempdirNamedAndKept", "tempdir keep\nnew a\nsave a kept.dwg\n", {"files go to the temporary folder /", ", kept after"},
+     "bad.kvs", 0},
+    {"SetenvNameWithEquals", "setenv A=B 1\n", {"1: a variable's name holds no '='"}},
+    {"StatusByItsName", "new a\nsave a /proc/x.dxf\n", {"2: cannot save a to /proc/x.dxf: file cannot be read"}},
     // A failed session leaves the drawing it opened as it was (checked for every case).
     {"FailedSave", "open whole.dwg\ncolor 2 5\nsave whole.dwg /nonexistent/a.dwg\n",
      {"3: cannot save whole.dwg to /nonexistent/a.dwg"}},
@@ -258,8 +272,10 @@ const std::vector<ScriptCase> kScripts = {
      "bad.kvs --trace-events timeline.json", 128 + 11},
     {"UnknownOption", "", {"kovahost: unexpected argument '--frobnicate'"}, "bad.kvs --frobnicate", 2},
     {"TraceEventsWithoutFile", "", {"kovahost: --trace-events needs a file name"}, "bad.kvs --trace-events", 2},
-    {"MissingScript", "", {"kovahost: cannot read none.kvs: not a readable file"}, "none.kvs", 2},
-    {"DirectoryAsScript", "", {"kovahost: cannot read folder.dwg: not a readable file"}, "folder.dwg", 2},
+    {"MissingScript", "", {"kovahost: cannot read none.kvs: no such file"}, "none.kvs", 2},
+    {"DirectoryAsScript", "", {"kovahost: cannot read folder.dwg: it is a directory"}, "folder.dwg", 2},
+    {"FifoAsScript", "", {"kovahost: cannot read fifo.kvs: not a regular file (a pipe or a device)"}, "fifo.kvs", 2},
+    {"DeviceAsScript", "", {"kovahost: cannot read /dev/null: not a regular file"}, "/dev/null", 2},
 };
 
 void PrintTo(const ScriptCase& c, std::ostream* os) { *os << c.name; }
@@ -272,7 +288,10 @@ TEST_P(Script, EndsWithItsStatusAndSaysWhatItMust) {
   std::ofstream(dir + "/fake.arx") << "not a module\n";
   std::ofstream(dir + "/junk.dwg") << "not a drawing\n";
   mkdir((dir + "/folder.dwg").c_str(), 0755);
+  mkfifo((dir + "/fifo.kvs").c_str(), 0644);
+  mkdir((dir + "/sub").c_str(), 0755);
   std::ofstream(dir + "/Mine.arx", std::ios::binary) << readFile(modules + "/MinimalClient.arx");
+  std::ofstream(dir + "/sub/Beside.arx", std::ios::binary) << readFile(modules + "/MinimalClient.arx");
   std::ofstream(dir + "/cut.arx", std::ios::binary) << readFile(modules + "/MinimalClient.arx").substr(0, 3000);
   std::ofstream(dir + "/whole.kvs") << "new a\ncommand DRAW\n  line 0 0 4 0\n  circle 1 2 3\nend\nlayer 2 walls\nsave a whole.dwg\n";
   Session saved = kovahost("whole.kvs", dir);
@@ -282,6 +301,7 @@ TEST_P(Script, EndsWithItsStatusAndSaysWhatItMust) {
 
   const ScriptCase& c = GetParam();
   std::ofstream(dir + "/bad.kvs") << c.script;
+  std::ofstream(dir + "/sub/bad.kvs") << c.script;
   Session run = kovahost(c.arguments, dir);
   EXPECT_EQ(run.status, c.status) << run.err;
   for (size_t i = 0; i < c.said.size(); ++i) {
