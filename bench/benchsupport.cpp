@@ -60,6 +60,8 @@ void countable(benchmark::internal::Benchmark* b) {
 
 Session& session() {
   static Session* s = [] {
+    // The hub's fan-outs as a product runs them, not followed for failure reports.
+    kvhost::setClientCallWatch(false);
     if (!kvhost::loadModule(L"KOVANotification10.arx")) {
       std::fprintf(stderr, "cannot load the hub: %ls\n", kvhost::lastModuleError().c_str());
       std::exit(1);

@@ -1,8 +1,12 @@
 // The function-entry log, the crash reports and the fault handler.
 #include "KvTrace.h"
+#include <cxxabi.h>
+#include <kvhost.h>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <map>
 #include <set>
 #include <unistd.h>
 
@@ -174,6 +178,81 @@ CKvCrashHandler::~CKvCrashHandler() {
   if (s.listener && !s.reports.empty()) s.listener(s.reports.back());
 }
 
+namespace {
+
+// The hub's client calls, followed while a slice listener is set or the
+// host asks for them (kvhost::clientCallWatch), so that a failure the
+// guard catches names its client. Invariant: open holds the slices begun
+// and not ended, innermost last; failed is the client call an exception
+// left last, until a guard reports it or another client call begins.
+struct ClientCallWatch {
+  struct Slice {
+    const char* kind;
+    const char* name;
+    const char* who;
+  };
+  std::vector<Slice> open;
+  Slice failed{};
+  KvTrace::SliceBegin listenerBegin = nullptr;
+  KvTrace::SliceEnd listenerEnd = nullptr;
+  bool hostWatches = false;
+};
+ClientCallWatch g_watch;
+
+bool isClient(const char* kind) { return kind && std::strcmp(kind, "client") == 0; }
+
+void watchBegin(const char* kind, const char* name, const char* who) {
+  if (isClient(kind)) g_watch.failed = {};
+  g_watch.open.push_back({kind, name, who});
+  if (g_watch.listenerBegin) g_watch.listenerBegin(kind, name, who);
+}
+
+void watchEnd() {
+  if (!g_watch.open.empty()) {
+    const ClientCallWatch::Slice& ended = g_watch.open.back();
+    if (isClient(ended.kind) && std::uncaught_exceptions() > 0) g_watch.failed = ended;
+    g_watch.open.pop_back();
+  }
+  if (g_watch.listenerEnd) g_watch.listenerEnd();
+}
+
+void updateSliceWatch() {
+  const bool on = g_watch.listenerBegin || g_watch.hostWatches;
+  KvTrace::g_pSliceBegin = on ? watchBegin : nullptr;
+  KvTrace::g_pSliceEnd = on ? watchEnd : nullptr;
+  if (!on) g_watch.open.clear();
+}
+
+// A program that links the hub hears no start of it: the host's wish holds from the load of this library on.
+struct WatchFromTheStart {
+  WatchFromTheStart() {
+    g_watch.hostWatches = kvhost::clientCallWatch();
+    updateSliceWatch();
+  }
+} g_watchFromTheStart;
+
+std::wstring widened(const std::string& text) { return kvhost::fromUtf8(text); }
+
+// What the guard caught, as a failure of the client it was calling: the
+// client the exception left, or else the notification the guard's label names.
+kvhost::ClientFailure failureOf(const wchar_t* label, const std::wstring& what) {
+  kvhost::ClientFailure failure;
+  failure.message = what;
+  if (const char* who = g_watch.failed.who) {
+    failure.module = kvhost::moduleHolding(who);
+    failure.clientClass = widened(KvTrace::clientClassName(who));
+    failure.notification = widened(g_watch.failed.name ? g_watch.failed.name : "");
+  } else {
+    const std::wstring function = label ? label : L"";
+    const size_t colons = function.rfind(L"::");
+    failure.notification = colons == std::wstring::npos ? function : function.substr(colons + 2);
+  }
+  g_watch.failed = {};
+  return failure;
+}
+
+}  // namespace
+
 void kvRecordCaughtException(const wchar_t* sourceFile, int line) {
   std::wstring what = L"unknown exception";
   try {
@@ -186,6 +265,7 @@ void kvRecordCaughtException(const wchar_t* sourceFile, int line) {
   {
     CKvCrashHandler handler(sourceFile, line);
     state().reports.back().what = what;
+    kvhost::recordClientFailure(failureOf(g_log.innermost ? g_log.innermost->label : nullptr, what));
   }
 }
 
@@ -211,13 +291,29 @@ SliceEnd g_pSliceEnd = nullptr;
 void setSliceListener(SliceBegin begin, SliceEnd end) {
   // Never one without the other: every slice that begins also ends.
   if (begin == nullptr || end == nullptr) begin = nullptr, end = nullptr;
-  g_pSliceBegin = begin;
-  g_pSliceEnd = end;
+  g_watch.listenerBegin = begin;
+  g_watch.listenerEnd = end;
+  updateSliceWatch();
+}
+
+const std::string& clientClassName(const char* mangled) {
+  static std::map<std::string, std::string> known;
+  auto it = known.find(mangled);
+  if (it != known.end()) return it->second;
+  int status = 0;
+  char* plain = abi::__cxa_demangle(mangled, nullptr, nullptr, &status);
+  std::string name = status == 0 && plain ? plain : mangled;
+  std::free(plain);
+  const std::string anonymous = "(anonymous namespace)::";
+  for (size_t at; (at = name.find(anonymous)) != std::string::npos;) name.erase(at, anonymous.size());
+  return known[mangled] = name;
 }
 
 const HubListener* g_pHubListener = nullptr;
 void setHubListener(const HubListener* listener) { g_pHubListener = listener; }
 void hubRunning(const HubServices* services) {
+  g_watch.hostWatches = services && kvhost::clientCallWatch();
+  updateSliceWatch();
   if (g_pHubListener) g_pHubListener->running(services);
 }
 void filterFlagChanged(bool on) {

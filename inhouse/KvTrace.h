@@ -88,6 +88,9 @@ typedef void (*SliceBegin)(const char* kind, const char* name, const char* who);
 typedef void (*SliceEnd)();
 // Both null to stop listening.
 KV_API void setSliceListener(SliceBegin begin, SliceEnd end);
+// A client's class as its author wrote it, from its mangled type name
+// (anonymous namespaces left out); the same text for the same name.
+KV_API const std::string& clientClassName(const char* mangled);
 // The listener, read in place by the slice scopes: while none is set, a
 // scope costs one test of a pointer.
 KV_API extern SliceBegin g_pSliceBegin;

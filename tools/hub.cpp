@@ -23,11 +23,11 @@ const KvTrace::HubListener kListener = {onRunning, onFilterFlag};
 
 }  // namespace
 
-void listenToHub(Output& out, HubClient& client, bool slices) {
+void listenToHub(Output& out, HubClient& client) {
   g_pOutput = &out;
   g_pClient = &client;
   KvTrace::setHubListener(&kListener);
-  if (slices) KvTrace::setSliceListener(onSliceBegin, onSliceEnd);
+  KvTrace::setSliceListener(onSliceBegin, onSliceEnd);
 }
 
 void stopListening() {

@@ -23,7 +23,7 @@ class HubClient : public AcEditorReactor {
   bool m_bRegistered = false;
 };
 
-// Has out hear what the hub does and client follow whether it runs, until
-// stopListening; with timeline, out also hears the hub's slices.
-void listenToHub(Output& out, HubClient& client, bool slices);
+// Has out hear what the hub does, its slices included, and client follow
+// whether it runs, until stopListening.
+void listenToHub(Output& out, HubClient& client);
 void stopListening();

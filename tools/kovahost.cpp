@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <string>
 #include "hub.h"
@@ -20,7 +21,7 @@ namespace {
 using kvhost::toUtf8;
 
 const char kIntroduction[] =
-    "usage: kovahost [--json] [--trace-events FILE] SCRIPT\n"
+    "usage: kovahost [--json] [--trace-events FILE] [--allow-client-failures] SCRIPT\n"
     "\n"
     "Plays SCRIPT in the host stand-in with KOVANotification10.arx loaded and\n"
     "prints, in order, every statement played ('> ...'), every line of the\n"
@@ -32,19 +33,25 @@ const char kIntroduction[] =
     "  --json               one JSON object a line instead of text\n"
     "  --trace-events FILE  also write the session as a timeline in the Trace\n"
     "                       Event Format (open it in Perfetto or chrome://tracing)\n"
+    "  --allow-client-failures\n"
+    "                       end with 0 even when a client call failed (for\n"
+    "                       sessions that test the hub's guard itself)\n"
     "\n"
     "A script is UTF-8 text (a byte-order mark is skipped, a NUL byte is an\n"
-    "error) with one statement a line; '#' starts a comment.\n";
+    "error) with one statement a line; '#' starts a comment. A word in double\n"
+    "quotes may hold blanks and '#' (e.g. save plan \"my plan #2.dxf\").\n";
 
 const char kClosing[] =
     "Handles are the hexadecimal handles printed when an entity is added.\n"
     "\n"
     "Exit status: 0 when the script ran to its end, 1 when a statement failed\n"
-    "(the message names the file and line), 2 for a wrong command line. Errors\n"
-    "go to the standard error, and with --json also to the output as objects\n"
-    "of the kind \"error\". A fault ends kovahost with its signal, after what\n"
-    "was played and the timeline are written out and the statement that\n"
-    "faulted is named.\n"
+    "(the message names the file and line) or a client call failed (it threw\n"
+    "and the hub's guard caught it: 'client failed: ...' names the client's\n"
+    "class, its module, the notification and the statement), 2 for a wrong\n"
+    "command line. Errors go to the standard error, and with --json also to\n"
+    "the output as objects of the kind \"error\". A fault ends kovahost with\n"
+    "its signal, after what was played and the timeline are written out, and\n"
+    "the statement, the client that faulted and the folders left are named.\n"
     "\n"
     "Example:\n"
     "  load TraceClient.arx\n"
@@ -61,6 +68,7 @@ const wchar_t kHub[] = L"KOVANotification10.arx";
 
 struct CommandLine {
   bool json = false;
+  bool allowClientFailures = false;
   std::string script, traceFile;
   // The first thing wrong with it: the message, and whether to show the usage.
   std::optional<std::pair<std::string, bool>> wrong;
@@ -78,6 +86,8 @@ CommandLine readCommandLine(int argc, char** argv) {
       c.help = true;
     } else if (arg == "--json") {
       c.json = true;
+    } else if (arg == "--allow-client-failures") {
+      c.allowClientFailures = true;
     } else if (arg == "--trace-events") {
       if (i + 1 == argc || argv[i + 1][0] == '-')
         reject("--trace-events needs a file name", false);
@@ -110,14 +120,25 @@ Output* g_pOutput = nullptr;
 Timeline* g_pTimeline = nullptr;
 const int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL};
 
+// Writes without allocating, as is safe after a fault.
+void writeError(const char* text) {
+  ssize_t written = write(STDERR_FILENO, text, std::strlen(text));
+  (void)written;  // nothing is left to tell a failed write to
+}
+
 void onFault(int sig) {
   std::fflush(stdout);
-  char report[512];
+  char report[1024];
   const char* at = g_pOutput ? g_pOutput->location() : "";
-  int n = std::snprintf(report, sizeof report, "kovahost: %s%sthe session faulted (signal %d)\n", at, *at ? ": " : "", sig);
-  if (n > 0) {
-    ssize_t written = write(STDERR_FILENO, report, std::min(static_cast<size_t>(n), sizeof report - 1));
-    (void)written;  // nothing is left to tell a failed write to
+  const char* client = g_pOutput ? g_pOutput->clientInFlight() : "";
+  std::snprintf(report, sizeof report, "kovahost: %s%sthe session faulted%s%s (signal %d)\n", at, *at ? ": " : "",
+                *client ? " in " : "", client, sig);
+  writeError(report);
+  if (g_pOutput) {
+    for (const std::string& dir : g_pOutput->foldersMade()) {
+      std::snprintf(report, sizeof report, "kovahost: %s is left behind, with the files the session wrote\n", dir.c_str());
+      writeError(report);
+    }
   }
   if (g_pTimeline) g_pTimeline->finish();
   std::signal(sig, SIG_DFL);
@@ -145,16 +166,17 @@ void reportFaults(Output& out, Timeline* timeline) {
 }
 
 // Plays the script with the hub loaded; 0, or 1 when a statement failed.
-int play(const Script& script, Output& out) {
+int play(const Script& script, Output& out, bool allowClientFailures) {
   HubClient hub;
   if (script.contains({"rollback"})) hub.want();
-  listenToHub(out, hub, out.timeline() != nullptr);
+  listenToHub(out, hub);
   kvhost::setJournalListener([&](const std::wstring& line) { out.journal(line); });
-  // The hub's guard swallows faults, as in the product; here they are shown.
+  // The hub's guard swallows what a client throws, as in the product; here
+  // it is shown, with the client that threw it.
+  kvhost::clearClientFailures();
   KvTrace::setCrashListener([&](const KvCrashReport& r) {
-    out.line("hub: fault caught in " + toUtf8(r.function) + " (" + toUtf8(r.sourceFile) + ":" + std::to_string(r.line) +
-                 "): " + toUtf8(r.what),
-             "hub");
+    const std::vector<kvhost::ClientFailure>& failures = kvhost::clientFailures();
+    out.clientFailed(failures.empty() ? kvhost::ClientFailure{L"", L"", L"", r.what} : failures.back(), r.function);
   });
   int status = 0;
   Player player(script, out, hub);
@@ -167,6 +189,13 @@ int play(const Script& script, Output& out) {
     out.error(e.message);
     std::fflush(stdout);
     std::fprintf(stderr, "kovahost: %s\n", e.message.c_str());
+    status = 1;
+  }
+  if (status == 0 && out.clientFailures() > 0 && !allowClientFailures) {
+    const std::string failed = out.firstClientFailure() + " (" + std::to_string(out.clientFailures()) +
+                               (out.clientFailures() == 1 ? " client call failed)" : " client calls failed)");
+    out.error(failed);
+    std::fprintf(stderr, "kovahost: %s\n", failed.c_str());
     status = 1;
   }
   // The session ends as the host's does: drawings closed unsaved, modules
@@ -190,8 +219,9 @@ int main(int argc, char** argv) {
   }
   if (c.wrong) return usageError(c.json, c.wrong->first, c.wrong->second);
   if (c.script.empty()) return usageError(c.json, "no script given", true);
-  std::optional<Script> script = Script::read(c.script, opensBlock);
-  if (!script) return usageError(c.json, "cannot read " + c.script + ": not a readable file", false);
+  std::string why;
+  std::optional<Script> script = Script::read(c.script, opensBlock, why);
+  if (!script) return usageError(c.json, "cannot read " + c.script + ": " + why, false);
   // Opened before the script runs: it may move the session into a temporary folder.
   std::optional<Timeline> timeline;
   if (!c.traceFile.empty() && !timeline.emplace(c.traceFile, c.script).isOpen())
@@ -199,7 +229,7 @@ int main(int argc, char** argv) {
   Output out(c.json, timeline ? &*timeline : nullptr);
   // Before the hub is loaded: its crash guard hands on the faults it does not own.
   reportFaults(out, timeline ? &*timeline : nullptr);
-  int status = play(*script, out);
+  int status = play(*script, out, c.allowClientFailures);
   g_pTimeline = nullptr;
   if (timeline && !timeline->finish()) {
     std::fprintf(stderr, "kovahost: cannot write %s\n", c.traceFile.c_str());

@@ -1,47 +1,63 @@
 // The session's output.
 #include "output.h"
-#include <cxxabi.h>
-#include <kvhost.h>
+#include <KvTrace.h>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <map>
 #include "json.h"
 
+using kvhost::toUtf8;
+
 namespace {
 
-// The client's class as a reader knows it, from the mangled type name.
-std::string clientName(const char* mangled) {
-  static std::map<const char*, std::string> known;
+struct Client {
+  std::string clientClass, module;
+};
+
+// The client's class and the module that holds its code, from the type's
+// mangled name, which lies in that module.
+const Client& clientOf(const char* mangled) {
+  static std::map<std::string, Client> known;
   auto it = known.find(mangled);
   if (it != known.end()) return it->second;
-  int status = 0;
-  char* plain = abi::__cxa_demangle(mangled, nullptr, nullptr, &status);
-  std::string name = status == 0 && plain ? plain : mangled;
-  std::free(plain);
-  const std::string anonymous = "(anonymous namespace)::";
-  for (size_t at; (at = name.find(anonymous)) != std::string::npos;) name.erase(at, anonymous.size());
-  return known[mangled] = name;
+  return known[mangled] = {KvTrace::clientClassName(mangled), toUtf8(kvhost::moduleHolding(mangled))};
+}
+
+std::string field(const char* name, const std::string& value) {
+  return value.empty() ? "" : std::string(",\"") + name + "\":" + jsonString(value);
+}
+
+// How a message names a client: "TraceEditorClient of TraceClient.arx in commandEnded".
+std::string described(const std::string& clientClass, const std::string& module, const std::string& notification) {
+  std::string text = clientClass.empty() ? "a client" : clientClass;
+  if (!module.empty()) text += " of " + module;
+  if (!notification.empty()) text += " in " + notification;
+  return text;
 }
 
 }  // namespace
 
-void Output::line(const std::string& text, const char* kind) {
+const Output::Call* Output::clientCall() const {
+  return m_clients.empty() || m_clients.back().clientClass.empty() ? nullptr : &m_clients.back();
+}
+
+void Output::line(const std::string& text, const char* kind) { emit(text, kind, clientCall()); }
+
+void Output::emit(const std::string& text, const char* kind, const Call* call) {
   if (m_bJson) {
-    std::string json = "{\"seq\":" + std::to_string(m_nSeq++) + ",\"kind\":\"" + kind + "\",\"event\":" + jsonString(text);
-    if (!m_at.empty()) json += ",\"at\":" + jsonString(m_at);
-    if (!m_clients.empty() && !m_clients.back().empty()) json += ",\"client\":" + jsonString(m_clients.back());
-    std::printf("%s}\n", json.c_str());
+    std::string json = field("at", m_at);
+    if (call) json += field("module", call->module) + field("class", call->clientClass) + field("notification", call->notification);
+    std::printf("{\"seq\":%ld,\"kind\":\"%s\",\"event\":%s%s}\n", m_nSeq++, kind, jsonString(text).c_str(), json.c_str());
   } else {
     std::printf("%s\n", text.c_str());
   }
-  if (m_pTimeline && std::strcmp(kind, "script") != 0) m_pTimeline->instant(text, kind);
+  if (m_pTimeline && std::strcmp(kind, "statement") != 0) m_pTimeline->instant(text, kind);
 }
 
 void Output::journal(const std::wstring& wide) {
-  std::string text = kvhost::toUtf8(wide);
+  std::string text = toUtf8(wide);
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-  line(text, "journal");
+  line(text, clientCall() ? "client" : "journal");
 }
 
 void Output::filterFlagChanged(bool on) {
@@ -50,18 +66,33 @@ void Output::filterFlagChanged(bool on) {
 }
 
 void Output::sliceBegin(const char* kind, const char* name, const char* who) {
-  bool client = std::strcmp(kind, "client") == 0;
-  m_clients.push_back(client && who ? clientName(who) : std::string());
+  Call call;
+  if (std::strcmp(kind, "client") == 0 && who) {
+    const Client& client = clientOf(who);
+    call = {client.clientClass, client.module, name, described(client.clientClass, client.module, name)};
+  }
+  m_clients.push_back(call);
   if (m_pTimeline == nullptr) return;
-  if (client)
-    m_pTimeline->begin(m_clients.back(), "client", "\"notification\":" + jsonString(name));
-  else
+  if (call.clientClass.empty())
     m_pTimeline->begin(name, kind, "");
+  else
+    m_pTimeline->begin(call.clientClass + " (" + call.module + ")", "client",
+                       "\"notification\":" + jsonString(name) + ",\"module\":" + jsonString(call.module) +
+                           ",\"class\":" + jsonString(call.clientClass));
 }
 
 void Output::sliceEnd() {
   if (!m_clients.empty()) m_clients.pop_back();
   if (m_pTimeline) m_pTimeline->end();
+}
+
+void Output::clientFailed(const kvhost::ClientFailure& failure, const std::wstring& function) {
+  const Call call{toUtf8(failure.clientClass), toUtf8(failure.module), toUtf8(failure.notification), ""};
+  const std::string what = described(call.clientClass, call.module, call.notification) + ": " + toUtf8(failure.message);
+  if (m_nClientFailures++ == 0) m_firstClientFailure = (m_at.empty() ? "" : m_at + ": ") + "client failed: " + what;
+  emit("client failed: " + what + (m_at.empty() ? "" : " at " + m_at) + " (caught by the hub's guard in " +
+           toUtf8(function) + ")",
+       "client", &call);
 }
 
 void Output::error(const std::string& message) {

@@ -19,8 +19,8 @@ class Player::Played {
   Played(Player& player, size_t index, const std::string& text) : m_pTimeline(player.m_out.timeline()) {
     const std::string at = player.m_script.where(index);
     player.m_out.setLocation(at);
-    player.m_out.line("> " + std::string(2 * player.m_blocks.size(), ' ') + text, "script");
-    if (m_pTimeline) m_pTimeline->begin(text, "script", "\"at\":" + jsonString(at));
+    player.m_out.line("> " + std::string(2 * player.m_blocks.size(), ' ') + text, "statement");
+    if (m_pTimeline) m_pTimeline->begin(text, "statement", "\"at\":" + jsonString(at));
   }
   ~Played() {
     if (m_pTimeline) m_pTimeline->end();
@@ -54,12 +54,13 @@ AcApDocument* Player::current(size_t index) const {
   return doc;
 }
 
-void Player::useTempDir(size_t index) {
+void Player::useTempDir(size_t index, bool keep) {
   std::string pattern = (std::filesystem::temp_directory_path() / "kovahost.XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) m_script.fail(index, "cannot make a temporary folder");
-  m_tempDirs.push_back(pattern);
+  if (!keep) m_tempDirs.push_back(pattern);
+  m_out.folderMade(pattern);
   if (chdir(pattern.c_str()) != 0) m_script.fail(index, "cannot enter the temporary folder " + pattern);
-  m_out.line("files go to a temporary folder", "kovahost");
+  m_out.line("files go to the temporary folder " + pattern + (keep ? ", kept after the session" : ""), "kovahost");
 }
 
 void Player::runLines(size_t from, size_t to) {
@@ -110,6 +111,8 @@ size_t Player::block(size_t index, const Words& w) {
       ran = true;
       try {
         runLines(index + 1, end);
+        // The command's end notifications run at its 'end'.
+        m_out.setLocation(m_script.where(end));
       } catch (const ScriptError& e) {
         error = e;
         if (kind == Block::kCommand) throw BodyFailed{};
@@ -118,6 +121,7 @@ size_t Player::block(size_t index, const Words& w) {
     outcome = runInHost(kind, w[1], body, ran);
   }
   if (error) throw *error;
+  if (m_script.words(end).size() > 1) m_script.fail(end, "expected: end (words after it are not read)");
   Played played(*this, end, "end " + w[1] + outcome);
   return end;
 }

@@ -28,7 +28,8 @@ class Player {
   AcApDocument* current(size_t index) const;
   // Write locks the script holds, by drawing.
   std::map<AcApDocument*, int>& scriptLocks() { return m_scriptLocks; }
-  void useTempDir(size_t index);
+  // Moves the session into a new temporary folder, removed at its end unless kept.
+  void useTempDir(size_t index, bool keep);
 
  private:
   enum class Block { kCommand, kModeless };

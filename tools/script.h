@@ -17,17 +17,20 @@ class Script {
  public:
   // Tells whether a statement's first word opens a block that 'end' closes.
   typedef std::function<bool(const std::string&)> OpensBlock;
-  // The script in file; none when it is not a readable file. A byte-order
-  // mark is skipped and a line's carriage return dropped.
-  static std::optional<Script> read(const std::string& file, const OpensBlock& opensBlock);
+  // The script in file; none, and why, when it is not a readable file. A
+  // byte-order mark is skipped and a line's carriage return dropped.
+  static std::optional<Script> read(const std::string& file, const OpensBlock& opensBlock, std::string& why);
   Script(std::string file, std::vector<std::string> lines, const OpensBlock& opensBlock);
 
   size_t size() const { return m_words.size(); }
   // The line's words, without its comment.
   const Words& words(size_t index) const { return m_words[index]; }
   bool contains(const Words& statement) const;
-  // A NUL byte would cut a statement short unseen.
+  // Fails at the first line that is not UTF-8 text (a NUL byte would cut
+  // a statement short unseen) or leaves a quote open.
   void checkText() const;
+  // The folder the script is in.
+  std::string directory() const;
   // The line of the 'end' that closes the block opened at index.
   size_t blockEnd(size_t index) const;
   // The line as FILE:LINE.
@@ -39,6 +42,7 @@ class Script {
   std::vector<std::string> m_lines;
   std::vector<Words> m_words;
   std::vector<size_t> m_blockEnds;
+  std::vector<size_t> m_openQuotes;  // lines with a quote left open
 };
 
 // The words from the one at from on, one space apart.

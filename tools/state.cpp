@@ -64,11 +64,10 @@ void printState(Output& out) {
                (current ? ", current " + toUtf8(current->fileName()) : std::string()),
            "state");
   for (AcApDocument* doc : docs) {
-    AcDbObjectIdArray ids = kvhost::entities(doc);
-    out.line(drawingLine(doc, ids.length(), doc == current), "state");
-    for (const AcDbObjectId& id : ids) {
+    out.line(drawingLine(doc, kvhost::forEachEntity(doc), doc == current), "state");
+    kvhost::forEachEntity(doc, [&](AcDbObjectId id) {
       AcDbEntityPointer ent(id, AcDb::kForRead);
       if (ent) out.line(entityLine(id, *ent.object()), "state");
-    }
+    });
   }
 }

@@ -19,6 +19,51 @@ using kvhost::toUtf8;
 
 static_assert(kvhost::kMaxCommandNesting == 100, "the help names the host's nesting limit");
 
+// The status as the host's interface names it, e.g. "eNoDatabase (330)".
+std::string statusCode(Acad::ErrorStatus es) {
+  static const std::pair<Acad::ErrorStatus, const char*> kNames[] = {
+    {Acad::eOk, "eOk"},
+    {Acad::eNotImplementedYet, "eNotImplementedYet"},
+    {Acad::eNotApplicable, "eNotApplicable"},
+    {Acad::eInvalidInput, "eInvalidInput"},
+    {Acad::eAmbiguousInput, "eAmbiguousInput"},
+    {Acad::eNullObjectId, "eNullObjectId"},
+    {Acad::eKeyNotFound, "eKeyNotFound"},
+    {Acad::eDuplicateKey, "eDuplicateKey"},
+    {Acad::eInvalidIndex, "eInvalidIndex"},
+    {Acad::eNotOpenForRead, "eNotOpenForRead"},
+    {Acad::eNotOpenForWrite, "eNotOpenForWrite"},
+    {Acad::eWasErased, "eWasErased"},
+    {Acad::eWasNotErased, "eWasNotErased"},
+    {Acad::eWasOpenForRead, "eWasOpenForRead"},
+    {Acad::eWasOpenForWrite, "eWasOpenForWrite"},
+    {Acad::eWrongObjectType, "eWrongObjectType"},
+    {Acad::eAlreadyInDb, "eAlreadyInDb"},
+    {Acad::eNotInDatabase, "eNotInDatabase"},
+    {Acad::eFilerError, "eFilerError"},
+    {Acad::eEndOfFile, "eEndOfFile"},
+    {Acad::eInvalidDxfCode, "eInvalidDxfCode"},
+    {Acad::eNoInputFiler, "eNoInputFiler"},
+    {Acad::eDwgNeedsRecovery, "eDwgNeedsRecovery"},
+    {Acad::eNotThatKindOfClass, "eNotThatKindOfClass"},
+    {Acad::eFileNotFound, "eFileNotFound"},
+    {Acad::eFileAccessErr, "eFileAccessErr"},
+    {Acad::eBadDwgHeader, "eBadDwgHeader"},
+    {Acad::eInvalidFileVersion, "eInvalidFileVersion"},
+    {Acad::eFileSharingViolation, "eFileSharingViolation"},
+    {Acad::eMakeMeProxy, "eMakeMeProxy"},
+    {Acad::eNoDatabase, "eNoDatabase"},
+    {Acad::eLockViolation, "eLockViolation"},
+    {Acad::eLockChangeInProgress, "eLockChangeInProgress"},
+    {Acad::eVetoed, "eVetoed"},
+    {Acad::eNoDocument, "eNoDocument"},
+    {Acad::eIsWriteProtected, "eIsWriteProtected"},
+  };
+  for (const auto& [status, name] : kNames)
+    if (status == es) return std::string(name) + " (" + std::to_string(static_cast<int>(es)) + ")";
+  return "status " + std::to_string(static_cast<int>(es));
+}
+
 std::string statusName(Acad::ErrorStatus es) {
   switch (es) {
     case Acad::eFileNotFound: return "file not found";
@@ -34,7 +79,9 @@ std::string statusName(Acad::ErrorStatus es) {
     case Acad::eWasNotErased: return "the entity is not erased";
     case Acad::eVetoed: return "vetoed";
     case Acad::eLockViolation: return "the drawing is not locked for write";
-    default: return "status " + std::to_string(static_cast<int>(es));
+    case Acad::eNoDatabase: return "the drawing has no database";
+    case Acad::eIsWriteProtected: return "the file is write-protected";
+    default: return statusCode(es);
   }
 }
 
@@ -69,12 +116,10 @@ AcDbObjectId object(Player& p, size_t i, const std::string& handleText, bool era
   unsigned long long handle = std::strtoull(handleText.c_str(), &end, 16);
   if (end == handleText.c_str() || *end != 0 || handleText[0] == '-') p.script().fail(i, "not a handle: " + handleText);
   AcApDocument* doc = p.current(i);
-  for (const AcDbObjectId& id : doc->database()->objectIds(true)) {
-    if (id.handle() != handle) continue;
-    if (!erasedToo && id.isErased()) p.script().fail(i, "the entity " + handleText + " is erased");
-    return id;
-  }
-  p.script().fail(i, "no entity with handle " + handleText + " in drawing " + toUtf8(doc->fileName()));
+  AcDbObjectId id = kvhost::findObject(doc, handle);
+  if (id.isNull()) p.script().fail(i, "no entity with handle " + handleText + " in drawing " + toUtf8(doc->fileName()));
+  if (!erasedToo && id.isErased()) p.script().fail(i, "the entity " + handleText + " is erased");
+  return id;
 }
 
 AcDbObjectId entity(Player& p, size_t i, const std::string& handleText) {
@@ -86,8 +131,23 @@ AcDbObjectId entity(Player& p, size_t i, const std::string& handleText) {
 
 // ---- Drawings and modules ----
 
+// A module named without a folder is looked for in the current folder,
+// beside the script, and beside kovahost, in that order.
 void load(Player& p, size_t i, const Words& w) {
-  if (!kvhost::loadModule(fromUtf8(w[1]))) p.script().fail(i, toUtf8(kvhost::lastModuleError()));
+  std::string file = w[1];
+  std::error_code ignored;
+  const std::string besideScript = p.script().directory() + "/" + file;
+  if (file.find('/') == std::string::npos && !std::filesystem::exists(file, ignored) &&
+      std::filesystem::exists(besideScript, ignored))
+    file = besideScript;
+  if (kvhost::loadModule(fromUtf8(file))) return;
+  std::string why = toUtf8(kvhost::lastModuleError());
+  if (file == w[1] && file.find('/') == std::string::npos && why.find("not found") != std::string::npos) {
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ignored);
+    why += " (looked in the current folder, in " + p.script().directory() + " beside the script, and in " +
+           program.parent_path().string() + " beside kovahost)";
+  }
+  p.script().fail(i, why);
 }
 
 void unload(Player& p, size_t i, const Words& w) {
@@ -125,23 +185,32 @@ void save(Player& p, size_t i, const Words& w) {
 
 // ---- Entities ----
 
-void add(Player& p, size_t i, AcDbEntity* entity) {
+// The entity is made once the statement's words are read and a drawing is
+// open, so that a failing statement leaves nothing made behind.
+void add(Player& p, size_t i, const std::function<AcDbEntity*()>& make) {
   AcApDocument* doc = p.current(i);
+  AcDbEntity* entity = make();
   const std::string cls = toUtf8(entity->isA()->name());
   AcDbObjectId id = kvhost::addEntity(doc, entity);
   if (id.isNull()) p.script().fail(i, "the " + cls + " could not be added");
   p.out().line("added " + cls + " " + hex(id.handle()) + " to " + toUtf8(doc->fileName()), "kovahost");
 }
 
-void line(Player& p, size_t i, const Words& w) { add(p, i, new AcDbLine(point(p, i, w, 1), point(p, i, w, 3))); }
+void line(Player& p, size_t i, const Words& w) {
+  const AcGePoint3d from = point(p, i, w, 1), to = point(p, i, w, 3);
+  add(p, i, [&] { return new AcDbLine(from, to); });
+}
 
 void circle(Player& p, size_t i, const Words& w) {
-  double r = radius(p, i, w[3]);
-  add(p, i, new AcDbCircle(point(p, i, w, 1), r));
+  const AcGePoint3d center = point(p, i, w, 1);
+  const double r = radius(p, i, w[3]);
+  add(p, i, [&] { return new AcDbCircle(center, r); });
 }
 
 void text(Player& p, size_t i, const Words& w) {
-  add(p, i, new AcDbText(point(p, i, w, 1), fromUtf8(joined(w, 3)).c_str()));
+  const AcGePoint3d at = point(p, i, w, 1);
+  const std::wstring words = fromUtf8(joined(w, 3));
+  add(p, i, [&] { return new AcDbText(at, words.c_str()); });
 }
 
 void change(Player& p, size_t i, const std::string& handle, const std::function<void(AcDbEntity*)>& how) {
@@ -173,7 +242,14 @@ void setRadius(Player& p, size_t i, const Words& w) {
 
 void erase(Player& p, size_t i, const Words& w) {
   const bool erase = w[0] == "erase";
-  Acad::ErrorStatus es = kvhost::eraseObject(object(p, i, w[1], !erase), erase);
+  const AcDbObjectId id = object(p, i, w[1], !erase);
+  {
+    // The drawing's dictionaries and the objects clients keep in them are not the script's to erase.
+    AcDbObjectPointer<AcDbObject> obj(id, AcDb::kForRead, true);
+    if (obj && !AcDbEntity::cast(obj.object()))
+      p.script().fail(i, "cannot " + w[0] + " " + w[1] + ": it is a " + toUtf8(obj->isA()->name()) + ", not an entity");
+  }
+  Acad::ErrorStatus es = kvhost::eraseObject(id, erase);
   if (es != Acad::eOk) p.script().fail(i, "cannot " + w[0] + " " + w[1] + ": " + statusName(es));
 }
 
@@ -191,8 +267,12 @@ void rollback(Player& p, size_t i, const Words&) {
 }
 
 void exec(Player& p, size_t i, const Words& w) {
-  if (kvhost::executeString(fromUtf8(joined(w, 1))) == kvhost::CommandOutcome::kUnknown)
-    p.script().fail(i, "unknown command " + w[1]);
+  switch (kvhost::executeString(fromUtf8(joined(w, 1)))) {
+    case kvhost::CommandOutcome::kUnknown: p.script().fail(i, "unknown command " + w[1]);
+    case kvhost::CommandOutcome::kFailed: p.script().fail(i, "the command failed: " + joined(w, 1));
+    case kvhost::CommandOutcome::kRefused: p.script().fail(i, "the command was refused: " + joined(w, 1));
+    default: break;
+  }
 }
 
 void pick(Player& p, size_t i, const Words& w) {
@@ -228,7 +308,15 @@ void setvar(Player& p, size_t i, const Words& w) {
   kvhost::setSysVar(fromUtf8(name), fromUtf8(w[2]));
 }
 
-void tempdir(Player& p, size_t i, const Words&) { p.useTempDir(i); }
+void tempdir(Player& p, size_t i, const Words& w) {
+  if (w.size() > 1 && w[1] != "keep") p.script().fail(i, "expected: tempdir [keep]");
+  p.useTempDir(i, w.size() > 1);
+}
+
+void setenvironment(Player& p, size_t i, const Words& w) {
+  if (w[1].find('=') != std::string::npos) p.script().fail(i, "a variable's name holds no '='");
+  if (::setenv(w[1].c_str(), w[2].c_str(), 1) != 0) p.script().fail(i, "cannot set " + w[1]);
+}
 void echo(Player& p, size_t, const Words& w) { p.out().line(joined(w, 1), "kovahost"); }
 void state(Player& p, size_t, const Words&) { printState(p.out()); }
 
@@ -268,10 +356,12 @@ const Statement kStatements[] = {
     {"unlock", "NAME", 1, 1, "lock a drawing for write, or release that lock", false, unlock},
     {"setvar", "NAME VALUE", 2, 2, "set a system variable of the current drawing\n(one its header has, e.g. CLAYER)", false,
      setvar},
-    {"tempdir", "", 0, 0,
+    {"tempdir", "[keep]", 0, 1,
      "files named without a directory are written and\nread in a new temporary folder from here on; it\nis removed when "
-     "the session ends",
+     "the session ends, unless kept",
      false, tempdir},
+    {"setenv", "NAME VALUE", 2, 2, "set an environment variable, e.g. for the\nmodules loaded after it", false,
+     setenvironment},
     {"echo", "TEXT", 0, kAny, "print TEXT", false, echo},
     {"state", "", 0, 0, "print every drawing and its entities", false, state},
 };

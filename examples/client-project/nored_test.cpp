@@ -16,7 +16,13 @@ class NoRed : public testing::Test {
     doc = kvhost::newDocument(L"plan");
     line = kvhost::addEntity(doc, new AcDbLine(AcGePoint3d(0, 0, 0), AcGePoint3d(10, 0, 0)));
   }
-  void TearDown() override { kvhost::quit(); }
+  void TearDown() override {
+    // No call into a client threw or faulted: the hub's guard would have hidden it.
+    for (const kvhost::ClientFailure& f : kvhost::clientFailures())
+      ADD_FAILURE() << kvhost::toUtf8(f.module + L": " + f.clientClass + L" in " + f.notification + L": " + f.message);
+    kvhost::clearClientFailures();
+    kvhost::quit();
+  }
 
   void color(Adesk::UInt16 index) {
     kvhost::modifyObject(line, [&](AcDbObject* obj) { AcDbEntity::cast(obj)->setColorIndex(index); });

@@ -73,4 +73,25 @@ bool isModuleMapped(const std::wstring& fileName) {
   return search.found;
 }
 
+namespace {
+struct ClientCalls {
+  std::vector<ClientFailure> failures;
+  bool watched = true;
+};
+ClientCalls& clientCalls() {
+  static ClientCalls calls;
+  return calls;
+}
+}  // namespace
+
+const std::vector<ClientFailure>& clientFailures() { return clientCalls().failures; }
+void clearClientFailures() { clientCalls().failures.clear(); }
+void recordClientFailure(const ClientFailure& failure) { clientCalls().failures.push_back(failure); }
+void setClientCallWatch(bool on) { clientCalls().watched = on; }
+bool clientCallWatch() { return clientCalls().watched; }
+
+std::wstring moduleHolding(const void* address) {
+  return AcRxDynamicLinker::cast(acrxSysRegistry()->at(ACRX_DYNAMIC_LINKER))->moduleHolding(address);
+}
+
 }  // namespace kvhost

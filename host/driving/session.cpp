@@ -1,5 +1,5 @@
 // The driving side's modules, the end of a session, and entity work.
-#include "database/dbinternal.h"
+#include "database/dbimpl.h"
 #include "docman/docinternal.h"
 #include "kvhost.h"
 
@@ -69,15 +69,29 @@ Acad::ErrorStatus eraseObject(AcDbObjectId id, bool erase) {
   return es;
 }
 
+int forEachEntity(AcApDocument* doc, const std::function<void(AcDbObjectId)>& visit) {
+  if (doc == nullptr || !isOpenDocument(doc)) return 0;
+  int count = 0;
+  for (auto& entry : doc->database()->impl()->stubs) {
+    AcDbStub* stub = entry.second.get();
+    if (stub->object == nullptr || stub->erased || !AcDbEntity::cast(stub->object)) continue;
+    ++count;
+    if (visit) visit(AcDbObjectId(stub));
+  }
+  return count;
+}
+
 AcDbObjectIdArray entities(AcApDocument* doc) {
   AcDbObjectIdArray out;
-  if (doc == nullptr || !isOpenDocument(doc)) return out;
-  AcDbObjectIdArray all = doc->database()->objectIds();
-  for (int i = 0; i < all.length(); ++i) {
-    AcDbStub* stub = all[i].stub();
-    if (AcDbEntity::cast(stub->object)) out.append(all[i]);
-  }
+  forEachEntity(doc, [&](AcDbObjectId id) { out.append(id); });
   return out;
+}
+
+AcDbObjectId findObject(AcApDocument* doc, AcDbHandle handle) {
+  if (doc == nullptr || !isOpenDocument(doc)) return AcDbObjectId::kNull;
+  const auto& stubs = doc->database()->impl()->stubs;
+  auto found = stubs.find(handle);
+  return found == stubs.end() || found->second->object == nullptr ? AcDbObjectId::kNull : AcDbObjectId(found->second.get());
 }
 
 int undoGroupCount(AcApDocument* doc) { return doc ? undoGroupCount(doc->database()) : 0; }

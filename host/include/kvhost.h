@@ -58,6 +58,14 @@ Acad::ErrorStatus modifyObject(AcDbObjectId id, const std::function<void(AcDbObj
 Acad::ErrorStatus eraseObject(AcDbObjectId id, bool erase = true);
 // The entities of the drawing that are not erased, in handle order.
 AcDbObjectIdArray entities(AcApDocument* doc);
+// The same entities handed to visit one by one, nothing copied; how many
+// there are (visit may be empty to count them). visit must not add or
+// remove objects of the drawing.
+int forEachEntity(AcApDocument* doc, const std::function<void(AcDbObjectId)>& visit = {});
+// The object of the drawing with the handle, erased or not, found in
+// logarithmic time and without making a handle that was not there; null
+// when the drawing holds no such object.
+AcDbObjectId findObject(AcApDocument* doc, AcDbHandle handle);
 // How often each entity was redrawn since the document was opened.
 int redrawCount(AcDbObjectId id);
 
@@ -137,6 +145,28 @@ struct CommandRecord {
 };
 const std::vector<CommandRecord>& commandRecord();
 void clearCommandRecord();
+
+// A call into a client module that failed: it threw and the hub's guard
+// caught it, or it faulted. A test asserts the record empty after a
+// session. The hub's guard records what it catches; which client it was
+// is known while the hub's client calls are watched (setClientCallWatch),
+// or while a program listens to them as kovahost does.
+struct ClientFailure {
+  std::wstring module;        // the module holding the client's code, e.g. "NoRed.arx"
+  std::wstring clientClass;   // e.g. "CommandWatch"
+  std::wstring notification;  // e.g. "commandEnded"
+  std::wstring message;       // what the exception said
+};
+const std::vector<ClientFailure>& clientFailures();
+void clearClientFailures();
+void recordClientFailure(const ClientFailure& failure);
+// Whether the hub, when it starts, follows each of its client calls, so
+// that a failure names the client's module and class. On by default: it
+// costs a call before and after each client call, which benchmarks switch off.
+void setClientCallWatch(bool on);
+bool clientCallWatch();
+// The file name of the module that holds the address (empty for none).
+std::wstring moduleHolding(const void* address);
 
 // The host's text is wide; files, scripts and terminals carry UTF-8.
 std::string toUtf8(const std::wstring& s);

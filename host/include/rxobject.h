@@ -131,6 +131,9 @@ class ACHOST_API AcRxDynamicLinker : public AcRxObject {
   void unloadAllModules();
   // Why the last load or unload failed (empty after a success).
   const ACHAR* lastError() const;
+  // The file name (without its directory) of the module or library whose
+  // image holds address, code or data; empty when none does.
+  std::wstring moduleHolding(const void* address) const;
 
   struct Impl;
 

@@ -134,11 +134,17 @@ TEST_P(GuardedNotification, StopsTheFaultReportsItOnceAndLeavesNoStateBehind) {
     throw std::runtime_error("client fault");
   };
   KvTrace::clearCrashReports();
+  kvhost::clearClientFailures();
   EXPECT_NO_THROW(GetParam().raise(*this));
   EXPECT_EQ(whoHeard(notification), std::vector<std::string>{"thrower"});
   ASSERT_EQ(KvTrace::crashReports().size(), 1u);
   const std::wstring function = KvTrace::crashReports()[0].function;
   EXPECT_EQ(function.substr(function.rfind(L':') + 1), testfiles::widen(notification));
+  // The host's record names the client that threw, and the module holding it.
+  ASSERT_EQ(kvhost::clientFailures().size(), 1u);
+  const kvhost::ClientFailure& failure = kvhost::clientFailures()[0];
+  EXPECT_EQ(failure.module + L" " + failure.clientClass + L" " + failure.notification + L" " + failure.message,
+            L"dispatch_test rec::DocRecorder<KOVADocReactorBase> " + testfiles::widen(notification) + L" client fault");
   for (AcApDocument* d : kvhost::documents()) {
     EXPECT_EQ(d->dbmodDepth(), 0);
     EXPECT_TRUE(d->database()->undoRecording());

@@ -1,14 +1,16 @@
-// A client module with a fault: the command FAULT ends the process inside
-// the hub's handling of its start. It never unlocks itself, so it cannot be
-// unloaded before the session ends.
+// A client module with faults: the command THROW throws from its end, and
+// the command FAULT ends the process there. It never unlocks itself, so it
+// cannot be unloaded before the session ends.
 #include <KOVANotification.h>
 #include <csignal>
 #include <cwchar>
 #include <memory>
+#include <stdexcept>
 
 namespace {
 struct Faulting : KOVAEditorReactorBase {
-  void commandWillStart(const ACHAR* cmd) override {
+  void commandEnded(const ACHAR* cmd) override {
+    if (std::wcscmp(cmd, L"THROW") == 0) throw std::runtime_error("client bug");
     if (std::wcscmp(cmd, L"FAULT") == 0) std::raise(SIGSEGV);
   }
 };

@@ -32,15 +32,29 @@ std::vector<std::string> splitLines(const std::string& text) {
   return out;
 }
 
-std::string scratchDir() {
-  char pattern[] = "/tmp/kovahost_test.XXXXXX";
-  return mkdtemp(pattern);
-}
+// Scratch folders, removed with everything in them when the tests end.
+class ScratchDirs {
+ public:
+  ~ScratchDirs() {
+    std::error_code ignored;
+    for (const std::string& dir : m_dirs) std::filesystem::remove_all(dir, ignored);
+  }
+  std::string make() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "kovahost_test.XXXXXX").string();
+    return m_dirs.emplace_back(mkdtemp(pattern.data()));
+  }
 
-// Runs a command in dir; what it wrote comes back, and stays there as
-// NAME.out and NAME.err.
+ private:
+  std::vector<std::string> m_dirs;
+} g_scratch;
+
+std::string scratchDir() { return g_scratch.make(); }
+
+// Runs a command in dir, its temporary folders in dir too; what it wrote
+// comes back, and stays there as NAME.out and NAME.err.
 Session run(const std::string& command, const std::string& dir, const std::string& name) {
-  int raw = std::system(("cd '" + dir + "' && " + command + " >" + name + ".out 2>" + name + ".err").c_str());
+  int raw = std::system(
+      ("cd '" + dir + "' && TMPDIR='" + dir + "' " + command + " >" + name + ".out 2>" + name + ".err").c_str());
   Session s{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, {}, readFile(dir + "/" + name + ".out"), readFile(dir + "/" + name + ".err")};
   s.lines = splitLines(s.out);
   return s;
@@ -129,7 +143,7 @@ TEST_P(ExampleScript, RunsAndItsClientsHearWhatTheyMust) {
   expectInOrder(run.lines, example.inOrder);
   for (const std::string& line : run.lines) {
     for (const std::string& key : example.absent) EXPECT_NE(line.compare(0, key.size(), key), 0) << line;
-    EXPECT_EQ(line.find("hub: fault caught"), std::string::npos) << line;
+    EXPECT_EQ(line.find("client failed"), std::string::npos) << line;
   }
   // The session ends as the host's does: the hub unloaded last, for real.
   ASSERT_FALSE(run.lines.empty());
@@ -213,8 +227,24 @@ const std::vector<ScriptCase> kScripts = {
      {"2: module KOVANotification10.arx is needed by TraceClient.arx and cannot be unloaded"}},
     {"BlocksNestedTooDeep", "new a\n" + nestedBlocks(101, ""), {"102: commands and modeless blocks nest at most 100 deep"}},
     {"ErrorAsJson", "new a\nbogus\n", {"2: unknown statement 'bogus'"}, "bad.kvs --json"},
-    // Valid JSON still, and what follows the bad bytes stays.
-    {"NotUtf8AsJson", "new pl\xff\xfe" "an\ntext 0 0 caf\xe9\n", {"pl\xef\xbf\xbd\xef\xbf\xbd" "an"}, "bad.kvs --json", 0},
+    {"NotUtf8AsJson", "new plan\ntext 0 0 caf\xe9\n", {"2: bytes that are not UTF-8"}, "bad.kvs --json"},
+    {"OverlongUtf8", "new a\necho \xc0\xaf\n", {"2: bytes that are not UTF-8"}},
+    {"WordsAfterEnd", "new a\ncommand X\nend X\n", {"3: expected: end"}},
+    {"ExecThatFails", "new a\nexec _UNDO -1\n", {"2: the command failed: _UNDO -1"}},
+    {"EraseTheDictionary", "new a\nerase 1\n", {"2: cannot erase 1: it is a AcDbDictionary, not an entity"}},
+    {"UneraseTheDictionary", "new a\nunerase 1\n", {"2: cannot unerase 1: it is a AcDbDictionary"}},
+    {"QuoteLeftOpen", "new \"a b\n", {"1: a quote is not closed"}},
+    {"NamesWithBlanksAndHashes", "new \"my plan\"\nsave \"my plan\" \"a #1.dxf\"\nopen \"a #1.dxf\"  # opened\n",
+     {"saved my plan to a #1.dxf", "state: drawing a #1.dxf"}, "bad.kvs", 0},
+    {"ModuleBesideTheScript", "load Beside.arx\n", {"linker: Beside.arx kInitAppMsg"}, "sub/bad.kvs", 0},
+    {"ModuleNowhere", "load Missing.arx\n",
+     {"1: module file Missing.arx not found (looked in the current folder, in . beside the script, and in "}},
+    {"TempdirNamedAndKept", "tempdir keep\nnew a\nsave a kept.dwg\n", {"files go to the temporary folder /", ", kept after"},
+     "bad.kvs", 0},
+    {"SetenvNameWithEquals", "setenv A=B 1\n", {"1: a variable's name holds no '='"}},
+    {"RadiusAboveIntMax", "load RuleChecker.arx\nnew a\ncommand DRAW\n  circle 0 0 1e12\nend\n",
+     {"rules: AcDbCircle 4 has radius 1e+12, above 100"}, "bad.kvs", 0},
+    {"StatusByItsName", "new a\nsave a /proc/x.dxf\n", {"2: cannot save a to /proc/x.dxf: file cannot be read"}},
     // A failed session leaves the drawing it opened as it was (checked for every case).
     {"FailedSave", "open whole.dwg\ncolor 2 5\nsave whole.dwg /nonexistent/a.dwg\n",
      {"3: cannot save whole.dwg to /nonexistent/a.dwg"}},
@@ -224,16 +254,30 @@ const std::vector<ScriptCase> kScripts = {
      "bad.kvs", 0},
     {"BareModuleNameFromTheCurrentDirectory", "load Mine.arx\nunload Mine.arx\n", {"linker: Mine.arx kInitAppMsg"},
      "bad.kvs", 0},
-    // A fault ends the session, yet what was played is out and the place is named.
-    {"FaultInAClient", "load FaultingClient.arx\nnew a\necho before\ncommand FAULT\nend\n",
-     {"> echo before\nbefore\n> command FAULT",
-      "KOVA crash: signal 11 in KOVAEditorReactorDispathcer::commandWillStart",
-      "kovahost: bad.kvs:4: the session faulted (signal 11)"},
+    // A client's failure names the client and the 'end' its commandEnded ran at, and fails the session.
+    {"ThrowInAClient", "load FaultingClient.arx\nnew a\ncommand THROW\n  line 0 0 1 1\nend\n",
+     {"5: client failed: Faulting of FaultingClient.arx in commandEnded: client bug (1 client call failed)",
+      "client failed: Faulting of FaultingClient.arx in commandEnded: client bug at bad.kvs:5 (caught by the hub's "
+      "guard in KOVAEditorReactorDispathcer::commandEnded)"}},
+    {"ThrowInAClientAsJson", "load FaultingClient.arx\nnew a\ncommand THROW\nend\n",
+     {"4: client failed:", "\"kind\":\"client\",\"event\":\"client failed: Faulting of FaultingClient.arx in "
+      "commandEnded: client bug at bad.kvs:4 (caught by the hub's guard in KOVAEditorReactorDispathcer::commandEnded)"
+      "\",\"at\":\"bad.kvs:4\",\"module\":\"FaultingClient.arx\",\"class\":\"Faulting\",\"notification\":\"commandEnded\"}"},
+     "bad.kvs --json"},
+    {"ThrowInAClientAllowed", "load FaultingClient.arx\nnew a\ncommand THROW\nend\n", {"client failed: Faulting"},
+     "--allow-client-failures bad.kvs", 0},
+    // A fault ends the session, yet what was played is out, the place and the client are named.
+    {"FaultInAClient", "load FaultingClient.arx\nnew a\ntempdir\necho before\ncommand FAULT\nend\n",
+     {"> echo before\nbefore\n> command FAULT", "KOVA crash: signal 11 in KOVAEditorReactorDispathcer::commandEnded",
+      "kovahost: bad.kvs:6: the session faulted in Faulting of FaultingClient.arx in commandEnded (signal 11)",
+      "is left behind, with the files the session wrote"},
      "bad.kvs --trace-events timeline.json", 128 + 11},
     {"UnknownOption", "", {"kovahost: unexpected argument '--frobnicate'"}, "bad.kvs --frobnicate", 2},
     {"TraceEventsWithoutFile", "", {"kovahost: --trace-events needs a file name"}, "bad.kvs --trace-events", 2},
-    {"MissingScript", "", {"kovahost: cannot read none.kvs: not a readable file"}, "none.kvs", 2},
-    {"DirectoryAsScript", "", {"kovahost: cannot read folder.dwg: not a readable file"}, "folder.dwg", 2},
+    {"MissingScript", "", {"kovahost: cannot read none.kvs: no such file"}, "none.kvs", 2},
+    {"DirectoryAsScript", "", {"kovahost: cannot read folder.dwg: it is a directory"}, "folder.dwg", 2},
+    {"FifoAsScript", "", {"kovahost: cannot read fifo.kvs: not a regular file (a pipe or a device)"}, "fifo.kvs", 2},
+    {"DeviceAsScript", "", {"kovahost: cannot read /dev/null: not a regular file"}, "/dev/null", 2},
 };
 
 void PrintTo(const ScriptCase& c, std::ostream* os) { *os << c.name; }
@@ -246,7 +290,10 @@ TEST_P(Script, EndsWithItsStatusAndSaysWhatItMust) {
   std::ofstream(dir + "/fake.arx") << "not a module\n";
   std::ofstream(dir + "/junk.dwg") << "not a drawing\n";
   mkdir((dir + "/folder.dwg").c_str(), 0755);
+  mkfifo((dir + "/fifo.kvs").c_str(), 0644);
+  mkdir((dir + "/sub").c_str(), 0755);
   std::ofstream(dir + "/Mine.arx", std::ios::binary) << readFile(modules + "/MinimalClient.arx");
+  std::ofstream(dir + "/sub/Beside.arx", std::ios::binary) << readFile(modules + "/MinimalClient.arx");
   std::ofstream(dir + "/cut.arx", std::ios::binary) << readFile(modules + "/MinimalClient.arx").substr(0, 3000);
   std::ofstream(dir + "/whole.kvs") << "new a\ncommand DRAW\n  line 0 0 4 0\n  circle 1 2 3\nend\nlayer 2 walls\nsave a whole.dwg\n";
   Session saved = kovahost("whole.kvs", dir);
@@ -256,6 +303,7 @@ TEST_P(Script, EndsWithItsStatusAndSaysWhatItMust) {
 
   const ScriptCase& c = GetParam();
   std::ofstream(dir + "/bad.kvs") << c.script;
+  std::ofstream(dir + "/sub/bad.kvs") << c.script;
   Session run = kovahost(c.arguments, dir);
   EXPECT_EQ(run.status, c.status) << run.err;
   for (size_t i = 0; i < c.said.size(); ++i) {
@@ -312,7 +360,7 @@ TEST(JsonOutputs, TellTheSameSessionAsTextWithProperlyNestedSlices) {
   EXPECT_EQ(timeline.out.find("error"), std::string::npos) << timeline.out;
   // A client's call inside the fan-out of a command's start, and a transparent command inside its command.
   const std::vector<std::string> paths = splitLines(timeline.out);
-  for (const std::regex& slice : {std::regex("command DRAW/.*/commandWillStart/TraceEditorClient"), std::regex("command DRAW/command 'ZOOM")})
+  for (const std::regex& slice : {std::regex(R"(command DRAW/.*/commandWillStart/TraceEditorClient \(TraceClient\.arx\))"), std::regex("command DRAW/command 'ZOOM")})
     EXPECT_TRUE(std::any_of(paths.begin(), paths.end(), [&](const std::string& p) { return std::regex_match(p, slice); }));
 
   // What the hub does around a fan-out (the redraws that end a pickfirst

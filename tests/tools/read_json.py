@@ -1,13 +1,19 @@
 """Reads kovahost's JSON outputs with Python's json module; says what is wrong with them, prefixed "error:".
 
 read_json.py lines JSON [TEXT]  each line of JSON one object: seq counting from 0, a kind, and the event that
-                                is the same line of TEXT (the text output of the same session); script lines
+                                is the same line of TEXT (the text output of the same session); statement lines
                                 say where in the script they stand
 read_json.py timeline FILE      the trace events: time never going back, slices properly nested and all ended;
                                 prints each slice and instant as the path of the slices it lies in
 """
 import json
+import re
 import sys
+
+
+def same_session(line):
+    """A line as another run of the same session prints it: temporary folders differ."""
+    return re.sub(r"kovahost\.\w{6}", "kovahost.XXXXXX", line)
 
 
 def lines(path, text_path=None):
@@ -15,8 +21,8 @@ def lines(path, text_path=None):
     with open(path, encoding="utf-8") as f:  # strict: a byte that is not UTF-8 fails
         for seq, line in enumerate(f):
             event = json.loads(line)
-            at_missing = event["kind"] == "script" and "at" not in event
-            if event["seq"] != seq or not isinstance(event["kind"], str) or (text and event["event"] != text[seq]) or at_missing:
+            at_missing = event["kind"] == "statement" and "at" not in event
+            if event["seq"] != seq or not isinstance(event["kind"], str) or (text and same_session(event["event"]) != same_session(text[seq])) or at_missing:
                 print("error: line %d: %s" % (seq, line.strip()))
 
 

@@ -1,7 +1,11 @@
-# Fails unless the README shows the example client exactly as it is built.
+# Fails unless the README shows each example source exactly as it is built
+# (SOURCES: the files, apart by '|').
 file(READ "${README}" readme)
-file(READ "${SOURCE}" source)
-string(FIND "${readme}" "${source}" at)
-if(at EQUAL -1)
-  message(FATAL_ERROR "README.md does not show ${SOURCE} as it is")
-endif()
+string(REPLACE "|" ";" SOURCES "${SOURCES}")
+foreach(path IN LISTS SOURCES)
+  file(READ "${path}" source)
+  string(FIND "${readme}" "${source}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "README.md does not show ${path} as it is")
+  endif()
+endforeach()

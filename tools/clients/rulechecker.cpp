@@ -54,6 +54,13 @@ class Watcher : public KOVADatabaseReactorBase {
 };
 
 // The first rule that the entity breaks, or nothing.
+// Any radius, however large, as a reader writes it (150, 1e+12).
+std::wstring number(double value) {
+  wchar_t text[32];
+  swprintf(text, 32, L"%g", value);
+  return text;
+}
+
 std::wstring breach(const AcDbObjectId& id) {
   AcDbEntityPointer ent(id, AcDb::kForRead);
   if (!ent) return L"";  // erased again before the command ended
@@ -61,8 +68,7 @@ std::wstring breach(const AcDbObjectId& id) {
   if (wcscmp(ent->layer(), kForbiddenLayer) == 0) return what + L" is on layer " + kForbiddenLayer;
   if (auto* circle = AcDbCircle::cast(ent.object()))
     if (circle->radius() > kMaxRadius)
-      return what + L" has radius " + std::to_wstring(static_cast<int>(circle->radius())) + L", above " +
-             std::to_wstring(static_cast<int>(kMaxRadius));
+      return what + L" has radius " + number(circle->radius()) + L", above " + number(kMaxRadius);
   return L"";
 }
 
