@@ -1,14 +1,14 @@
-// The function-entry log, the crash reports and the fault handler.
+// The function-entry log and the crash reports (KvFaultGuard_*.cpp hold
+// the fault handlers).
 #include "KvTrace.h"
 #include <cxxabi.h>
 #include <kvhost.h>
-#include <csignal>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <map>
 #include <set>
-#include <unistd.h>
 
 namespace {
 
@@ -30,92 +30,6 @@ TraceState& state() {
   return s;
 }
 
-// Writes ASCII of a wide string without allocating: safe in a signal handler.
-void writeWide(const wchar_t* text) {
-  char buffer[256];
-  size_t n = 0;
-  for (; text && *text && n < sizeof buffer; ++text) buffer[n++] = *text < 128 ? static_cast<char>(*text) : '?';
-  if (write(STDERR_FILENO, buffer, n) < 0) return;
-}
-
-void writeText(const char* text) {
-  if (write(STDERR_FILENO, text, std::strlen(text)) < 0) return;
-}
-
-void writeNumber(int value) {
-  char digits[16];
-  int n = 0;
-  unsigned v = value < 0 ? 0u : static_cast<unsigned>(value);
-  do digits[n++] = static_cast<char>('0' + v % 10); while ((v /= 10) != 0 && n < 15);
-  char out[16];
-  for (int i = 0; i < n; ++i) out[i] = digits[n - 1 - i];
-  if (write(STDERR_FILENO, out, static_cast<size_t>(n)) < 0) return;
-}
-
-const int kFaultSignals[] = {SIGSEGV, SIGFPE, SIGBUS, SIGILL};
-const size_t kFaultSignalCount = sizeof kFaultSignals / sizeof kFaultSignals[0];
-
-// What the guard changed of the process's fault handling, so that it can
-// hand faults on and put everything back: the handlers it found and the
-// alternate stack it added, if the process had none. Plain data, read in
-// the signal handler.
-struct FaultHandling {
-  struct sigaction previous[kFaultSignalCount];
-  bool ownStack;
-  alignas(16) char stack[64 * 1024];
-};
-FaultHandling g_faults;
-
-size_t faultIndex(int sig) {
-  size_t i = 0;
-  while (i + 1 < kFaultSignalCount && kFaultSignals[i] != sig) ++i;
-  return i;
-}
-
-// The fault's default action: the process ends with the fault's own signal
-// once the handler returns.
-void endWith(int sig) {
-  std::signal(sig, SIG_DFL);
-  std::raise(sig);
-}
-
-// Hands the fault to the handler that was there before the guard's.
-void chain(int sig, siginfo_t* info, void* context) {
-  const struct sigaction& before = g_faults.previous[faultIndex(sig)];
-  if (before.sa_flags & SA_SIGINFO)
-    before.sa_sigaction(sig, info, context);
-  else if (before.sa_handler == SIG_DFL)
-    endWith(sig);
-  else if (before.sa_handler != SIG_IGN)
-    before.sa_handler(sig);
-  else if (info->si_code > 0)
-    endWith(sig);  // a fault the system raised cannot be ignored
-}
-
-void reportGuardedFault(int sig, const KvGuardFrame& frame) {
-  writeText("KOVA crash: signal ");
-  writeNumber(sig);
-  writeText(" in ");
-  writeWide(frame.label);
-  writeText(" (");
-  writeWide(frame.sourceFile);
-  writeText(":");
-  writeNumber(frame.line);
-  writeText(")\n");
-}
-
-// A hardware fault inside a guarded function is reported with the guard's
-// place, handed on, and then ends the process: after a wild access nothing
-// in it can be trusted any more. Any other fault is not the guard's.
-void onFault(int sig, siginfo_t* info, void* context) {
-  const KvGuardFrame* frame = g_log.innermost;
-  if (frame) reportGuardedFault(sig, *frame);
-  chain(sig, info, context);
-  if (frame) endWith(sig);
-}
-
-bool isOwnStack(const stack_t& stack) { return !(stack.ss_flags & SS_DISABLE) && stack.ss_sp == g_faults.stack; }
-
 // The guard's handlers leave with this library.
 struct FaultHandlersRemovedOnUnload {
   ~FaultHandlersRemovedOnUnload() { KvTrace::removeFaultHandlers(); }
@@ -126,46 +40,6 @@ struct FaultHandlersRemovedOnUnload {
 namespace KvTrace {
 // Plain data, so it is in place before any static constructor runs.
 LogState g_log;
-
-void installFaultHandlers() {
-  if (g_log.faultHandlersInstalled) return;
-  g_log.faultHandlersInstalled = true;
-  // A stack overflow can only be reported from another stack.
-  stack_t current;
-  if (sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_DISABLE)) {
-    stack_t own{};
-    own.ss_sp = g_faults.stack;
-    own.ss_size = sizeof g_faults.stack;
-    g_faults.ownStack = sigaltstack(&own, nullptr) == 0;
-  }
-  for (size_t i = 0; i < kFaultSignalCount; ++i) {
-    struct sigaction action {};
-    action.sa_sigaction = onFault;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_SIGINFO | SA_ONSTACK;
-    sigaction(kFaultSignals[i], &action, &g_faults.previous[i]);
-  }
-}
-
-void removeFaultHandlers() {
-  if (!g_log.faultHandlersInstalled) return;
-  g_log.faultHandlersInstalled = false;
-  for (size_t i = 0; i < kFaultSignalCount; ++i) {
-    // A handler installed over the guard's stays: it may hand faults on to
-    // the one the guard found, never to the guard's.
-    struct sigaction current;
-    if (sigaction(kFaultSignals[i], nullptr, &current) == 0 && (current.sa_flags & SA_SIGINFO) &&
-        current.sa_sigaction == onFault)
-      sigaction(kFaultSignals[i], &g_faults.previous[i], nullptr);
-  }
-  stack_t current;
-  if (g_faults.ownStack && sigaltstack(nullptr, &current) == 0 && isOwnStack(current)) {
-    stack_t none{};
-    none.ss_flags = SS_DISABLE;
-    sigaltstack(&none, nullptr);
-  }
-  g_faults.ownStack = false;
-}
 }  // namespace KvTrace
 
 CKvCrashHandler::CKvCrashHandler(const wchar_t* sourceFile, int line) {

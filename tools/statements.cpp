@@ -180,7 +180,8 @@ void activate(Player& p, size_t i, const Words& w) { kvhost::activateDocument(dr
 
 void save(Player& p, size_t i, const Words& w) {
   Acad::ErrorStatus es = kvhost::saveDocument(drawing(p, i, w[1]), fromUtf8(w[2]));
-  if (es != Acad::eOk) p.script().fail(i, "cannot save " + w[1] + " to " + w[2] + ": " + statusName(es));
+  const std::string why = es == Acad::eFileAccessErr ? toUtf8(kvhost::lastSaveError()) : statusName(es);
+  if (es != Acad::eOk) p.script().fail(i, "cannot save " + w[1] + " to " + w[2] + ": " + why);
 }
 
 // ---- Entities ----

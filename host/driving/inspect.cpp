@@ -1,11 +1,11 @@
 // What a test suite reads back from a session: the undo marker a module
 // keeps in a drawing, the reactors attached, the modules in the process.
-#include <link.h>
 #include "database/dbinternal.h"
 #include "database/memfiler.h"
 #include "docman/docinternal.h"
 #include "editor/edinternal.h"
 #include "kvhost.h"
+#include "rx/dynamiclibrary.h"
 
 namespace kvhost {
 namespace {
@@ -17,7 +17,6 @@ AcDbObjectId dictionaryEntry(AcDbObjectId dictId, const ACHAR* key) {
   return id;
 }
 
-std::string baseName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
 }  // namespace
 
@@ -58,19 +57,8 @@ bool isModuleLoaded(const std::wstring& fileName) {
 }
 
 bool isModuleMapped(const std::wstring& fileName) {
-  struct Search {
-    std::string name;
-    bool found = false;
-  } search{baseName(toUtf8(fileName))};
-  if (search.name.empty()) return false;
-  dl_iterate_phdr(
-      [](dl_phdr_info* info, size_t, void* data) {
-        auto* s = static_cast<Search*>(data);
-        s->found = s->found || (info->dlpi_name && baseName(info->dlpi_name) == s->name);
-        return s->found ? 1 : 0;
-      },
-      &search);
-  return search.found;
+  const std::string name = sys::fileNameOf(toUtf8(fileName));
+  return !name.empty() && sys::isLibraryMapped(name);
 }
 
 namespace {

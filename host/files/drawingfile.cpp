@@ -1,11 +1,11 @@
 // Drawing files as the user saves and opens them: the form chosen by the
 // file's name (DXF when it ends in .dxf, else the host's binary form), with
 // the notifications around a save and an open.
-#include <sys/stat.h>
 #include <cwctype>
 #include "common/journal.h"
 #include "docman/docinternal.h"
 #include "editor/edinternal.h"
+#include "files/platformfiles.h"
 #include "kvhost.h"
 
 namespace {
@@ -23,15 +23,13 @@ bool isDxfName(const std::wstring& name) {
 // Another open document whose drawing was read from, or last saved to, the
 // file a save would replace (through links too); null when there is none.
 AcApDocument* holderOf(const std::wstring& fileName, const AcApDocument* saving) {
-  struct stat target;
-  if (::stat(kvhost::toUtf8(fileName).c_str(), &target) != 0) return nullptr;
+  kvhost::sys::FileIdentity target;
+  if (!kvhost::sys::identify(kvhost::toUtf8(fileName), target)) return nullptr;
   for (AcApDocument* other : kvhost::documents()) {
     const ACHAR* name = nullptr;
     if (other == saving || other->database()->getFilename(name) != Acad::eOk || name == nullptr || *name == 0) continue;
-    struct stat held;
-    bool same = ::stat(kvhost::toUtf8(name).c_str(), &held) == 0 && held.st_dev == target.st_dev &&
-                held.st_ino == target.st_ino;
-    if (same) return other;
+    kvhost::sys::FileIdentity held;
+    if (kvhost::sys::identify(kvhost::toUtf8(name), held) && held == target) return other;
   }
   return nullptr;
 }

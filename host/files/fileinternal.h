@@ -7,7 +7,8 @@
 namespace kvhost {
 
 // Writes a file by writing a temporary file beside it and renaming it, so
-// that a failed write leaves what was there before.
+// that a failed write leaves what was there before; lastSaveError says why
+// a save failed.
 Acad::ErrorStatus replaceFile(const std::wstring& fileName, const std::string& contents);
 // Reads a whole regular file: eFileNotFound for anything else (a missing
 // file, a directory), eFileAccessErr when reading fails.

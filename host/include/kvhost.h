@@ -51,6 +51,9 @@ std::vector<AcApDocument*> documents();
 // Saves the document's drawing, in DXF when the name ends in ".dxf".
 // The file on disk is replaced only by a complete new one.
 Acad::ErrorStatus saveDocument(AcApDocument* doc, const std::wstring& fileName);
+// Why the last save that could not write its file failed ("the disk is
+// full", "permission denied", ...); empty after a save that wrote it.
+std::wstring lastSaveError();
 
 // ---- Entities (outside any command the document is locked for the call) ----
 AcDbObjectId addEntity(AcApDocument* doc, AcDbEntity* entity);

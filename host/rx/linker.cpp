@@ -1,13 +1,10 @@
 // The dynamic linker: loads application modules from their files, runs their
 // entry points in the host's order and unmaps them again.
-#include <dlfcn.h>
-#include <link.h>
-#include <cstring>
-#include <unistd.h>
 #include <algorithm>
 #include <memory>
 #include <vector>
 #include "common/journal.h"
+#include "rx/dynamiclibrary.h"
 #include "rx/moduleimage.h"
 #include "winshim.h"
 
@@ -28,44 +25,25 @@ struct LoadedModule {
   bool needs(const LoadedModule& other) const {
     const std::string otherName = kvhost::toUtf8(other.name);
     for (const std::string& lib : image.needed())
-      if (lib == other.image.soname() || lib == otherName) return true;
+      if (kvhost::sys::sameModuleName(lib, other.image.soname()) || kvhost::sys::sameModuleName(lib, otherName))
+        return true;
     return false;
   }
 };
 
-std::string executableDirectory() {
-  char buffer[4096];
-  ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (n <= 0) return ".";
-  std::string path(buffer, static_cast<size_t>(n));
-  return path.substr(0, path.rfind('/'));
-}
-
-// A module named without a directory is looked for in the current
-// directory, then where the running program is (given to dlopen without a
-// directory, a name would be searched for on the library path instead).
-std::string resolveModulePath(const std::wstring& fileName) {
-  std::string name = kvhost::toUtf8(fileName);
-  if (name.find('/') != std::string::npos) return name;
-  if (access(name.c_str(), F_OK) == 0) return "./" + name;
-  return executableDirectory() + "/" + name;
-}
-
 std::wstring baseName(const std::wstring& fileName) {
-  size_t slash = fileName.rfind(L'/');
-  return slash == std::wstring::npos ? fileName : fileName.substr(slash + 1);
+  return kvhost::fromUtf8(kvhost::sys::fileNameOf(kvhost::toUtf8(fileName)));
 }
 
-// A symbol the module itself defines: dlsym would also find the same name
-// in the modules it depends on.
-void* ownSymbol(void* handle, const char* name) {
-  void* symbol = dlsym(handle, name);
-  link_map* map = nullptr;
-  Dl_info info;
-  if (symbol == nullptr || dlinfo(handle, RTLD_DI_LINKMAP, &map) != 0 || dladdr(symbol, &info) == 0) return nullptr;
-  return info.dli_fbase == reinterpret_cast<void*>(map->l_addr) || std::strcmp(info.dli_fname, map->l_name) == 0
-             ? symbol
-             : nullptr;
+void* ownSymbol(const LoadedModule& m, const char* name) { return kvhost::sys::ownSymbol(m.handle, name); }
+
+// The process attach or detach of a module, where the system's loader does
+// not run it itself.
+void runDllMain(const LoadedModule& m, DWORD reason) {
+  auto dllMain = reinterpret_cast<KvDllEntryPoint>(ownSymbol(m, "DllMain"));
+  if (dllMain == nullptr || kvhost::sys::loaderCallsDllMain()) return;
+  kvhost::journalf(L"linker: %ls process %ls", m.name.c_str(), reason == DLL_PROCESS_ATTACH ? L"attach" : L"detach");
+  dllMain(m.handle, reason, nullptr);
 }
 
 }  // namespace
@@ -99,7 +77,7 @@ struct AcRxDynamicLinker::Impl {
   }
 
   void unload(LoadedModule* m) {
-    auto entry = reinterpret_cast<AcrxEntryPoint>(ownSymbol(m->handle, "acrxEntryPoint"));
+    auto entry = reinterpret_cast<AcrxEntryPoint>(ownSymbol(*m, "acrxEntryPoint"));
     kvhost::journalf(L"linker: %ls kUnloadAppMsg", m->name.c_str());
     entry(AcRx::kUnloadAppMsg, m);
     unmap(m);
@@ -108,22 +86,16 @@ struct AcRxDynamicLinker::Impl {
   // Process detach, then the module is unmapped unless something outside
   // the linker's modules still links it (the program itself, or a library).
   void unmap(LoadedModule* m) {
-    if (auto dllMain = reinterpret_cast<KvDllEntryPoint>(ownSymbol(m->handle, "DllMain"))) {
-      kvhost::journalf(L"linker: %ls process detach", m->name.c_str());
-      dllMain(m->handle, DLL_PROCESS_DETACH, nullptr);
-    }
+    runDllMain(*m, DLL_PROCESS_DETACH);
     std::string path = m->path;
     std::wstring name = m->name;
     void* handle = m->handle;
     modules.erase(std::find_if(modules.begin(), modules.end(),
                                [m](const std::unique_ptr<LoadedModule>& p) { return p.get() == m; }));
-    dlclose(handle);
-    if (void* still = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD)) {
-      dlclose(still);
-      kvhost::journalf(L"linker: %ls still mapped (the program or a library links it)", name.c_str());
-    } else {
+    if (kvhost::sys::closeLibrary(handle, path))
       kvhost::journalf(L"linker: %ls unmapped", name.c_str());
-    }
+    else
+      kvhost::journalf(L"linker: %ls still mapped (the program or a library links it)", name.c_str());
   }
 };
 
@@ -137,27 +109,23 @@ bool AcRxDynamicLinker::loadModule(const ACHAR* fileName, bool, bool) {
   if (d.byName(fileName)) return true;
   auto module = std::make_unique<LoadedModule>();
   module->name = baseName(fileName);
-  module->path = resolveModulePath(fileName);
-  if (access(module->path.c_str(), R_OK) != 0)
+  module->path = kvhost::sys::modulePath(kvhost::toUtf8(fileName));
+  if (!kvhost::sys::isReadableFile(module->path))
     return d.fail(L"module file " + std::wstring(fileName) + L" not found");
   std::wstring why;
   if (!module->image.read(module->path, why)) return d.fail(L"cannot load " + std::wstring(fileName) + L": " + why);
   kvhost::journalf(L"linker: loading %ls", module->name.c_str());
-  module->handle = dlopen(module->path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (module->handle == nullptr)
-    return d.fail(L"cannot load " + std::wstring(fileName) + L": " + kvhost::fromUtf8(dlerror()));
-  auto entry = reinterpret_cast<AcrxEntryPoint>(ownSymbol(module->handle, "acrxEntryPoint"));
+  module->handle = kvhost::sys::openLibrary(module->path, why);
+  if (module->handle == nullptr) return d.fail(L"cannot load " + std::wstring(fileName) + L": " + why);
+  auto entry = reinterpret_cast<AcrxEntryPoint>(ownSymbol(*module, "acrxEntryPoint"));
   if (entry == nullptr) {
-    dlclose(module->handle);
+    kvhost::sys::closeLibrary(module->handle, module->path);
     return d.fail(std::wstring(fileName) + L" is not an application module (no acrxEntryPoint)");
   }
   kvhost::journalf(L"linker: %ls mapped", module->name.c_str());
   LoadedModule* m = module.get();
   d.modules.push_back(std::move(module));
-  if (auto dllMain = reinterpret_cast<KvDllEntryPoint>(ownSymbol(m->handle, "DllMain"))) {
-    kvhost::journalf(L"linker: %ls process attach", m->name.c_str());
-    dllMain(m->handle, DLL_PROCESS_ATTACH, nullptr);
-  }
+  runDllMain(*m, DLL_PROCESS_ATTACH);
   kvhost::journalf(L"linker: %ls kInitAppMsg", m->name.c_str());
   if (entry(AcRx::kInitAppMsg, m) == AcRx::kRetOK) return true;
   // A module that refuses its initialisation is not running: it hears

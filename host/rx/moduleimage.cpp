@@ -1,107 +1,31 @@
-// Checks a module file before the linker maps it, and reads what it needs.
-#include "rx/moduleimage.h"
-#include <elf.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <cstring>
+// Reading module files for their checks, the same on every system.
+#include <filesystem>
+#include "rx/imagefile.h"
 
 namespace kvhost {
-namespace {
 
-// Reads ranges of an open file, refusing any that does not lie within it.
-class FileRanges {
- public:
-  explicit FileRanges(const std::string& path) : m_fd(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
-    struct stat info;
-    if (m_fd >= 0 && fstat(m_fd, &info) == 0 && S_ISREG(info.st_mode)) m_size = static_cast<uint64_t>(info.st_size);
-  }
-  ~FileRanges() {
-    if (m_fd >= 0) close(m_fd);
-  }
-  FileRanges(const FileRanges&) = delete;
-  FileRanges& operator=(const FileRanges&) = delete;
+ImageFile::ImageFile(const std::string& path) {
+  const std::filesystem::path name = std::filesystem::u8path(path);
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(name, error)) return;
+  m_in.open(name, std::ios::binary);
+  const uintmax_t size = std::filesystem::file_size(name, error);
+  if (m_in && !error) m_size = static_cast<uint64_t>(size);
+}
 
-  bool contains(uint64_t offset, uint64_t length) const { return offset <= m_size && length <= m_size - offset; }
-  bool read(uint64_t offset, void* out, uint64_t length) const {
-    return contains(offset, length) &&
-           pread(m_fd, out, length, static_cast<off_t>(offset)) == static_cast<ssize_t>(length);
-  }
-  bool table(uint64_t offset, uint64_t count, uint64_t entrySize) const {
-    return entrySize == 0 || count <= m_size / entrySize ? contains(offset, count * entrySize) : false;
-  }
+bool ImageFile::read(uint64_t offset, void* out, uint64_t length) {
+  if (!contains(offset, length)) return false;
+  m_in.clear();
+  m_in.seekg(static_cast<std::streamoff>(offset));
+  return m_in.read(static_cast<char*>(out), static_cast<std::streamsize>(length)).gcount() ==
+         static_cast<std::streamsize>(length);
+}
 
- private:
-  int m_fd;
-  uint64_t m_size = 0;
-};
+const wchar_t kDamagedImage[] = L"the file is truncated or damaged: ";
 
-const wchar_t kDamaged[] = L"the file is truncated or damaged: ";
-
-bool refuse(std::wstring& why, const std::wstring& reason) {
+bool refuseImage(std::wstring& why, const std::wstring& reason) {
   why = reason;
   return false;
-}
-
-// The file offset of a virtual address that a loaded segment takes from the file.
-bool fileOffset(const std::vector<Elf64_Phdr>& segments, uint64_t address, uint64_t& offset) {
-  for (const Elf64_Phdr& s : segments)
-    if (s.p_type == PT_LOAD && address >= s.p_vaddr && address - s.p_vaddr < s.p_filesz) {
-      offset = s.p_offset + (address - s.p_vaddr);
-      return true;
-    }
-  return false;
-}
-
-}  // namespace
-
-bool ModuleImage::read(const std::string& path, std::wstring& why) {
-  m_soname.clear();
-  m_needed.clear();
-  FileRanges file(path);
-  Elf64_Ehdr header;
-  if (!file.read(0, &header, sizeof header) || std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0)
-    return refuse(why, L"not a shared object");
-  if (header.e_ident[EI_CLASS] != ELFCLASS64 || header.e_type != ET_DYN || header.e_phentsize != sizeof(Elf64_Phdr))
-    return refuse(why, L"not a 64-bit shared object");
-  if (!file.table(header.e_phoff, header.e_phnum, sizeof(Elf64_Phdr)))
-    return refuse(why, std::wstring(kDamaged) + L"its program headers lie beyond its end");
-  if (header.e_shnum != 0 && !file.table(header.e_shoff, header.e_shnum, header.e_shentsize))
-    return refuse(why, std::wstring(kDamaged) + L"its section headers lie beyond its end");
-
-  std::vector<Elf64_Phdr> segments(header.e_phnum);
-  file.read(header.e_phoff, segments.data(), segments.size() * sizeof(Elf64_Phdr));
-  const Elf64_Phdr* dynamic = nullptr;
-  for (const Elf64_Phdr& s : segments) {
-    if (!file.contains(s.p_offset, s.p_filesz) || (s.p_type == PT_LOAD && s.p_filesz > s.p_memsz))
-      return refuse(why, std::wstring(kDamaged) + L"a segment lies beyond its end");
-    if (s.p_type == PT_DYNAMIC) dynamic = &s;
-  }
-  if (dynamic == nullptr) return refuse(why, L"not a shared object (no dynamic section)");
-
-  std::vector<Elf64_Dyn> entries(dynamic->p_filesz / sizeof(Elf64_Dyn));
-  file.read(dynamic->p_offset, entries.data(), entries.size() * sizeof(Elf64_Dyn));
-  uint64_t strtab = 0, strsz = 0;
-  for (const Elf64_Dyn& e : entries) {
-    if (e.d_tag == DT_STRTAB) strtab = e.d_un.d_ptr;
-    if (e.d_tag == DT_STRSZ) strsz = e.d_un.d_val;
-  }
-  uint64_t stringsAt = 0;
-  if (!fileOffset(segments, strtab, stringsAt) || !file.contains(stringsAt, strsz))
-    return refuse(why, std::wstring(kDamaged) + L"its dynamic string table lies beyond its end");
-  std::string strings(strsz, '\0');
-  file.read(stringsAt, &strings[0], strsz);
-  for (const Elf64_Dyn& e : entries) {
-    if (e.d_tag == DT_NULL) break;
-    if (e.d_tag != DT_NEEDED && e.d_tag != DT_SONAME) continue;
-    if (e.d_un.d_val >= strsz) return refuse(why, std::wstring(kDamaged) + L"a library name lies beyond its string table");
-    std::string name = strings.c_str() + e.d_un.d_val;
-    if (e.d_tag == DT_SONAME)
-      m_soname = name;
-    else
-      m_needed.push_back(name);
-  }
-  return true;
 }
 
 }  // namespace kvhost

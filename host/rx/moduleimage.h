@@ -5,14 +5,15 @@
 
 namespace kvhost {
 
-// A module file checked as a whole: a 64-bit ELF shared object whose
-// headers and segments all lie within the file (the system loader would
-// fault on a file cut short), and the names of the libraries it needs.
+// A module file checked as a whole: a 64-bit shared object of the system
+// (ELF on Linux, a PE DLL on Windows) whose headers and the parts the
+// loader maps all lie within the file (the system loader would fault on a
+// file cut short), and the names of the libraries it needs.
 class ModuleImage {
  public:
   // False, with the reason in why, when the file is not such an image.
   bool read(const std::string& path, std::wstring& why);
-  // The name other modules record when they link this one.
+  // The name other modules record when they link this one (path in UTF-8).
   const std::string& soname() const { return m_soname; }
   const std::vector<std::string>& needed() const { return m_needed; }
 

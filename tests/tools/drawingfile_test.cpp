@@ -337,6 +337,30 @@ TEST_F(DrawingFiles, ASaveReplacesTheFileWithAWholeNewOneOrLeavesItAsItWas) {
   }
 }
 
+// A save that cannot write says why; a long name saves; what a killed save
+// left beside the file goes with the next save, and only that.
+TEST_F(DrawingFiles, ASaveNamesWhyItFailedAndCleansUpAfterAKilledOne) {
+  fill();
+  const std::string locked = dir + "/locked", longName = std::string(250, 'n') + ".dxf";
+  ASSERT_EQ(mkdir(locked.c_str(), 0500), 0);
+  const bool root = geteuid() == 0;  // root writes into any folder
+  const std::pair<std::string, const char*> failures[] = {{dir + "/missing/plan.dxf", "the folder does not exist"},
+                                                          {locked + "/plan.dxf", root ? "" : "permission denied"}};
+  for (const auto& [name, why] : failures) {
+    EXPECT_EQ(kvhost::saveDocument(doc, widen(name)), *why ? Acad::eFileAccessErr : Acad::eOk) << name;
+    EXPECT_EQ(narrow(kvhost::lastSaveError()), why);
+  }
+  const std::string killed = dir + "/plan.kvdwg.kvsave999999999.1",
+                    running = dir + "/plan.kvdwg.kvsave1.1";  // the system's first process runs
+  for (const std::string& left : {killed, running}) std::ofstream(left) << "half";
+  ASSERT_EQ(kvhost::saveDocument(doc, path(longName)), Acad::eOk);
+  ASSERT_EQ(kvhost::saveDocument(doc, path("plan.kvdwg")), Acad::eOk);
+  EXPECT_EQ(kvhost::lastSaveError(), L"");
+  EXPECT_FALSE(std::filesystem::exists(killed));
+  EXPECT_TRUE(std::filesystem::exists(running));
+  EXPECT_NE(reopen(path(longName)), nullptr);
+}
+
 // ---- The independent reader ----
 
 int run(const std::string& command, std::string& output) {
