@@ -29,6 +29,8 @@ void* ownSymbol(void* library, const char* name);
 bool closeLibrary(void* library, const std::string& path);
 // Whether a file of that name is mapped into the process.
 bool isLibraryMapped(const std::string& fileName);
+// The path of the mapped file that holds the address, or "" for none.
+std::string fileHolding(const void* address);
 
 }  // namespace sys
 }  // namespace kvhost

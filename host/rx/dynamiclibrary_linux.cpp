@@ -74,5 +74,11 @@ bool isLibraryMapped(const std::string& fileName) {
   return search.found;
 }
 
+std::string fileHolding(const void* address) {
+  Dl_info info;
+  if (address == nullptr || dladdr(address, &info) == 0 || info.dli_fname == nullptr) return "";
+  return info.dli_fname;
+}
+
 }  // namespace sys
 }  // namespace kvhost

@@ -188,7 +188,6 @@ void AcRxDynamicLinker::unloadAllModules() {
 const ACHAR* AcRxDynamicLinker::lastError() const { return m_pImpl->lastError.c_str(); }
 
 std::wstring AcRxDynamicLinker::moduleHolding(const void* address) const {
-  Dl_info info;
-  if (address == nullptr || dladdr(address, &info) == 0 || info.dli_fname == nullptr) return L"";
-  return baseName(kvhost::fromUtf8(info.dli_fname));
+  const std::string path = kvhost::sys::fileHolding(address);
+  return path.empty() ? L"" : baseName(kvhost::fromUtf8(path));
 }
