@@ -134,6 +134,7 @@ void onFault(int sig) {
   std::snprintf(report, sizeof report, "kovahost: %s%sthe session faulted%s%s (signal %d)\n", at, *at ? ": " : "",
                 *client ? " in " : "", client, sig);
   writeError(report);
+  if (g_pTimeline) g_pTimeline->fault(report + std::strlen("kovahost: "));
   if (g_pOutput) {
     for (const std::string& dir : g_pOutput->foldersMade()) {
       std::snprintf(report, sizeof report, "kovahost: %s is left behind, with the files the session wrote\n", dir.c_str());

@@ -324,6 +324,7 @@ TEST_P(Script, EndsWithItsStatusAndSaysWhatItMust) {
     const std::string timeline = readJson("timeline timeline.json", dir).out;
     EXPECT_EQ(timeline.find("error:"), std::string::npos) << timeline;
     EXPECT_EQ(timeline.find("bad.kvs:" + c.said[0]) != std::string::npos, c.status == 1) << timeline;
+    EXPECT_EQ(timeline.find("faulted in Faulting of FaultingClient.arx") != std::string::npos, c.status == 128 + 11);
   }
   if (c.status != 1) return;
   // Even a failed session ends cleanly.
