@@ -197,7 +197,6 @@ const std::vector<ScriptCase> kScripts = {
     {"HandleOfANonEntity", "new a\ncolor 1 1\n", {"2: 1 is not an entity"}},
     {"NoDrawingOpen", "line 0 0 1 1\n", {"1: no drawing is open"}},
     {"UnknownDrawing", "close nowhere\n", {"1: no drawing named nowhere"}},
-    {"MissingModule", "load Missing.arx\n", {"1: module file Missing.arx not found"}},
     {"FileThatIsNotAModule", "load ./fake.arx\n", {"1: cannot load ./fake.arx: "}},
     {"LibraryThatIsNotAModule", "load libkovainhouse.so\n", {"1: libkovainhouse.so is not an application module"}},
     {"ModuleCutShort", "load cut.arx\n", {"1: cannot load cut.arx: the file is truncated or damaged"}},
