@@ -30,7 +30,11 @@ const char kIntroduction[] =
     "client modules heard (lines starting with their own names). At the end it\n"
     "prints the state of every drawing ('state: ...').\n"
     "\n"
-    "  --json               one JSON object a line instead of text\n"
+    "  --json               one JSON object a line instead of text: seq, kind\n"
+    "                       (statement, journal, client, hub, kovahost, state,\n"
+    "                       error), event (the text line), at (FILE:LINE of the\n"
+    "                       statement), and in a client's call module, class\n"
+    "                       and notification\n"
     "  --trace-events FILE  also write the session as a timeline in the Trace\n"
     "                       Event Format (open it in Perfetto or chrome://tracing)\n"
     "  --allow-client-failures\n"
@@ -134,6 +138,7 @@ void onFault(int sig) {
   std::snprintf(report, sizeof report, "kovahost: %s%sthe session faulted%s%s (signal %d)\n", at, *at ? ": " : "",
                 *client ? " in " : "", client, sig);
   writeError(report);
+  if (g_pTimeline) g_pTimeline->fault(report + std::strlen("kovahost: "));
   if (g_pOutput) {
     for (const std::string& dir : g_pOutput->foldersMade()) {
       std::snprintf(report, sizeof report, "kovahost: %s is left behind, with the files the session wrote\n", dir.c_str());

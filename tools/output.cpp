@@ -96,5 +96,8 @@ void Output::clientFailed(const kvhost::ClientFailure& failure, const std::wstri
 }
 
 void Output::error(const std::string& message) {
-  if (m_bJson) line(message, "error");
+  if (m_bJson)
+    line(message, "error");
+  else if (m_pTimeline)
+    m_pTimeline->instant(message, "error");
 }

@@ -24,7 +24,8 @@ class Output {
   int clientFailures() const { return m_nClientFailures; }
   // The first, as FILE:LINE: client failed: WHO: WHAT.
   const std::string& firstClientFailure() const { return m_firstClientFailure; }
-  // Errors go to the standard error; with --json also here, as objects.
+  // Errors go to the standard error; with --json also here, as objects,
+  // and onto the timeline.
   void error(const std::string& message);
 
   void setLocation(const std::string& at) { m_at = at; }

@@ -34,6 +34,14 @@ void Timeline::counter(const char* name, int value) {
   add("C", jsonString(name), nullptr, ",\"args\":{\"on\":" + std::to_string(value) + "}");
 }
 
+void Timeline::fault(const char* text) {
+  if (m_pFile == nullptr) return;
+  std::fprintf(m_pFile, "%s{\"name\":\"", separator());
+  for (const char* c = text; *c; ++c)
+    if (*c != '"' && *c != '\\' && static_cast<unsigned char>(*c) >= 0x20) std::fputc(*c, m_pFile);
+  std::fprintf(m_pFile, "\",\"ph\":\"i\",\"ts\":%.3f,\"pid\":1,\"tid\":1,\"cat\":\"fault\",\"s\":\"t\"}", now());
+}
+
 bool Timeline::finish() {
   if (m_pFile == nullptr) return false;
   for (size_t i = m_open.size(); i-- > 0;) add("E", m_open[i], nullptr, "");

@@ -20,6 +20,9 @@ class Timeline {
   void end();
   void instant(const std::string& name, const char* category);
   void counter(const char* name, int value);
+  // An instant that tells of a fault: text is written as it is, without
+  // what JSON would need escaped, and nothing is allocated.
+  void fault(const char* text);
   // Ends every slice still open and the document. It allocates nothing, so
   // that it also serves after a fault; false when the file could not be written.
   bool finish();

@@ -197,7 +197,6 @@ const std::vector<ScriptCase> kScripts = {
     {"HandleOfANonEntity", "new a\ncolor 1 1\n", {"2: 1 is not an entity"}},
     {"NoDrawingOpen", "line 0 0 1 1\n", {"1: no drawing is open"}},
     {"UnknownDrawing", "close nowhere\n", {"1: no drawing named nowhere"}},
-    {"MissingModule", "load Missing.arx\n", {"1: module file Missing.arx not found"}},
     {"FileThatIsNotAModule", "load ./fake.arx\n", {"1: cannot load ./fake.arx: "}},
     {"LibraryThatIsNotAModule", "load libkovainhouse.so\n", {"1: libkovainhouse.so is not an application module"}},
     {"ModuleCutShort", "load cut.arx\n", {"1: cannot load cut.arx: the file is truncated or damaged"}},
@@ -227,6 +226,8 @@ const std::vector<ScriptCase> kScripts = {
      {"2: module KOVANotification10.arx is needed by TraceClient.arx and cannot be unloaded"}},
     {"BlocksNestedTooDeep", "new a\n" + nestedBlocks(101, ""), {"102: commands and modeless blocks nest at most 100 deep"}},
     {"ErrorAsJson", "new a\nbogus\n", {"2: unknown statement 'bogus'"}, "bad.kvs --json"},
+    {"ErrorOnTheTimeline", "new a\ncommand X\n  bogus\nend\n", {"3: unknown statement 'bogus'"},
+     "bad.kvs --trace-events timeline.json"},
     {"NotUtf8AsJson", "new plan\ntext 0 0 caf\xe9\n", {"2: bytes that are not UTF-8"}, "bad.kvs --json"},
     {"OverlongUtf8", "new a\necho \xc0\xaf\n", {"2: bytes that are not UTF-8"}},
     {"WordsAfterEnd", "new a\ncommand X\nend X\n", {"3: expected: end"}},
@@ -318,7 +319,11 @@ TEST_P(Script, EndsWithItsStatusAndSaysWhatItMust) {
   }
   EXPECT_EQ(readFile(dir + "/whole.dwg"), whole);
   if (std::ifstream(dir + "/timeline.json")) {
-    EXPECT_EQ(readJson("timeline timeline.json", dir).out.find("error"), std::string::npos);
+    // Well formed, and the error that ended the session is on it.
+    const std::string timeline = readJson("timeline timeline.json", dir).out;
+    EXPECT_EQ(timeline.find("error:"), std::string::npos) << timeline;
+    EXPECT_EQ(timeline.find("bad.kvs:" + c.said[0]) != std::string::npos, c.status == 1) << timeline;
+    EXPECT_EQ(timeline.find("faulted in Faulting of FaultingClient.arx") != std::string::npos, c.status == 128 + 11);
   }
   if (c.status != 1) return;
   // Even a failed session ends cleanly.
