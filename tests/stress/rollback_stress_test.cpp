@@ -5,7 +5,7 @@
 // in other drawings from a command's end, activates or closes drawings,
 // registers again, is replaced inside a command, leaves during saves and
 // pickfirst handlings, queues redraws of side databases that go, purges the
-// hub's dictionary and throws; a database client throws too. A model of every
+// hub's dictionary and throws. A model of every
 // drawing, knowing what was done and which mark is each drawing's last,
 // predicts it after each step; nothing may stay locked, filtered, queued or
 // pending.
@@ -19,6 +19,7 @@
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <markers.h>
 #include <testfiles.h>
 #include <utility>
 
@@ -51,7 +52,6 @@ class EndingClient : public KOVAEditorReactorBase {
     act();
     if (std::exchange(throwAtEnd, false)) throw std::runtime_error("client fault");
   }
-  void commandFailed(const ACHAR* name) override { commandEnded(name); }
   void beginSave(AcDbDatabase*, const ACHAR*) override { run(onSave); }
   void pickfirstModified(ads_name, const AcArray<AcDbObjectId>& ids, AcRxClass*) override {
     if (!ids.isEmpty()) redrawEntity(ids[0]);
@@ -62,19 +62,6 @@ class EndingClient : public KOVAEditorReactorBase {
  private:
   static void run(std::function<void()>& act) {
     if (auto once = std::exchange(act, nullptr)) once();
-  }
-};
-
-// Throws from the next append or change it hears, when armed.
-class ThrowingDbClient : public KOVADatabaseReactorBase {
- public:
-  bool armed = false;
-  void objectAppended(const AcDbDatabase*, const AcDbObject*) override { fault(); }
-  void objectModified(const AcDbDatabase*, const AcDbObject*) override { fault(); }
-
- private:
-  void fault() {
-    if (std::exchange(armed, false)) throw std::runtime_error("client fault");
   }
 };
 
@@ -91,7 +78,6 @@ class Session {
   };
   std::map<AcApDocument*, Mark> last;
   EndingClient client;
-  ThrowingDbClient dbClient;
   bool registered = true;
   std::string done;
   const std::wstring file = testfiles::tempPath(L"rollback-stress.kvdwg");
@@ -151,8 +137,8 @@ class Session {
   void markedCommand(AcApDocument* d) {
     const Contents before = model[d];
     const int where = chance(0.5) ? pick(3) : -1;  // asks in the body, the transparent command, the ending
-    const bool throws = chance(0.1), dbThrows = chance(0.1);
-    done += "command" + std::to_string(where) + (throws ? " throwing" : "") + (dbThrows ? " failing" : "") + " ";
+    const bool throws = chance(0.1);
+    done += "command" + std::to_string(where) + (throws ? " throwing " : " ");
     client.onEnd[L"DRAW"] = [&] {
       if (chance(0.2)) g_ReactorManager.addEdReactor(&client, -1);
       if (where == 2) request();
@@ -173,7 +159,6 @@ class Session {
     client.throwAtEnd = throws;
     kvhost::runCommand(L"DRAW", [&] {
       if (registered) last[d] = {before, false};
-      dbClient.armed = dbThrows;
       edit(d, model[d]);
       if (where == 0) request();
       if (registered && chance(0.1)) {
@@ -192,7 +177,7 @@ class Session {
     });
     done += "; ";
     client.onEnd.clear();
-    client.throwAtEnd = dbClient.armed = false;
+    client.throwAtEnd = false;
     // What was posted to the drawing ran before the roll-back's steps: it goes with them.
     if (where >= 0 && registered && !throws && model.count(d)) marked(d, before, model[d], true);
   }
@@ -215,11 +200,8 @@ class Session {
       kvhost::setPickfirst(AcDbObjectIdArray());
     } else {
       client.onEnd[L"SIDE"] = [&] {
-        auto* side = new AcDbDatabase(true, false);
         AcDbObjectId id;
-        auto* line = new AcDbLine(AcGePoint3d(0, 0, 0), AcGePoint3d(1, 1, 0));
-        side->addAcDbObject(id, line);
-        line->close();
+        AcDbDatabase* side = markers::sideDatabaseWithLine(id);
         KOVAEditorReactorBase::redrawEntity(id);
         leaving();
         delete side;
@@ -232,19 +214,23 @@ class Session {
     client.onEnd.clear();
   }
 
-  // A purge takes the hub's dictionary out, as erased or as unlinked.
+  // A purge takes the hub's dictionary out, as erased or as unlinked: the
+  // drawing has no mark to go back to until its next one.
   void purge(AcApDocument* d) {
     done += "purge; ";
+    bool purged = false;
     kvhost::runCommand(L"PURGE", [&] {
       AcDbDictionaryPointer nod(d->database()->namedObjectsDictionaryId(), AcDb::kForWrite);
       AcDbObjectId dictionary;
       if (nod->getAt(L"KOVA_UNDO_DICTIONARY", dictionary) != Acad::eOk) return;
+      purged = true;
       if (chance(0.5))
         AcDbDictionaryPointer(dictionary, AcDb::kForWrite)->erase();
       else
         nod->remove(L"KOVA_UNDO_DICTIONARY");
     });
-    if (registered) last[d] = {model[d], false};
+    if (purged) last.erase(d);
+    if (registered && !purged) last[d] = {model[d], false};
   }
 
   void modeless(AcApDocument* d) {

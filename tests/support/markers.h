@@ -42,4 +42,14 @@ inline MarkerRecord parseRecord(const std::vector<unsigned char>& bytes) {
 // The counter of the drawing's marker, -1 when it has none.
 inline int markerCounter(AcApDocument* doc) { return kvhost::undoMarkerCounter(doc).value_or(-1); }
 
+// A database of no document holding one line, as a client makes one to
+// work in apart; the caller deletes it.
+inline AcDbDatabase* sideDatabaseWithLine(AcDbObjectId& line) {
+  auto* side = new AcDbDatabase(true, false);
+  auto* entity = new AcDbLine(AcGePoint3d(0, 0, 0), AcGePoint3d(1, 1, 0));
+  side->addAcDbObject(line, entity);
+  entity->close();
+  return side;
+}
+
 }  // namespace markers
