@@ -1,7 +1,7 @@
 // The player.
 #include "player.h"
 #include <kvhost.h>
-#include <unistd.h>
+#include <kvtempfolder.h>
 #include <filesystem>
 #include <optional>
 #include "json.h"
@@ -39,7 +39,7 @@ void Player::run() {
 
 void Player::removeTempDirs() {
   std::error_code ignored;
-  for (const std::string& dir : m_tempDirs) std::filesystem::remove_all(dir, ignored);
+  for (const std::string& dir : m_tempDirs) std::filesystem::remove_all(std::filesystem::u8path(dir), ignored);
 }
 
 bool Player::isBusy(AcApDocument* doc) const {
@@ -55,10 +55,12 @@ AcApDocument* Player::current(size_t index) const {
 }
 
 void Player::useTempDir(size_t index) {
-  std::string pattern = (std::filesystem::temp_directory_path() / "kovahost.XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) m_script.fail(index, "cannot make a temporary folder");
-  m_tempDirs.push_back(pattern);
-  if (chdir(pattern.c_str()) != 0) m_script.fail(index, "cannot enter the temporary folder " + pattern);
+  const std::string folder = kvhost::makeTemporaryFolder("kovahost");
+  if (folder.empty()) m_script.fail(index, "cannot make a temporary folder");
+  m_tempDirs.push_back(folder);
+  std::error_code error;
+  std::filesystem::current_path(std::filesystem::u8path(folder), error);
+  if (error) m_script.fail(index, "cannot enter the temporary folder " + folder);
   m_out.line("files go to a temporary folder", "kovahost");
 }
 

@@ -1,11 +1,11 @@
 // The Windows loader steps that modules take part in: MFC extension
 // modules and their resource chain, ATL modules and their type libraries.
-#include <dlfcn.h>
 #include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
 #include "common/journal.h"
+#include "rx/dynamiclibrary.h"
 #include "winshim.h"
 
 namespace {
@@ -70,7 +70,7 @@ long CComModule::Lock() { return ++m_nLockCnt; }
 long CComModule::Unlock() { return m_nLockCnt > 0 ? --m_nLockCnt : 0; }
 
 static const KvTypeLibrary* embeddedTypeLibrary(HINSTANCE instance) {
-  return instance ? static_cast<const KvTypeLibrary*>(dlsym(instance, "kvResource_TYPELIB_1")) : nullptr;
+  return instance ? static_cast<const KvTypeLibrary*>(kvhost::sys::ownSymbol(instance, "kvResource_TYPELIB_1")) : nullptr;
 }
 
 HRESULT CComModule::RegisterServer(BOOL bRegTypeLib, const CLSID*) {
