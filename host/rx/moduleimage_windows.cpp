@@ -32,10 +32,7 @@ bool readName(ImageFile& file, const std::vector<IMAGE_SECTION_HEADER>& sections
 
 }  // namespace
 
-bool ModuleImage::read(const std::string& path, std::wstring& why) {
-  m_soname.clear();
-  m_needed.clear();
-  ImageFile file(path);
+bool ModuleImage::readFrom(ImageFile& file, std::wstring& why) {
   IMAGE_DOS_HEADER dos;
   if (!file.read(0, &dos, sizeof dos) || dos.e_magic != IMAGE_DOS_SIGNATURE) return refuseImage(why, L"not a DLL");
   IMAGE_NT_HEADERS64 nt;
