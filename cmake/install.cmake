@@ -5,9 +5,15 @@
 set(KOVA_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/KOVANotification10)
 
 install(TARGETS kovahost kovainhouse EXPORT KOVANotification10Targets
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 # The hub is a module: looked for next to kovahost, as the example clients are (tools/).
-install(TARGETS KOVANotification10 EXPORT KOVANotification10Targets LIBRARY DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS KOVANotification10 EXPORT KOVANotification10Targets LIBRARY DESTINATION ${CMAKE_INSTALL_BINDIR}
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+# On Windows the DLLs find the MinGW runtime beside them.
+if(WIN32)
+  install(FILES ${KOVA_MINGW_RUNTIME_DLLS} DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
 
 # The hub's client interface and what it includes, and the host's own headers
 # (its include folder); the host's internals stay out.

@@ -5,7 +5,15 @@
 #include <string>
 #include <vector>
 
+#if defined(_WIN32)
+#ifdef KVINHOUSE_BUILDING
+#define KV_API __declspec(dllexport)
+#else
+#define KV_API __declspec(dllimport)
+#endif
+#else
 #define KV_API __attribute__((visibility("default")))
+#endif
 
 struct KvGuardFrame;
 class AcEditorReactor;

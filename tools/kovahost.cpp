@@ -3,13 +3,12 @@
 // client heard, then the state of every drawing.
 #include <KvTrace.h>
 #include <kvhost.h>
-#include <unistd.h>
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <optional>
 #include <string>
+#include "faults.h"
 #include "hub.h"
 #include "json.h"
 #include "player.h"
@@ -122,21 +121,18 @@ int usageError(bool json, const std::string& message, bool withUsage) {
 // then the process ends with the fault's own signal.
 Output* g_pOutput = nullptr;
 Timeline* g_pTimeline = nullptr;
-const int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL};
 
 // Writes without allocating, as is safe after a fault.
-void writeError(const char* text) {
-  ssize_t written = write(STDERR_FILENO, text, std::strlen(text));
-  (void)written;  // nothing is left to tell a failed write to
-}
+void writeError(const char* text) { writeError(text, std::strlen(text)); }
 
-void onFault(int sig) {
+void onFault(const char* kind, unsigned long code) {
   std::fflush(stdout);
   char report[1024];
   const char* at = g_pOutput ? g_pOutput->location() : "";
   const char* client = g_pOutput ? g_pOutput->clientInFlight() : "";
-  std::snprintf(report, sizeof report, "kovahost: %s%sthe session faulted%s%s (signal %d)\n", at, *at ? ": " : "",
-                *client ? " in " : "", client, sig);
+  std::snprintf(report, sizeof report, code > 0xFFFF ? "kovahost: %s%sthe session faulted%s%s (%s 0x%lX)\n"
+                                                     : "kovahost: %s%sthe session faulted%s%s (%s %lu)\n",
+                at, *at ? ": " : "", *client ? " in " : "", client, kind, code);
   writeError(report);
   if (g_pTimeline) g_pTimeline->fault(report + std::strlen("kovahost: "));
   if (g_pOutput) {
@@ -146,28 +142,12 @@ void onFault(int sig) {
     }
   }
   if (g_pTimeline) g_pTimeline->finish();
-  std::signal(sig, SIG_DFL);
-  std::raise(sig);
 }
 
 void reportFaults(Output& out, Timeline* timeline) {
   g_pOutput = &out;
   g_pTimeline = timeline;
-  // From a stack of its own, so that a stack overflow is reported too,
-  // unless the process already has one.
-  static char stack[64 * 1024];
-  stack_t current;
-  if (sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_DISABLE)) {
-    stack_t own{};
-    own.ss_sp = stack;
-    own.ss_size = sizeof stack;
-    sigaltstack(&own, nullptr);
-  }
-  struct sigaction action {};
-  action.sa_handler = onFault;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_ONSTACK;
-  for (int sig : kFaultSignals) sigaction(sig, &action, nullptr);
+  onProcessFault(onFault);
 }
 
 // Plays the script with the hub loaded; 0, or 1 when a statement failed.

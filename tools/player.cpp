@@ -1,7 +1,7 @@
 // The player.
 #include "player.h"
 #include <kvhost.h>
-#include <unistd.h>
+#include <kvtempfolder.h>
 #include <filesystem>
 #include <optional>
 #include "json.h"
@@ -39,7 +39,7 @@ void Player::run() {
 
 void Player::removeTempDirs() {
   std::error_code ignored;
-  for (const std::string& dir : m_tempDirs) std::filesystem::remove_all(dir, ignored);
+  for (const std::string& dir : m_tempDirs) std::filesystem::remove_all(std::filesystem::u8path(dir), ignored);
 }
 
 bool Player::isBusy(AcApDocument* doc) const {
@@ -55,12 +55,14 @@ AcApDocument* Player::current(size_t index) const {
 }
 
 void Player::useTempDir(size_t index, bool keep) {
-  std::string pattern = (std::filesystem::temp_directory_path() / "kovahost.XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) m_script.fail(index, "cannot make a temporary folder");
-  if (!keep) m_tempDirs.push_back(pattern);
-  m_out.folderMade(pattern);
-  if (chdir(pattern.c_str()) != 0) m_script.fail(index, "cannot enter the temporary folder " + pattern);
-  m_out.line("files go to the temporary folder " + pattern + (keep ? ", kept after the session" : ""), "kovahost");
+  const std::string folder = kvhost::makeTemporaryFolder("kovahost");
+  if (folder.empty()) m_script.fail(index, "cannot make a temporary folder");
+  if (!keep) m_tempDirs.push_back(folder);
+  m_out.folderMade(folder);
+  std::error_code error;
+  std::filesystem::current_path(std::filesystem::u8path(folder), error);
+  if (error) m_script.fail(index, "cannot enter the temporary folder " + folder);
+  m_out.line("files go to the temporary folder " + folder + (keep ? ", kept after the session" : ""), "kovahost");
 }
 
 void Player::runLines(size_t from, size_t to) {

@@ -37,7 +37,7 @@ std::unique_ptr<CommandWatch> s_commands;
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) AcRx::AppRetCode acrxEntryPoint(AcRx::AppMsgCode msg, void* appId) {
+extern "C" ACRX_MODULE_EXPORT AcRx::AppRetCode acrxEntryPoint(AcRx::AppMsgCode msg, void* appId) {
   if (msg == AcRx::kInitAppMsg) {
     AcRxDynamicLinker::cast(acrxSysRegistry()->at(ACRX_DYNAMIC_LINKER))->unlockApplication(appId);
     s_red = std::make_unique<RedWatch>();

@@ -8,12 +8,19 @@ namespace {
 const uint32_t kReplacement = 0xFFFD;
 
 bool isScalarValue(uint32_t c) { return c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF); }
+
+// Where wchar_t is UTF-16 (Windows) a character beyond U+FFFF is a pair of surrogates.
+constexpr bool kWideIsUtf16 = sizeof(wchar_t) == 2;
+bool isHighSurrogate(uint32_t c) { return c >= 0xD800 && c < 0xDC00; }
+bool isLowSurrogate(uint32_t c) { return c >= 0xDC00 && c < 0xE000; }
 }  // namespace
 
 std::string toUtf8(const std::wstring& s) {
   std::string out;
-  for (wchar_t wc : s) {
-    auto c = static_cast<uint32_t>(wc);
+  for (size_t i = 0; i < s.size(); ++i) {
+    auto c = static_cast<uint32_t>(s[i]);
+    if (kWideIsUtf16 && isHighSurrogate(c) && i + 1 < s.size() && isLowSurrogate(static_cast<uint32_t>(s[i + 1])))
+      c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<uint32_t>(s[++i]) - 0xDC00);
     if (!isScalarValue(c)) c = kReplacement;
     if (c < 0x80) {
       out += static_cast<char>(c);
@@ -50,7 +57,12 @@ std::wstring fromUtf8(const std::string& s) {
     }
     static const uint32_t kShortest[] = {0, 0x80, 0x800, 0x10000};
     if (valid && (code < kShortest[extra] || !isScalarValue(code))) valid = false;
-    out += static_cast<wchar_t>(valid ? code : kReplacement);
+    if (!valid) code = kReplacement;
+    if (kWideIsUtf16 && code >= 0x10000) {
+      out += static_cast<wchar_t>(0xD800 + ((code - 0x10000) >> 10));
+      code = 0xDC00 + ((code - 0x10000) & 0x3FF);
+    }
+    out += static_cast<wchar_t>(code);
     i += valid ? extra + 1 : 1;
   }
   return out;

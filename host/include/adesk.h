@@ -23,4 +23,17 @@ const Boolean kFalse = false;
 const Boolean kTrue = true;
 }  // namespace Adesk
 
+// What the host library exports (its programming interface), and what every
+// module exports of its own (its entry points). On Windows a client imports
+// what the host exports, so that exported data is reached through the import table.
+#if defined(_WIN32)
+#ifdef KVHOST_BUILDING
+#define ACHOST_API __declspec(dllexport)
+#else
+#define ACHOST_API __declspec(dllimport)
+#endif
+#define ACRX_MODULE_EXPORT __declspec(dllexport)
+#else
 #define ACHOST_API __attribute__((visibility("default")))
+#define ACRX_MODULE_EXPORT __attribute__((visibility("default")))
+#endif

@@ -37,13 +37,15 @@ std::wstring baseName(const std::wstring& fileName) {
 
 void* ownSymbol(const LoadedModule& m, const char* name) { return kvhost::sys::ownSymbol(m.handle, name); }
 
-// The process attach or detach of a module, where the system's loader does
-// not run it itself.
+// The process attach or detach of a module that has a DllMain: run here
+// where the system's loader does not run it itself (on Windows the loader
+// has run the attach by the time the module is mapped, and runs the detach
+// as it unmaps it).
 void runDllMain(const LoadedModule& m, DWORD reason) {
   auto dllMain = reinterpret_cast<KvDllEntryPoint>(ownSymbol(m, "DllMain"));
-  if (dllMain == nullptr || kvhost::sys::loaderCallsDllMain()) return;
+  if (dllMain == nullptr) return;
   kvhost::journalf(L"linker: %ls process %ls", m.name.c_str(), reason == DLL_PROCESS_ATTACH ? L"attach" : L"detach");
-  dllMain(m.handle, reason, nullptr);
+  if (!kvhost::sys::loaderCallsDllMain()) dllMain(m.handle, reason, nullptr);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Reading module files for their checks, the same on every system.
 #include <filesystem>
 #include "rx/imagefile.h"
+#include "rx/moduleimage.h"
 
 namespace kvhost {
 
@@ -19,6 +20,13 @@ bool ImageFile::read(uint64_t offset, void* out, uint64_t length) {
   m_in.seekg(static_cast<std::streamoff>(offset));
   return m_in.read(static_cast<char*>(out), static_cast<std::streamsize>(length)).gcount() ==
          static_cast<std::streamsize>(length);
+}
+
+bool ModuleImage::read(const std::string& path, std::wstring& why) {
+  m_soname.clear();
+  m_needed.clear();
+  ImageFile file(path);
+  return readFrom(file, why);
 }
 
 const wchar_t kDamagedImage[] = L"the file is truncated or damaged: ";

@@ -5,6 +5,8 @@
 
 namespace kvhost {
 
+class ImageFile;
+
 // A module file checked as a whole: a 64-bit shared object of the system
 // (ELF on Linux, a PE DLL on Windows) whose headers and the parts the
 // loader maps all lie within the file (the system loader would fault on a
@@ -18,6 +20,9 @@ class ModuleImage {
   const std::vector<std::string>& needed() const { return m_needed; }
 
  private:
+  // The system's own check and reading (moduleimage_linux.cpp, moduleimage_windows.cpp).
+  bool readFrom(ImageFile& file, std::wstring& why);
+
   std::string m_soname;
   std::vector<std::string> m_needed;
 };

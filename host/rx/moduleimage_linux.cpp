@@ -20,10 +20,7 @@ bool fileOffset(const std::vector<Elf64_Phdr>& segments, uint64_t address, uint6
 
 }  // namespace
 
-bool ModuleImage::read(const std::string& path, std::wstring& why) {
-  m_soname.clear();
-  m_needed.clear();
-  ImageFile file(path);
+bool ModuleImage::readFrom(ImageFile& file, std::wstring& why) {
   Elf64_Ehdr header;
   if (!file.read(0, &header, sizeof header) || std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0)
     return refuseImage(why, L"not a shared object");

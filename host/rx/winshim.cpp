@@ -1,21 +1,16 @@
 // The Windows loader steps that modules take part in: MFC extension
 // modules and their resource chain, ATL modules and their type libraries.
-#include <dlfcn.h>
 #include <algorithm>
-#include <set>
 #include <string>
 #include <vector>
 #include "common/journal.h"
+#include "rx/typelibrary.h"
 #include "winshim.h"
 
 namespace {
 std::vector<CDynLinkLibrary*>& resourceChain() {
   static std::vector<CDynLinkLibrary*> chain;
   return chain;
-}
-std::set<std::wstring>& registeredTypeLibraries() {
-  static std::set<std::wstring> libs;
-  return libs;
 }
 }  // namespace
 
@@ -69,29 +64,15 @@ void CComModule::Term() {
 long CComModule::Lock() { return ++m_nLockCnt; }
 long CComModule::Unlock() { return m_nLockCnt > 0 ? --m_nLockCnt : 0; }
 
-static const KvTypeLibrary* embeddedTypeLibrary(HINSTANCE instance) {
-  return instance ? static_cast<const KvTypeLibrary*>(dlsym(instance, "kvResource_TYPELIB_1")) : nullptr;
-}
-
 HRESULT CComModule::RegisterServer(BOOL bRegTypeLib, const CLSID*) {
-  if (!bRegTypeLib) return S_OK;
-  const KvTypeLibrary* lib = embeddedTypeLibrary(m_hInst);
-  if (lib == nullptr) return TYPE_E_REGISTRYACCESS;
-  registeredTypeLibraries().insert(lib->name);
-  kvhost::journalf(L"com: type library %ls %d.%d registered", lib->name, lib->majorVersion, lib->minorVersion);
-  return S_OK;
+  return bRegTypeLib ? kvhost::sys::registerTypeLibrary(m_hInst, true) : S_OK;
 }
 HRESULT CComModule::UnregisterServer(BOOL bUnRegTypeLib, const CLSID*) {
-  if (!bUnRegTypeLib) return S_OK;
-  const KvTypeLibrary* lib = embeddedTypeLibrary(m_hInst);
-  if (lib == nullptr) return TYPE_E_REGISTRYACCESS;
-  registeredTypeLibraries().erase(lib->name);
-  kvhost::journalf(L"com: type library %ls unregistered", lib->name);
-  return S_OK;
+  return bUnRegTypeLib ? kvhost::sys::registerTypeLibrary(m_hInst, false) : S_OK;
 }
 HRESULT CComModule::GetClassObject(const CLSID&, const IID&, LPVOID* ppv) {
   if (ppv == nullptr) return E_POINTER;
   *ppv = nullptr;
   return CLASS_E_CLASSNOTAVAILABLE;  // this host serves no COM objects
 }
-bool KvIsTypeLibraryRegistered(const wchar_t* name) { return registeredTypeLibraries().count(name) != 0; }
+bool KvIsTypeLibraryRegistered(const wchar_t* name) { return kvhost::sys::isTypeLibraryRegistered(name); }

@@ -72,11 +72,17 @@ int recurse(int depth) {
   return depth < g_depthLimit ? recurse(depth + 1) + frame[0] : 0;
 }
 
+volatile int g_zero = 0;
+// A real division by zero, which the undefined-behaviour sanitizer would stop first.
+__attribute__((no_sanitize("integer-divide-by-zero"))) void divideByZero() { g_depthLimit /= g_zero; }
+
+// The fault's name differs by system (a signal, an exception code); the
+// patterns stay simple enough for GoogleTest's matcher on Windows.
 TEST(CrashGuardDeathTest, AHardwareFaultNamesTheInnermostGuardAndEndsTheProcess) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_DEATH(KV_GUARDED(L"Outer::run", [] { KV_GUARDED(L"Faulty::divide", [] { std::raise(SIGFPE); }); }),
-               "KOVA crash: signal 8 in Faulty::divide \\(trace_test:[0-9]+\\)");
-  EXPECT_DEATH(KV_GUARDED(L"Deep::recurse", [] { recurse(0); }), "KOVA crash: signal 11 in Deep::recurse");
+  EXPECT_DEATH(KV_GUARDED(L"Outer::run", [] { KV_GUARDED(L"Faulty::divide", [] { divideByZero(); }); }),
+               "KOVA crash: .+ in Faulty::divide \\(trace_test:.+\\)");
+  EXPECT_DEATH(KV_GUARDED(L"Deep::recurse", [] { recurse(0); }), "KOVA crash: .+ in Deep::recurse");
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 #include "fuzz_session.h"
 #include <KOVANotification.h>
 #include <markers.h>
+#include <kvtempfolder.h>
 #include <testfiles.h>
-#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -54,9 +54,8 @@ class Session {
 
  private:
   Session() {
-    std::error_code error;
-    std::string dir = (std::filesystem::temp_directory_path(error) / "kovafuzz.XXXXXX").string();
-    if (error || mkdtemp(dir.data()) == nullptr) fail("no temporary directory");
+    const std::string dir = kvhost::makeTemporaryFolder("kovafuzz");
+    if (dir.empty()) fail("no temporary directory");
     m_dir = testfiles::widen(dir) + L"/";
     if (!kvhost::loadModule(L"KOVANotification10.arx")) fail("the hub module does not load");
     m_client = std::make_unique<MarkingClient>();

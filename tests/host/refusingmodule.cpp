@@ -1,6 +1,6 @@
 // An application module that refuses its initialisation.
 #include <rxobject.h>
 
-extern "C" __attribute__((visibility("default"))) AcRx::AppRetCode acrxEntryPoint(AcRx::AppMsgCode msg, void*) {
+extern "C" ACRX_MODULE_EXPORT AcRx::AppRetCode acrxEntryPoint(AcRx::AppMsgCode msg, void*) {
   return msg == AcRx::kInitAppMsg ? AcRx::kRetError : AcRx::kRetOK;
 }

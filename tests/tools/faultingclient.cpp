@@ -17,7 +17,7 @@ struct Faulting : KOVAEditorReactorBase {
 std::unique_ptr<Faulting> s_client;
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) AcRx::AppRetCode acrxEntryPoint(AcRx::AppMsgCode msg, void*) {
+extern "C" ACRX_MODULE_EXPORT AcRx::AppRetCode acrxEntryPoint(AcRx::AppMsgCode msg, void*) {
   if (msg == AcRx::kInitAppMsg) s_client = std::make_unique<Faulting>();
   if (msg == AcRx::kUnloadAppMsg) s_client.reset();
   return AcRx::kRetOK;
