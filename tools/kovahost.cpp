@@ -123,7 +123,7 @@ Output* g_pOutput = nullptr;
 Timeline* g_pTimeline = nullptr;
 
 // Writes without allocating, as is safe after a fault.
-void writeError(const char* text) { writeError(text, std::strlen(text)); }
+void writeError(const char* text) { ::writeError(text, std::strlen(text)); }
 
 void onFault(const char* kind, unsigned long code) {
   std::fflush(stdout);
