@@ -166,7 +166,8 @@ void writeDxfRecord(DxfText& out, const std::wstring& type, AcDbHandle handle, A
   const bool heldOwner = record.holdsOwner();
   bool heldHandle = false;
   for (size_t i = 0; i < record.m_heldRuns[0].end; ++i) heldHandle = heldHandle || held->code(i) == 5 || held->code(i) == 105;
-  if (!heldHandle) out.handle(5, handle);  // one given when it was read
+  // One given when it was read; releases before 13 need none.
+  if (!heldHandle && markers) out.handle(5, handle);
   for (size_t r = 0; r < record.m_heldRuns.size(); ++r) {
     const Run& run = record.m_heldRuns[r];
     std::vector<OwnLine*> pool = record.pool(r);
