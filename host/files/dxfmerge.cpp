@@ -2,6 +2,7 @@
 // object's own groups in the places of those it models.
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 #include "database/dbinternal.h"
@@ -19,6 +20,7 @@ struct OwnLine {
   const resbuf* item;
   int coordinate;  // which of a point's
   bool used = false;
+  size_t run = SIZE_MAX;  // the held run whose group it stands in for (or ends)
 };
 
 // A run of groups under one subclass marker (the first run has none).
@@ -67,19 +69,21 @@ class HeldRecord {
     m_ownRuns = runsOf(m_own.size(), [&](size_t i) { return m_own[i].code; },
                        [&](size_t i) { return m_own[i].item->text; });
     m_markerless = m_heldRuns.size() == 1;
+    placeOwnLines();
   }
 
-  // The lines of the object that stand in for the held run at: all of them
-  // when the file named no subclass.
+  // The lines of the object that stand in for the groups of the held run at.
   std::vector<OwnLine*> pool(size_t at) {
     std::vector<OwnLine*> lines;
-    size_t own = m_markerless ? SIZE_MAX : matchingRun(m_heldRuns, at, m_ownRuns);
-    for (size_t r = 0; r < m_ownRuns.size(); ++r) {
-      if (!m_markerless && r != own) continue;
-      for (size_t i = m_ownRuns[r].begin; i < m_ownRuns[r].end; ++i)
-        if (m_own[i].code != AcDb::kDxfSubclass) lines.push_back(&m_own[i]);
-      m_matched.push_back(r);
-    }
+    for (OwnLine& line : m_own)
+      if (line.run == at) lines.push_back(&line);
+    return lines;
+  }
+  // Lines of the object's subclasses that the file did not hold.
+  std::vector<const OwnLine*> unplaced() const {
+    std::vector<const OwnLine*> lines;
+    for (const OwnLine& line : m_own)
+      if (line.run == SIZE_MAX && line.code != AcDb::kDxfSubclass) lines.push_back(&line);
     return lines;
   }
   static OwnLine* next(const std::vector<OwnLine*>& pool, int code) {
@@ -105,11 +109,34 @@ class HeldRecord {
     return heldReadsAs(m_held.text(i), *line.item, line.coordinate, m_encoding);
   }
 
+  // Each line goes to the run of its subclass; a group the file held in
+  // another subclass (some writers put an entity's layer or colour under
+  // its class's marker) is stood in for where it stands.
+  void placeOwnLines() {
+    std::vector<std::map<int, int>> free(m_heldRuns.size());
+    for (size_t r = 0; r < m_heldRuns.size(); ++r) {
+      bool inGroup = false, ownerSeen = false;
+      for (size_t i = m_heldRuns[r].begin; i < m_heldRuns[r].end; ++i)
+        if (!isStart(i, inGroup, ownerSeen) && m_held.code(i) != AcDb::kDxfSubclass) free[r][m_held.code(i)] += 1;
+    }
+    for (size_t o = 0; o < m_ownRuns.size(); ++o) {
+      const size_t home = m_markerless ? 0 : matchingRun(m_ownRuns, o, m_heldRuns);
+      for (size_t i = m_ownRuns[o].begin; i < m_ownRuns[o].end; ++i) {
+        OwnLine& line = m_own[i];
+        if (line.code == AcDb::kDxfSubclass) continue;
+        size_t run = home != SIZE_MAX && free[home][line.code] > 0 ? home : SIZE_MAX;
+        for (size_t r = 0; r < free.size() && run == SIZE_MAX; ++r)
+          if (free[r][line.code] > 0) run = r;
+        line.run = run != SIZE_MAX ? run : home;
+        if (run != SIZE_MAX) free[run][line.code] -= 1;
+      }
+    }
+  }
+
   const KeptGroups& m_held;
   DxfEncoding m_encoding;
   std::vector<OwnLine> m_own;
   std::vector<Run> m_heldRuns, m_ownRuns;
-  std::vector<size_t> m_matched;
   size_t m_tail, m_xdata;
   bool m_markerless;
 };
@@ -204,10 +231,16 @@ void writeDxfRecord(DxfText& out, const std::wstring& type, AcDbHandle handle, A
     }
   }
   // Subclasses of the object's that the file did not hold.
-  for (size_t r = 0; r < record.m_ownRuns.size() && markers; ++r) {
-    if (std::count(record.m_matched.begin(), record.m_matched.end(), r)) continue;
-    for (size_t i = record.m_ownRuns[r].begin; i < record.m_ownRuns[r].end; ++i)
-      out.raw(record.m_own[i].code, record.m_own[i].bytes);
+  const std::vector<const OwnLine*> unplaced = record.unplaced();
+  for (size_t r = 0; r < record.m_ownRuns.size() && markers && !unplaced.empty(); ++r) {
+    const Run& run = record.m_ownRuns[r];
+    bool any = false;
+    for (size_t i = run.begin; i < run.end; ++i)
+      any = any || std::count(unplaced.begin(), unplaced.end(), &record.m_own[i]) > 0;
+    if (!any) continue;
+    out.raw(AcDb::kDxfSubclass, toUtf8(run.name));
+    for (size_t i = run.begin; i < run.end; ++i)
+      if (std::count(unplaced.begin(), unplaced.end(), &record.m_own[i])) out.raw(record.m_own[i].code, record.m_own[i].bytes);
   }
   for (size_t i = record.m_xdata; i < held->size(); ++i) out.tag(held->code(i), held->text(i));
 }

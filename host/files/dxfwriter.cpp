@@ -313,6 +313,9 @@ void DxfWriter::writeKeptHeader(DxfText& out, const KeptFile& file) const {
 }
 
 void DxfWriter::writeKeptClasses(DxfText& out, const KeptFile& file) const {
+  bool added = false;
+  for (const ClassEntry& c : m_classes.entries()) added = added || !c.wasProxy;
+  if (file.classes.empty() && !added) return;  // a file that has none (or an empty section)
   out.tag(0, "SECTION");
   out.tag(2, "CLASSES");
   std::set<std::wstring> names;

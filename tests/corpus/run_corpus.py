@@ -11,6 +11,7 @@ import sys
 import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
 VERSIONS = ["R12", "R2000", "R2004", "R2007", "R2010", "R2013", "R2018"]
 
 
@@ -92,20 +93,20 @@ def write_ezdxf_drawings(folder):
             path = os.path.join(folder, "ezdxf-%s-%s.dxf" % (name, version))
             doc.saveas(path)
             files.append(path)
-        doc = ezdxf.new(version)
-        doc.modelspace().add_line((0, 0), (1, 1))
-        path = os.path.join(folder, "ezdxf-binary-%s.dxf" % version)
-        doc.saveas(path, fmt="bin")
     return files
 
 
 def check(job):
+    import io
+    import contextlib
+    import compare_dxf
     kovahost, original, work = job
     name = original.replace("/", "_")
-    first = subprocess.run([sys.executable, os.path.join(HERE, "compare_dxf.py"), "--first-entity", original],
-                           capture_output=True, text=True)
-    handle = first.stdout.strip()
-    if first.returncode != 0 or not handle:
+    try:
+        handle = compare_dxf.first_entity(original)
+    except Exception:  # noqa: BLE001 - a file ezdxf does not read is no drawing to check
+        handle = None
+    if not handle:
         return None  # not a drawing ezdxf reads, or one without an entity to recolour
     saved, binary, again = (os.path.join(work, name + suffix) for suffix in (".dxf", ".kvdwg", ".again.dxf"))
     script = os.path.join(work, name + ".kvs")
@@ -116,11 +117,19 @@ def check(job):
     if run.returncode != 0:
         return "%s: kovahost: %s" % (original, run.stdout[-300:].strip().replace("\n", " | "))
     for path in (saved, again):
-        compared = subprocess.run([sys.executable, os.path.join(HERE, "compare_dxf.py"), original, path, handle, "1"],
-                                  capture_output=True, text=True)
-        if compared.returncode != 0:
-            lines = (compared.stdout + compared.stderr).strip().split("\n")
+        out = io.StringIO()
+        try:
+            with contextlib.redirect_stdout(out):
+                failed = compare_dxf.compare(original, path, handle, "1")
+        except Exception as e:  # noqa: BLE001 - a saved file ezdxf cannot read fails the check
+            failed, out = 1, io.StringIO("ezdxf: %r" % e)
+        if failed:
+            lines = out.getvalue().strip().split("\n")
             return "%s (%s): %s" % (original, os.path.basename(path), " | ".join(lines[:4]))
+        os.remove(path)
+    for path in (script, binary, saved):
+        if os.path.exists(path):
+            os.remove(path)
     return None
 
 
