@@ -31,6 +31,17 @@ struct OutRecord {
   bool written = false;
 };
 
+void writeClass(DxfText& out, const ClassEntry& c) {
+  out.tag(0, "CLASS");
+  out.tag(1, c.dxfName);
+  out.tag(2, c.className);
+  out.tag(3, c.appName);
+  out.tag(90, c.proxyFlags);
+  out.tag(91, c.count);
+  out.tag(280, c.wasProxy ? 1 : 0);
+  out.tag(281, c.isEntity ? 1 : 0);
+}
+
 // The classes the file lists, in the order their first objects come, each
 // with the number of its objects.
 class ClassList {
@@ -189,14 +200,7 @@ void DxfWriter::writeClasses(DxfText& out, const DxfFrame& frame) const {
   std::set<std::wstring> names;
   for (const ClassEntry& c : m_classes.entries()) {
     names.insert(c.dxfName);
-    out.tag(0, "CLASS");
-    out.tag(1, c.dxfName);
-    out.tag(2, c.className);
-    out.tag(3, c.appName);
-    out.tag(90, c.proxyFlags);
-    out.tag(91, c.count);
-    out.tag(280, c.wasProxy ? 1 : 0);
-    out.tag(281, c.isEntity ? 1 : 0);
+    writeClass(out, c);
   }
   frame.classes(out, names);
   out.tag(0, "ENDSEC");
@@ -327,15 +331,7 @@ void DxfWriter::writeKeptClasses(DxfText& out, const KeptFile& file) const {
     }
   }
   for (const ClassEntry& c : m_classes.entries()) {
-    if (names.count(c.dxfName) || c.wasProxy) continue;
-    out.tag(0, "CLASS");
-    out.tag(1, c.dxfName);
-    out.tag(2, c.className);
-    out.tag(3, c.appName);
-    out.tag(90, c.proxyFlags);
-    out.tag(91, c.count);
-    out.tag(280, 0);
-    out.tag(281, c.isEntity ? 1 : 0);
+    if (!names.count(c.dxfName) && !c.wasProxy) writeClass(out, c);
   }
   out.tag(0, "ENDSEC");
 }

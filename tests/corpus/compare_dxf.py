@@ -7,10 +7,14 @@ compare_dxf.py ORIGINAL SAVED HANDLE COLOR
     ezdxf's audit of SAVED reports no error and no fix that the original did not need already. Prints what differs; exits 1 when anything does.
 compare_dxf.py --first-entity FILE
     the handle of the first model-space entity of FILE (none: nothing printed)"""
+import os
 import re
 import sys
 
 import ezdxf
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+from read_dxf import held  # noqa: E402 - the handles and variables a file holds (what ezdxf adds is not)
 
 
 def messages(auditor, path):
@@ -21,22 +25,6 @@ def messages(auditor, path):
 
 # The handle seed moves with the added line; ezdxf sets the creation and update times as it loads.
 IGNORED = {"$HANDSEED", "$TDCREATE", "$TDUPDATE", "$TDUCREATE", "$TDUUPDATE"}
-
-
-def held(path):
-    """The handles of a file's records and the names of its header variables (what ezdxf adds on loading
-    a file is not the file's)."""
-    with open(path, "rb") as f:
-        lines = [line.strip() for line in f.read().decode("latin-1").split("\n")]
-    handles, variables, section = set(), set(), None
-    for code, value, before in zip(lines[0::2], lines[1::2], [""] + lines[1::2]):
-        if code == "2" and before == "SECTION":
-            section = value
-        elif section == "HEADER" and code == "9":
-            variables.add(value)
-        elif section != "HEADER" and code in ("5", "105"):
-            handles.add(value.upper())
-    return handles, variables
 
 
 def state(doc, path):
@@ -59,8 +47,11 @@ def state(doc, path):
 
 
 def first_entity(path):
+    """The first model-space entity that the file gives a handle (files of R12 may give none)."""
+    handles = held(path)[0]
     for e in ezdxf.readfile(path).modelspace():
-        return e.dxf.handle
+        if e.dxf.handle.upper() in handles:
+            return e.dxf.handle
     return None
 
 

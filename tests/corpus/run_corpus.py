@@ -107,7 +107,7 @@ def check(job):
     except Exception:  # noqa: BLE001 - a file ezdxf does not read is no drawing to check
         handle = None
     if not handle:
-        return None  # not a drawing ezdxf reads, or one without an entity to recolour
+        return "skipped"  # not a drawing ezdxf reads, or one without an entity with a handle to recolour
     saved, binary, again = (os.path.join(work, name + suffix) for suffix in (".dxf", ".kvdwg", ".again.dxf"))
     script = os.path.join(work, name + ".kvs")
     with open(script, "w") as f:
@@ -143,10 +143,12 @@ def main(kovahost, dirs):
             files += sorted(os.path.join(root, n) for root, _, names in os.walk(folder) for n in names
                             if n.lower().endswith(".dxf"))
         with multiprocessing.Pool(os.cpu_count()) as pool:
-            failures = [r for r in pool.map(check, [(kovahost, f, work) for f in files]) if r]
+            results = pool.map(check, [(kovahost, f, work) for f in files])
+    failures = [r for r in results if r and r != "skipped"]
     for failure in failures:
         print(failure)
-    print("%d drawings, %d failed" % (len(files), len(failures)))
+    print("%d drawings, %d without an entity to recolour, %d failed"
+          % (len(files), results.count("skipped"), len(failures)))
     return 1 if failures else 0
 
 
