@@ -45,7 +45,8 @@ void Output::line(const std::string& text, const char* kind) { emit(text, kind, 
 
 void Output::emit(const std::string& text, const char* kind, const Call* call) {
   if (m_bJson) {
-    std::string json = field("at", m_at);
+    AcApDocument* doc = acDocManagerPtr()->curDocument();
+    std::string json = field("at", m_at) + field("drawing", doc ? toUtf8(doc->fileName()) : "") + field("handle", m_handle);
     if (call) json += field("module", call->module) + field("class", call->clientClass) + field("notification", call->notification);
     std::printf("{\"seq\":%ld,\"kind\":\"%s\",\"event\":%s%s}\n", m_nSeq++, kind, jsonString(text).c_str(), json.c_str());
   } else {

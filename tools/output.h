@@ -28,7 +28,13 @@ class Output {
   // and onto the timeline.
   void error(const std::string& message);
 
-  void setLocation(const std::string& at) { m_at = at; }
+  // A new statement names no entity until setHandle says which.
+  void setLocation(const std::string& at) {
+    m_at = at;
+    m_handle.clear();
+  }
+  // The entity the statement names or made, in hex, for the lines it prints.
+  void setHandle(const std::string& handle) { m_handle = handle; }
   // The statement being played, as FILE:LINE (empty between statements).
   const char* location() const { return m_at.c_str(); }
   // The client call running now, as the fault report names it ("" for none).
@@ -51,7 +57,7 @@ class Output {
   Timeline* m_pTimeline;
   long m_nSeq = 0;
   int m_nClientFailures = 0;
-  std::string m_at, m_firstClientFailure;
+  std::string m_at, m_handle, m_firstClientFailure;
   std::vector<Call> m_clients;
   std::vector<std::string> m_folders;
 };

@@ -225,7 +225,10 @@ const std::vector<ScriptCase> kScripts = {
     {"UnloadTheHubAClientNeeds", "load TraceClient.arx\nunload KOVANotification10.arx\nnew a\ncommand X\nend\n",
      {"2: module KOVANotification10.arx is needed by TraceClient.arx and cannot be unloaded"}},
     {"BlocksNestedTooDeep", "new a\n" + nestedBlocks(101, ""), {"102: commands and modeless blocks nest at most 100 deep"}},
-    {"ErrorAsJson", "new a\nbogus\n", {"2: unknown statement 'bogus'"}, "bad.kvs --json"},
+    {"ErrorAsJson", "new a\nline 0 0 1 1\ncolor 99 1\n",
+     {"3: no entity with handle 99", "in drawing a\",\"at\":\"bad.kvs:3\",\"drawing\":\"a\",\"handle\":\"99\"}",
+      "\"event\":\"added AcDbLine 2 to a\",\"at\":\"bad.kvs:2\",\"drawing\":\"a\",\"handle\":\"2\"}"},
+     "bad.kvs --json"},
     {"ErrorOnTheTimeline", "new a\ncommand X\n  bogus\nend\n", {"3: unknown statement 'bogus'"},
      "bad.kvs --trace-events timeline.json"},
     {"NotUtf8AsJson", "new plan\ntext 0 0 caf\xe9\n", {"2: bytes that are not UTF-8"}, "bad.kvs --json"},
@@ -263,7 +266,7 @@ const std::vector<ScriptCase> kScripts = {
     {"ThrowInAClientAsJson", "load FaultingClient.arx\nnew a\ncommand THROW\nend\n",
      {"4: client failed:", "\"kind\":\"client\",\"event\":\"client failed: Faulting of FaultingClient.arx in "
       "commandEnded: client bug at bad.kvs:4 (caught by the hub's guard in KOVAEditorReactorDispathcer::commandEnded)"
-      "\",\"at\":\"bad.kvs:4\",\"module\":\"FaultingClient.arx\",\"class\":\"Faulting\",\"notification\":\"commandEnded\"}"},
+      "\",\"at\":\"bad.kvs:4\",\"drawing\":\"a\",\"module\":\"FaultingClient.arx\",\"class\":\"Faulting\",\"notification\":\"commandEnded\"}"},
      "bad.kvs --json"},
     {"ThrowInAClientAllowed", "load FaultingClient.arx\nnew a\ncommand THROW\nend\n", {"client failed: Faulting"},
      "--allow-client-failures bad.kvs", 0},
