@@ -139,6 +139,8 @@ void onFault(int sig) {
   std::snprintf(report, sizeof report, "kovahost: %s%sthe session faulted%s%s (signal %d)\n", at, *at ? ": " : "",
                 *client ? " in " : "", client, sig);
   writeError(report);
+  const std::string message(report + std::strlen("kovahost: "), std::strlen(report) - std::strlen("kovahost: ") - 1);
+  if (g_pOutput) g_pOutput->fault(message);
   if (g_pTimeline) g_pTimeline->fault(report + std::strlen("kovahost: "));
   if (g_pOutput) {
     for (const std::string& dir : g_pOutput->foldersMade()) {

@@ -27,6 +27,9 @@ class Output {
   // Errors go to the standard error; with --json also here, as objects,
   // and onto the timeline.
   void error(const std::string& message);
+  // With --json, a fault as a line of kind error naming the client call it
+  // struck in; the timeline hears of it apart.
+  void fault(const std::string& message);
 
   // A new statement names no entity until setHandle says which.
   void setLocation(const std::string& at) {
@@ -52,6 +55,7 @@ class Output {
   // The client call running now; null for none, or the hub's own slice.
   const Call* clientCall() const;
   void emit(const std::string& text, const char* kind, const Call* call);
+  void printJson(const std::string& text, const char* kind, const Call* call);
 
   bool m_bJson;
   Timeline* m_pTimeline;

@@ -272,10 +272,13 @@ const std::vector<ScriptCase> kScripts = {
      "--allow-client-failures bad.kvs", 0},
     // A fault ends the session, yet what was played is out, the place and the client are named.
     {"FaultInAClient", "load FaultingClient.arx\nnew a\ntempdir\necho before\ncommand FAULT\nend\n",
-     {"> echo before\nbefore\n> command FAULT", "KOVA crash: signal 11 in KOVAEditorReactorDispathcer::commandEnded",
+     {"\"event\":\"before\",\"at\":\"bad.kvs:4\",\"drawing\":\"a\"}\n{\"seq\":23,\"kind\":\"statement\",\"event\":\"> command FAULT\"",
+      "KOVA crash: signal 11 in KOVAEditorReactorDispathcer::commandEnded",
       "kovahost: bad.kvs:6: the session faulted in Faulting of FaultingClient.arx in commandEnded (signal 11)",
+      "\"kind\":\"error\",\"event\":\"bad.kvs:6: the session faulted in Faulting of FaultingClient.arx in commandEnded "
+      "(signal 11)\",\"at\":\"bad.kvs:6\",\"drawing\":\"a\",\"module\":\"FaultingClient.arx\",\"class\":\"Faulting\"",
       "is left behind, with the files the session wrote"},
-     "bad.kvs --trace-events timeline.json", 128 + 11},
+     "bad.kvs --json --trace-events timeline.json", 128 + 11},
     {"UnknownOption", "", {"kovahost: unexpected argument '--frobnicate'"}, "bad.kvs --frobnicate", 2},
     {"TraceEventsWithoutFile", "", {"kovahost: --trace-events needs a file name"}, "bad.kvs --trace-events", 2},
     {"MissingScript", "", {"kovahost: cannot read none.kvs: no such file"}, "none.kvs", 2},
