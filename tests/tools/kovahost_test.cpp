@@ -227,6 +227,7 @@ const std::vector<ScriptCase> kScripts = {
     {"BlocksNestedTooDeep", "new a\n" + nestedBlocks(101, ""), {"102: commands and modeless blocks nest at most 100 deep"}},
     {"ErrorAsJson", "new a\nline 0 0 1 1\ncolor 99 1\n",
      {"3: no entity with handle 99", "in drawing a\",\"at\":\"bad.kvs:3\",\"drawing\":\"a\",\"handle\":\"99\"}",
+      "\"event\":\"> color 99 1\",\"at\":\"bad.kvs:3\",\"drawing\":\"a\",\"handle\":\"99\"}",
       "\"event\":\"added AcDbLine 2 to a\",\"at\":\"bad.kvs:2\",\"drawing\":\"a\",\"handle\":\"2\"}"},
      "bad.kvs --json"},
     {"ErrorOnTheTimeline", "new a\ncommand X\n  bogus\nend\n", {"3: unknown statement 'bogus'"},
