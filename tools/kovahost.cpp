@@ -32,8 +32,9 @@ const char kIntroduction[] =
     "  --json               one JSON object a line instead of text: seq, kind\n"
     "                       (statement, journal, client, hub, kovahost, state,\n"
     "                       error), event (the text line), at (FILE:LINE of the\n"
-    "                       statement), and in a client's call module, class\n"
-    "                       and notification\n"
+    "                       statement), drawing (the current one), handle (of\n"
+    "                       the entity the statement names or made), and in a\n"
+    "                       client's call module, class and notification\n"
     "  --trace-events FILE  also write the session as a timeline in the Trace\n"
     "                       Event Format (open it in Perfetto or chrome://tracing)\n"
     "  --allow-client-failures\n"
@@ -134,6 +135,8 @@ void onFault(const char* kind, unsigned long code) {
                                                      : "kovahost: %s%sthe session faulted%s%s (%s %lu)\n",
                 at, *at ? ": " : "", *client ? " in " : "", client, kind, code);
   writeError(report);
+  const std::string message(report + std::strlen("kovahost: "), std::strlen(report) - std::strlen("kovahost: ") - 1);
+  if (g_pOutput) g_pOutput->fault(message);
   if (g_pTimeline) g_pTimeline->fault(report + std::strlen("kovahost: "));
   if (g_pOutput) {
     for (const std::string& dir : g_pOutput->foldersMade()) {

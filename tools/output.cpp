@@ -43,15 +43,25 @@ const Output::Call* Output::clientCall() const {
 
 void Output::line(const std::string& text, const char* kind) { emit(text, kind, clientCall()); }
 
+void Output::printJson(const std::string& text, const char* kind, const Call* call) {
+  AcApDocument* doc = acDocManagerPtr()->curDocument();
+  std::string json = field("at", m_at) + field("drawing", doc ? toUtf8(doc->fileName()) : "") + field("handle", m_handle);
+  if (call) json += field("module", call->module) + field("class", call->clientClass) + field("notification", call->notification);
+  std::printf("{\"seq\":%ld,\"kind\":\"%s\",\"event\":%s%s}\n", m_nSeq++, kind, jsonString(text).c_str(), json.c_str());
+}
+
 void Output::emit(const std::string& text, const char* kind, const Call* call) {
-  if (m_bJson) {
-    std::string json = field("at", m_at);
-    if (call) json += field("module", call->module) + field("class", call->clientClass) + field("notification", call->notification);
-    std::printf("{\"seq\":%ld,\"kind\":\"%s\",\"event\":%s%s}\n", m_nSeq++, kind, jsonString(text).c_str(), json.c_str());
-  } else {
+  if (m_bJson)
+    printJson(text, kind, call);
+  else
     std::printf("%s\n", text.c_str());
-  }
   if (m_pTimeline && std::strcmp(kind, "statement") != 0) m_pTimeline->instant(text, kind);
+}
+
+void Output::fault(const std::string& message) {
+  if (!m_bJson) return;
+  printJson(message, "error", clientCall());
+  std::fflush(stdout);
 }
 
 void Output::journal(const std::wstring& wide) {

@@ -27,8 +27,17 @@ class Output {
   // Errors go to the standard error; with --json also here, as objects,
   // and onto the timeline.
   void error(const std::string& message);
+  // With --json, a fault as a line of kind error naming the client call it
+  // struck in; the timeline hears of it apart.
+  void fault(const std::string& message);
 
-  void setLocation(const std::string& at) { m_at = at; }
+  // A new statement names no entity until setHandle says which.
+  void setLocation(const std::string& at) {
+    m_at = at;
+    m_handle.clear();
+  }
+  // The entity the statement names or made, in hex, for the lines it prints.
+  void setHandle(const std::string& handle) { m_handle = handle; }
   // The statement being played, as FILE:LINE (empty between statements).
   const char* location() const { return m_at.c_str(); }
   // The client call running now, as the fault report names it ("" for none).
@@ -46,12 +55,13 @@ class Output {
   // The client call running now; null for none, or the hub's own slice.
   const Call* clientCall() const;
   void emit(const std::string& text, const char* kind, const Call* call);
+  void printJson(const std::string& text, const char* kind, const Call* call);
 
   bool m_bJson;
   Timeline* m_pTimeline;
   long m_nSeq = 0;
   int m_nClientFailures = 0;
-  std::string m_at, m_firstClientFailure;
+  std::string m_at, m_handle, m_firstClientFailure;
   std::vector<Call> m_clients;
   std::vector<std::string> m_folders;
 };

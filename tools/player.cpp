@@ -2,12 +2,22 @@
 #include "player.h"
 #include <kvhost.h>
 #include <kvtempfolder.h>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include "json.h"
 #include "statements.h"
 
 namespace {
+// The handle of a statement such as 'color HANDLE N', whose lines all
+// concern that entity; empty for any other statement.
+std::string handleNamed(const Words& words) {
+  const Statement* s = findStatement(words[0]);
+  const bool one = s && words.size() > 1 &&
+                   (std::strcmp(s->arguments, "HANDLE") == 0 || std::strncmp(s->arguments, "HANDLE ", 7) == 0);
+  return one ? words[1] : "";
+}
+
 // Thrown through the host out of a command body whose statement failed,
 // so that the command fails; the error itself is rethrown afterwards.
 struct BodyFailed {};
@@ -16,9 +26,12 @@ struct BodyFailed {};
 // Prints the statement and makes it a slice of the timeline.
 class Player::Played {
  public:
-  Played(Player& player, size_t index, const std::string& text) : m_pTimeline(player.m_out.timeline()) {
+  // handle: of the entity the statement names, if it names one.
+  Played(Player& player, size_t index, const std::string& text, const std::string& handle = "")
+      : m_pTimeline(player.m_out.timeline()) {
     const std::string at = player.m_script.where(index);
     player.m_out.setLocation(at);
+    player.m_out.setHandle(handle);
     player.m_out.line("> " + std::string(2 * player.m_blocks.size(), ' ') + text, "statement");
     if (m_pTimeline) m_pTimeline->begin(text, "statement", "\"at\":" + jsonString(at));
   }
@@ -72,7 +85,7 @@ void Player::runLines(size_t from, size_t to) {
     if (opensBlock(w[0])) {
       i = block(i, w);
     } else {
-      Played played(*this, i, joined(w, 0));
+      Played played(*this, i, joined(w, 0), handleNamed(w));
       statement(i, w);
     }
   }

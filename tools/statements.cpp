@@ -115,6 +115,7 @@ AcDbObjectId object(Player& p, size_t i, const std::string& handleText, bool era
   char* end = nullptr;
   unsigned long long handle = std::strtoull(handleText.c_str(), &end, 16);
   if (end == handleText.c_str() || *end != 0 || handleText[0] == '-') p.script().fail(i, "not a handle: " + handleText);
+  p.out().setHandle(handleText);
   AcApDocument* doc = p.current(i);
   AcDbObjectId id = kvhost::findObject(doc, handle);
   if (id.isNull()) p.script().fail(i, "no entity with handle " + handleText + " in drawing " + toUtf8(doc->fileName()));
@@ -194,6 +195,7 @@ void add(Player& p, size_t i, const std::function<AcDbEntity*()>& make) {
   const std::string cls = toUtf8(entity->isA()->name());
   AcDbObjectId id = kvhost::addEntity(doc, entity);
   if (id.isNull()) p.script().fail(i, "the " + cls + " could not be added");
+  p.out().setHandle(hex(id.handle()));
   p.out().line("added " + cls + " " + hex(id.handle()) + " to " + toUtf8(doc->fileName()), "kovahost");
 }
 

@@ -27,9 +27,20 @@ class NoRed : public testing::Test {
   void color(Adesk::UInt16 index) {
     kvhost::modifyObject(line, [&](AcDbObject* obj) { AcDbEntity::cast(obj)->setColorIndex(index); });
   }
+  // As a client changes an entity: opened for write, closed at the end of the scope.
+  void restyle(const ACHAR* layer, Adesk::UInt16 index) {
+    AcDbEntityPointer entity(line, AcDb::kForWrite);
+    ASSERT_TRUE(entity) << "status " << entity.openStatus();
+    entity->setLayer(layer);
+    entity->setColorIndex(index);
+  }
   Adesk::UInt16 colorNow() {
     AcDbEntityPointer entity(line, AcDb::kForRead);
     return entity->colorIndex();
+  }
+  std::wstring layerNow() {
+    AcDbEntityPointer entity(line, AcDb::kForRead);
+    return entity->layer();  // the entity's own text, copied before it closes
   }
 
   AcApDocument* doc = nullptr;
@@ -55,6 +66,14 @@ TEST_F(NoRed, RollsBackARedChangeAndKeepsAnyOther) {
   kvhost::runCommand(L"CHANGE", [&] { color(3); });
   EXPECT_EQ(colorNow(), 3);
   EXPECT_EQ(kvhost::undoMarkerCounter(doc), 1);
+
+  // Layer and colour changed in one command, undone together.
+  kvhost::runCommand(L"RESTYLE", [&] { restyle(L"walls", 1); });
+  EXPECT_EQ(colorNow(), 3);
+  EXPECT_EQ(layerNow(), L"0");
+  kvhost::runCommand(L"RESTYLE", [&] { restyle(L"walls", 5); });
+  EXPECT_EQ(colorNow(), 5);
+  EXPECT_EQ(layerNow(), L"walls");
 }
 
 TEST_F(NoRed, AttachesThroughTheHubAndLeavesNothingWhenUnloaded) {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 #include "database/dbinternal.h"
 
@@ -25,8 +26,12 @@ struct UndoGroup {
 
 }  // namespace kvhost
 
+// Every stub is in 'stubs' (in handle order, as files are written) and in
+// 'stubByHandle' (for lookup in constant time); stubFor adds to both, and no
+// stub leaves either before the database goes.
 struct AcDbDatabase::Impl {
   std::map<AcDbHandle, std::unique_ptr<AcDbStub>> stubs;
+  std::unordered_map<AcDbHandle, AcDbStub*> stubByHandle;
   AcDbHandle nextHandle = 1;
   kvhost::ReactorList<AcDbDatabaseReactor> reactors;
   bool undoDisabled = false;
@@ -39,14 +44,22 @@ struct AcDbDatabase::Impl {
   int openGroups = 0;
 
   AcDbStub* stubFor(AcDbDatabase* db, AcDbHandle handle) {
-    std::unique_ptr<AcDbStub>& slot = stubs[handle];
-    if (!slot) {
+    AcDbStub*& indexed = stubByHandle[handle];
+    if (!indexed) {
+      std::unique_ptr<AcDbStub>& slot = stubs[handle];
       slot = std::make_unique<AcDbStub>();
       slot->db = db;
       slot->handle = handle;
+      indexed = slot.get();
     }
     nextHandle = std::max(nextHandle, handle + 1);
-    return slot.get();
+    return indexed;
+  }
+
+  // The stub of a handle already used, or null; allocates nothing.
+  AcDbStub* findStub(AcDbHandle handle) const {
+    auto found = stubByHandle.find(handle);
+    return found == stubByHandle.end() ? nullptr : found->second;
   }
 };
 

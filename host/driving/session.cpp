@@ -89,9 +89,8 @@ AcDbObjectIdArray entities(AcApDocument* doc) {
 
 AcDbObjectId findObject(AcApDocument* doc, AcDbHandle handle) {
   if (doc == nullptr || !isOpenDocument(doc)) return AcDbObjectId::kNull;
-  const auto& stubs = doc->database()->impl()->stubs;
-  auto found = stubs.find(handle);
-  return found == stubs.end() || found->second->object == nullptr ? AcDbObjectId::kNull : AcDbObjectId(found->second.get());
+  AcDbStub* stub = doc->database()->impl()->findStub(handle);
+  return stub == nullptr || stub->object == nullptr ? AcDbObjectId::kNull : AcDbObjectId(stub);
 }
 
 int undoGroupCount(AcApDocument* doc) { return doc ? undoGroupCount(doc->database()) : 0; }

@@ -66,7 +66,7 @@ AcDbObjectIdArray entities(AcApDocument* doc);
 // remove objects of the drawing.
 int forEachEntity(AcApDocument* doc, const std::function<void(AcDbObjectId)>& visit = {});
 // The object of the drawing with the handle, erased or not, found in
-// logarithmic time and without making a handle that was not there; null
+// constant time and without making a handle that was not there; null
 // when the drawing holds no such object.
 AcDbObjectId findObject(AcApDocument* doc, AcDbHandle handle);
 // How often each entity was redrawn since the document was opened.
