@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <stdexcept>
+#include "environment.h"
 #include "player.h"
 #include "state.h"
 
@@ -318,7 +319,7 @@ void tempdir(Player& p, size_t i, const Words& w) {
 
 void setenvironment(Player& p, size_t i, const Words& w) {
   if (w[1].find('=') != std::string::npos) p.script().fail(i, "a variable's name holds no '='");
-  if (::setenv(w[1].c_str(), w[2].c_str(), 1) != 0) p.script().fail(i, "cannot set " + w[1]);
+  if (!setEnvironmentVariable(w[1], w[2])) p.script().fail(i, "cannot set " + w[1]);
 }
 void echo(Player& p, size_t, const Words& w) { p.out().line(joined(w, 1), "kovahost"); }
 void state(Player& p, size_t, const Words&) { printState(p.out()); }
