@@ -39,7 +39,6 @@ struct AcDbDatabase::Impl {
   AcDbObjectId nod;
   std::map<std::wstring, std::wstring> header;
   std::wstring fileName;
-  std::unique_ptr<kvhost::KeptFile> keptFile;
   std::vector<kvhost::UndoGroup> undoGroups;
   int openGroups = 0;
 
