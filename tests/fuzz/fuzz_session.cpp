@@ -57,6 +57,7 @@ class Session {
     const std::string dir = kvhost::makeTemporaryFolder("kovafuzz");
     if (dir.empty()) fail("no temporary directory");
     m_dir = testfiles::widen(dir) + L"/";
+    s_folder = dir;
     if (!kvhost::loadModule(L"KOVANotification10.arx")) fail("the hub module does not load");
     m_client = std::make_unique<MarkingClient>();
     AcApDocument* doc = kvhost::newDocument(L"seed");
@@ -78,16 +79,28 @@ class Session {
     m_client.reset();
     kvhost::quit();
     std::filesystem::remove_all(testfiles::narrow(m_dir));
+    s_folder.clear();
   }
 
   std::unique_ptr<MarkingClient> m_client;
   std::wstring m_dir;
+
+ public:
+  // The session's folder while it exists, for a failed check to remove
+  // before the process aborts (the failing input is the fuzzer's artifact).
+  static std::string s_folder;
 };
 
 }  // namespace
 
+std::string Session::s_folder;
+
 void fail(const char* what) {
   std::fprintf(stderr, "fuzz check failed: %s\n", what);
+  if (!Session::s_folder.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove_all(Session::s_folder, ignored);
+  }
   std::abort();
 }
 
