@@ -345,7 +345,8 @@ TEST_F(DrawingFiles, ASaveNamesWhyItFailedAndCleansUpAfterAKilledOne) {
   ASSERT_EQ(mkdir(locked.c_str(), 0500), 0);
   const bool root = geteuid() == 0;  // root writes into any folder
   const std::pair<std::string, const char*> failures[] = {{dir + "/missing/plan.dxf", "the folder does not exist"},
-                                                          {locked + "/plan.dxf", root ? "" : "permission denied"}};
+                                                          {locked + "/plan.dxf", root ? "" : "permission denied"},
+                                                          {"/proc/plan.dxf", "the folder takes no new files"}};
   for (const auto& [name, why] : failures) {
     EXPECT_EQ(kvhost::saveDocument(doc, widen(name)), *why ? Acad::eFileAccessErr : Acad::eOk) << name;
     EXPECT_EQ(narrow(kvhost::lastSaveError()), why);
