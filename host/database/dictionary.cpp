@@ -8,7 +8,8 @@ using kvhost::readSubclass;
 // ---- Dictionaries ----
 
 struct AcDbDictionary::Impl {
-  std::map<std::wstring, AcDbObjectId> entries;
+  // Found by the caller's key as it is, without making a string of it.
+  std::map<std::wstring, AcDbObjectId, std::less<>> entries;
 };
 
 AcDbDictionary::AcDbDictionary() : m_pImpl(new Impl) {}
