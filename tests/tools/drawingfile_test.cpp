@@ -361,6 +361,24 @@ TEST_F(DrawingFiles, ASaveNamesWhyItFailedAndCleansUpAfterAKilledOne) {
   EXPECT_NE(reopen(path(longName)), nullptr);
 }
 
+// A save without a name goes to the drawing's own file; a drawing that has
+// none yet is saved to no file whose name merely matches its own.
+TEST_F(DrawingFiles, ASaveWithoutANameGoesOnlyToTheDrawingsOwnFile) {
+  fill();
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(dir);
+  writeFile(L"plan", "someone else's file");
+  for (const wchar_t* line : {L"QSAVE", L"_SAVE", L"SAVEAS"})
+    EXPECT_EQ(kvhost::executeString(line), kvhost::CommandOutcome::kFailed) << narrow(line);
+  EXPECT_EQ(readFile(L"plan"), "someone else's file");
+  EXPECT_EQ(kvhost::executeString(L"SAVEAS " + path("named.dxf")), kvhost::CommandOutcome::kEnded);
+  ASSERT_EQ(kvhost::modifyObject(lineId, [](AcDbObject* o) { AcDbEntity::cast(o)->setColorIndex(6); }), Acad::eOk);
+  EXPECT_EQ(kvhost::executeString(L"QSAVE"), kvhost::CommandOutcome::kEnded);
+  AcApDocument* back = reopen(path("named.dxf"));
+  EXPECT_TRUE(back && record(kvhost::entities(back)[0]) == record(lineId));
+  std::filesystem::current_path(before);
+}
+
 // ---- The independent reader ----
 
 int run(const std::string& command, std::string& output) {
