@@ -39,6 +39,7 @@ struct AcDbDatabase::Impl {
   AcDbObjectId nod;
   std::map<std::wstring, std::wstring> header;
   std::wstring fileName;
+  std::unique_ptr<kvhost::KeptFile> keptFile;
   std::vector<kvhost::UndoGroup> undoGroups;
   int openGroups = 0;
 

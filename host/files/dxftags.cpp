@@ -1,6 +1,7 @@
 // Reading a DXF file's text: the tags it is made of and the groups of a
 // record, as a filer hands them to an object.
 #include <cerrno>
+#include <cstdlib>
 #include <cwchar>
 #include <cwctype>
 #include "database/memfiler.h"
@@ -10,20 +11,20 @@
 namespace kvhost {
 namespace {
 
-bool parseInt(const std::wstring& s, long long& v) {
-  wchar_t* end = nullptr;
+bool parseInt(const std::string& s, long long& v) {
+  char* end = nullptr;
   errno = 0;
-  v = std::wcstoll(s.c_str(), &end, 10);
+  v = std::strtoll(s.c_str(), &end, 10);
   if (errno != 0 || end == s.c_str()) return false;
-  while (*end == L' ' || *end == L'\t') ++end;
+  while (*end == ' ' || *end == '\t') ++end;
   return *end == 0;
 }
 
-bool parseReal(const std::wstring& s, double& v) {
-  wchar_t* end = nullptr;
-  v = std::wcstod(s.c_str(), &end);
+bool parseReal(const std::string& s, double& v) {
+  char* end = nullptr;
+  v = std::strtod(s.c_str(), &end);
   if (end == s.c_str()) return false;
-  while (*end == L' ' || *end == L'\t') ++end;
+  while (*end == ' ' || *end == '\t') ++end;
   return *end == 0;
 }
 
@@ -34,14 +35,33 @@ std::wstring decodeLine(const std::string& s) {
     int extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
     bool ok = extra >= 0;
     for (int k = 1; ok && k <= extra; ++k) ok = i + k < s.size() && (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
-    if (!ok) {
-      std::wstring latin;
-      for (char ch : s) latin += static_cast<wchar_t>(static_cast<unsigned char>(ch));
-      return latin;
-    }
+    if (!ok) return decodeDxf(s, DxfEncoding::kCodePage);
     i += extra + 1;
   }
   return fromUtf8(s);
+}
+
+// The character of a \U+ escape at s[i] and the escape's length; 0 when
+// there is none. Eight digits stand for a character beyond 16 bits.
+size_t unicodeEscapeAt(const std::wstring& s, size_t i, wchar_t& c) {
+  if (s.compare(i, 3, L"\\U+") != 0) return 0;
+  auto hexDigits = [&](size_t n, unsigned long& v) {
+    if (i + 3 + n > s.size()) return false;
+    v = 0;
+    for (size_t k = i + 3; k < i + 3 + n; ++k) {
+      if (!std::iswxdigit(s[k])) return false;
+      v = v * 16 + static_cast<unsigned long>(std::iswdigit(s[k]) ? s[k] - L'0' : std::towupper(s[k]) - L'A' + 10);
+    }
+    return true;
+  };
+  unsigned long v = 0;
+  if (hexDigits(8, v) && v >= 0x10000 && v <= 0x10FFFF) {
+    c = static_cast<wchar_t>(v);
+    return 11;
+  }
+  if (!hexDigits(4, v)) return 0;
+  c = static_cast<wchar_t>(v);
+  return 7;
 }
 
 }  // namespace
@@ -60,26 +80,32 @@ std::wstring trimDxf(const std::wstring& s) {
   size_t a = s.find_first_not_of(L" \t"), b = s.find_last_not_of(L" \t");
   return a == std::wstring::npos ? std::wstring() : s.substr(a, b - a + 1);
 }
+std::string trimDxf(const std::string& s) {
+  size_t a = s.find_first_not_of(" \t"), b = s.find_last_not_of(" \t");
+  return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
+}
 
-std::wstring unescapeDxfText(const std::wstring& s) {
+std::wstring decodeDxf(const std::string& bytes, DxfEncoding encoding) {
+  if (encoding == DxfEncoding::kUtf8) return decodeLine(bytes);
+  std::wstring out;
+  out.reserve(bytes.size());
+  for (char ch : bytes) out += static_cast<wchar_t>(static_cast<unsigned char>(ch));
+  return out;
+}
+
+std::wstring unescapeDxfText(const std::wstring& s, DxfEncoding encoding) {
   std::wstring out;
   for (size_t i = 0; i < s.size(); ++i) {
     wchar_t c = s[i];
+    size_t escape = 0;
     if (caretEscapeAt(s, i)) {
       const wchar_t next = s[i + 1];
       out += next == L' ' ? L'^' : static_cast<wchar_t>(next - 0x40);
       ++i;
-    } else if (c == L'\\' && i + 7 <= s.size() && s.compare(i, 3, L"\\U+") == 0) {
+    } else if (encoding == DxfEncoding::kCodePage && (escape = unicodeEscapeAt(s, i, c)) != 0) {
       // Releases before 2007 write characters outside their code page as \U+XXXX.
-      wchar_t* end = nullptr;
-      std::wstring digits = s.substr(i + 3, 4);
-      unsigned long code = std::wcstoul(digits.c_str(), &end, 16);
-      if (end == digits.c_str() + 4) {
-        out += static_cast<wchar_t>(code);
-        i += 6;
-      } else {
-        out += c;
-      }
+      out += c;
+      i += escape - 1;
     } else {
       out += c;
     }
@@ -87,15 +113,35 @@ std::wstring unescapeDxfText(const std::wstring& s) {
   return out;
 }
 
-bool toDxfGroups(const std::vector<DxfTag>& tags, size_t from, size_t to, std::vector<resbuf>& items) {
+bool heldReadsAs(const std::string& held, const resbuf& rb, int coordinate, DxfEncoding encoding) {
+  long long n = 0;
+  double v = 0;
+  switch (dxfValueKind(rb.restype)) {
+    case DxfValueKind::kText: return unescapeDxfText(fromUtf8(held), encoding) == rb.text;
+    case DxfValueKind::kHandle: {
+      AcDbHandle a = 0, b = 0;
+      return parseDxfHandle(fromUtf8(trimDxf(held)), a) && parseDxfHandle(trimDxf(rb.text), b) && a == b;
+    }
+    case DxfValueKind::kInt16: return parseInt(trimDxf(held), n) && static_cast<Adesk::Int16>(n) == rb.int32;
+    case DxfValueKind::kInt32:
+      return parseInt(trimDxf(held), n) && static_cast<Adesk::Int32>(static_cast<Adesk::UInt32>(n)) == rb.int32;
+    case DxfValueKind::kReal: return parseReal(trimDxf(held), v) && v == rb.real;
+    case DxfValueKind::kPoint: break;
+  }
+  const double coords[3] = {rb.point.x, rb.point.y, rb.point.z};
+  return parseReal(trimDxf(held), v) && v == coords[coordinate];
+}
+
+bool toDxfGroups(const std::vector<DxfTag>& tags, size_t from, size_t to, std::vector<resbuf>& items,
+                 DxfEncoding encoding) {
   for (size_t i = from; i < to; ++i) {
     resbuf rb;
     rb.restype = static_cast<short>(tags[i].code);
-    const std::wstring& v = tags[i].value;
+    const std::string& v = tags[i].value;
     long long n = 0;
     switch (dxfValueKind(tags[i].code)) {
-      case DxfValueKind::kText: rb.text = unescapeDxfText(v); break;
-      case DxfValueKind::kHandle: rb.text = trimDxf(v); break;
+      case DxfValueKind::kText: rb.text = unescapeDxfText(decodeDxf(v, encoding), encoding); break;
+      case DxfValueKind::kHandle: rb.text = decodeDxf(trimDxf(v), encoding); break;
       case DxfValueKind::kInt16:
         if (!parseInt(trimDxf(v), n)) return false;
         rb.int32 = static_cast<Adesk::Int16>(n);
@@ -137,16 +183,15 @@ Acad::ErrorStatus readDxfTags(const std::string& bytes, std::vector<DxfTag>& tag
   bool sawEof = false;
   while (!sawEof && nextLine(codeLine)) {
     long long code = 0;
-    std::wstring codeText = trimDxf(decodeLine(codeLine));
-    bool ok = parseInt(codeText, code) && code >= 0 && code <= 1071;
+    bool ok = parseInt(trimDxf(codeLine), code) && code >= 0 && code <= 1071;
     ok = ok && nextLine(valueLine);
     // Text never holds a NUL; read as a C string it would quietly cut the value short.
     ok = ok && codeLine.find('\0') == std::string::npos && valueLine.find('\0') == std::string::npos;
     if (!ok) return tags.empty() ? Acad::eBadDwgHeader : Acad::eDwgNeedsRecovery;
     if (code == 999) continue;  // a comment
-    tags.push_back({static_cast<int>(code), decodeLine(valueLine)});
-    if (tags.size() == 1 && (code != 0 || trimDxf(tags[0].value) != L"SECTION")) return Acad::eBadDwgHeader;
-    sawEof = code == 0 && trimDxf(tags.back().value) == L"EOF";
+    tags.push_back({static_cast<int>(code), valueLine});
+    if (tags.size() == 1 && (code != 0 || trimDxf(tags[0].value) != "SECTION")) return Acad::eBadDwgHeader;
+    sawEof = code == 0 && trimDxf(tags.back().value) == "EOF";
   }
   if (tags.empty()) return Acad::eBadDwgHeader;
   return sawEof ? Acad::eOk : Acad::eDwgNeedsRecovery;

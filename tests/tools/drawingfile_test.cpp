@@ -101,6 +101,9 @@ class DrawingFiles : public ::testing::Test {
     kvhost::runCommand(L"MOVE");
     kvhost::runCommand(L"COPY");
   }
+  static void setColor(AcDbObjectId id, Adesk::UInt16 c) {
+    kvhost::modifyObject(id, [c](AcDbObject* o) { AcDbEntity::cast(o)->setColorIndex(c); });
+  }
   AcDbObjectId addToDictionary(const wchar_t* key, AcDbObject* object) {
     AcDbObjectId id;
     EXPECT_EQ(kvhost::modifyObject(doc->database()->namedObjectsDictionaryId(), [&](AcDbObject* nod) {
@@ -124,8 +127,8 @@ TEST_F(DrawingFiles, WhatIsSavedIsWhatOpensAgainInBothForms) {
   fill();
   const AcDbObjectId project = addToDictionary(L"PROJECT", new AcDbDictionary);
   // Characters beyond two bytes and those a DXF line cannot carry as they
-  // are; a real that fifteen digits do not give back.
-  kvhost::modifyObject(textId, [](AcDbObject* o) { AcDbText::cast(o)->setTextString(L"^ ^J \U0001D11E\tx\ny"); });
+  // are, a literal escape of older releases; a real that fifteen digits do not give back.
+  kvhost::modifyObject(textId, [](AcDbObject* o) { AcDbText::cast(o)->setTextString(L"^ ^J \U0001D11E\tx\ny \\U+0041"); });
   kvhost::modifyObject(circleId, [](AcDbObject* o) { AcDbCircle::cast(o)->setRadius(0.1 + 0.2); });
   const std::pair<std::string, std::function<std::string(std::string)>> files[] = {
       {"plan.kvdwg", nullptr}, {"plan.dxf", nullptr}, {"unlisted.dxf", unlisted},
@@ -204,6 +207,91 @@ TEST_F(DrawingFiles, AMarkerWithoutItsClassTravelsAsAProxyAndComesBackWithIt) {
     SCOPED_TRACE(narrow(d->fileName()));
     EXPECT_EQ(markerClass(d), L"KOVAUndoObject");
     EXPECT_EQ(markerCounter(d), 2);
+  }
+}
+
+// Hears what the hub forwards of a drawing's entities (of the host's
+// entity proxy class): each modified or erased.
+class Heard : public KOVADatabaseReactorBase {
+ public:
+  void objectModified(const AcDbDatabase*, const AcDbObject* o) override { heard(L"modified", o); }
+  void objectErased(const AcDbDatabase*, const AcDbObject* o, Adesk::Boolean erased) override {
+    heard(erased ? L"erased" : L"unerased", o);
+  }
+  void heard(const wchar_t* what, const AcDbObject* o) {
+    if (AcDbProxyEntity::cast(o)) lines.push_back(what);
+  }
+  std::vector<std::wstring> lines;
+};
+
+// An entity of a type the host does not model, read from another program's
+// file, takes part in every operation as an entity; the file's groups of it
+// that the host does not model are saved as they were.
+TEST_F(DrawingFiles, AnUnmodelledEntityTakesPartAsEveryEntityDoes) {
+  const std::string arc =
+      "  0\nSECTION\n  2\nHEADER\n  9\n$ACADVER\n  1\nAC1015\n  9\n$HANDSEED\n  5\n30\n  0\nENDSEC\n"
+      "  0\nSECTION\n  2\nTABLES\n  0\nENDSEC\n  0\nSECTION\n  2\nENTITIES\n  0\nARC\n  5\n20\n100\nAcDbEntity\n"
+      "  8\n0\n 62\n3\n370\n25\n100\nAcDbCircle\n 10\n1\n 20\n2\n 30\n0\n 40\n5\n100\nAcDbArc\n 50\n10\n 51\n80\n"
+      "  0\nENDSEC\n  0\nEOF\n";
+  auto erase = [](bool on) { return [on](AcDbObjectId id) { kvhost::eraseObject(id, on); }; };
+  auto color = [](int c) { return [c](AcDbObjectId id) { setColor(id, static_cast<Adesk::UInt16>(c)); }; };
+  auto layer = [](AcDbObjectId id) {
+    kvhost::modifyObject(id, [](AcDbObject* o) { AcDbEntity::cast(o)->setLayer(L"walls"); });
+  };
+  auto inCommand = [](std::function<void(AcDbObjectId)> f, bool rollBack = false) {
+    return [f, rollBack](AcDbObjectId id) {
+      kvhost::runCommand(L"WORK", [&] {
+        f(id);
+        if (rollBack) g_ReactorManager.setPostUndoOnCommandFinish(true);
+      });
+      kvhost::runPendingCommands();
+    };
+  };
+  // What is done, the entity then (colour, layer, erased), after _UNDO 1, what clients heard.
+  const std::tuple<const char*, std::function<void(AcDbObjectId)>, const char*, const char*, const wchar_t*> cases[] = {
+      {"recoloured outside a command", color(5), "5 0 live", "3 0 live", L"modified"},
+      {"put on a layer in a command", inCommand(layer), "3 walls live", "3 0 live", L"modified"},
+      {"erased outside a command", erase(true), "3 0 erased", "3 0 live", L"erased,modified"},
+      {"erased in a command", inCommand(erase(true)), "3 0 erased", "3 0 live", L"erased,modified"},
+      {"erased, then unerased in a command",
+       [&](AcDbObjectId id) { erase(true)(id), inCommand(erase(false))(id); }, "3 0 live", "3 0 erased",
+       L"erased,modified,unerased,modified"},
+      // Undone, the entity is as it was before the command: modified (by its restored state), then unerased.
+      {"erased in a command the hub rolls back", inCommand(erase(true), true), "3 0 live", "3 0 live",
+       L"erased,modified,modified,unerased"},
+  };
+  auto state = [](AcDbObjectId id) {
+    AcDbEntityPointer e(id, AcDb::kForRead, true);
+    return !e ? std::string("none")
+              : std::to_string(e->colorIndex()) + " " + narrow(e->layer()) + (id.isErased() ? " erased" : " live");
+  };
+  for (const auto& [what, action, after, undone, heard] : cases) {
+    SCOPED_TRACE(what);
+    writeFile(path("arc.dxf"), arc);
+    AcApDocument* drawing = reopen(path("arc.dxf"));
+    ASSERT_NE(drawing, nullptr);
+    kvhost::activateDocument(drawing);
+    const AcDbObjectId id = drawing->database()->getObjectId(0x20);
+    ASSERT_EQ(kvhost::entities(drawing).length(), 1);
+    kvhost::setPickfirst(kvhost::entities(drawing));
+    EXPECT_EQ(kvhost::pickfirst().length(), 1);
+    Heard client;
+    action(id);
+    EXPECT_EQ(state(id), after);
+    std::wstring lines;
+    for (const std::wstring& line : client.lines) lines += (lines.empty() ? L"" : L",") + line;
+    EXPECT_EQ(lines, heard);
+    // Saved now, the record keeps what the host does not model, with what it does as it is.
+    ASSERT_EQ(kvhost::saveDocument(drawing, path("arc-saved.dxf")), Acad::eOk);
+    const std::string saved = readFile(path("arc-saved.dxf"));
+    EXPECT_EQ(saved.find("  0\nARC\n") != std::string::npos, state(id).find("erased") == std::string::npos);
+    if (state(id) == "5 0 live") {
+      EXPECT_NE(saved.find("  8\n0\n 62\n5\n370\n25\n100\nAcDbCircle\n 10\n1\n 20\n2\n 30\n0\n 40\n5\n100\nAcDbArc\n"),
+                std::string::npos);
+    }
+    kvhost::executeString(L"_UNDO 1");
+    EXPECT_EQ(state(id), undone);
+    kvhost::closeDocument(drawing);
   }
 }
 

@@ -1,0 +1,36 @@
+// What a drawing keeps of the file it was read from: the groups of each
+// record and the file around its objects.
+#include "database/dbimpl.h"
+#include "kvhost.h"
+
+namespace kvhost {
+
+void KeptGroups::add(int code, const std::string& text, Role role) {
+  m_text += text;
+  m_groups.push_back({static_cast<short>(code), role, static_cast<std::uint32_t>(m_text.size())});
+}
+
+std::string KeptGroups::text(size_t i) const {
+  const size_t begin = i == 0 ? 0 : m_groups[i - 1].end;
+  return m_text.substr(begin, m_groups[i].end - begin);
+}
+
+void KeptGroups::append(const KeptGroups& other) {
+  for (size_t i = 0; i < other.size(); ++i) add(other.code(i), other.text(i), other.role(i));
+}
+
+const KeptFile::Variable* KeptFile::variable(const std::wstring& name) const {
+  for (const Variable& var : header)
+    if (var.name == name) return &var;
+  return nullptr;
+}
+
+std::wstring KeptFile::release() const {
+  const Variable* var = variable(L"ACADVER");
+  return var && !var->groups.empty() ? fromUtf8(var->groups.text(0)) : L"";
+}
+
+KeptFile* keptFile(const AcDbDatabase* db) { return db->impl()->keptFile.get(); }
+void setKeptFile(AcDbDatabase* db, std::unique_ptr<KeptFile> file) { db->impl()->keptFile = std::move(file); }
+
+}  // namespace kvhost
