@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cwchar>
 #include <cwctype>
+#include "common/text.h"
 #include "database/memfiler.h"
 #include "files/dxf.h"
 #include "kvhost.h"
@@ -43,7 +44,7 @@ std::wstring decodeLine(const std::string& s) {
 
 // The character of a \U+ escape at s[i] and the escape's length; 0 when
 // there is none. Eight digits stand for a character beyond 16 bits.
-size_t unicodeEscapeAt(const std::wstring& s, size_t i, wchar_t& c) {
+size_t unicodeEscapeAt(const std::wstring& s, size_t i, uint32_t& c) {
   if (s.compare(i, 3, L"\\U+") != 0) return 0;
   auto hexDigits = [&](size_t n, unsigned long& v) {
     if (i + 3 + n > s.size()) return false;
@@ -56,11 +57,11 @@ size_t unicodeEscapeAt(const std::wstring& s, size_t i, wchar_t& c) {
   };
   unsigned long v = 0;
   if (hexDigits(8, v) && v >= 0x10000 && v <= 0x10FFFF) {
-    c = static_cast<wchar_t>(v);
+    c = static_cast<uint32_t>(v);
     return 11;
   }
   if (!hexDigits(4, v)) return 0;
-  c = static_cast<wchar_t>(v);
+  c = static_cast<uint32_t>(v);
   return 7;
 }
 
@@ -102,9 +103,9 @@ std::wstring unescapeDxfText(const std::wstring& s, DxfEncoding encoding) {
       const wchar_t next = s[i + 1];
       out += next == L' ' ? L'^' : static_cast<wchar_t>(next - 0x40);
       ++i;
-    } else if (encoding == DxfEncoding::kCodePage && (escape = unicodeEscapeAt(s, i, c)) != 0) {
+    } else if (uint32_t code = 0; encoding == DxfEncoding::kCodePage && (escape = unicodeEscapeAt(s, i, code)) != 0) {
       // Releases before 2007 write characters outside their code page as \U+XXXX.
-      out += c;
+      appendCharacter(out, code);
       i += escape - 1;
     } else {
       out += c;

@@ -2,6 +2,7 @@
 // host's own classes.
 #include <cstdio>
 #include <cstdlib>
+#include "common/text.h"
 #include "database/memfiler.h"
 #include "files/dxf.h"
 #include "kvhost.h"
@@ -33,21 +34,20 @@ DxfEncoding dxfEncodingOf(const std::wstring& release) {
 
 namespace {
 
-void appendCodePageChar(std::string& out, wchar_t c) {
-  if (static_cast<unsigned long>(c) < 0x100) {
+void appendCodePageChar(std::string& out, uint32_t c) {
+  if (c < 0x100) {
     out += static_cast<char>(c);
     return;
   }
   char buf[16];
-  std::snprintf(buf, sizeof buf, static_cast<unsigned long>(c) > 0xFFFF ? "\\U+%08lX" : "\\U+%04lX",
-                static_cast<unsigned long>(c));
+  std::snprintf(buf, sizeof buf, c > 0xFFFF ? "\\U+%08lX" : "\\U+%04lX", static_cast<unsigned long>(c));
   out += buf;
 }
 
 std::string encode(const std::wstring& s, DxfEncoding encoding) {
   if (encoding == DxfEncoding::kUtf8) return toUtf8(s);
   std::string out;
-  for (wchar_t c : s) appendCodePageChar(out, c);
+  for (size_t i = 0; i < s.size();) appendCodePageChar(out, nextCharacter(s, i));
   return out;
 }
 
