@@ -20,7 +20,8 @@ class KeptGroups {
  public:
   // kKept: the object does not write the group; kModelled: it writes it
   // (and writes it back as read while it is unchanged); kFiller: it writes
-  // the code with a value of its own, which the file's value stands for.
+  // the code with a value of its own, which the file's value stands for
+  // while the object still writes the value it wrote when it was read.
   enum Role : unsigned char { kKept, kModelled, kFiller };
 
   void add(int code, const std::string& text, Role role = kKept);
@@ -29,7 +30,12 @@ class KeptGroups {
   int code(size_t i) const { return m_groups[i].code; }
   Role role(size_t i) const { return m_groups[i].role; }
   void setRole(size_t i, Role role) { m_groups[i].role = role; }
+  // Makes group i a filler for the object's value as it goes to the file.
+  void setFiller(size_t i, const std::string& ownValue);
+  // That value; null when the filler's record did not keep it.
+  const std::string* fillerValue(size_t i) const;
   std::string text(size_t i) const;
+  // The other groups after these, all kept.
   void append(const KeptGroups& other);
 
  private:
@@ -40,6 +46,7 @@ class KeptGroups {
   };
   std::vector<Group> m_groups;
   std::string m_text;
+  std::vector<std::pair<size_t, std::string>> m_fillerValues;  // by group, in group order
 };
 
 }  // namespace kvhost

@@ -1,5 +1,6 @@
 // What a drawing keeps of the file it was read from: the groups of each
 // record and the file around its objects.
+#include <algorithm>
 #include "database/dbimpl.h"
 #include "kvhost.h"
 
@@ -16,7 +17,29 @@ std::string KeptGroups::text(size_t i) const {
 }
 
 void KeptGroups::append(const KeptGroups& other) {
-  for (size_t i = 0; i < other.size(); ++i) add(other.code(i), other.text(i), other.role(i));
+  for (size_t i = 0; i < other.size(); ++i) add(other.code(i), other.text(i));
+}
+
+namespace {
+// Where group i's filler value is, or goes, in values.
+template <class Values>
+auto fillerValueAt(Values& values, size_t i) {
+  return std::lower_bound(values.begin(), values.end(), i, [](const auto& value, size_t group) { return value.first < group; });
+}
+}  // namespace
+
+void KeptGroups::setFiller(size_t i, const std::string& ownValue) {
+  setRole(i, kFiller);
+  auto at = fillerValueAt(m_fillerValues, i);
+  if (at != m_fillerValues.end() && at->first == i)
+    at->second = ownValue;
+  else
+    m_fillerValues.insert(at, {i, ownValue});
+}
+
+const std::string* KeptGroups::fillerValue(size_t i) const {
+  auto at = fillerValueAt(m_fillerValues, i);
+  return at != m_fillerValues.end() && at->first == i ? &at->second : nullptr;
 }
 
 const KeptFile::Variable* KeptFile::variable(const std::wstring& name) const {

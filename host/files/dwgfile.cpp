@@ -60,14 +60,32 @@ Acad::ErrorStatus readObject(DwgMemoryFiler& filer, AcDbDatabase* db) {
   return Acad::eOk;
 }
 
+// A group's role as stored; a filler that keeps its object's value is
+// followed by that value (files written before it was kept hold kFiller).
+constexpr unsigned char kFillerWithValue = KeptGroups::kFiller + 1;
+
+void writeText(DwgMemoryFiler& out, const std::string& text) {
+  out.writeUInt32(static_cast<Adesk::UInt32>(text.size()));
+  out.writeBytes(text.data(), text.size());
+}
+
+bool readText(DwgMemoryFiler& in, std::string& text) {
+  Adesk::UInt32 length = 0;
+  in.readUInt32(&length);
+  if (in.filerStatus() != Acad::eOk || length > in.bytes().size()) return false;
+  text.assign(length, '\0');
+  return in.readBytes(text.data(), length) == Acad::eOk;
+}
+
 void writeGroups(DwgMemoryFiler& out, const KeptGroups& groups) {
   out.writeUInt32(static_cast<Adesk::UInt32>(groups.size()));
   for (size_t i = 0; i < groups.size(); ++i) {
     out.writeInt16(static_cast<Adesk::Int16>(groups.code(i)));
-    out.writeBytes(&"\0\1\2"[groups.role(i)], 1);
-    const std::string text = groups.text(i);
-    out.writeUInt32(static_cast<Adesk::UInt32>(text.size()));
-    out.writeBytes(text.data(), text.size());
+    const std::string* fillerValue = groups.fillerValue(i);
+    const unsigned char role = fillerValue ? kFillerWithValue : static_cast<unsigned char>(groups.role(i));
+    out.writeBytes(&role, 1);
+    writeText(out, groups.text(i));
+    if (fillerValue) writeText(out, *fillerValue);
   }
 }
 
@@ -77,14 +95,13 @@ bool readGroups(DwgMemoryFiler& in, KeptGroups& groups) {
   for (Adesk::UInt32 i = 0; i < count && in.filerStatus() == Acad::eOk; ++i) {
     Adesk::Int16 code = 0;
     unsigned char role = 0;
-    Adesk::UInt32 length = 0;
+    std::string text, fillerValue;
     in.readInt16(&code);
     in.readBytes(&role, 1);
-    in.readUInt32(&length);
-    if (in.filerStatus() != Acad::eOk || length > in.bytes().size() || role > KeptGroups::kFiller) return false;
-    std::string text(length, '\0');
-    in.readBytes(text.data(), length);
-    groups.add(code, text, static_cast<KeptGroups::Role>(role));
+    if (role > kFillerWithValue || !readText(in, text)) return false;
+    if (role == kFillerWithValue && !readText(in, fillerValue)) return false;
+    groups.add(code, text, static_cast<KeptGroups::Role>(std::min<unsigned char>(role, KeptGroups::kFiller)));
+    if (role == kFillerWithValue) groups.setFiller(groups.size() - 1, fillerValue);
   }
   return in.filerStatus() == Acad::eOk;
 }

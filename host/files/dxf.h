@@ -91,8 +91,9 @@ Acad::ErrorStatus dxfGroupsOf(AcDbObject* object, AcDbDatabase* db, std::vector<
 void writeDxfRecord(DxfText& out, const std::wstring& type, AcDbHandle handle, AcDbHandle owner,
                     const KeptGroups* held, const std::vector<resbuf>& items, bool markers);
 // What an object makes of the groups a file held of it, from the groups it
-// wrote right after it read them.
-void assignRoles(KeptGroups& held, const std::vector<resbuf>& items, DxfEncoding encoding);
+// wrote right after it read them (markerless: the record was read as one of
+// a release that names no subclass).
+void assignRoles(KeptGroups& held, const std::vector<resbuf>& items, DxfEncoding encoding, bool markerless);
 
 // The record names of the host's own classes; a custom class goes by its
 // registered DXF name and is listed in CLASSES. Null when not the host's.

@@ -2,7 +2,6 @@
 // object's own groups in the places of those it models.
 #include <algorithm>
 #include <functional>
-#include <map>
 #include <string>
 #include <vector>
 #include "database/dbinternal.h"
@@ -19,8 +18,9 @@ struct OwnLine {
   std::string bytes;  // as it goes to the file
   const resbuf* item;
   int coordinate;  // which of a point's
-  bool used = false;
-  size_t run = SIZE_MAX;  // the held run whose group it stands in for (or ends)
+  size_t subclass = 0;    // the object's run it belongs to
+  size_t run = SIZE_MAX;  // the held run it goes to; none: its subclass is new to the file
+  size_t held = SIZE_MAX;  // the held group it stands in for; none: it ends its run
 };
 
 // A run of groups under one subclass marker (the first run has none).
@@ -40,20 +40,22 @@ std::vector<Run> runsOf(size_t count, CodeAt&& codeAt, const std::function<std::
   return runs;
 }
 
-// The run of the other list that stands for runs[at]: the same name, as
-// often before it.
-size_t matchingRun(const std::vector<Run>& runs, size_t at, const std::vector<Run>& other) {
-  int seen = 0;
-  for (size_t i = 0; i < at; ++i) seen += runs[i].name == runs[at].name;
-  for (size_t i = 0; i < other.size(); ++i)
-    if (other[i].name == runs[at].name && seen-- == 0) return i;
-  return SIZE_MAX;
-}
-
 // The held record set against what its object writes of itself now.
+//
+// A reader finds an object's subclasses in their order, each right where
+// the one before it ends; a file that names no subclass is read from its
+// first run for every subclass. So each of the object's runs has a home:
+// the held run of its name where the reader looks for it, or none (its
+// marker is damaged, missing or out of place), and then the object's run
+// is written whole where the reader looks. A line stands in for a group of
+// its code in its home run; one that finds none there may stand in for a
+// group another run holds (some writers put an entity's layer or colour
+// under its class's marker), while the object's value is the one it had
+// when it was read; a value of its own then goes to its home run, where
+// the reader finds it.
 class HeldRecord {
  public:
-  HeldRecord(const KeptGroups& held, const std::vector<resbuf>& items, DxfEncoding encoding)
+  HeldRecord(const KeptGroups& held, const std::vector<resbuf>& items, DxfEncoding encoding, bool markerless)
       : m_held(held), m_encoding(encoding) {
     for (const resbuf& rb : items) {
       std::vector<std::pair<int, std::string>> lines = dxfLines(rb, encoding);
@@ -68,77 +70,135 @@ class HeldRecord {
                         [&](size_t i) { return fromUtf8(held.text(i)); });
     m_ownRuns = runsOf(m_own.size(), [&](size_t i) { return m_own[i].code; },
                        [&](size_t i) { return m_own[i].item->text; });
-    m_markerless = m_heldRuns.size() == 1;
+    for (size_t o = 0; o < m_ownRuns.size(); ++o)
+      for (size_t i = m_ownRuns[o].begin; i < m_ownRuns[o].end; ++i) m_own[i].subclass = o;
+    markStart();
+    findHomes(markerless);
     placeOwnLines();
+    findMoves();
   }
 
-  // The lines of the object that stand in for the groups of the held run at.
-  std::vector<OwnLine*> pool(size_t at) {
-    std::vector<OwnLine*> lines;
-    for (OwnLine& line : m_own)
-      if (line.run == at) lines.push_back(&line);
-    return lines;
-  }
-  // Lines of the object's subclasses that the file did not hold.
-  std::vector<const OwnLine*> unplaced() const {
-    std::vector<const OwnLine*> lines;
-    for (const OwnLine& line : m_own)
-      if (line.run == SIZE_MAX && line.code != AcDb::kDxfSubclass) lines.push_back(&line);
-    return lines;
-  }
-  static OwnLine* next(const std::vector<OwnLine*>& pool, int code) {
-    for (OwnLine* line : pool)
-      if (!line->used && line->code == code) return line;
-    return nullptr;
-  }
-  // The groups of a record's start that the file writer gives: its handle
-  // and its owner.
-  bool isStart(size_t i, bool& inGroup, bool& ownerSeen) const {
-    const int code = m_held.code(i);
-    if (code == 102) inGroup = m_held.text(i).find('}') == std::string::npos;
-    if (code == 5 || code == 105) return true;
-    if (code == 330 && !inGroup && !ownerSeen) return ownerSeen = true;
+  const KeptGroups& held() const { return m_held; }
+  const std::vector<Run>& heldRuns() const { return m_heldRuns; }
+  size_t xdata() const { return m_xdata; }
+  // The own line that stands in for held group i, or null.
+  const OwnLine* lineFor(size_t i) const { return i < m_lineOf.size() && m_lineOf[i] != SIZE_MAX ? &m_own[m_lineOf[i]] : nullptr; }
+  // The record's start, which the file writer gives: its handle, its owner
+  // and its application groups.
+  bool isStart(size_t i) const { return i < m_start.size() && m_start[i]; }
+  bool isOwner(size_t i) const { return i == m_owner; }
+  bool holdsOwner() const { return m_owner != SIZE_MAX; }
+  bool holdsHandle() const {
+    for (size_t i = 0; i < m_start.size(); ++i)
+      if (m_start[i] && (m_held.code(i) == 5 || m_held.code(i) == 105)) return true;
     return false;
-  }
-  bool holdsOwner() const {
-    bool inGroup = false, ownerSeen = false;
-    for (size_t i = 0; i < m_heldRuns[0].end && !ownerSeen; ++i) isStart(i, inGroup, ownerSeen);
-    return ownerSeen;
   }
   bool reads(size_t i, const OwnLine& line) const {
     return heldReadsAs(m_held.text(i), *line.item, line.coordinate, m_encoding);
   }
-
-  // Each line goes to the run of its subclass; a group the file held in
-  // another subclass (some writers put an entity's layer or colour under
-  // its class's marker) is stood in for where it stands.
-  void placeOwnLines() {
-    std::vector<std::map<int, int>> free(m_heldRuns.size());
-    for (size_t r = 0; r < m_heldRuns.size(); ++r) {
-      bool inGroup = false, ownerSeen = false;
-      for (size_t i = m_heldRuns[r].begin; i < m_heldRuns[r].end; ++i)
-        if (!isStart(i, inGroup, ownerSeen) && m_held.code(i) != AcDb::kDxfSubclass) free[r][m_held.code(i)] += 1;
-    }
+  // Whether the object's value is no longer what the group it stands in
+  // for is written as.
+  bool changed(const OwnLine& line) const {
+    if (m_held.role(line.held) != KeptGroups::kFiller) return !reads(line.held, line);
+    const std::string* was = m_held.fillerValue(line.held);
+    return was == nullptr || *was != line.bytes;
+  }
+  // A line that stands in away from its home with a value of its own: it
+  // is written in its home run instead, with the rest of its item.
+  bool moves(const OwnLine& line) const { return m_moves[static_cast<size_t>(&line - m_own.data())]; }
+  // The lines written at the end of held run r: those that stand in for
+  // nothing there and those that move there.
+  std::vector<const OwnLine*> ending(size_t r) const {
+    std::vector<const OwnLine*> lines;
+    for (const OwnLine& line : m_own)
+      if (line.code != AcDb::kDxfSubclass && m_home[line.subclass] == r && (line.held == SIZE_MAX || moves(line)))
+        lines.push_back(&line);
+    return lines;
+  }
+  // The object's runs that are new to the file and go after held run r.
+  std::vector<const Run*> newRunsAfter(size_t r) const {
+    std::vector<const Run*> runs;
+    size_t after = 0;
     for (size_t o = 0; o < m_ownRuns.size(); ++o) {
-      const size_t home = m_markerless ? 0 : matchingRun(m_ownRuns, o, m_heldRuns);
-      for (size_t i = m_ownRuns[o].begin; i < m_ownRuns[o].end; ++i) {
-        OwnLine& line = m_own[i];
-        if (line.code == AcDb::kDxfSubclass) continue;
-        size_t run = home != SIZE_MAX && free[home][line.code] > 0 ? home : SIZE_MAX;
-        for (size_t r = 0; r < free.size() && run == SIZE_MAX; ++r)
-          if (free[r][line.code] > 0) run = r;
-        line.run = run != SIZE_MAX ? run : home;
-        if (run != SIZE_MAX) free[run][line.code] -= 1;
-      }
+      if (m_home[o] != SIZE_MAX)
+        after = m_home[o];
+      else if (after == r)
+        runs.push_back(&m_ownRuns[o]);
     }
+    return runs;
+  }
+  const OwnLine& own(size_t i) const { return m_own[i]; }
+
+ private:
+  // The start as a reader takes it: the handle, the first owner outside
+  // application groups, and those groups, in the first run.
+  void markStart() {
+    m_start.assign(m_heldRuns[0].end, false);
+    bool inGroup = false;
+    for (size_t i = 0; i < m_start.size(); ++i) {
+      const int code = m_held.code(i);
+      if (code == 102) inGroup = m_held.text(i).find('}') == std::string::npos;
+      const bool owner = code == 330 && !inGroup && m_owner == SIZE_MAX;
+      if (owner) m_owner = i;
+      m_start[i] = code == 5 || code == 105 || owner;
+    }
+  }
+  void findHomes(bool markerless) {
+    m_home.assign(m_ownRuns.size(), SIZE_MAX);
+    size_t next = 1;
+    for (size_t o = 0; o < m_ownRuns.size(); ++o) {
+      if (o == 0 || markerless)
+        m_home[o] = 0;
+      else if (next < m_heldRuns.size() && m_heldRuns[next].name == m_ownRuns[o].name)
+        m_home[o] = next++;
+    }
+  }
+  // The first group of held run r and the code that no line stands in for yet.
+  size_t claim(size_t r, int code, size_t line) {
+    for (size_t i = m_heldRuns[r].begin; i < m_heldRuns[r].end; ++i)
+      if (m_lineOf[i] == SIZE_MAX && !isStart(i) && m_held.code(i) == code && code != AcDb::kDxfSubclass) {
+        m_lineOf[i] = line;
+        return i;
+      }
+    return SIZE_MAX;
+  }
+  // Every line stands in for a group of its home run where it can, then
+  // for one of another run, or else ends its home run.
+  void placeOwnLines() {
+    m_lineOf.assign(m_xdata, SIZE_MAX);
+    for (size_t k = 0; k < m_own.size(); ++k) {
+      OwnLine& line = m_own[k];
+      line.run = m_home[line.subclass];
+      if (line.code != AcDb::kDxfSubclass && line.run != SIZE_MAX) line.held = claim(line.run, line.code, k);
+    }
+    for (size_t k = 0; k < m_own.size(); ++k) {
+      OwnLine& line = m_own[k];
+      if (line.code == AcDb::kDxfSubclass || line.run == SIZE_MAX || line.held != SIZE_MAX) continue;
+      for (size_t r = 0; r < m_heldRuns.size() && line.held == SIZE_MAX; ++r)
+        if ((line.held = claim(r, line.code, k)) != SIZE_MAX) line.run = r;
+    }
+  }
+
+  void findMoves() {
+    std::vector<const resbuf*> moving;
+    for (const OwnLine& line : m_own)
+      if (line.held != SIZE_MAX && line.run != m_home[line.subclass] && changed(line)) moving.push_back(line.item);
+    m_moves.assign(m_own.size(), false);
+    for (size_t k = 0; k < m_own.size() && !moving.empty(); ++k)
+      m_moves[k] = m_own[k].run != m_home[m_own[k].subclass] &&
+                   std::find(moving.begin(), moving.end(), m_own[k].item) != moving.end();
   }
 
   const KeptGroups& m_held;
   DxfEncoding m_encoding;
   std::vector<OwnLine> m_own;
   std::vector<Run> m_heldRuns, m_ownRuns;
+  std::vector<size_t> m_home;  // per own run: the held run the reader reads it from, or none
+  std::vector<size_t> m_lineOf;  // per held group: the own line that stands in for it, or none
+  std::vector<bool> m_moves;  // per own line: whether it moves to its home run
+  std::vector<bool> m_start;
+  size_t m_owner = SIZE_MAX;
   size_t m_tail, m_xdata;
-  bool m_markerless;
 };
 
 bool isZeroCoordinate(const OwnLine& line) {
@@ -164,19 +224,15 @@ Acad::ErrorStatus dxfGroupsOf(AcDbObject* object, AcDbDatabase* db, std::vector<
   return es;
 }
 
-void assignRoles(KeptGroups& held, const std::vector<resbuf>& items, DxfEncoding encoding) {
-  HeldRecord record(held, items, encoding);
-  for (size_t r = 0; r < record.m_heldRuns.size(); ++r) {
-    std::vector<OwnLine*> pool = record.pool(r);
-    bool inGroup = false, ownerSeen = false;
-    for (size_t i = record.m_heldRuns[r].begin; i < record.m_heldRuns[r].end; ++i) {
-      if (record.isStart(i, inGroup, ownerSeen) || held.code(i) == AcDb::kDxfSubclass) continue;
-      OwnLine* line = HeldRecord::next(pool, held.code(i));
-      if (line == nullptr) continue;
-      line->used = true;
-      held.setRole(i, record.reads(i, *line) ? KeptGroups::kModelled : KeptGroups::kFiller);
+void assignRoles(KeptGroups& held, const std::vector<resbuf>& items, DxfEncoding encoding, bool markerless) {
+  HeldRecord record(held, items, encoding, markerless);
+  for (size_t i = 0; i < record.xdata(); ++i)
+    if (const OwnLine* line = record.lineFor(i)) {
+      if (record.reads(i, *line))
+        held.setRole(i, KeptGroups::kModelled);
+      else
+        held.setFiller(i, line->bytes);
     }
-  }
 }
 
 void writeDxfRecord(DxfText& out, const std::wstring& type, AcDbHandle handle, AcDbHandle owner,
@@ -189,60 +245,37 @@ void writeDxfRecord(DxfText& out, const std::wstring& type, AcDbHandle handle, A
       if (markers || rb.restype != AcDb::kDxfSubclass) out.item(rb);
     return;
   }
-  HeldRecord record(*held, items, out.encoding());
-  const bool heldOwner = record.holdsOwner();
-  bool heldHandle = false;
-  for (size_t i = 0; i < record.m_heldRuns[0].end; ++i) heldHandle = heldHandle || held->code(i) == 5 || held->code(i) == 105;
+  const HeldRecord record(*held, items, out.encoding(), !markers);
   // One given when it was read; releases before 13 need none.
-  if (!heldHandle && markers) out.handle(5, handle);
-  for (size_t r = 0; r < record.m_heldRuns.size(); ++r) {
-    const Run& run = record.m_heldRuns[r];
-    std::vector<OwnLine*> pool = record.pool(r);
-    std::vector<int> fillers;
-    bool inGroup = false, ownerSeen = false;
+  if (!record.holdsHandle() && markers) out.handle(5, handle);
+  for (size_t r = 0; r < record.heldRuns().size(); ++r) {
+    const Run& run = record.heldRuns()[r];
     for (size_t i = run.begin; i < run.end; ++i) {
       const int code = held->code(i);
-      const bool start = r == 0 && record.isStart(i, inGroup, ownerSeen);
-      if (start && code == 330) {
+      if (record.isOwner(i)) {
         out.tag(330, owner != 0 ? dxfHex(owner) : held->text(i));
         continue;
       }
-      if (start || code == AcDb::kDxfSubclass) {
+      if (record.isStart(i) || code == AcDb::kDxfSubclass) {
         out.tag(code, held->text(i));
-        if (start && owner != 0 && markers && !heldOwner) out.handle(330, owner);  // held without its owner
+        if (record.isStart(i) && owner != 0 && markers && !record.holdsOwner()) out.handle(330, owner);  // held without its owner
         continue;
       }
-      const KeptGroups::Role role = held->role(i);
-      OwnLine* line = HeldRecord::next(pool, code);
-      if (line) line->used = true;
-      if (role == KeptGroups::kFiller) fillers.push_back(code);
-      if (line == nullptr || role == KeptGroups::kFiller) {
-        if (role != KeptGroups::kModelled) out.tag(code, held->text(i));
-      } else if (record.reads(i, *line)) {
+      const OwnLine* line = record.lineFor(i);
+      if (line == nullptr) {
+        if (held->role(i) != KeptGroups::kModelled) out.tag(code, held->text(i));
+      } else if (!record.changed(*line)) {
         out.tag(code, held->text(i));
-      } else {
+      } else if (!record.moves(*line)) {
         out.raw(code, line->bytes);
       }
     }
-    for (OwnLine* line : pool) {
-      if (line->used || std::count(fillers.begin(), fillers.end(), line->code)) continue;
-      line->used = true;
-      if (!isZeroCoordinate(*line)) out.raw(line->code, line->bytes);
-    }
+    for (const OwnLine* line : record.ending(r))
+      if (line->held != SIZE_MAX || !isZeroCoordinate(*line)) out.raw(line->code, line->bytes);
+    for (const Run* own : record.newRunsAfter(r))
+      for (size_t i = own->begin; i < own->end; ++i) out.raw(record.own(i).code, record.own(i).bytes);
   }
-  // Subclasses of the object's that the file did not hold.
-  const std::vector<const OwnLine*> unplaced = record.unplaced();
-  for (size_t r = 0; r < record.m_ownRuns.size() && markers && !unplaced.empty(); ++r) {
-    const Run& run = record.m_ownRuns[r];
-    bool any = false;
-    for (size_t i = run.begin; i < run.end; ++i)
-      any = any || std::count(unplaced.begin(), unplaced.end(), &record.m_own[i]) > 0;
-    if (!any) continue;
-    out.raw(AcDb::kDxfSubclass, toUtf8(run.name));
-    for (size_t i = run.begin; i < run.end; ++i)
-      if (std::count(unplaced.begin(), unplaced.end(), &record.m_own[i])) out.raw(record.m_own[i].code, record.m_own[i].bytes);
-  }
-  for (size_t i = record.m_xdata; i < held->size(); ++i) out.tag(held->code(i), held->text(i));
+  for (size_t i = record.xdata(); i < held->size(); ++i) out.tag(held->code(i), held->text(i));
 }
 
 }  // namespace kvhost

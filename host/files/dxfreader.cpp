@@ -340,7 +340,7 @@ Acad::ErrorStatus DxfReader::fill(AcDbStub* stub, AcDbObject* object, InRecord& 
   if (es != Acad::eOk) return es;
   std::vector<resbuf> written;
   if ((es = dxfGroupsOf(object, m_pDb, written)) != Acad::eOk) return es;
-  assignRoles(rec.held, written, m_encoding);
+  assignRoles(rec.held, written, m_encoding, rec.markerless);
   stub->kept = std::make_unique<KeptGroups>(std::move(rec.held));
   return Acad::eOk;
 }

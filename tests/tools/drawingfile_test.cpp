@@ -174,6 +174,55 @@ TEST_F(DrawingFiles, WhatIsSavedIsWhatOpensAgainInBothForms) {
   EXPECT_EQ(markerCounter(earlier), 2);
 }
 
+// Another program's file holding a subclass's groups where the reader does
+// not look for them (a damaged or missing marker, a foreign subclass before
+// the object's own, a group under another subclass): what the session then
+// makes of the object is what the saved file gives back in both forms, and
+// the file's groups are kept.
+TEST_F(DrawingFiles, AnObjectsDataGoesWhereTheReaderFindsIt) {
+  fill();
+  ASSERT_EQ(kvhost::saveDocument(doc, path("plan.dxf")), Acad::eOk);
+  const std::string plan = readFile(path("plan.dxf"));
+  const std::string entity = "100\nAcDbEntity\n  8\nwalls\n 62\n1\n100\nAcDbLine\n";
+  // The edit, and a text the saved file still holds.
+  const std::tuple<const char*, std::string, std::string, const char*> cases[] = {
+      {"the entity's marker damaged", entity, "100\nAcDbEntitx\n  8\nwalls\n 62\n1\n100\nAcDbLine\n", "AcDbEntitx\n  8\nwalls"},
+      {"no entity marker", entity, "  8\nwalls\n 62\n1\n100\nAcDbLine\n", "  8\nwalls"},
+      {"the entity's groups under its class's marker", entity,
+       "100\nAcDbEntity\n100\nAcDbLine\n  8\nwalls\n 62\n1\n", "AcDbLine\n  8\nwalls"},
+      {"a foreign subclass before the line's", "100\nAcDbLine\n", "100\nAcDbFoo\n 11\n9\n100\nAcDbLine\n",
+       "AcDbFoo\n 11\n9\n"},
+      {"the marker's subclass damaged", "100\nKOVA_UNDO_OBJECT\n", "100\nKOVA_UNDO_OBJECX\n", "KOVA_UNDO_OBJECX"},
+  };
+  for (const auto& [what, from, to, kept] : cases) {
+    SCOPED_TRACE(what);
+    writeFile(path("edited.dxf"), replaced(plan, from, to));
+    AcApDocument* drawing = reopen(path("edited.dxf"));
+    ASSERT_NE(drawing, nullptr);
+    kvhost::activateDocument(drawing);
+    const AcDbObjectId line = drawing->database()->getObjectId(lineId.handle());
+    setColor(line, 3);
+    kvhost::modifyObject(line, [](AcDbObject* o) { AcDbLine::cast(o)->setEndPoint(AcGePoint3d(7, 8, 9)); });
+    kvhost::runCommand(L"MOVE");
+    for (const char* name : {"saved.dxf", "saved.kvdwg"}) {
+      ASSERT_EQ(kvhost::saveDocument(drawing, path(name)), Acad::eOk);
+      AcApDocument* back = reopen(path(name));
+      ASSERT_NE(back, nullptr);
+      ASSERT_EQ(kvhost::saveDocument(back, path("again.dxf")), Acad::eOk);
+      AcApDocument* again = reopen(path("again.dxf"));
+      ASSERT_NE(again, nullptr);
+      for (AcApDocument* reopened : {back, again}) {
+        EXPECT_EQ(record(reopened->database()->getObjectId(lineId.handle())), record(line)) << name;
+        EXPECT_EQ(markerCounter(reopened), markerCounter(drawing)) << name;
+      }
+      EXPECT_NE(readFile(path("again.dxf")).find(kept), std::string::npos) << name;
+      kvhost::closeDocument(again);
+      kvhost::closeDocument(back);
+    }
+    kvhost::closeDocument(drawing);
+  }
+}
+
 // Without its class the marker is kept as a proxy, saved again as it was
 // (its class listed), and is a marker again when its class comes back.
 TEST_F(DrawingFiles, AMarkerWithoutItsClassTravelsAsAProxyAndComesBackWithIt) {
