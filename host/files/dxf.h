@@ -57,8 +57,36 @@ struct DxfTag {
 };
 // A value's text, decoded as the file's encoding says.
 std::wstring decodeDxf(const std::string& bytes, DxfEncoding encoding);
-// Splits a file into tags. A file that does not start like a DXF is not
-// one (eBadDwgHeader); a DXF that does not reach its EOF is damaged.
+// Splits a file into tags as its bytes come, and refuses at once what
+// cannot be a drawing, saying why: a file that does not start like a DXF
+// is not one (eBadDwgHeader); a DXF holding a NUL byte, a line longer than
+// any group's, anything after its EOF, or that does not reach its EOF is
+// damaged (eDwgNeedsRecovery).
+class DxfTagReader {
+ public:
+  explicit DxfTagReader(std::vector<DxfTag>& tags) : m_tags(tags) {}
+  // eOk while the bytes so far may be a drawing.
+  Acad::ErrorStatus take(const char* bytes, size_t size);
+  // After the last bytes.
+  Acad::ErrorStatus finish();
+  const std::string& why() const { return m_why; }
+  // The file's first bytes.
+  const std::string& start() const { return m_start; }
+
+  static constexpr size_t kMaxLineBytes = 1 << 20;
+  static constexpr size_t kStartBytes = 64;
+
+ private:
+  void takeLine();
+  Acad::ErrorStatus refuse(Acad::ErrorStatus status, const std::string& why);
+
+  std::vector<DxfTag>& m_tags;
+  std::string m_line, m_start, m_why;
+  size_t m_offset = 0, m_lineNumber = 1;  // of the byte and the line being read
+  int m_code = 0;
+  bool m_haveCode = false, m_sawEof = false;
+  Acad::ErrorStatus m_status = Acad::eOk;
+};
 Acad::ErrorStatus readDxfTags(const std::string& bytes, std::vector<DxfTag>& tags);
 // Turns the tags of a record into the groups a filer hands out: numbers
 // parsed, the coordinates of a point joined into one group. False when a

@@ -428,13 +428,15 @@ bool opensWithBuiltFrameComment(const std::string& bytes) {
 Acad::ErrorStatus AcDbDatabase::dxfIn(const ACHAR* fileName) {
   if (fileName == nullptr) return Acad::eInvalidInput;
   if (!objectIds(true).isEmpty()) return Acad::eAlreadyInDb;
-  std::string bytes;
-  Acad::ErrorStatus es = kvhost::readFile(fileName, bytes);
-  if (es != Acad::eOk) return es;
   std::vector<kvhost::DxfTag> tags;
-  es = kvhost::readDxfTags(bytes, tags);
-  if (es != Acad::eOk) return es;
-  es = kvhost::DxfReader(this, std::move(tags), kvhost::opensWithBuiltFrameComment(bytes)).read();
+  kvhost::DxfTagReader reader(tags);
+  Acad::ErrorStatus es = kvhost::readFile(fileName, [&](const char* bytes, size_t size) { return reader.take(bytes, size); });
+  if (es == Acad::eOk) es = reader.finish();
+  if (es != Acad::eOk) {
+    if (!reader.why().empty()) kvhost::setOpenError(reader.why());
+    return es;
+  }
+  es = kvhost::DxfReader(this, std::move(tags), kvhost::opensWithBuiltFrameComment(reader.start())).read();
   if (es == Acad::eOk) kvhost::setDatabaseFileName(this, fileName);
   return es;
 }

@@ -1,7 +1,9 @@
 // Reading a DXF file's text: the tags it is made of and the groups of a
 // record, as a filer hands them to an object.
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 #include <cwctype>
 #include "common/text.h"
@@ -168,34 +170,87 @@ bool toDxfGroups(const std::vector<DxfTag>& tags, size_t from, size_t to, std::v
   return true;
 }
 
-Acad::ErrorStatus readDxfTags(const std::string& bytes, std::vector<DxfTag>& tags) {
-  if (bytes.compare(0, 18, "AutoCAD Binary DXF") == 0) return Acad::eBadDwgHeader;
-  size_t pos = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
-  auto nextLine = [&](std::string& line) {
-    if (pos >= bytes.size()) return false;
-    size_t end = bytes.find('\n', pos);
-    if (end == std::string::npos) end = bytes.size();
-    line.assign(bytes, pos, end - pos);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    pos = end + 1;
-    return true;
-  };
-  std::string codeLine, valueLine;
-  bool sawEof = false;
-  while (!sawEof && nextLine(codeLine)) {
-    long long code = 0;
-    bool ok = parseInt(trimDxf(codeLine), code) && code >= 0 && code <= 1071;
-    ok = ok && nextLine(valueLine);
-    // Text never holds a NUL; read as a C string it would quietly cut the value short.
-    ok = ok && codeLine.find('\0') == std::string::npos && valueLine.find('\0') == std::string::npos;
-    if (!ok) return tags.empty() ? Acad::eBadDwgHeader : Acad::eDwgNeedsRecovery;
-    if (code == 999) continue;  // a comment
-    tags.push_back({static_cast<int>(code), valueLine});
-    if (tags.size() == 1 && (code != 0 || trimDxf(tags[0].value) != "SECTION")) return Acad::eBadDwgHeader;
-    sawEof = code == 0 && trimDxf(tags.back().value) == "EOF";
+Acad::ErrorStatus DxfTagReader::refuse(Acad::ErrorStatus status, const std::string& why) {
+  m_why = why;
+  return m_status = status;
+}
+
+Acad::ErrorStatus DxfTagReader::take(const char* bytes, size_t size) {
+  if (m_status == Acad::eOk && m_start.size() < kStartBytes) {
+    m_start.append(bytes, std::min(size, kStartBytes - m_start.size()));
+    if (m_start.compare(0, 18, "AutoCAD Binary DXF") == 0) return refuse(Acad::eBadDwgHeader, "it is binary DXF");
   }
-  if (tags.empty()) return Acad::eBadDwgHeader;
-  return sawEof ? Acad::eOk : Acad::eDwgNeedsRecovery;
+  for (size_t at = 0; at < size && m_status == Acad::eOk;) {
+    if (m_sawEof) {
+      // Past its end a drawing ends its last line, or pads with end-of-file marks.
+      for (; at < size; ++at, ++m_offset)
+        if (!std::strchr(" \t\r\n\x1a", bytes[at]))
+          return refuse(Acad::eDwgNeedsRecovery, "there is more after the end of the drawing (its EOF), at byte " +
+                                                     std::to_string(m_offset));
+      break;
+    }
+    const char* stop = static_cast<const char*>(std::memchr(bytes + at, '\n', size - at));
+    const size_t end = stop ? static_cast<size_t>(stop - bytes) : size;
+    if (const void* nul = std::memchr(bytes + at, '\0', end - at)) {
+      const size_t where = m_offset + static_cast<size_t>(static_cast<const char*>(nul) - (bytes + at));
+      return refuse(m_tags.empty() ? Acad::eBadDwgHeader : Acad::eDwgNeedsRecovery,
+                    "a NUL byte at byte " + std::to_string(where) + ", where a DXF file holds only text");
+    }
+    if (m_line.size() + (end - at) > kMaxLineBytes)
+      return refuse(m_tags.empty() ? Acad::eBadDwgHeader : Acad::eDwgNeedsRecovery,
+                    "line " + std::to_string(m_lineNumber) + " is longer than " + std::to_string(kMaxLineBytes) +
+                        " bytes, where a group's " + (m_haveCode ? "value" : "code") + " is expected");
+    m_line.append(bytes + at, end - at);
+    m_offset += end - at;
+    at = end;
+    if (stop == nullptr) break;
+    ++at, ++m_offset;
+    takeLine();
+  }
+  return m_status;
+}
+
+void DxfTagReader::takeLine() {
+  if (!m_line.empty() && m_line.back() == '\r') m_line.pop_back();
+  if (m_lineNumber == 1 && m_line.compare(0, 3, "\xEF\xBB\xBF") == 0) m_line.erase(0, 3);
+  ++m_lineNumber;
+  if (!m_haveCode) {
+    long long code = 0;
+    if (!parseInt(trimDxf(m_line), code) || code < 0 || code > 1071) {
+      refuse(m_tags.empty() ? Acad::eBadDwgHeader : Acad::eDwgNeedsRecovery,
+             "line " + std::to_string(m_lineNumber - 1) + " is no group code");
+      return;
+    }
+    m_code = static_cast<int>(code);
+    m_haveCode = true;
+    m_line.clear();
+    return;
+  }
+  m_haveCode = false;
+  if (m_code != 999) {  // else a comment
+    m_tags.push_back({m_code, std::move(m_line)});
+    if (m_tags.size() == 1 && (m_code != 0 || trimDxf(m_tags[0].value) != "SECTION")) {
+      refuse(Acad::eBadDwgHeader, "it does not start with a section");
+      return;
+    }
+    m_sawEof = m_code == 0 && trimDxf(m_tags.back().value) == "EOF";
+  }
+  m_line.clear();
+}
+
+Acad::ErrorStatus DxfTagReader::finish() {
+  if (m_status != Acad::eOk) return m_status;
+  if (!m_line.empty() || m_haveCode) takeLine();
+  if (m_status != Acad::eOk) return m_status;
+  if (m_tags.empty()) return refuse(Acad::eBadDwgHeader, "it holds no group");
+  if (!m_sawEof) return refuse(Acad::eDwgNeedsRecovery, "it ends before the end of the drawing (its EOF)");
+  return Acad::eOk;
+}
+
+Acad::ErrorStatus readDxfTags(const std::string& bytes, std::vector<DxfTag>& tags) {
+  DxfTagReader reader(tags);
+  reader.take(bytes.data(), bytes.size());
+  return reader.finish();
 }
 
 }  // namespace kvhost

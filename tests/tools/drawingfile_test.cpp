@@ -392,6 +392,7 @@ TEST_F(DrawingFiles, BadFilesOfBothFormsAreRefusedAndLeaveNothingBehind) {
       {"a handle twice", "dxf", {replaced(dxf, "CIRCLE\n  5\n" + hex(circleId), "CIRCLE\n  5\n" + hex(lineId))}, {}},
       // A type name cut short there would read as another type.
       {"a NUL inside a line", "dxf", {replaced(dxf, "CIRCLE\n", {"CIRCLE\0x\n", 9})}, {}},
+      {"more after its EOF", "dxf", {dxf + "  0\nLINE\n"}, {Acad::eDwgNeedsRecovery}},
   };
   for (const auto& [what, form, files, answers] : cases) {
     SCOPED_TRACE(std::string(form) + ": " + what);
