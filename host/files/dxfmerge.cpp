@@ -72,7 +72,7 @@ class HeldRecord {
                        [&](size_t i) { return m_own[i].item->text; });
     for (size_t o = 0; o < m_ownRuns.size(); ++o)
       for (size_t i = m_ownRuns[o].begin; i < m_ownRuns[o].end; ++i) m_own[i].subclass = o;
-    markStart();
+    markStart(markerless);
     findHomes(markerless);
     placeOwnLines();
     findMoves();
@@ -99,9 +99,18 @@ class HeldRecord {
   // Whether the object's value is no longer what the group it stands in
   // for is written as.
   bool changed(const OwnLine& line) const {
-    if (m_held.role(line.held) != KeptGroups::kFiller) return !reads(line.held, line);
-    const std::string* was = m_held.fillerValue(line.held);
-    return was == nullptr || *was != line.bytes;
+    switch (m_held.role(line.held)) {
+      case KeptGroups::kFiller: {
+        const std::string* was = m_held.fillerValue(line.held);
+        return was == nullptr || *was != line.bytes;
+      }
+      case KeptGroups::kKept:
+        // Away from its home, a value the object did not write when it was read is new.
+        if (line.run != m_home[line.subclass]) return true;
+        [[fallthrough]];
+      case KeptGroups::kModelled: break;
+    }
+    return !reads(line.held, line);
   }
   // A line that stands in away from its home with a value of its own: it
   // is written in its home run instead, with the rest of its item.
@@ -130,9 +139,10 @@ class HeldRecord {
   const OwnLine& own(size_t i) const { return m_own[i]; }
 
  private:
-  // The start as a reader takes it: the handle, the first owner outside
-  // application groups, and those groups, in the first run.
-  void markStart() {
+  // The start as a reader takes it: the handle and the first owner outside
+  // application groups, in the first run; without markers, only before the
+  // first group of the object's own.
+  void markStart(bool markerless) {
     m_start.assign(m_heldRuns[0].end, false);
     bool inGroup = false;
     for (size_t i = 0; i < m_start.size(); ++i) {
@@ -141,6 +151,7 @@ class HeldRecord {
       const bool owner = code == 330 && !inGroup && m_owner == SIZE_MAX;
       if (owner) m_owner = i;
       m_start[i] = code == 5 || code == 105 || owner;
+      if (markerless && !m_start[i] && !inGroup && code != 102) break;
     }
   }
   void findHomes(bool markerless) {

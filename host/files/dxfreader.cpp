@@ -167,11 +167,21 @@ Acad::ErrorStatus DxfReader::readSections() {
 }
 
 Acad::ErrorStatus DxfReader::readSection(const std::wstring& section, size_t at, size_t end) {
+  if (section == L"HEADER" && !m_file->sections.empty()) {
+    // Records before it would have been read as of another release.
+    setOpenError("its HEADER section comes after the sections of records");
+    return Acad::eDwgNeedsRecovery;
+  }
   if (section == L"HEADER") return readHeader(at, end);
   if (section == L"CLASSES") return readClasses(at, end);
   if (m_bBuiltFrame && (section == L"TABLES" || section == L"BLOCKS")) return Acad::eOk;  // built again
   if (section != L"HEADER" && section != L"CLASSES") m_file->sections.push_back({section, {}});
   if (section == L"TABLES") m_bHaveTables = !m_bBuiltFrame;
+  if (section == L"OBJECTS" && !m_bMarkers) {
+    // Releases that name no subclass have none; their records could not be kept for what they are.
+    setOpenError("it has an OBJECTS section, which files of releases before R13 have not");
+    return Acad::eDwgNeedsRecovery;
+  }
   if (section == L"ENTITIES" || section == L"OBJECTS" || section == L"TABLES" || section == L"BLOCKS")
     return readRecords(at, end, section);
   readOther(at, end);
