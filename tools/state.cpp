@@ -45,6 +45,8 @@ std::string entityLine(const AcDbObjectId& id, const AcDbEntity& ent) {
     text += " center " + point(circle->center()) + " radius " + number(circle->radius());
   else if (auto* t = AcDbText::cast(&ent))
     text += " at " + point(t->position()) + " \"" + toUtf8(t->textString()) + "\"";
+  else if (auto* proxy = AcDbProxyEntity::cast(&ent))
+    text += " " + toUtf8(proxy->originalDxfName());
   if (int redrawn = kvhost::redrawCount(id)) text += " redrawn " + std::to_string(redrawn);
   return text;
 }

@@ -164,11 +164,11 @@ void newDrawing(Player& p, size_t i, const Words& w) {
 
 void open(Player& p, size_t i, const Words& w) {
   if (kvhost::findDocument(fromUtf8(w[1]))) p.script().fail(i, "the drawing " + w[1] + " is already open");
-  std::error_code ignored;
-  if (std::filesystem::is_directory(w[1], ignored)) p.script().fail(i, "cannot open " + w[1] + ": it is a directory");
   Acad::ErrorStatus es = Acad::eOk;
-  if (kvhost::openDocument(fromUtf8(w[1]), &es) == nullptr)
-    p.script().fail(i, "cannot open " + w[1] + ": " + statusName(es));
+  if (kvhost::openDocument(fromUtf8(w[1]), &es) == nullptr) {
+    const std::string why = toUtf8(kvhost::lastOpenError());
+    p.script().fail(i, "cannot open " + w[1] + ": " + (why.empty() ? statusName(es) : why));
+  }
 }
 
 void close(Player& p, size_t i, const Words& w) {

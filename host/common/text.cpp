@@ -1,5 +1,6 @@
 // The host's wide strings to and from the UTF-8 of files, scripts and terminals.
 #include <cstdint>
+#include "common/text.h"
 #include "kvhost.h"
 
 namespace kvhost {
@@ -15,12 +16,25 @@ bool isHighSurrogate(uint32_t c) { return c >= 0xD800 && c < 0xDC00; }
 bool isLowSurrogate(uint32_t c) { return c >= 0xDC00 && c < 0xE000; }
 }  // namespace
 
+uint32_t nextCharacter(const std::wstring& s, size_t& i) {
+  auto c = static_cast<uint32_t>(s[i++]);
+  if (kWideIsUtf16 && isHighSurrogate(c) && i < s.size() && isLowSurrogate(static_cast<uint32_t>(s[i])))
+    c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<uint32_t>(s[i++]) - 0xDC00);
+  return c;
+}
+
+void appendCharacter(std::wstring& s, uint32_t c) {
+  if (kWideIsUtf16 && c >= 0x10000) {
+    s += static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
+    c = 0xDC00 + ((c - 0x10000) & 0x3FF);
+  }
+  s += static_cast<wchar_t>(c);
+}
+
 std::string toUtf8(const std::wstring& s) {
   std::string out;
-  for (size_t i = 0; i < s.size(); ++i) {
-    auto c = static_cast<uint32_t>(s[i]);
-    if (kWideIsUtf16 && isHighSurrogate(c) && i + 1 < s.size() && isLowSurrogate(static_cast<uint32_t>(s[i + 1])))
-      c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<uint32_t>(s[++i]) - 0xDC00);
+  for (size_t i = 0; i < s.size();) {
+    uint32_t c = nextCharacter(s, i);
     if (!isScalarValue(c)) c = kReplacement;
     if (c < 0x80) {
       out += static_cast<char>(c);
@@ -58,11 +72,7 @@ std::wstring fromUtf8(const std::string& s) {
     static const uint32_t kShortest[] = {0, 0x80, 0x800, 0x10000};
     if (valid && (code < kShortest[extra] || !isScalarValue(code))) valid = false;
     if (!valid) code = kReplacement;
-    if (kWideIsUtf16 && code >= 0x10000) {
-      out += static_cast<wchar_t>(0xD800 + ((code - 0x10000) >> 10));
-      code = 0xDC00 + ((code - 0x10000) & 0x3FF);
-    }
-    out += static_cast<wchar_t>(code);
+    appendCharacter(out, code);
     i += valid ? extra + 1 : 1;
   }
   return out;

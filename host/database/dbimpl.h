@@ -39,6 +39,7 @@ struct AcDbDatabase::Impl {
   AcDbObjectId nod;
   std::map<std::wstring, std::wstring> header;
   std::wstring fileName;
+  std::unique_ptr<kvhost::KeptFile> keptFile;
   std::vector<kvhost::UndoGroup> undoGroups;
   int openGroups = 0;
 
@@ -87,8 +88,13 @@ void recordAppendForUndo(AcDbObject* object);
 
 // Reads the groups of one subclass until the next subclass marker.
 template <class F>
-Acad::ErrorStatus readSubclass(AcDbDxfFiler* filer, const ACHAR* subclass, F&& take) {
-  if (!filer->atSubclassData(subclass)) return filer->filerStatus();
+Acad::ErrorStatus readSubclass(AcDbDxfFiler* filer, const ACHAR* subclass, F&& take, bool required = false) {
+  if (!filer->atSubclassData(subclass)) {
+    // A record of a class written with its markers that lacks this one is
+    // damaged: what it holds there could not be kept for what it means.
+    if (required) filer->setError(Acad::eInvalidDxfCode, L"\nError: a record without its %ls data", subclass);
+    return filer->filerStatus();
+  }
   resbuf rb;
   while (filer->readItem(&rb) == Acad::eOk) {
     if (rb.restype == AcDb::kDxfSubclass || rb.restype == 0) {

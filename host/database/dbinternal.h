@@ -2,12 +2,54 @@
 // who hears of every database, undo groups, and what a drawing file reads
 // and writes besides the objects' own filing.
 #pragma once
+#include <cstdint>
 #include <exception>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 #include "common/reactorlist.h"
 #include "dbmain.h"
+
+namespace kvhost {
+
+// The groups of a record as a file held them (their text as read), each
+// with what its object makes of it: so that a save writes back, where it
+// stood, whatever the object does not model.
+class KeptGroups {
+ public:
+  // kKept: the object does not write the group; kModelled: it writes it
+  // (and writes it back as read while it is unchanged); kFiller: it writes
+  // the code with a value of its own, which the file's value stands for
+  // while the object still writes the value it wrote when it was read.
+  enum Role : unsigned char { kKept, kModelled, kFiller };
+
+  void add(int code, const std::string& text, Role role = kKept);
+  size_t size() const { return m_groups.size(); }
+  bool empty() const { return m_groups.empty(); }
+  int code(size_t i) const { return m_groups[i].code; }
+  Role role(size_t i) const { return m_groups[i].role; }
+  void setRole(size_t i, Role role) { m_groups[i].role = role; }
+  // Makes group i a filler for the object's value as it goes to the file.
+  void setFiller(size_t i, const std::string& ownValue);
+  // That value; null when the filler's record did not keep it.
+  const std::string* fillerValue(size_t i) const;
+  std::string text(size_t i) const;
+  // The other groups after these, all kept.
+  void append(const KeptGroups& other);
+
+ private:
+  struct Group {
+    short code;
+    Role role;
+    std::uint32_t end;  // where its text ends in m_text
+  };
+  std::vector<Group> m_groups;
+  std::string m_text;
+  std::vector<std::pair<size_t, std::string>> m_fillerValues;  // by group, in group order
+};
+
+}  // namespace kvhost
 
 // Where the database keeps an object; ids point here.
 struct AcDbStub {
@@ -16,6 +58,7 @@ struct AcDbStub {
   AcDbHandle handle = 0;
   bool erased = false;
   bool unappended = false;  // taken back out of the database by undo
+  std::unique_ptr<kvhost::KeptGroups> kept;  // what a file held of the object
 };
 
 struct AcDbProxyObject::Record {
@@ -65,8 +108,11 @@ int undoGroupCount(AcDbDatabase* db);
 // for write, without raising the notifications of an open.
 Acad::ErrorStatus restoreFromRecord(AcDbObject* object, AcDbDatabase* db, const std::vector<unsigned char>& bytes,
                                     AcDb::FilerType type);
-// The same from an object's DXF groups.
-Acad::ErrorStatus restoreFromGroups(AcDbObject* object, AcDbDatabase* db, const std::vector<resbuf>& items);
+// The same from an object's DXF groups; markerless for the records of
+// releases before 13, which name no subclass: each subclass then reads from
+// all of the record's groups.
+Acad::ErrorStatus restoreFromGroups(AcDbObject* object, AcDbDatabase* db, const std::vector<resbuf>& items,
+                                    bool markerless = false);
 // Puts an object read from a file where the stub says, closed.
 void placeObject(AcDbStub* stub, AcDbObject* object);
 
@@ -82,6 +128,36 @@ struct DxfProxyRecord {
 AcDbProxyObject::Record* makeDxfProxyRecord(const DxfProxyRecord& data);
 // False when the proxy record holds a DWG record.
 bool readDxfProxyRecord(const AcDbProxyObject::Record& record, DxfProxyRecord& data);
+
+// What a drawing read from a file keeps of the file around its objects:
+// the header with its groups, the classes, and every section's records in
+// their order, so that a save writes the drawing as the file held it.
+struct KeptFile {
+  struct Variable {
+    std::wstring name;
+    KeptGroups groups;
+  };
+  // A record of a section: an object of the drawing by its handle, or
+  // (handle 0) one that is none, such as the end of a table.
+  struct Item {
+    AcDbHandle handle = 0;
+    std::wstring type;
+    KeptGroups groups;
+  };
+  struct Section {
+    std::wstring name;
+    std::vector<Item> items;
+  };
+  std::vector<Variable> header;
+  std::vector<KeptGroups> classes;
+  std::vector<Section> sections;
+
+  const Variable* variable(const std::wstring& name) const;
+  // The release the file was written for ($ACADVER), as "AC1009".
+  std::wstring release() const;
+};
+KeptFile* keptFile(const AcDbDatabase* db);
+void setKeptFile(AcDbDatabase* db, std::unique_ptr<KeptFile> file);
 
 // The stub of a handle, made empty when the database has none yet.
 AcDbStub* stubForHandle(AcDbDatabase* db, AcDbHandle handle);

@@ -94,7 +94,7 @@ Acad::ErrorStatus AcDbDictionary::dxfInFields(AcDbDxfFiler* filer) {
         m_pImpl->entries[key] = database()->getObjectId(handle);
       haveKey = false;
     }
-  });
+  }, filer->filerType() == AcDb::kFileFiler);
 }
 Acad::ErrorStatus AcDbDictionary::dxfOutFields(AcDbDxfFiler* filer) const {
   Acad::ErrorStatus es = AcDbObject::dxfOutFields(filer);

@@ -1,4 +1,5 @@
-// The host's entities: lines, circles and texts on their layers.
+// The host's entities: lines, circles and texts on their layers, and the
+// entities of types it does not model.
 #include "database/dbimpl.h"
 
 using kvhost::readSubclass;
@@ -168,4 +169,16 @@ Acad::ErrorStatus AcDbText::dxfOutFields(AcDbDxfFiler* filer) const {
   filer->writeDouble(AcDb::kDxfReal, 2.5);
   filer->writeString(AcDb::kDxfText, m_text.c_str());
   return filer->writeString(AcDb::kDxfSubclass, L"AcDbText");
+}
+
+AcDbProxyEntity::AcDbProxyEntity(const ACHAR* dxfName) : m_dxfName(dxfName ? dxfName : L"") {}
+Acad::ErrorStatus AcDbProxyEntity::dwgInFields(AcDbDwgFiler* filer) {
+  Acad::ErrorStatus es = AcDbEntity::dwgInFields(filer);
+  if (es != Acad::eOk) return es;
+  return filer->readString(m_dxfName);
+}
+Acad::ErrorStatus AcDbProxyEntity::dwgOutFields(AcDbDwgFiler* filer) const {
+  Acad::ErrorStatus es = AcDbEntity::dwgOutFields(filer);
+  if (es != Acad::eOk) return es;
+  return filer->writeString(m_dxfName.c_str());
 }

@@ -114,6 +114,11 @@ Acad::ErrorStatus DxfMemoryFiler::pushBackItem() {
 }
 
 bool DxfMemoryFiler::atSubclassData(const ACHAR* subClassName) {
+  if (m_bMarkerless) {
+    m_pos = 0;
+    m_bCanPushBack = false;
+    return !m_items.empty();
+  }
   if (m_pos >= m_items.size()) return false;
   const resbuf& next = m_items[m_pos];
   if (next.restype != AcDb::kDxfSubclass || next.text != subClassName) return false;
@@ -194,8 +199,10 @@ Acad::ErrorStatus restoreFromRecord(AcDbObject* object, AcDbDatabase* db, const 
   return es != Acad::eOk ? es : filer.filerStatus();
 }
 
-Acad::ErrorStatus restoreFromGroups(AcDbObject* object, AcDbDatabase* db, const std::vector<resbuf>& items) {
+Acad::ErrorStatus restoreFromGroups(AcDbObject* object, AcDbDatabase* db, const std::vector<resbuf>& items,
+                                    bool markerless) {
   DxfMemoryFiler filer(AcDb::kFileFiler, db, items);
+  filer.setMarkerless(markerless);
   Acad::ErrorStatus es;
   try {
     RestoreScope open(object);

@@ -69,6 +69,9 @@ class DxfMemoryFiler : public AcDbDxfFiler {
   DxfMemoryFiler(AcDb::FilerType type, AcDbDatabase* db, std::vector<resbuf> items)
       : m_type(type), m_pDb(db), m_items(std::move(items)) {}
   const std::vector<resbuf>& items() const { return m_items; }
+  // A record that names no subclass: every subclass asked for reads it
+  // from its start.
+  void setMarkerless(bool markerless) { m_bMarkerless = markerless; }
 
   Acad::ErrorStatus filerStatus() const override { return m_status; }
   AcDb::FilerType filerType() const override { return m_type; }
@@ -101,6 +104,7 @@ class DxfMemoryFiler : public AcDbDxfFiler {
   std::vector<resbuf> m_items;
   size_t m_pos = 0;
   bool m_bCanPushBack = false;
+  bool m_bMarkerless = false;
   Acad::ErrorStatus m_status = Acad::eOk;
   std::wstring m_error;
 };

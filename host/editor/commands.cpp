@@ -221,7 +221,15 @@ CommandOutcome executeString(const std::wstring& text) {
   }
   if (name == L"SAVE" || name == L"QSAVE" || name == L"SAVEAS") {
     return runCommandIn(doc, name, [&] {
-      std::wstring target = args.empty() ? std::wstring(doc->fileName()) : args;
+      // Without a name, the file the drawing was read from or last saved
+      // to; a drawing that has none yet is saved only to a name given for it.
+      const ACHAR* file = nullptr;
+      doc->database()->getFilename(file);
+      std::wstring target = args.empty() && file ? std::wstring(file) : args;
+      if (target.empty()) {
+        journalf(L"%ls of %ls refused: the drawing has no file yet; name one", name.c_str(), doc->fileName());
+        throw std::runtime_error("save without a file");
+      }
       if (saveDocument(doc, target) != Acad::eOk) throw std::runtime_error("save failed");
     }, true);
   }

@@ -1,6 +1,7 @@
 // Drawing files in the host's own binary form: a header, then every object
 // of the database as its class name and its DWG record.
 #include <algorithm>
+#include <memory>
 #include "database/dbinternal.h"
 #include "database/memfiler.h"
 #include "files/fileinternal.h"
@@ -8,7 +9,8 @@
 namespace {
 
 const char kMagic[8] = {'K', 'V', 'D', 'W', 'G', '\r', '\n', '\x1a'};
-const Adesk::UInt16 kFileVersion = 1;
+// Version 2 adds what a drawing keeps of the file it was read from.
+const Adesk::UInt16 kFileVersion = 2;
 
 }  // namespace
 
@@ -58,6 +60,130 @@ Acad::ErrorStatus readObject(DwgMemoryFiler& filer, AcDbDatabase* db) {
   return Acad::eOk;
 }
 
+// A group's role as stored; a filler that keeps its object's value is
+// followed by that value (files written before it was kept hold kFiller).
+constexpr unsigned char kFillerWithValue = KeptGroups::kFiller + 1;
+
+void writeText(DwgMemoryFiler& out, const std::string& text) {
+  out.writeUInt32(static_cast<Adesk::UInt32>(text.size()));
+  out.writeBytes(text.data(), text.size());
+}
+
+bool readText(DwgMemoryFiler& in, std::string& text) {
+  Adesk::UInt32 length = 0;
+  in.readUInt32(&length);
+  if (in.filerStatus() != Acad::eOk || length > in.bytes().size()) return false;
+  text.assign(length, '\0');
+  return in.readBytes(text.data(), length) == Acad::eOk;
+}
+
+void writeGroups(DwgMemoryFiler& out, const KeptGroups& groups) {
+  out.writeUInt32(static_cast<Adesk::UInt32>(groups.size()));
+  for (size_t i = 0; i < groups.size(); ++i) {
+    out.writeInt16(static_cast<Adesk::Int16>(groups.code(i)));
+    const std::string* fillerValue = groups.fillerValue(i);
+    const unsigned char role = fillerValue ? kFillerWithValue : static_cast<unsigned char>(groups.role(i));
+    out.writeBytes(&role, 1);
+    writeText(out, groups.text(i));
+    if (fillerValue) writeText(out, *fillerValue);
+  }
+}
+
+bool readGroups(DwgMemoryFiler& in, KeptGroups& groups) {
+  Adesk::UInt32 count = 0;
+  in.readUInt32(&count);
+  for (Adesk::UInt32 i = 0; i < count && in.filerStatus() == Acad::eOk; ++i) {
+    Adesk::Int16 code = 0;
+    unsigned char role = 0;
+    std::string text, fillerValue;
+    in.readInt16(&code);
+    in.readBytes(&role, 1);
+    if (role > kFillerWithValue || !readText(in, text)) return false;
+    if (role == kFillerWithValue && !readText(in, fillerValue)) return false;
+    groups.add(code, text, static_cast<KeptGroups::Role>(std::min<unsigned char>(role, KeptGroups::kFiller)));
+    if (role == kFillerWithValue) groups.setFiller(groups.size() - 1, fillerValue);
+  }
+  return in.filerStatus() == Acad::eOk;
+}
+
+// What the drawing keeps of a DXF file it was read from: each object's
+// groups, then the file around them.
+void writeKept(DwgMemoryFiler& out, AcDbDatabase* db, const AcDbObjectIdArray& ids) {
+  Adesk::UInt32 count = 0;
+  for (int i = 0; i < ids.length(); ++i) count += ids[i].stub()->kept != nullptr;
+  out.writeUInt32(count);
+  for (int i = 0; i < ids.length(); ++i) {
+    if (!ids[i].stub()->kept) continue;
+    out.writeUInt64(ids[i].handle());
+    writeGroups(out, *ids[i].stub()->kept);
+  }
+  const KeptFile* file = keptFile(db);
+  out.writeBool(file != nullptr);
+  if (file == nullptr) return;
+  out.writeUInt32(static_cast<Adesk::UInt32>(file->header.size()));
+  for (const KeptFile::Variable& var : file->header) {
+    out.writeString(var.name.c_str());
+    writeGroups(out, var.groups);
+  }
+  out.writeUInt32(static_cast<Adesk::UInt32>(file->classes.size()));
+  for (const KeptGroups& groups : file->classes) writeGroups(out, groups);
+  out.writeUInt32(static_cast<Adesk::UInt32>(file->sections.size()));
+  for (const KeptFile::Section& section : file->sections) {
+    out.writeString(section.name.c_str());
+    out.writeUInt32(static_cast<Adesk::UInt32>(section.items.size()));
+    for (const KeptFile::Item& item : section.items) {
+      out.writeUInt64(item.handle);
+      out.writeString(item.type.c_str());
+      writeGroups(out, item.groups);
+    }
+  }
+}
+
+bool readKept(DwgMemoryFiler& in, AcDbDatabase* db) {
+  Adesk::UInt32 count = 0;
+  in.readUInt32(&count);
+  for (Adesk::UInt32 i = 0; i < count && in.filerStatus() == Acad::eOk; ++i) {
+    Adesk::UInt64 handle = 0;
+    in.readUInt64(&handle);
+    auto groups = std::make_unique<KeptGroups>();
+    if (!readGroups(in, *groups)) return false;
+    AcDbStub* stub = stubForHandle(db, handle);
+    if (stub->object == nullptr) return false;
+    stub->kept = std::move(groups);
+  }
+  bool hasFile = false;
+  in.readBool(&hasFile);
+  if (in.filerStatus() != Acad::eOk || !hasFile) return in.filerStatus() == Acad::eOk;
+  auto file = std::make_unique<KeptFile>();
+  auto readCount = [&](Adesk::UInt32& n) {
+    in.readUInt32(&n);
+    return in.filerStatus() == Acad::eOk && n <= in.bytes().size();
+  };
+  Adesk::UInt32 n = 0;
+  if (!readCount(n)) return false;
+  file->header.resize(n);
+  for (KeptFile::Variable& var : file->header)
+    if (in.readString(var.name) != Acad::eOk || !readGroups(in, var.groups)) return false;
+  if (!readCount(n)) return false;
+  file->classes.resize(n);
+  for (KeptGroups& groups : file->classes)
+    if (!readGroups(in, groups)) return false;
+  if (!readCount(n)) return false;
+  file->sections.resize(n);
+  for (KeptFile::Section& section : file->sections) {
+    if (in.readString(section.name) != Acad::eOk || !readCount(n)) return false;
+    section.items.resize(n);
+    for (KeptFile::Item& item : section.items) {
+      Adesk::UInt64 handle = 0;
+      in.readUInt64(&handle);
+      item.handle = handle;
+      if (in.readString(item.type) != Acad::eOk || !readGroups(in, item.groups)) return false;
+    }
+  }
+  setKeptFile(db, std::move(file));
+  return true;
+}
+
 }  // namespace
 }  // namespace kvhost
 
@@ -87,6 +213,7 @@ Acad::ErrorStatus AcDbDatabase::saveAs(const ACHAR* fileName) {
     out.writeUInt32(static_cast<Adesk::UInt32>(record.size()));
     out.writeBytes(record.data(), record.size());
   }
+  kvhost::writeKept(out, this, ids);
   const auto& bytes = out.bytes();
   Acad::ErrorStatus es = kvhost::replaceFile(fileName, std::string(bytes.begin(), bytes.end()));
   if (es == Acad::eOk) kvhost::setDatabaseFileName(this, fileName);
@@ -120,6 +247,7 @@ Acad::ErrorStatus AcDbDatabase::readDwgFile(const ACHAR* fileName) {
   for (Adesk::UInt32 i = 0; i < objectCount && filer.filerStatus() == Acad::eOk; ++i)
     if (Acad::ErrorStatus es = kvhost::readObject(filer, this); es != Acad::eOk) return es;
   if (filer.filerStatus() != Acad::eOk) return Acad::eDwgNeedsRecovery;
+  if (version >= 2 && !kvhost::readKept(filer, this)) return Acad::eDwgNeedsRecovery;
   AcDbObjectId nod = getObjectId(nodHandle);
   if (!AcDbDictionary::cast(nod.stub()->object)) return Acad::eDwgNeedsRecovery;
   kvhost::setNamedObjectsDictionary(this, nod);

@@ -9,8 +9,17 @@ namespace kvhost {
 
 std::string dxfHex(AcDbHandle h);
 std::string dxfReal(double v);
-// A value as one line: control characters as caret escapes.
-std::string dxfEscape(const std::wstring& s);
+
+// How a file's text is encoded: releases from 2007 on write UTF-8; earlier
+// ones write their code page, taken here byte for byte (as Latin-1), with
+// other characters as \U+XXXX escapes (\U+XXXXXXXX beyond 16 bits).
+enum class DxfEncoding { kUtf8, kCodePage };
+DxfEncoding dxfEncodingOf(const std::wstring& release);
+
+// A value as one line: control characters as caret escapes; in a code page
+// release, characters beyond it (and a backslash that would read as an
+// escape) as \U+ escapes.
+std::string dxfEscape(const std::wstring& s, DxfEncoding encoding = DxfEncoding::kUtf8);
 // Whether the caret at s[i] reads as an escape: followed by a space or by
 // one of @ to _.
 bool caretEscapeAt(const std::wstring& s, size_t i);
@@ -18,36 +27,101 @@ bool caretEscapeAt(const std::wstring& s, size_t i);
 // The text of a DXF file, one group (code and value) at a time.
 class DxfText {
  public:
+  explicit DxfText(DxfEncoding encoding = DxfEncoding::kUtf8) : m_encoding(encoding) {}
+  DxfEncoding encoding() const { return m_encoding; }
+  // A line as it goes to the file; its text is UTF-8 (as held).
   void tag(int code, const std::string& value);
   void tag(int code, const char* value) { tag(code, std::string(value)); }
-  void tag(int code, const std::wstring& value) { tag(code, dxfEscape(value)); }
+  void tag(int code, const std::wstring& value) { raw(code, dxfEscape(value, m_encoding)); }
   void tag(int code, int value) { tag(code, std::to_string(value)); }
   void tag(int code, double value) { tag(code, dxfReal(value)); }
   void handle(int code, AcDbHandle h) { tag(code, dxfHex(h)); }
   void item(const resbuf& rb);
   void point(int code, double x, double y, double z);
+  // A line whose bytes are as they go to the file.
+  void raw(int code, const std::string& bytes);
   const std::string& str() const { return m_out; }
 
  private:
+  DxfEncoding m_encoding;
   std::string m_out;
 };
+// The lines an item is written as (a point as one line a coordinate), as
+// they go to the file.
+std::vector<std::pair<int, std::string>> dxfLines(const resbuf& rb, DxfEncoding encoding);
 
-// One line pair of a file: a group code and its value as text.
+// One line pair of a file: a group code and its value's bytes.
 struct DxfTag {
   int code;
-  std::wstring value;
+  std::string value;
 };
-// Splits a file into tags. A file that does not start like a DXF is not
-// one (eBadDwgHeader); a DXF that does not reach its EOF is damaged.
+// A value's text, decoded as the file's encoding says.
+std::wstring decodeDxf(const std::string& bytes, DxfEncoding encoding);
+// Splits a file into tags as its bytes come, and refuses at once what
+// cannot be a drawing, saying why: a file that does not start like a DXF
+// is not one (eBadDwgHeader); a DXF holding a NUL byte, a line longer than
+// any group's, anything after its EOF, or that does not reach its EOF is
+// damaged (eDwgNeedsRecovery).
+class DxfTagReader {
+ public:
+  explicit DxfTagReader(std::vector<DxfTag>& tags) : m_tags(tags) {}
+  // eOk while the bytes so far may be a drawing.
+  Acad::ErrorStatus take(const char* bytes, size_t size);
+  // After the last bytes.
+  Acad::ErrorStatus finish();
+  const std::string& why() const { return m_why; }
+  // The file's first bytes.
+  const std::string& start() const { return m_start; }
+
+  static constexpr size_t kMaxLineBytes = 1 << 20;
+  static constexpr size_t kStartBytes = 64;
+
+ private:
+  void takeLine();
+  Acad::ErrorStatus refuse(Acad::ErrorStatus status, const std::string& why);
+
+  std::vector<DxfTag>& m_tags;
+  std::string m_line, m_start, m_why;
+  size_t m_offset = 0, m_lineNumber = 1;  // of the byte and the line being read
+  int m_code = 0;
+  bool m_haveCode = false, m_sawEof = false;
+  Acad::ErrorStatus m_status = Acad::eOk;
+};
 Acad::ErrorStatus readDxfTags(const std::string& bytes, std::vector<DxfTag>& tags);
 // Turns the tags of a record into the groups a filer hands out: numbers
 // parsed, the coordinates of a point joined into one group. False when a
 // number does not parse.
-bool toDxfGroups(const std::vector<DxfTag>& tags, size_t from, size_t to, std::vector<resbuf>& items);
+bool toDxfGroups(const std::vector<DxfTag>& tags, size_t from, size_t to, std::vector<resbuf>& items,
+                 DxfEncoding encoding);
 bool parseDxfHandle(const std::wstring& s, AcDbHandle& h);
 std::wstring trimDxf(const std::wstring& s);
-// A text value with its caret and \U+XXXX escapes resolved.
-std::wstring unescapeDxfText(const std::wstring& s);
+std::string trimDxf(const std::string& s);
+// A text value with its caret escapes resolved, and in a code page release
+// its \U+ escapes.
+std::wstring unescapeDxfText(const std::wstring& s, DxfEncoding encoding);
+// Whether a group's text as a file held it (UTF-8) reads as an item's value
+// (coordinate: which of a point's).
+bool heldReadsAs(const std::string& held, const resbuf& rb, int coordinate, DxfEncoding encoding);
+
+class KeptGroups;
+
+// The comment that opens a file whose frame this writer built.
+constexpr char kBuiltFrameComment[] = "999\nKOVA host drawing";
+
+// Files an object's own groups as if it were open for read.
+Acad::ErrorStatus dxfGroupsOf(AcDbObject* object, AcDbDatabase* db, std::vector<resbuf>& items);
+
+// Writes a record: its type, its handle and owner (none when 0; for a record
+// a file held, 0 keeps the owner it held), then its groups. The groups a file
+// held of it stay where they stood; the object's own groups (items) take the
+// places of those they model, and what is new of them ends its subclass.
+// Without markers, as releases before 13 write records, no subclass is named.
+void writeDxfRecord(DxfText& out, const std::wstring& type, AcDbHandle handle, AcDbHandle owner,
+                    const KeptGroups* held, const std::vector<resbuf>& items, bool markers);
+// What an object makes of the groups a file held of it, from the groups it
+// wrote right after it read them (markerless: the record was read as one of
+// a release that names no subclass).
+void assignRoles(KeptGroups& held, const std::vector<resbuf>& items, DxfEncoding encoding, bool markerless);
 
 // The record names of the host's own classes; a custom class goes by its
 // registered DXF name and is listed in CLASSES. Null when not the host's.

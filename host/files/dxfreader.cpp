@@ -1,6 +1,10 @@
-// Reading a drawing from ASCII DXF. The frame around the drawing's own
-// objects (tables, blocks, the standard root entries) is skipped, so the
-// database holds exactly what it held when it was saved.
+// Reading a drawing from ASCII DXF. Every record of the file becomes an
+// object of the drawing with its handle and keeps the groups the file held
+// of it; the drawing keeps the file around them (its header, classes and
+// the order of every section), so that it is saved as it was read. A file
+// without tables (as an earlier version of this writer wrote them) gets its
+// frame built at each save, and the standard root entries it held are
+// skipped when it is read.
 #include <algorithm>
 #include <cstdint>
 #include <set>
@@ -10,6 +14,7 @@
 #include "database/dbinternal.h"
 #include "files/dxfframe.h"
 #include "files/fileinternal.h"
+#include "kvhost.h"
 #include "rx/rxinternal.h"
 
 namespace kvhost {
@@ -24,10 +29,16 @@ struct ClassInfo {
 struct InRecord {
   std::wstring type;
   bool entity = false;
+  bool markerless = false;
   AcDbHandle handle = 0;
   AcDbHandle owner = 0;
   std::vector<resbuf> items;
+  KeptGroups held;  // every group after the type, its sub-entities' records too
+  size_t section = 0, item = 0;  // where it stands in the kept file
 };
+
+// Records that belong to the entity before them.
+bool isSubEntity(const std::wstring& type) { return type == L"VERTEX" || type == L"SEQEND" || type == L"ATTRIB"; }
 
 // Takes the frame's objects out of what was read: the standard entries of
 // the root dictionary and the objects they own. False when the root
@@ -69,30 +80,42 @@ bool dropFrame(std::vector<InRecord>& records, size_t& nodRecord) {
 // the records made into the database's objects.
 class DxfReader {
  public:
-  DxfReader(AcDbDatabase* db, std::vector<DxfTag> tags) : m_pDb(db), m_tags(std::move(tags)) {}
+  // builtFrame: the file's frame was built by this writer for a drawing
+  // that keeps none; it is built again at each save.
+  DxfReader(AcDbDatabase* db, std::vector<DxfTag> tags, bool builtFrame)
+      : m_pDb(db), m_tags(std::move(tags)), m_file(std::make_unique<KeptFile>()), m_bBuiltFrame(builtFrame) {}
   Acad::ErrorStatus read();
 
  private:
-  bool isZero(size_t at, const wchar_t* value) const {
+  bool isZero(size_t at, const char* value) const {
     return at < m_tags.size() && m_tags[at].code == 0 && trimDxf(m_tags[at].value) == value;
   }
+  std::wstring text(size_t at) const { return decodeDxf(trimDxf(m_tags[at].value), m_encoding); }
+  KeptGroups keep(size_t from, size_t to) const;
   Acad::ErrorStatus readSections();
   Acad::ErrorStatus readSection(const std::wstring& section, size_t at, size_t end);
   Acad::ErrorStatus readHeader(size_t at, size_t end);
   Acad::ErrorStatus readClasses(size_t at, size_t end);
-  Acad::ErrorStatus readRecords(size_t at, size_t end, bool entities);
+  Acad::ErrorStatus readRecords(size_t at, size_t end, const std::wstring& section);
+  void readOther(size_t at, size_t end);
   bool readRecordStart(size_t first, size_t end, InRecord& rec, size_t& body) const;
   void numberRecords();
   const ClassInfo* findClass(const std::wstring& dxfName) const;
-  Acad::ErrorStatus buildObject(const InRecord& rec);
+  Acad::ErrorStatus buildObject(InRecord& rec);
   AcDbObject* createObject(const InRecord& rec, const ClassInfo* info, AcRxClass*& reader) const;
+  Acad::ErrorStatus fill(AcDbStub* stub, AcDbObject* object, InRecord& rec, bool readGroups = true);
   Acad::ErrorStatus takeBackDwgRecord(AcDbStub* stub, AcDbProxyObject* proxy, const InRecord& rec);
-  void keepAsProxy(AcDbStub* stub, const InRecord& rec, const ClassInfo* info, const AcRxClass* reader);
+  Acad::ErrorStatus keepAsProxy(AcDbStub* stub, InRecord& rec, const ClassInfo* info, const AcRxClass* reader);
   Acad::ErrorStatus setRootDictionary();
 
   AcDbDatabase* m_pDb;
   std::vector<DxfTag> m_tags;
-  AcDbHandle m_seed = 0;
+  std::unique_ptr<KeptFile> m_file;
+  DxfEncoding m_encoding = DxfEncoding::kUtf8;
+  bool m_bMarkers = true;  // the release names subclasses
+  bool m_bHaveTables = false;
+  bool m_bBuiltFrame;
+  AcDbHandle m_seed = 0, m_highest = 0;
   std::vector<std::pair<std::wstring, std::wstring>> m_header;
   std::vector<ClassInfo> m_classes;
   std::vector<InRecord> m_records;
@@ -103,22 +126,40 @@ class DxfReader {
 Acad::ErrorStatus DxfReader::read() {
   Acad::ErrorStatus es = readSections();
   if (es != Acad::eOk) return es;
-  if (m_nodRecord != SIZE_MAX && !dropFrame(m_records, m_nodRecord)) return Acad::eDwgNeedsRecovery;
+  if (!m_bHaveTables && m_nodRecord != SIZE_MAX && !dropFrame(m_records, m_nodRecord))
+    return Acad::eDwgNeedsRecovery;
   numberRecords();
-  for (const InRecord& rec : m_records)
+  for (InRecord& rec : m_records) {
     if ((es = buildObject(rec)) != Acad::eOk) return es;
+    if (m_bHaveTables) m_file->sections[rec.section].items[rec.item].handle = rec.handle;
+  }
   for (auto& var : m_header) m_pDb->setHeaderSysVar(var.first.c_str(), var.second.c_str());
-  return setRootDictionary();
+  if ((es = setRootDictionary()) != Acad::eOk) return es;
+  if (m_bHaveTables)
+    setKeptFile(m_pDb, std::move(m_file));
+  else  // the frame's entries of the root dictionary are built at each save
+    m_pDb->namedObjectsDictionaryId().stub()->kept.reset();
+  return Acad::eOk;
+}
+
+KeptGroups DxfReader::keep(size_t from, size_t to) const {
+  KeptGroups held;
+  for (size_t i = from; i < to; ++i) {
+    const std::string& bytes = m_tags[i].value;
+    const bool ascii = std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; });
+    held.add(m_tags[i].code, ascii ? bytes : toUtf8(decodeDxf(bytes, m_encoding)));
+  }
+  return held;
 }
 
 Acad::ErrorStatus DxfReader::readSections() {
   size_t i = 0;
-  while (!isZero(i, L"EOF")) {
-    if (!isZero(i, L"SECTION") || i + 1 >= m_tags.size() || m_tags[i + 1].code != 2) return Acad::eDwgNeedsRecovery;
+  while (!isZero(i, "EOF")) {
+    if (!isZero(i, "SECTION") || i + 1 >= m_tags.size() || m_tags[i + 1].code != 2) return Acad::eDwgNeedsRecovery;
     size_t end = i + 2;
-    while (end < m_tags.size() && !isZero(end, L"ENDSEC") && !isZero(end, L"EOF")) ++end;
-    if (!isZero(end, L"ENDSEC")) return Acad::eDwgNeedsRecovery;
-    Acad::ErrorStatus es = readSection(trimDxf(m_tags[i + 1].value), i + 2, end);
+    while (end < m_tags.size() && !isZero(end, "ENDSEC") && !isZero(end, "EOF")) ++end;
+    if (!isZero(end, "ENDSEC")) return Acad::eDwgNeedsRecovery;
+    Acad::ErrorStatus es = readSection(text(i + 1), i + 2, end);
     if (es != Acad::eOk) return es;
     i = end + 1;
   }
@@ -126,23 +167,57 @@ Acad::ErrorStatus DxfReader::readSections() {
 }
 
 Acad::ErrorStatus DxfReader::readSection(const std::wstring& section, size_t at, size_t end) {
+  if (section == L"HEADER" && !m_file->sections.empty()) {
+    // Records before it would have been read as of another release.
+    setOpenError("its HEADER section comes after the sections of records");
+    return Acad::eDwgNeedsRecovery;
+  }
   if (section == L"HEADER") return readHeader(at, end);
   if (section == L"CLASSES") return readClasses(at, end);
-  if (section == L"ENTITIES" || section == L"OBJECTS") return readRecords(at, end, section == L"ENTITIES");
-  return Acad::eOk;  // tables, blocks and sections of no interest are rebuilt at each save
+  if (m_bBuiltFrame && (section == L"TABLES" || section == L"BLOCKS")) return Acad::eOk;  // built again
+  if (section != L"HEADER" && section != L"CLASSES") m_file->sections.push_back({section, {}});
+  if (section == L"TABLES") m_bHaveTables = !m_bBuiltFrame;
+  if (section == L"OBJECTS" && !m_bMarkers) {
+    // Releases that name no subclass have none; their records could not be kept for what they are.
+    setOpenError("it has an OBJECTS section, which files of releases before R13 have not");
+    return Acad::eDwgNeedsRecovery;
+  }
+  if (section == L"ENTITIES" || section == L"OBJECTS" || section == L"TABLES" || section == L"BLOCKS")
+    return readRecords(at, end, section);
+  readOther(at, end);
+  return Acad::eOk;
+}
+
+// A section of no interest here is kept as its records.
+void DxfReader::readOther(size_t at, size_t end) {
+  while (at < end) {
+    KeptFile::Item item;
+    item.type = m_tags[at].code == 0 ? text(at) : L"";
+    size_t first = m_tags[at].code == 0 ? at + 1 : at;
+    for (at = first; at < end && m_tags[at].code != 0;) ++at;
+    item.groups = keep(first, at);
+    m_file->sections.back().items.push_back(std::move(item));
+  }
 }
 
 Acad::ErrorStatus DxfReader::readHeader(size_t at, size_t end) {
+  for (size_t i = at; i < end; ++i)
+    if (m_tags[i].code == 9 && trimDxf(m_tags[i].value) == "$ACADVER" && i + 1 < end) {
+      const std::wstring release = decodeDxf(trimDxf(m_tags[i + 1].value), DxfEncoding::kUtf8);
+      m_encoding = dxfEncodingOf(release);
+      m_bMarkers = release.empty() || release > L"AC1009";
+    }
   while (at < end) {
     if (m_tags[at].code != 9) return Acad::eDwgNeedsRecovery;
-    std::wstring name = trimDxf(m_tags[at].value);
+    std::wstring name = text(at);
     size_t first = ++at;
     while (at < end && m_tags[at].code != 9) ++at;
+    m_file->header.push_back({name.size() > 1 ? name.substr(1) : name, keep(first, at)});
     if (name == L"$HANDSEED") {
-      if (at != first + 1 || !parseDxfHandle(trimDxf(m_tags[first].value), m_seed)) return Acad::eDwgNeedsRecovery;
+      if (at != first + 1 || !parseDxfHandle(text(first), m_seed)) return Acad::eDwgNeedsRecovery;
     } else if (at == first + 1 && name.size() > 1 && name[0] == L'$' && !DxfFrame::isFileVariable(name.substr(1))) {
-      // Variables of one value are the host's; points and such are not kept.
-      m_header.emplace_back(name.substr(1), unescapeDxfText(m_tags[first].value));
+      // Variables of one value are the host's as text; all are kept with their groups.
+      m_header.emplace_back(name.substr(1), unescapeDxfText(decodeDxf(m_tags[first].value, m_encoding), m_encoding));
     }
   }
   return Acad::eOk;
@@ -150,11 +225,12 @@ Acad::ErrorStatus DxfReader::readHeader(size_t at, size_t end) {
 
 Acad::ErrorStatus DxfReader::readClasses(size_t at, size_t end) {
   while (at < end) {
-    if (!isZero(at, L"CLASS")) return Acad::eDwgNeedsRecovery;
+    if (!isZero(at, "CLASS")) return Acad::eDwgNeedsRecovery;
     size_t first = ++at;
     while (at < end && m_tags[at].code != 0) ++at;
     std::vector<resbuf> items;
-    if (!toDxfGroups(m_tags, first, at, items)) return Acad::eDwgNeedsRecovery;
+    if (!toDxfGroups(m_tags, first, at, items, m_encoding)) return Acad::eDwgNeedsRecovery;
+    m_file->classes.push_back(keep(first, at));
     ClassInfo info;
     for (const resbuf& rb : items) {
       if (rb.restype == 1) info.dxfName = rb.text;
@@ -168,36 +244,61 @@ Acad::ErrorStatus DxfReader::readClasses(size_t at, size_t end) {
   return Acad::eOk;
 }
 
-Acad::ErrorStatus DxfReader::readRecords(size_t at, size_t end, bool entities) {
-  m_bHaveObjects = m_bHaveObjects || !entities;
+Acad::ErrorStatus DxfReader::readRecords(size_t at, size_t end, const std::wstring& section) {
+  const bool objects = section == L"OBJECTS";
+  m_bHaveObjects = m_bHaveObjects || objects;
+  KeptFile::Section& kept = m_file->sections.back();
+  bool afterEntity = false;
   while (at < end) {
     if (m_tags[at].code != 0) return Acad::eDwgNeedsRecovery;
     InRecord rec;
-    rec.type = trimDxf(m_tags[at].value);
-    rec.entity = entities;
+    rec.type = text(at);
     size_t first = ++at;
     while (at < end && m_tags[at].code != 0) ++at;
+    if (rec.type == L"ENDTAB") {
+      kept.items.push_back({0, rec.type, keep(first, at)});
+      continue;
+    }
     size_t body = first;
-    if (!readRecordStart(first, at, rec, body) || !toDxfGroups(m_tags, body, at, rec.items))
-      return Acad::eDwgNeedsRecovery;
-    if (!entities && m_nodRecord == SIZE_MAX) m_nodRecord = m_records.size();
+    if (!readRecordStart(first, at, rec, body)) return Acad::eDwgNeedsRecovery;
+    m_highest = std::max(m_highest, rec.handle);
+    if (afterEntity && isSubEntity(rec.type)) {
+      // Kept with its entity, as the file holds it.
+      m_records.back().held.add(0, toUtf8(rec.type));
+      m_records.back().held.append(keep(first, at));
+      continue;
+    }
+    rec.entity = section == L"ENTITIES" || (section == L"BLOCKS" && rec.type != L"BLOCK" && rec.type != L"ENDBLK");
+    afterEntity = rec.entity;
+    if (!toDxfGroups(m_tags, body, at, rec.items, m_encoding)) return Acad::eDwgNeedsRecovery;
+    rec.markerless = !m_bMarkers;
+    rec.held = keep(first, at);
+    rec.section = m_file->sections.size() - 1;
+    rec.item = kept.items.size();
+    kept.items.push_back({0, rec.type, {}});
+    if (objects && m_nodRecord == SIZE_MAX) m_nodRecord = m_records.size();
     m_records.push_back(std::move(rec));
   }
   return Acad::eOk;
 }
 
-// Before the first subclass marker: the handle, the owner and application
-// groups ({ ... } pairs of 102), which the file keeps. body is where the
-// object's own groups start; false for a handle that does not parse.
+// The record's start: the handle, the owner and application groups
+// ({ ... } pairs of 102), up to the first subclass marker where the release
+// has them. body is where the object's own groups start;
+// false for a handle that does not parse.
 bool DxfReader::readRecordStart(size_t first, size_t end, InRecord& rec, size_t& body) const {
   bool inGroup = false, haveOwner = false;
-  for (body = first; body < end && m_tags[body].code != 100; ++body) {
+  for (body = first; body < end; ++body) {
     const DxfTag& tag = m_tags[body];
-    if (tag.code == 102) inGroup = trimDxf(tag.value) != L"}";
-    if (tag.code == 5 && !parseDxfHandle(trimDxf(tag.value), rec.handle)) return false;
-    if (tag.code == 330 && !inGroup && !haveOwner) {
-      if (!parseDxfHandle(trimDxf(tag.value), rec.owner)) return false;
+    if (tag.code == 102) {
+      inGroup = trimDxf(tag.value) != "}";
+    } else if (tag.code == 5 || tag.code == 105) {
+      if (!parseDxfHandle(text(body), rec.handle)) return false;
+    } else if (tag.code == 330 && !inGroup && !haveOwner) {
+      if (!parseDxfHandle(text(body), rec.owner)) return false;
       haveOwner = true;
+    } else if (!inGroup && (!m_bMarkers || tag.code == AcDb::kDxfSubclass)) {
+      break;  // the object's own groups: from its first subclass, or those of a release that names none
     }
   }
   return true;
@@ -205,9 +306,7 @@ bool DxfReader::readRecordStart(size_t first, size_t end, InRecord& rec, size_t&
 
 // Records without a handle (files from releases that had none) get new ones.
 void DxfReader::numberRecords() {
-  AcDbHandle highest = 0;
-  for (const InRecord& rec : m_records) highest = std::max(highest, rec.handle);
-  AcDbHandle next = std::max(m_seed, highest + 1);
+  AcDbHandle next = std::max(m_seed, m_highest + 1);
   for (InRecord& rec : m_records)
     if (rec.handle == 0) rec.handle = next++;
   raiseHandseed(m_pDb, next);
@@ -219,7 +318,7 @@ const ClassInfo* DxfReader::findClass(const std::wstring& dxfName) const {
   return nullptr;
 }
 
-Acad::ErrorStatus DxfReader::buildObject(const InRecord& rec) {
+Acad::ErrorStatus DxfReader::buildObject(InRecord& rec) {
   AcDbStub* stub = stubForHandle(m_pDb, rec.handle);
   if (stub->object != nullptr) return Acad::eDwgNeedsRecovery;  // the same handle twice
   const ClassInfo* info = findClass(rec.type);
@@ -233,16 +332,26 @@ Acad::ErrorStatus DxfReader::buildObject(const InRecord& rec) {
     return Acad::eDwgNeedsRecovery;
   }
   if (object != nullptr) {
-    placeObject(stub, object);
-    if (!rec.entity && rec.owner != 0) object->setOwnerId(m_pDb->getObjectId(rec.owner));
-    Acad::ErrorStatus es = restoreFromGroups(object, m_pDb, rec.items);
+    Acad::ErrorStatus es = fill(stub, object, rec);
     if (es == Acad::eOk)
       return dwgProxy ? takeBackDwgRecord(stub, static_cast<AcDbProxyObject*>(object), rec) : Acad::eOk;
     stub->object = nullptr;
     delete object;
     if (es != Acad::eMakeMeProxy) return es;
   }
-  keepAsProxy(stub, rec, info, reader);
+  return keepAsProxy(stub, rec, info, reader);
+}
+
+// Reads an object from its groups and keeps with it what the file held.
+Acad::ErrorStatus DxfReader::fill(AcDbStub* stub, AcDbObject* object, InRecord& rec, bool readGroups) {
+  placeObject(stub, object);
+  if (!rec.entity && rec.owner != 0) object->setOwnerId(m_pDb->getObjectId(rec.owner));
+  Acad::ErrorStatus es = readGroups ? restoreFromGroups(object, m_pDb, rec.items, rec.markerless) : Acad::eOk;
+  if (es != Acad::eOk) return es;
+  std::vector<resbuf> written;
+  if ((es = dxfGroupsOf(object, m_pDb, written)) != Acad::eOk) return es;
+  assignRoles(rec.held, written, m_encoding, rec.markerless);
+  stub->kept = std::make_unique<KeptGroups>(std::move(rec.held));
   return Acad::eOk;
 }
 
@@ -275,8 +384,18 @@ Acad::ErrorStatus DxfReader::takeBackDwgRecord(AcDbStub* stub, AcDbProxyObject* 
 }
 
 // A class unknown here, or a record newer than its class: the object keeps
-// its groups until it is saved again.
-void DxfReader::keepAsProxy(AcDbStub* stub, const InRecord& rec, const ClassInfo* info, const AcRxClass* reader) {
+// its groups until it is saved again; an entity is an entity still.
+Acad::ErrorStatus DxfReader::keepAsProxy(AcDbStub* stub, InRecord& rec, const ClassInfo* info,
+                                         const AcRxClass* reader) {
+  if (rec.entity) {
+    auto* entity = new AcDbProxyEntity(rec.type.c_str());
+    Acad::ErrorStatus es = fill(stub, entity, rec);
+    if (es != Acad::eOk) {
+      stub->object = nullptr;
+      delete entity;
+    }
+    return es;
+  }
   DxfProxyRecord dxf;
   dxf.dxfName = rec.type;
   dxf.className = reader ? reader->name() : info ? info->className : rec.type;
@@ -284,9 +403,7 @@ void DxfReader::keepAsProxy(AcDbStub* stub, const InRecord& rec, const ClassInfo
   dxf.proxyFlags = info ? info->proxyFlags : 0;
   dxf.isEntity = rec.entity;
   dxf.items = rec.items;
-  auto* proxy = new AcDbProxyObject(makeDxfProxyRecord(dxf));
-  placeObject(stub, proxy);
-  if (!rec.entity && rec.owner != 0) proxy->setOwnerId(m_pDb->getObjectId(rec.owner));
+  return fill(stub, new AcDbProxyObject(makeDxfProxyRecord(dxf)), rec, false);
 }
 
 Acad::ErrorStatus DxfReader::setRootDictionary() {
@@ -309,19 +426,27 @@ Acad::ErrorStatus DxfReader::setRootDictionary() {
   return Acad::eOk;
 }
 
+bool opensWithBuiltFrameComment(const std::string& bytes) {
+  std::string start = bytes.substr(0, 64);
+  start.erase(std::remove(start.begin(), start.end(), '\r'), start.end());
+  return start.rfind(kBuiltFrameComment, 0) == 0;
+}
+
 }  // namespace
 }  // namespace kvhost
 
 Acad::ErrorStatus AcDbDatabase::dxfIn(const ACHAR* fileName) {
   if (fileName == nullptr) return Acad::eInvalidInput;
   if (!objectIds(true).isEmpty()) return Acad::eAlreadyInDb;
-  std::string bytes;
-  Acad::ErrorStatus es = kvhost::readFile(fileName, bytes);
-  if (es != Acad::eOk) return es;
   std::vector<kvhost::DxfTag> tags;
-  es = kvhost::readDxfTags(bytes, tags);
-  if (es != Acad::eOk) return es;
-  es = kvhost::DxfReader(this, std::move(tags)).read();
+  kvhost::DxfTagReader reader(tags);
+  Acad::ErrorStatus es = kvhost::readFile(fileName, [&](const char* bytes, size_t size) { return reader.take(bytes, size); });
+  if (es == Acad::eOk) es = reader.finish();
+  if (es != Acad::eOk) {
+    if (!reader.why().empty()) kvhost::setOpenError(reader.why());
+    return es;
+  }
+  es = kvhost::DxfReader(this, std::move(tags), kvhost::opensWithBuiltFrameComment(reader.start())).read();
   if (es == Acad::eOk) kvhost::setDatabaseFileName(this, fileName);
   return es;
 }

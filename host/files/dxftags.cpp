@@ -1,8 +1,12 @@
 // Reading a DXF file's text: the tags it is made of and the groups of a
 // record, as a filer hands them to an object.
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <cwchar>
 #include <cwctype>
+#include "common/text.h"
 #include "database/memfiler.h"
 #include "files/dxf.h"
 #include "kvhost.h"
@@ -10,20 +14,20 @@
 namespace kvhost {
 namespace {
 
-bool parseInt(const std::wstring& s, long long& v) {
-  wchar_t* end = nullptr;
+bool parseInt(const std::string& s, long long& v) {
+  char* end = nullptr;
   errno = 0;
-  v = std::wcstoll(s.c_str(), &end, 10);
+  v = std::strtoll(s.c_str(), &end, 10);
   if (errno != 0 || end == s.c_str()) return false;
-  while (*end == L' ' || *end == L'\t') ++end;
+  while (*end == ' ' || *end == '\t') ++end;
   return *end == 0;
 }
 
-bool parseReal(const std::wstring& s, double& v) {
-  wchar_t* end = nullptr;
-  v = std::wcstod(s.c_str(), &end);
+bool parseReal(const std::string& s, double& v) {
+  char* end = nullptr;
+  v = std::strtod(s.c_str(), &end);
   if (end == s.c_str()) return false;
-  while (*end == L' ' || *end == L'\t') ++end;
+  while (*end == ' ' || *end == '\t') ++end;
   return *end == 0;
 }
 
@@ -34,14 +38,33 @@ std::wstring decodeLine(const std::string& s) {
     int extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
     bool ok = extra >= 0;
     for (int k = 1; ok && k <= extra; ++k) ok = i + k < s.size() && (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
-    if (!ok) {
-      std::wstring latin;
-      for (char ch : s) latin += static_cast<wchar_t>(static_cast<unsigned char>(ch));
-      return latin;
-    }
+    if (!ok) return decodeDxf(s, DxfEncoding::kCodePage);
     i += extra + 1;
   }
   return fromUtf8(s);
+}
+
+// The character of a \U+ escape at s[i] and the escape's length; 0 when
+// there is none. Eight digits stand for a character beyond 16 bits.
+size_t unicodeEscapeAt(const std::wstring& s, size_t i, uint32_t& c) {
+  if (s.compare(i, 3, L"\\U+") != 0) return 0;
+  auto hexDigits = [&](size_t n, unsigned long& v) {
+    if (i + 3 + n > s.size()) return false;
+    v = 0;
+    for (size_t k = i + 3; k < i + 3 + n; ++k) {
+      if (!std::iswxdigit(s[k])) return false;
+      v = v * 16 + static_cast<unsigned long>(std::iswdigit(s[k]) ? s[k] - L'0' : std::towupper(s[k]) - L'A' + 10);
+    }
+    return true;
+  };
+  unsigned long v = 0;
+  if (hexDigits(8, v) && v >= 0x10000 && v <= 0x10FFFF) {
+    c = static_cast<uint32_t>(v);
+    return 11;
+  }
+  if (!hexDigits(4, v)) return 0;
+  c = static_cast<uint32_t>(v);
+  return 7;
 }
 
 }  // namespace
@@ -60,26 +83,32 @@ std::wstring trimDxf(const std::wstring& s) {
   size_t a = s.find_first_not_of(L" \t"), b = s.find_last_not_of(L" \t");
   return a == std::wstring::npos ? std::wstring() : s.substr(a, b - a + 1);
 }
+std::string trimDxf(const std::string& s) {
+  size_t a = s.find_first_not_of(" \t"), b = s.find_last_not_of(" \t");
+  return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
+}
 
-std::wstring unescapeDxfText(const std::wstring& s) {
+std::wstring decodeDxf(const std::string& bytes, DxfEncoding encoding) {
+  if (encoding == DxfEncoding::kUtf8) return decodeLine(bytes);
+  std::wstring out;
+  out.reserve(bytes.size());
+  for (char ch : bytes) out += static_cast<wchar_t>(static_cast<unsigned char>(ch));
+  return out;
+}
+
+std::wstring unescapeDxfText(const std::wstring& s, DxfEncoding encoding) {
   std::wstring out;
   for (size_t i = 0; i < s.size(); ++i) {
     wchar_t c = s[i];
+    size_t escape = 0;
     if (caretEscapeAt(s, i)) {
       const wchar_t next = s[i + 1];
       out += next == L' ' ? L'^' : static_cast<wchar_t>(next - 0x40);
       ++i;
-    } else if (c == L'\\' && i + 7 <= s.size() && s.compare(i, 3, L"\\U+") == 0) {
+    } else if (uint32_t code = 0; encoding == DxfEncoding::kCodePage && (escape = unicodeEscapeAt(s, i, code)) != 0) {
       // Releases before 2007 write characters outside their code page as \U+XXXX.
-      wchar_t* end = nullptr;
-      std::wstring digits = s.substr(i + 3, 4);
-      unsigned long code = std::wcstoul(digits.c_str(), &end, 16);
-      if (end == digits.c_str() + 4) {
-        out += static_cast<wchar_t>(code);
-        i += 6;
-      } else {
-        out += c;
-      }
+      appendCharacter(out, code);
+      i += escape - 1;
     } else {
       out += c;
     }
@@ -87,15 +116,35 @@ std::wstring unescapeDxfText(const std::wstring& s) {
   return out;
 }
 
-bool toDxfGroups(const std::vector<DxfTag>& tags, size_t from, size_t to, std::vector<resbuf>& items) {
+bool heldReadsAs(const std::string& held, const resbuf& rb, int coordinate, DxfEncoding encoding) {
+  long long n = 0;
+  double v = 0;
+  switch (dxfValueKind(rb.restype)) {
+    case DxfValueKind::kText: return unescapeDxfText(fromUtf8(held), encoding) == rb.text;
+    case DxfValueKind::kHandle: {
+      AcDbHandle a = 0, b = 0;
+      return parseDxfHandle(fromUtf8(trimDxf(held)), a) && parseDxfHandle(trimDxf(rb.text), b) && a == b;
+    }
+    case DxfValueKind::kInt16: return parseInt(trimDxf(held), n) && static_cast<Adesk::Int16>(n) == rb.int32;
+    case DxfValueKind::kInt32:
+      return parseInt(trimDxf(held), n) && static_cast<Adesk::Int32>(static_cast<Adesk::UInt32>(n)) == rb.int32;
+    case DxfValueKind::kReal: return parseReal(trimDxf(held), v) && v == rb.real;
+    case DxfValueKind::kPoint: break;
+  }
+  const double coords[3] = {rb.point.x, rb.point.y, rb.point.z};
+  return parseReal(trimDxf(held), v) && v == coords[coordinate];
+}
+
+bool toDxfGroups(const std::vector<DxfTag>& tags, size_t from, size_t to, std::vector<resbuf>& items,
+                 DxfEncoding encoding) {
   for (size_t i = from; i < to; ++i) {
     resbuf rb;
     rb.restype = static_cast<short>(tags[i].code);
-    const std::wstring& v = tags[i].value;
+    const std::string& v = tags[i].value;
     long long n = 0;
     switch (dxfValueKind(tags[i].code)) {
-      case DxfValueKind::kText: rb.text = unescapeDxfText(v); break;
-      case DxfValueKind::kHandle: rb.text = trimDxf(v); break;
+      case DxfValueKind::kText: rb.text = unescapeDxfText(decodeDxf(v, encoding), encoding); break;
+      case DxfValueKind::kHandle: rb.text = decodeDxf(trimDxf(v), encoding); break;
       case DxfValueKind::kInt16:
         if (!parseInt(trimDxf(v), n)) return false;
         rb.int32 = static_cast<Adesk::Int16>(n);
@@ -121,35 +170,87 @@ bool toDxfGroups(const std::vector<DxfTag>& tags, size_t from, size_t to, std::v
   return true;
 }
 
-Acad::ErrorStatus readDxfTags(const std::string& bytes, std::vector<DxfTag>& tags) {
-  if (bytes.compare(0, 18, "AutoCAD Binary DXF") == 0) return Acad::eBadDwgHeader;
-  size_t pos = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
-  auto nextLine = [&](std::string& line) {
-    if (pos >= bytes.size()) return false;
-    size_t end = bytes.find('\n', pos);
-    if (end == std::string::npos) end = bytes.size();
-    line.assign(bytes, pos, end - pos);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    pos = end + 1;
-    return true;
-  };
-  std::string codeLine, valueLine;
-  bool sawEof = false;
-  while (!sawEof && nextLine(codeLine)) {
-    long long code = 0;
-    std::wstring codeText = trimDxf(decodeLine(codeLine));
-    bool ok = parseInt(codeText, code) && code >= 0 && code <= 1071;
-    ok = ok && nextLine(valueLine);
-    // Text never holds a NUL; read as a C string it would quietly cut the value short.
-    ok = ok && codeLine.find('\0') == std::string::npos && valueLine.find('\0') == std::string::npos;
-    if (!ok) return tags.empty() ? Acad::eBadDwgHeader : Acad::eDwgNeedsRecovery;
-    if (code == 999) continue;  // a comment
-    tags.push_back({static_cast<int>(code), decodeLine(valueLine)});
-    if (tags.size() == 1 && (code != 0 || trimDxf(tags[0].value) != L"SECTION")) return Acad::eBadDwgHeader;
-    sawEof = code == 0 && trimDxf(tags.back().value) == L"EOF";
+Acad::ErrorStatus DxfTagReader::refuse(Acad::ErrorStatus status, const std::string& why) {
+  m_why = why;
+  return m_status = status;
+}
+
+Acad::ErrorStatus DxfTagReader::take(const char* bytes, size_t size) {
+  if (m_status == Acad::eOk && m_start.size() < kStartBytes) {
+    m_start.append(bytes, std::min(size, kStartBytes - m_start.size()));
+    if (m_start.compare(0, 18, "AutoCAD Binary DXF") == 0) return refuse(Acad::eBadDwgHeader, "it is binary DXF");
   }
-  if (tags.empty()) return Acad::eBadDwgHeader;
-  return sawEof ? Acad::eOk : Acad::eDwgNeedsRecovery;
+  for (size_t at = 0; at < size && m_status == Acad::eOk;) {
+    if (m_sawEof) {
+      // Past its end a drawing ends its last line, or pads with end-of-file marks.
+      for (; at < size; ++at, ++m_offset)
+        if (!std::strchr(" \t\r\n\x1a", bytes[at]))
+          return refuse(Acad::eDwgNeedsRecovery, "there is more after the end of the drawing (its EOF), at byte " +
+                                                     std::to_string(m_offset));
+      break;
+    }
+    const char* stop = static_cast<const char*>(std::memchr(bytes + at, '\n', size - at));
+    const size_t end = stop ? static_cast<size_t>(stop - bytes) : size;
+    if (const void* nul = std::memchr(bytes + at, '\0', end - at)) {
+      const size_t where = m_offset + static_cast<size_t>(static_cast<const char*>(nul) - (bytes + at));
+      return refuse(m_tags.empty() ? Acad::eBadDwgHeader : Acad::eDwgNeedsRecovery,
+                    "a NUL byte at byte " + std::to_string(where) + ", where a DXF file holds only text");
+    }
+    if (m_line.size() + (end - at) > kMaxLineBytes)
+      return refuse(m_tags.empty() ? Acad::eBadDwgHeader : Acad::eDwgNeedsRecovery,
+                    "line " + std::to_string(m_lineNumber) + " is longer than " + std::to_string(kMaxLineBytes) +
+                        " bytes, where a group's " + (m_haveCode ? "value" : "code") + " is expected");
+    m_line.append(bytes + at, end - at);
+    m_offset += end - at;
+    at = end;
+    if (stop == nullptr) break;
+    ++at, ++m_offset;
+    takeLine();
+  }
+  return m_status;
+}
+
+void DxfTagReader::takeLine() {
+  if (!m_line.empty() && m_line.back() == '\r') m_line.pop_back();
+  if (m_lineNumber == 1 && m_line.compare(0, 3, "\xEF\xBB\xBF") == 0) m_line.erase(0, 3);
+  ++m_lineNumber;
+  if (!m_haveCode) {
+    long long code = 0;
+    if (!parseInt(trimDxf(m_line), code) || code < 0 || code > 1071) {
+      refuse(m_tags.empty() ? Acad::eBadDwgHeader : Acad::eDwgNeedsRecovery,
+             "line " + std::to_string(m_lineNumber - 1) + " is no group code");
+      return;
+    }
+    m_code = static_cast<int>(code);
+    m_haveCode = true;
+    m_line.clear();
+    return;
+  }
+  m_haveCode = false;
+  if (m_code != 999) {  // else a comment
+    m_tags.push_back({m_code, std::move(m_line)});
+    if (m_tags.size() == 1 && (m_code != 0 || trimDxf(m_tags[0].value) != "SECTION")) {
+      refuse(Acad::eBadDwgHeader, "it does not start with a section");
+      return;
+    }
+    m_sawEof = m_code == 0 && trimDxf(m_tags.back().value) == "EOF";
+  }
+  m_line.clear();
+}
+
+Acad::ErrorStatus DxfTagReader::finish() {
+  if (m_status != Acad::eOk) return m_status;
+  if (!m_line.empty() || m_haveCode) takeLine();
+  if (m_status != Acad::eOk) return m_status;
+  if (m_tags.empty()) return refuse(Acad::eBadDwgHeader, "it holds no group");
+  if (!m_sawEof) return refuse(Acad::eDwgNeedsRecovery, "it ends before the end of the drawing (its EOF)");
+  return Acad::eOk;
+}
+
+Acad::ErrorStatus readDxfTags(const std::string& bytes, std::vector<DxfTag>& tags) {
+  DxfTagReader reader(tags);
+  reader.take(bytes.data(), bytes.size());
+  return reader.finish();
 }
 
 }  // namespace kvhost

@@ -1,5 +1,6 @@
 // Writing a drawing as ASCII DXF. Every object files its own groups through
 // a DXF filer; the file's frame adds what a DXF reader expects around them.
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -7,6 +8,7 @@
 #include "database/memfiler.h"
 #include "files/dxfframe.h"
 #include "files/fileinternal.h"
+#include "kvhost.h"
 
 namespace kvhost {
 namespace {
@@ -25,23 +27,19 @@ struct OutRecord {
   bool entity = false;
   int proxyClass = -1;  // the class of a proxy's DWG record
   std::vector<resbuf> items;
+  const KeptGroups* held = nullptr;  // what the file it was read from held of it
+  bool written = false;
 };
 
-// Files an object's own groups as if it were open for read.
-Acad::ErrorStatus groupsOf(AcDbObject* object, AcDbDatabase* db, std::vector<resbuf>& items) {
-  DxfMemoryFiler filer(AcDb::kFileFiler, db);
-  AcDbObject::OpenState saved = object->openState();
-  object->openState().readers += 1;
-  Acad::ErrorStatus es;
-  try {
-    es = object->dxfOutFields(&filer);
-  } catch (...) {
-    es = Acad::eFilerError;
-  }
-  object->openState() = saved;
-  if (es == Acad::eOk) es = filer.filerStatus();
-  items = filer.items();
-  return es;
+void writeClass(DxfText& out, const ClassEntry& c) {
+  out.tag(0, "CLASS");
+  out.tag(1, c.dxfName);
+  out.tag(2, c.className);
+  out.tag(3, c.appName);
+  out.tag(90, c.proxyFlags);
+  out.tag(91, c.count);
+  out.tag(280, c.wasProxy ? 1 : 0);
+  out.tag(281, c.isEntity ? 1 : 0);
 }
 
 // The classes the file lists, in the order their first objects come, each
@@ -90,11 +88,19 @@ class DxfWriter {
   void writeClasses(DxfText& out, const DxfFrame& frame) const;
   void writeEntities(DxfText& out, const DxfFrame& frame) const;
   void writeObjects(DxfText& out, const DxfFrame& frame) const;
-  static void writeRecord(DxfText& out, const OutRecord& rec, AcDbHandle owner);
+  void writeRecord(DxfText& out, const OutRecord& rec, AcDbHandle owner) const;
+  // A drawing read from a file: the file as it was, with what is new.
+  std::string keptText(const KeptFile& file);
+  void writeKeptHeader(DxfText& out, const KeptFile& file) const;
+  void writeKeptClasses(DxfText& out, const KeptFile& file) const;
+  void writeNew(DxfText& out, bool entities, AcDbHandle modelSpace);
+  AcDbHandle keptModelSpace() const;
+  bool markers() const { return m_bMarkers; }
 
   AcDbDatabase* m_pDb;
   std::vector<OutRecord> m_entities, m_objects;
   ClassList m_classes;
+  bool m_bMarkers = true;
 };
 
 Acad::ErrorStatus DxfWriter::collect() {
@@ -105,6 +111,7 @@ Acad::ErrorStatus DxfWriter::collect() {
     rec.handle = ids[i].handle();
     Acad::ErrorStatus es = collectObject(ids[i].stub()->object, rec);
     if (es != Acad::eOk) return es;
+    rec.held = ids[i].stub()->kept.get();
     if (ids[i] == nodId)
       m_objects.insert(m_objects.begin(), std::move(rec));
     else
@@ -118,7 +125,7 @@ Acad::ErrorStatus DxfWriter::collect() {
 
 Acad::ErrorStatus DxfWriter::collectObject(AcDbObject* object, OutRecord& rec) {
   rec.owner = object->ownerId().isNull() ? 0 : object->ownerId().handle();
-  Acad::ErrorStatus es = groupsOf(object, m_pDb, rec.items);
+  Acad::ErrorStatus es = dxfGroupsOf(object, m_pDb, rec.items);
   if (es != Acad::eOk) return es;
   if (auto* proxy = AcDbProxyObject::cast(object)) {
     typeProxy(proxy, rec);
@@ -126,7 +133,9 @@ Acad::ErrorStatus DxfWriter::collectObject(AcDbObject* object, OutRecord& rec) {
   }
   AcRxClass* cls = object->isA();
   rec.entity = AcDbEntity::cast(object) != nullptr;
-  if (const wchar_t* name = builtinDxfName(cls)) {
+  if (auto* entity = AcDbProxyEntity::cast(object)) {
+    rec.type = entity->originalDxfName();
+  } else if (const wchar_t* name = builtinDxfName(cls)) {
     rec.type = name;
   } else {
     std::wstring dxfName = cls->dxfName() && *cls->dxfName() ? cls->dxfName() : cls->name();
@@ -169,11 +178,12 @@ std::set<std::wstring> DxfWriter::apps() const {
 }
 
 std::string DxfWriter::text() {
+  if (const KeptFile* file = keptFile(m_pDb)) return keptText(*file);
   // What the file adds takes handles above every handle of the database.
   DxfFrame frame(m_pDb->namedObjectsDictionaryId().handle(), m_pDb->handseed(), layers(), apps());
   frame.addRootEntries(m_objects.front().items);
   DxfText out;
-  out.tag(999, "KOVA host drawing");
+  out.raw(999, kBuiltFrameComment + 4);
   frame.header(out, headerSysVars(m_pDb));
   writeClasses(out, frame);
   frame.tables(out);
@@ -190,14 +200,7 @@ void DxfWriter::writeClasses(DxfText& out, const DxfFrame& frame) const {
   std::set<std::wstring> names;
   for (const ClassEntry& c : m_classes.entries()) {
     names.insert(c.dxfName);
-    out.tag(0, "CLASS");
-    out.tag(1, c.dxfName);
-    out.tag(2, c.className);
-    out.tag(3, c.appName);
-    out.tag(90, c.proxyFlags);
-    out.tag(91, c.count);
-    out.tag(280, c.wasProxy ? 1 : 0);
-    out.tag(281, c.isEntity ? 1 : 0);
+    writeClass(out, c);
   }
   frame.classes(out, names);
   out.tag(0, "ENDSEC");
@@ -218,11 +221,119 @@ void DxfWriter::writeObjects(DxfText& out, const DxfFrame& frame) const {
   out.tag(0, "ENDSEC");
 }
 
-void DxfWriter::writeRecord(DxfText& out, const OutRecord& rec, AcDbHandle owner) {
-  out.tag(0, rec.type);
-  out.handle(5, rec.handle);
-  out.handle(330, owner);
-  for (const resbuf& rb : rec.items) out.item(rb);
+void DxfWriter::writeRecord(DxfText& out, const OutRecord& rec, AcDbHandle owner) const {
+  writeDxfRecord(out, rec.type, rec.handle, owner, rec.held, rec.items, markers());
+}
+
+std::string DxfWriter::keptText(const KeptFile& file) {
+  const std::wstring release = file.release();
+  m_bMarkers = release.empty() || release > L"AC1009";
+  std::map<AcDbHandle, OutRecord*> byHandle;
+  for (std::vector<OutRecord>* list : {&m_entities, &m_objects})
+    for (OutRecord& rec : *list) byHandle[rec.handle] = &rec;
+  const AcDbHandle modelSpace = keptModelSpace();
+  DxfText out(dxfEncodingOf(release));
+  writeKeptHeader(out, file);
+  writeKeptClasses(out, file);
+  bool entitiesDone = false, objectsDone = false;
+  for (const KeptFile::Section& section : file.sections) {
+    if (section.name == L"OBJECTS" && !entitiesDone) writeNew(out, true, modelSpace), entitiesDone = true;
+    out.tag(0, "SECTION");
+    out.tag(2, section.name);
+    for (const KeptFile::Item& item : section.items) {
+      if (item.handle == 0) {
+        if (!item.type.empty()) out.tag(0, item.type);
+        for (size_t i = 0; i < item.groups.size(); ++i) out.tag(item.groups.code(i), item.groups.text(i));
+        continue;
+      }
+      auto it = byHandle.find(item.handle);
+      if (it == byHandle.end()) continue;  // erased
+      writeRecord(out, *it->second, 0);
+      it->second->written = true;
+    }
+    if (section.name == L"ENTITIES" || section.name == L"OBJECTS") {
+      const bool entities = section.name == L"ENTITIES";
+      for (OutRecord& rec : entities ? m_entities : m_objects)
+        if (!rec.written) writeRecord(out, rec, entities ? modelSpace : rec.owner), rec.written = true;
+      (entities ? entitiesDone : objectsDone) = true;
+    }
+    out.tag(0, "ENDSEC");
+  }
+  if (!entitiesDone) writeNew(out, true, modelSpace);
+  if (!objectsDone) writeNew(out, false, modelSpace);
+  out.tag(0, "EOF");
+  return out.str();
+}
+
+// A section the file did not have, for what is new of the drawing.
+void DxfWriter::writeNew(DxfText& out, bool entities, AcDbHandle modelSpace) {
+  std::vector<OutRecord>& records = entities ? m_entities : m_objects;
+  bool any = false;
+  for (const OutRecord& rec : records) any = any || !rec.written;
+  if (!any) return;
+  out.tag(0, "SECTION");
+  out.tag(2, entities ? "ENTITIES" : "OBJECTS");
+  for (OutRecord& rec : records)
+    if (!rec.written) writeRecord(out, rec, entities ? modelSpace : rec.owner), rec.written = true;
+  out.tag(0, "ENDSEC");
+}
+
+AcDbHandle DxfWriter::keptModelSpace() const {
+  for (const OutRecord& rec : m_objects) {
+    if (rec.type != L"BLOCK_RECORD") continue;
+    for (const resbuf& rb : rec.items)
+      if (rb.restype == 2 && (rb.text == L"*Model_Space" || rb.text == L"*MODEL_SPACE")) return rec.handle;
+  }
+  return 0;
+}
+
+void DxfWriter::writeKeptHeader(DxfText& out, const KeptFile& file) const {
+  out.tag(0, "SECTION");
+  out.tag(2, "HEADER");
+  std::set<std::wstring> held;
+  for (const KeptFile::Variable& var : file.header) {
+    held.insert(var.name);
+    out.tag(9, L"$" + var.name);
+    const ACHAR* now = m_pDb->headerSysVar(var.name.c_str());
+    if (var.name == L"HANDSEED" && !var.groups.empty()) {
+      out.handle(var.groups.code(0), m_pDb->handseed());
+    } else if (now && var.groups.size() == 1 &&
+               unescapeDxfText(fromUtf8(var.groups.text(0)), out.encoding()) != now) {
+      resbuf rb;
+      rb.restype = static_cast<short>(var.groups.code(0));
+      std::vector<DxfTag> tag{{rb.restype, toUtf8(now)}};
+      std::vector<resbuf> parsed;
+      if (toDxfGroups(tag, 0, 1, parsed, DxfEncoding::kUtf8)) out.item(parsed.front());
+    } else {
+      for (size_t i = 0; i < var.groups.size(); ++i) out.tag(var.groups.code(i), var.groups.text(i));
+    }
+  }
+  for (const auto& var : headerSysVars(m_pDb)) {
+    if (held.count(var.first) || DxfFrame::isFileVariable(var.first)) continue;
+    out.tag(9, L"$" + var.first);
+    out.tag(var.first == L"CLAYER" ? 8 : 1, var.second);
+  }
+  out.tag(0, "ENDSEC");
+}
+
+void DxfWriter::writeKeptClasses(DxfText& out, const KeptFile& file) const {
+  bool added = false;
+  for (const ClassEntry& c : m_classes.entries()) added = added || !c.wasProxy;
+  if (file.classes.empty() && !added) return;  // a file that has none (or an empty section)
+  out.tag(0, "SECTION");
+  out.tag(2, "CLASSES");
+  std::set<std::wstring> names;
+  for (const KeptGroups& groups : file.classes) {
+    out.tag(0, "CLASS");
+    for (size_t i = 0; i < groups.size(); ++i) {
+      if (groups.code(i) == 1) names.insert(fromUtf8(trimDxf(groups.text(i))));
+      out.tag(groups.code(i), groups.text(i));
+    }
+  }
+  for (const ClassEntry& c : m_classes.entries()) {
+    if (!names.count(c.dxfName) && !c.wasProxy) writeClass(out, c);
+  }
+  out.tag(0, "ENDSEC");
 }
 
 }  // namespace

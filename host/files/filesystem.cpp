@@ -1,20 +1,36 @@
-// Drawing files on disk, read whole (savefile.cpp writes them).
-#include <sys/stat.h>
-#include <fstream>
-#include <iterator>
+// Drawing files on disk, read as their bytes come (savefile.cpp writes them).
 #include "files/fileinternal.h"
+#include "files/platformfiles.h"
 #include "kvhost.h"
 
 namespace kvhost {
+namespace {
+
+std::wstring g_lastOpenError;
+
+}  // namespace
+
+void setOpenError(const std::string& why) { g_lastOpenError = fromUtf8(why); }
+std::wstring lastOpenError() { return g_lastOpenError; }
+
+Acad::ErrorStatus readFile(const std::wstring& fileName, const std::function<Acad::ErrorStatus(const char*, size_t)>& take) {
+  g_lastOpenError.clear();
+  Acad::ErrorStatus taken = Acad::eOk;
+  const sys::ReadOutcome outcome = sys::readFile(toUtf8(fileName), [&](const char* bytes, size_t size) {
+    return (taken = take(bytes, size)) == Acad::eOk;
+  });
+  if (outcome.kind == sys::ReadOutcome::kStopped) return taken;
+  if (outcome.kind == sys::ReadOutcome::kRead) return Acad::eOk;
+  setOpenError(outcome.failure);
+  return outcome.kind == sys::ReadOutcome::kUnreadable ? Acad::eFileAccessErr : Acad::eFileNotFound;
+}
 
 Acad::ErrorStatus readFile(const std::wstring& fileName, std::string& contents) {
-  struct stat info;
-  const std::string path = toUtf8(fileName);
-  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return Acad::eFileNotFound;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return Acad::eFileNotFound;
-  contents.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return in.bad() ? Acad::eFileAccessErr : Acad::eOk;
+  contents.clear();
+  return readFile(fileName, [&](const char* bytes, size_t size) {
+    contents.append(bytes, size);
+    return Acad::eOk;
+  });
 }
 
 }  // namespace kvhost

@@ -3,6 +3,7 @@
 // Paths are UTF-8 throughout; the Windows side widens them for the system.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,17 @@ struct WriteOutcome {
 // in target's place in one step. On failure target is as it was and temp
 // is gone.
 WriteOutcome writeInPlaceOf(const std::string& temp, const std::string& target, const std::string& contents);
+
+// How reading a file went: the reason in words unless it was read.
+struct ReadOutcome {
+  enum Kind { kRead, kMissing, kNotAFile, kUnreadable, kStopped } kind = kRead;
+  std::string failure;
+};
+// Reads the regular file a name stands for, its bytes handed to take as
+// they come. What was opened is checked, not the name: a folder, a pipe or
+// a device is refused before anything is read, and opening one does not
+// wait. take returns false to stop reading (kStopped).
+ReadOutcome readFile(const std::string& path, const std::function<bool(const char* bytes, size_t size)>& take);
 
 // The characters that end a folder's name in a path.
 extern const char kPathSeparators[];

@@ -126,6 +126,42 @@ bool processRunning(unsigned long id) {
   return id <= static_cast<unsigned long>(INT_MAX) && (::kill(static_cast<pid_t>(id), 0) == 0 || errno != ESRCH);
 }
 
+ReadOutcome readFile(const std::string& path, const std::function<bool(const char* bytes, size_t size)>& take) {
+  ReadOutcome outcome;
+  Descriptor fd(retried([&] { return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC); }));
+  struct stat info;
+  if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0) {
+    const bool missing = errno == ENOENT || errno == ENOTDIR;
+    outcome.kind = missing ? ReadOutcome::kMissing : ReadOutcome::kUnreadable;
+    outcome.failure = missing ? "there is no such file" : cause(errno);
+    return outcome;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    outcome.kind = ReadOutcome::kNotAFile;
+    outcome.failure = S_ISDIR(info.st_mode)                           ? "it is a directory"
+                      : S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode) ? "it is a pipe or a socket, not a file"
+                      : S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)   ? "it is a device, not a file"
+                                                                        : "it is not a regular file";
+    return outcome;
+  }
+  // A regular file's reads never wait; without the flag none ends in EAGAIN.
+  ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
+  std::vector<char> buffer(1 << 16);
+  for (;;) {
+    const ssize_t n = retried([&] { return ::read(fd.get(), buffer.data(), buffer.size()); });
+    if (n < 0) {
+      outcome.kind = ReadOutcome::kUnreadable;
+      outcome.failure = "reading it failed: " + cause(errno);
+      return outcome;
+    }
+    if (n == 0) return outcome;
+    if (!take(buffer.data(), static_cast<size_t>(n))) {
+      outcome.kind = ReadOutcome::kStopped;
+      return outcome;
+    }
+  }
+}
+
 WriteOutcome writeInPlaceOf(const std::string& temp, const std::string& target, const std::string& contents) {
   WriteOutcome outcome;
   Descriptor fd(retried([&] { return ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); }));

@@ -1,6 +1,7 @@
 // The file system calls of saves and opens on Windows, with wide paths.
 #include <windows.h>
 #include <algorithm>
+#include <vector>
 #include "files/platformfiles.h"
 #include "kvhost.h"
 
@@ -69,6 +70,46 @@ bool writeAll(HANDLE file, const std::string& contents) {
 }  // namespace
 
 const char kPathSeparators[] = "/\\";
+
+ReadOutcome readFile(const std::string& path, const std::function<bool(const char* bytes, size_t size)>& take) {
+  ReadOutcome outcome;
+  // Folders open too, to be told apart from files that cannot be read.
+  Handle file(CreateFileW(fromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file.valid()) {
+    const DWORD error = GetLastError();
+    const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    outcome.kind = missing ? ReadOutcome::kMissing : ReadOutcome::kUnreadable;
+    outcome.failure = missing ? "there is no such file" : cause(error);
+    return outcome;
+  }
+  const DWORD type = GetFileType(file.get());
+  BY_HANDLE_FILE_INFORMATION info = {};
+  const bool folder = type == FILE_TYPE_DISK && GetFileInformationByHandle(file.get(), &info) &&
+                      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (type != FILE_TYPE_DISK || folder) {
+    outcome.kind = ReadOutcome::kNotAFile;
+    outcome.failure = folder                   ? "it is a directory"
+                      : type == FILE_TYPE_PIPE ? "it is a pipe or a socket, not a file"
+                      : type == FILE_TYPE_CHAR ? "it is a device, not a file"
+                                               : "it is not a regular file";
+    return outcome;
+  }
+  std::vector<char> buffer(1 << 16);
+  for (;;) {
+    DWORD n = 0;
+    if (!ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &n, nullptr)) {
+      outcome.kind = ReadOutcome::kUnreadable;
+      outcome.failure = "reading it failed: " + cause(GetLastError());
+      return outcome;
+    }
+    if (n == 0) return outcome;
+    if (!take(buffer.data(), n)) {
+      outcome.kind = ReadOutcome::kStopped;
+      return outcome;
+    }
+  }
+}
 
 bool followLinks(const std::string& path, std::string& target) {
   Handle file(openToQuery(path));

@@ -176,6 +176,22 @@ class ACHOST_API AcDbText : public AcDbEntity {
   std::wstring m_text;
 };
 
+// An entity of a type this host does not model, read from a drawing file:
+// its type, and what every entity has. The file's groups of it stay with
+// the drawing and are written back as they were.
+class ACHOST_API AcDbProxyEntity : public AcDbEntity {
+ public:
+  ACRX_DECLARE_MEMBERS(AcDbProxyEntity);
+  explicit AcDbProxyEntity(const ACHAR* dxfName = L"");
+  // The record's name in a DXF file ("ARC", "INSERT", ...).
+  const ACHAR* originalDxfName() const { return m_dxfName.c_str(); }
+  Acad::ErrorStatus dwgInFields(AcDbDwgFiler* filer) override;
+  Acad::ErrorStatus dwgOutFields(AcDbDwgFiler* filer) const override;
+
+ private:
+  std::wstring m_dxfName;
+};
+
 // What remains of an object whose class is not registered: its record,
 // kept unchanged so that the object comes back when its class returns.
 class ACHOST_API AcDbProxyObject : public AcDbObject {

@@ -54,6 +54,10 @@ Acad::ErrorStatus saveDocument(AcApDocument* doc, const std::wstring& fileName);
 // Why the last save that could not write its file failed ("the disk is
 // full", "permission denied", ...); empty after a save that wrote it.
 std::wstring lastSaveError();
+// Why the last drawing file that could not be opened was refused ("there is
+// no such file", "it is a pipe or a socket, not a file", a file that is no
+// drawing and what shows it, ...); empty when it gave no reason.
+std::wstring lastOpenError();
 
 // ---- Entities (outside any command the document is locked for the call) ----
 AcDbObjectId addEntity(AcApDocument* doc, AcDbEntity* entity);

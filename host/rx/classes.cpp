@@ -85,6 +85,7 @@ KV_HOST_CLASS(AcDbCircle, AcDbCurve, [] { return static_cast<AcRxObject*>(new Ac
 KV_HOST_CLASS(AcDbText, AcDbEntity, [] { return static_cast<AcRxObject*>(new AcDbText); })
 KV_HOST_CLASS(AcDbDictionary, AcDbObject, [] { return static_cast<AcRxObject*>(new AcDbDictionary); })
 KV_HOST_CLASS(AcDbProxyObject, AcDbObject, nullptr)
+KV_HOST_CLASS(AcDbProxyEntity, AcDbEntity, [] { return static_cast<AcRxObject*>(new AcDbProxyEntity); })
 KV_HOST_CLASS(AcDbDatabase, AcRxObject, nullptr)
 KV_HOST_CLASS(AcDbDatabaseReactor, AcRxObject, nullptr)
 KV_HOST_CLASS(AcApDocManagerReactor, AcRxObject, nullptr)
@@ -157,7 +158,7 @@ AcRxDictionary* acrxSysRegistry() {
     for (AcRxClass* (*desc)() : {&AcRxObject::desc, &AcRxClass::desc, &AcRxDictionary::desc,
                                  &AcRxDynamicLinker::desc, &AcDbObject::desc, &AcDbEntity::desc, &AcDbCurve::desc,
                                  &AcDbLine::desc, &AcDbCircle::desc, &AcDbText::desc, &AcDbDictionary::desc,
-                                 &AcDbProxyObject::desc, &AcDbDatabase::desc, &AcDbDatabaseReactor::desc,
+                                 &AcDbProxyObject::desc, &AcDbProxyEntity::desc, &AcDbDatabase::desc, &AcDbDatabaseReactor::desc,
                                  &AcApDocManagerReactor::desc, &AcApDocument::desc, &AcApDocManager::desc,
                                  &AcRxEventReactor::desc, &AcEditorReactor::desc, &AcEditorReactor2::desc,
                                  &AcEditor::desc})

@@ -101,6 +101,9 @@ class DrawingFiles : public ::testing::Test {
     kvhost::runCommand(L"MOVE");
     kvhost::runCommand(L"COPY");
   }
+  static void setColor(AcDbObjectId id, Adesk::UInt16 c) {
+    kvhost::modifyObject(id, [c](AcDbObject* o) { AcDbEntity::cast(o)->setColorIndex(c); });
+  }
   AcDbObjectId addToDictionary(const wchar_t* key, AcDbObject* object) {
     AcDbObjectId id;
     EXPECT_EQ(kvhost::modifyObject(doc->database()->namedObjectsDictionaryId(), [&](AcDbObject* nod) {
@@ -124,8 +127,8 @@ TEST_F(DrawingFiles, WhatIsSavedIsWhatOpensAgainInBothForms) {
   fill();
   const AcDbObjectId project = addToDictionary(L"PROJECT", new AcDbDictionary);
   // Characters beyond two bytes and those a DXF line cannot carry as they
-  // are; a real that fifteen digits do not give back.
-  kvhost::modifyObject(textId, [](AcDbObject* o) { AcDbText::cast(o)->setTextString(L"^ ^J \U0001D11E\tx\ny"); });
+  // are, a literal escape of older releases; a real that fifteen digits do not give back.
+  kvhost::modifyObject(textId, [](AcDbObject* o) { AcDbText::cast(o)->setTextString(L"^ ^J \U0001D11E\tx\ny \\U+0041"); });
   kvhost::modifyObject(circleId, [](AcDbObject* o) { AcDbCircle::cast(o)->setRadius(0.1 + 0.2); });
   const std::pair<std::string, std::function<std::string(std::string)>> files[] = {
       {"plan.kvdwg", nullptr}, {"plan.dxf", nullptr}, {"unlisted.dxf", unlisted},
@@ -171,6 +174,55 @@ TEST_F(DrawingFiles, WhatIsSavedIsWhatOpensAgainInBothForms) {
   EXPECT_EQ(markerCounter(earlier), 2);
 }
 
+// Another program's file holding a subclass's groups where the reader does
+// not look for them (a damaged or missing marker, a foreign subclass before
+// the object's own, a group under another subclass): what the session then
+// makes of the object is what the saved file gives back in both forms, and
+// the file's groups are kept.
+TEST_F(DrawingFiles, AnObjectsDataGoesWhereTheReaderFindsIt) {
+  fill();
+  ASSERT_EQ(kvhost::saveDocument(doc, path("plan.dxf")), Acad::eOk);
+  const std::string plan = readFile(path("plan.dxf"));
+  const std::string entity = "100\nAcDbEntity\n  8\nwalls\n 62\n1\n100\nAcDbLine\n";
+  // The edit, and a text the saved file still holds.
+  const std::tuple<const char*, std::string, std::string, const char*> cases[] = {
+      {"the entity's marker damaged", entity, "100\nAcDbEntitx\n  8\nwalls\n 62\n1\n100\nAcDbLine\n", "AcDbEntitx\n  8\nwalls"},
+      {"no entity marker", entity, "  8\nwalls\n 62\n1\n100\nAcDbLine\n", "  8\nwalls"},
+      {"the entity's groups under its class's marker", entity,
+       "100\nAcDbEntity\n100\nAcDbLine\n  8\nwalls\n 62\n1\n", "AcDbLine\n  8\nwalls"},
+      {"a foreign subclass before the line's", "100\nAcDbLine\n", "100\nAcDbFoo\n 11\n9\n100\nAcDbLine\n",
+       "AcDbFoo\n 11\n9\n"},
+      {"the marker's subclass damaged", "100\nKOVA_UNDO_OBJECT\n", "100\nKOVA_UNDO_OBJECX\n", "KOVA_UNDO_OBJECX"},
+  };
+  for (const auto& [what, from, to, kept] : cases) {
+    SCOPED_TRACE(what);
+    writeFile(path("edited.dxf"), replaced(plan, from, to));
+    AcApDocument* drawing = reopen(path("edited.dxf"));
+    ASSERT_NE(drawing, nullptr);
+    kvhost::activateDocument(drawing);
+    const AcDbObjectId line = drawing->database()->getObjectId(lineId.handle());
+    setColor(line, 3);
+    kvhost::modifyObject(line, [](AcDbObject* o) { AcDbLine::cast(o)->setEndPoint(AcGePoint3d(7, 8, 9)); });
+    kvhost::runCommand(L"MOVE");
+    for (const char* name : {"saved.dxf", "saved.kvdwg"}) {
+      ASSERT_EQ(kvhost::saveDocument(drawing, path(name)), Acad::eOk);
+      AcApDocument* back = reopen(path(name));
+      ASSERT_NE(back, nullptr);
+      ASSERT_EQ(kvhost::saveDocument(back, path("again.dxf")), Acad::eOk);
+      AcApDocument* again = reopen(path("again.dxf"));
+      ASSERT_NE(again, nullptr);
+      for (AcApDocument* reopened : {back, again}) {
+        EXPECT_EQ(record(reopened->database()->getObjectId(lineId.handle())), record(line)) << name;
+        EXPECT_EQ(markerCounter(reopened), markerCounter(drawing)) << name;
+      }
+      EXPECT_NE(readFile(path("again.dxf")).find(kept), std::string::npos) << name;
+      kvhost::closeDocument(again);
+      kvhost::closeDocument(back);
+    }
+    kvhost::closeDocument(drawing);
+  }
+}
+
 // Without its class the marker is kept as a proxy, saved again as it was
 // (its class listed), and is a marker again when its class comes back.
 TEST_F(DrawingFiles, AMarkerWithoutItsClassTravelsAsAProxyAndComesBackWithIt) {
@@ -204,6 +256,91 @@ TEST_F(DrawingFiles, AMarkerWithoutItsClassTravelsAsAProxyAndComesBackWithIt) {
     SCOPED_TRACE(narrow(d->fileName()));
     EXPECT_EQ(markerClass(d), L"KOVAUndoObject");
     EXPECT_EQ(markerCounter(d), 2);
+  }
+}
+
+// Hears what the hub forwards of a drawing's entities (of the host's
+// entity proxy class): each modified or erased.
+class Heard : public KOVADatabaseReactorBase {
+ public:
+  void objectModified(const AcDbDatabase*, const AcDbObject* o) override { heard(L"modified", o); }
+  void objectErased(const AcDbDatabase*, const AcDbObject* o, Adesk::Boolean erased) override {
+    heard(erased ? L"erased" : L"unerased", o);
+  }
+  void heard(const wchar_t* what, const AcDbObject* o) {
+    if (AcDbProxyEntity::cast(o)) lines.push_back(what);
+  }
+  std::vector<std::wstring> lines;
+};
+
+// An entity of a type the host does not model, read from another program's
+// file, takes part in every operation as an entity; the file's groups of it
+// that the host does not model are saved as they were.
+TEST_F(DrawingFiles, AnUnmodelledEntityTakesPartAsEveryEntityDoes) {
+  const std::string arc =
+      "  0\nSECTION\n  2\nHEADER\n  9\n$ACADVER\n  1\nAC1015\n  9\n$HANDSEED\n  5\n30\n  0\nENDSEC\n"
+      "  0\nSECTION\n  2\nTABLES\n  0\nENDSEC\n  0\nSECTION\n  2\nENTITIES\n  0\nARC\n  5\n20\n100\nAcDbEntity\n"
+      "  8\n0\n 62\n3\n370\n25\n100\nAcDbCircle\n 10\n1\n 20\n2\n 30\n0\n 40\n5\n100\nAcDbArc\n 50\n10\n 51\n80\n"
+      "  0\nENDSEC\n  0\nEOF\n";
+  auto erase = [](bool on) { return [on](AcDbObjectId id) { kvhost::eraseObject(id, on); }; };
+  auto color = [](int c) { return [c](AcDbObjectId id) { setColor(id, static_cast<Adesk::UInt16>(c)); }; };
+  auto layer = [](AcDbObjectId id) {
+    kvhost::modifyObject(id, [](AcDbObject* o) { AcDbEntity::cast(o)->setLayer(L"walls"); });
+  };
+  auto inCommand = [](std::function<void(AcDbObjectId)> f, bool rollBack = false) {
+    return [f, rollBack](AcDbObjectId id) {
+      kvhost::runCommand(L"WORK", [&] {
+        f(id);
+        if (rollBack) g_ReactorManager.setPostUndoOnCommandFinish(true);
+      });
+      kvhost::runPendingCommands();
+    };
+  };
+  // What is done, the entity then (colour, layer, erased), after _UNDO 1, what clients heard.
+  const std::tuple<const char*, std::function<void(AcDbObjectId)>, const char*, const char*, const wchar_t*> cases[] = {
+      {"recoloured outside a command", color(5), "5 0 live", "3 0 live", L"modified"},
+      {"put on a layer in a command", inCommand(layer), "3 walls live", "3 0 live", L"modified"},
+      {"erased outside a command", erase(true), "3 0 erased", "3 0 live", L"erased,modified"},
+      {"erased in a command", inCommand(erase(true)), "3 0 erased", "3 0 live", L"erased,modified"},
+      {"erased, then unerased in a command",
+       [&](AcDbObjectId id) { erase(true)(id), inCommand(erase(false))(id); }, "3 0 live", "3 0 erased",
+       L"erased,modified,unerased,modified"},
+      // Undone, the entity is as it was before the command: modified (by its restored state), then unerased.
+      {"erased in a command the hub rolls back", inCommand(erase(true), true), "3 0 live", "3 0 live",
+       L"erased,modified,modified,unerased"},
+  };
+  auto state = [](AcDbObjectId id) {
+    AcDbEntityPointer e(id, AcDb::kForRead, true);
+    return !e ? std::string("none")
+              : std::to_string(e->colorIndex()) + " " + narrow(e->layer()) + (id.isErased() ? " erased" : " live");
+  };
+  for (const auto& [what, action, after, undone, heard] : cases) {
+    SCOPED_TRACE(what);
+    writeFile(path("arc.dxf"), arc);
+    AcApDocument* drawing = reopen(path("arc.dxf"));
+    ASSERT_NE(drawing, nullptr);
+    kvhost::activateDocument(drawing);
+    const AcDbObjectId id = drawing->database()->getObjectId(0x20);
+    ASSERT_EQ(kvhost::entities(drawing).length(), 1);
+    kvhost::setPickfirst(kvhost::entities(drawing));
+    EXPECT_EQ(kvhost::pickfirst().length(), 1);
+    Heard client;
+    action(id);
+    EXPECT_EQ(state(id), after);
+    std::wstring lines;
+    for (const std::wstring& line : client.lines) lines += (lines.empty() ? L"" : L",") + line;
+    EXPECT_EQ(lines, heard);
+    // Saved now, the record keeps what the host does not model, with what it does as it is.
+    ASSERT_EQ(kvhost::saveDocument(drawing, path("arc-saved.dxf")), Acad::eOk);
+    const std::string saved = readFile(path("arc-saved.dxf"));
+    EXPECT_EQ(saved.find("  0\nARC\n") != std::string::npos, state(id).find("erased") == std::string::npos);
+    if (state(id) == "5 0 live") {
+      EXPECT_NE(saved.find("  8\n0\n 62\n5\n370\n25\n100\nAcDbCircle\n 10\n1\n 20\n2\n 30\n0\n 40\n5\n100\nAcDbArc\n"),
+                std::string::npos);
+    }
+    kvhost::executeString(L"_UNDO 1");
+    EXPECT_EQ(state(id), undone);
+    kvhost::closeDocument(drawing);
   }
 }
 
@@ -255,6 +392,11 @@ TEST_F(DrawingFiles, BadFilesOfBothFormsAreRefusedAndLeaveNothingBehind) {
       {"a handle twice", "dxf", {replaced(dxf, "CIRCLE\n  5\n" + hex(circleId), "CIRCLE\n  5\n" + hex(lineId))}, {}},
       // A type name cut short there would read as another type.
       {"a NUL inside a line", "dxf", {replaced(dxf, "CIRCLE\n", {"CIRCLE\0x\n", 9})}, {}},
+      // Read by the rules of a release that names no subclass, objects could not be kept for what they are.
+      {"objects in a release before R13", "dxf", {replaced(dxf, "AC1024", "AC1009")}, {Acad::eDwgNeedsRecovery}},
+      {"the header after the records", "dxf",
+       {replaced(dxf, "  0\nEOF", dxf.substr(dxf.find("  0\nSECTION"), dxf.find("  0\nENDSEC") + 11) + "  0\nEOF")}, {}},
+      {"more after its EOF", "dxf", {dxf + "  0\nLINE\n"}, {Acad::eDwgNeedsRecovery}},
   };
   for (const auto& [what, form, files, answers] : cases) {
     SCOPED_TRACE(std::string(form) + ": " + what);
@@ -360,6 +502,24 @@ TEST_F(DrawingFiles, ASaveNamesWhyItFailedAndCleansUpAfterAKilledOne) {
   EXPECT_FALSE(std::filesystem::exists(killed));
   EXPECT_TRUE(std::filesystem::exists(running));
   EXPECT_NE(reopen(path(longName)), nullptr);
+}
+
+// A save without a name goes to the drawing's own file; a drawing that has
+// none yet is saved to no file whose name merely matches its own.
+TEST_F(DrawingFiles, ASaveWithoutANameGoesOnlyToTheDrawingsOwnFile) {
+  fill();
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(dir);
+  writeFile(L"plan", "someone else's file");
+  for (const wchar_t* line : {L"QSAVE", L"_SAVE", L"SAVEAS"})
+    EXPECT_EQ(kvhost::executeString(line), kvhost::CommandOutcome::kFailed) << narrow(line);
+  EXPECT_EQ(readFile(L"plan"), "someone else's file");
+  EXPECT_EQ(kvhost::executeString(L"SAVEAS " + path("named.dxf")), kvhost::CommandOutcome::kEnded);
+  ASSERT_EQ(kvhost::modifyObject(lineId, [](AcDbObject* o) { AcDbEntity::cast(o)->setColorIndex(6); }), Acad::eOk);
+  EXPECT_EQ(kvhost::executeString(L"QSAVE"), kvhost::CommandOutcome::kEnded);
+  AcApDocument* back = reopen(path("named.dxf"));
+  EXPECT_TRUE(back && record(kvhost::entities(back)[0]) == record(lineId));
+  std::filesystem::current_path(before);
 }
 
 // ---- The independent reader ----

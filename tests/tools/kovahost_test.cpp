@@ -200,10 +200,20 @@ const std::vector<ScriptCase> kScripts = {
     {"FileThatIsNotAModule", "load ./fake.arx\n", {"1: cannot load ./fake.arx: "}},
     {"LibraryThatIsNotAModule", "load libkovainhouse.so\n", {"1: libkovainhouse.so is not an application module"}},
     {"ModuleCutShort", "load cut.arx\n", {"1: cannot load cut.arx: the file is truncated or damaged"}},
-    {"MissingDrawing", "open nothere.dwg\n", {"1: cannot open nothere.dwg: file not found"}},
+    {"MissingDrawing", "open nothere.dwg\n", {"1: cannot open nothere.dwg: there is no such file"}},
     {"NotADrawing", "open junk.dwg\n", {"1: cannot open junk.dwg: not a drawing file"}},
     {"TruncatedDrawing", "open cut.dwg\n", {"1: cannot open cut.dwg: the file is truncated or damaged"}},
     {"DirectoryAsDrawing", "open folder.dwg\n", {"1: cannot open folder.dwg: it is a directory"}},
+    // What was opened is looked at, not the name: a pipe with no writer does not hold the session.
+    {"PipeAsDrawing", "open fifo.dxf\n", {"1: cannot open fifo.dxf: it is a pipe or a socket, not a file"}},
+    {"DeviceAsDrawing", "open /dev/zero\n", {"1: cannot open /dev/zero: it is a device, not a file"}},
+    // Refused at once, from its first bytes, however large the file.
+    {"NulBytesInDrawing", "open sparse.dxf\n",
+     {"1: cannot open sparse.dxf: a NUL byte at byte 12, where a DXF file holds only text"}},
+    {"LineOfMegabytes", "open long.dxf\n",
+     {"1: cannot open long.dxf: line 4 is longer than 1048576 bytes, where a group's value is expected"}},
+    {"MoreAfterTheDrawing", "open tail.dxf\n",
+     {"1: cannot open tail.dxf: there is more after the end of the drawing (its EOF), at byte 50"}},
     {"CommandWithoutEnd", "new a\ncommand X\n  line 0 0 1 1\n", {"2: 'command' without 'end'"}},
     {"EndWithoutBlock", "end\n", {"1: 'end' without 'command' or 'modeless'"}},
     {"CancelOutsideCommand", "new a\nmodeless M\n  cancel\nend\n", {"3: 'cancel' outside a command"}},
@@ -298,6 +308,11 @@ TEST_P(Script, EndsWithItsStatusAndSaysWhatItMust) {
   std::ofstream(dir + "/junk.dwg") << "not a drawing\n";
   mkdir((dir + "/folder.dwg").c_str(), 0755);
   mkfifo((dir + "/fifo.kvs").c_str(), 0644);
+  mkfifo((dir + "/fifo.dxf").c_str(), 0644);
+  std::ofstream(dir + "/sparse.dxf") << "  0\nSECTION\n";
+  std::filesystem::resize_file(dir + "/sparse.dxf", 1ull << 32);
+  std::ofstream(dir + "/long.dxf") << "  0\nSECTION\n  2\n" << std::string(3 << 20, 'x') << "\n";
+  std::ofstream(dir + "/tail.dxf") << "  0\nSECTION\n  2\nENTITIES\n  0\nENDSEC\n  0\nEOF\n\r\n  \x1a\nmore\n";
   mkdir((dir + "/sub").c_str(), 0755);
   std::ofstream(dir + "/Mine.arx", std::ios::binary) << readFile(modules + "/MinimalClient.arx");
   std::ofstream(dir + "/sub/Beside.arx", std::ios::binary) << readFile(modules + "/MinimalClient.arx");

@@ -35,10 +35,10 @@ def show(path):
         print("marker %s version=%d counter=%d" % (marker.dxftype(), values[70], values[90]))
 
 
-def audit(path):
-    # The handles of the file's records and the names of its header variables.
-    with open(path, encoding="utf8") as f:
-        lines = [line.strip() for line in f.read().split("\n")]
+def held(path):
+    """The handles of a file's records and the names of its header variables."""
+    with open(path, "rb") as f:
+        lines = [line.strip() for line in f.read().decode("latin-1").split("\n")]
     handles, variables, section = set(), set(), None
     for code, value, before in zip(lines[0::2], lines[1::2], [""] + lines[1::2]):
         if code == "2" and before == "SECTION":
@@ -47,6 +47,11 @@ def audit(path):
             variables.add(value)
         elif section != "HEADER" and code in ("5", "105"):
             handles.add(value.upper())
+    return handles, variables
+
+
+def audit(path):
+    handles, variables = held(path)
     doc = ezdxf.readfile(path)
     auditor = doc.audit()
     created = sorted("%s %s" % (h, doc.entitydb[h].dxftype()) for h in doc.entitydb.keys() if h.upper() not in handles)

@@ -1,0 +1,97 @@
+"""Checks drawings opened, edited and saved by the host against their originals, with ezdxf as the
+independent reader.
+
+compare_dxf.py ORIGINAL SAVED HANDLE COLOR
+    SAVED holds every entity, table record, block, object, xdata and header variable of ORIGINAL, equal
+    in every group, except that the entity HANDLE has the colour COLOR and that one LINE was added;
+    ezdxf's audit of SAVED reports no error and no fix that the original did not need already. Prints what differs; exits 1 when anything does.
+compare_dxf.py --first-entity FILE
+    the handle of the first model-space entity of FILE (none: nothing printed)"""
+import os
+import re
+import sys
+
+import ezdxf
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+from read_dxf import held  # noqa: E402 - the handles and variables a file holds (what ezdxf adds is not)
+
+
+def messages(auditor, path):
+    """What an audit reports, with the handles of what ezdxf added on loading (not the file's) as #?."""
+    handles = held(path)[0]
+    return [re.sub(r"#([0-9A-Fa-f]+)", lambda m: m.group(0) if m.group(1).upper() in handles else "#?", e.message)
+            for e in auditor.errors + auditor.fixes]
+
+# The handle seed moves with the added line; ezdxf sets the creation and update times as it loads.
+IGNORED = {"$HANDSEED", "$TDCREATE", "$TDUPDATE", "$TDUCREATE", "$TDUUPDATE"}
+
+
+def state(doc, path):
+    """Every object the file holds by handle: its type, its attributes and its xdata; its header."""
+    handles, variables = held(path)
+    objects = {}
+    for handle, e in doc.entitydb.items():
+        if handle.upper() not in handles:
+            continue
+        # A link to what ezdxf added on loading is not the file's.
+        attribs = {k: tuple(v) if hasattr(v, "isclose") else v for k, v in e.dxfattribs().items()
+                   if not (isinstance(v, str) and v.upper() not in handles and (v in doc.entitydb or k == "owner"))}
+        xdata = {}
+        if getattr(e, "xdata", None):
+            xdata = {app: [tuple(t) for t in tags] for app, tags in e.xdata.data.items()}
+        objects[handle.upper()] = (e.dxftype(), attribs, xdata)
+    header = {name: tuple(v) if hasattr(v, "isclose") else v for name, v in
+              ((n, doc.header[n]) for n in doc.header.varnames() if n not in IGNORED and n in variables)}
+    return objects, header
+
+
+def first_entity(path):
+    """The first model-space entity that the file gives a handle (files of R12 may give none)."""
+    handles = held(path)[0]
+    for e in ezdxf.readfile(path).modelspace():
+        if e.dxf.handle.upper() in handles:
+            return e.dxf.handle
+    return None
+
+
+def compare(original, saved, handle, color):
+    source = ezdxf.readfile(original)
+    before, before_header = state(source, original)
+    source_audit = source.audit()
+    # What the original itself needs repaired is no fault of the save.
+    known = set(messages(source_audit, original))
+    doc = ezdxf.readfile(saved)
+    after, after_header = state(doc, saved)
+    problems = []
+    handle = handle.upper()
+    for h, (kind, attribs, xdata) in before.items():
+        if h not in after:
+            problems.append("lost %s %s" % (kind, h))
+            continue
+        kind2, attribs2, xdata2 = after[h]
+        if h == handle:
+            attribs = dict(attribs, color=int(color))
+            attribs2 = dict(attribs2)
+        if kind != kind2 or attribs != attribs2 or xdata != xdata2:
+            changed = sorted(k for k in set(attribs) | set(attribs2) if attribs.get(k) != attribs2.get(k))
+            problems.append("changed %s %s: %s%s" % (kind, h, ", ".join(changed), " xdata" if xdata != xdata2 else ""))
+    added = [(h, v[0]) for h, v in after.items() if h not in before]
+    lines = [a for a in added if a[1] == "LINE"]
+    if len(lines) != 1:
+        problems.append("added entities: %s" % added)
+    for name in set(before_header) | set(after_header):
+        if before_header.get(name) != after_header.get(name):
+            problems.append("header %s: %r -> %r" % (name, before_header.get(name), after_header.get(name)))
+    auditor = doc.audit()
+    problems += ["audit: " + message for message in messages(auditor, saved) if message not in known]
+    for p in problems:
+        print(p)
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    if sys.argv[1] == "--first-entity":
+        print(first_entity(sys.argv[2]) or "")
+    else:
+        sys.exit(compare(*sys.argv[1:5]))
