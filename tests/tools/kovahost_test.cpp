@@ -31,22 +31,14 @@ std::vector<std::string> splitLines(const std::string& text) {
   return out;
 }
 
-// Scratch folders only this user enters, removed with everything in them when the tests end.
+// Scratch folders, removed with everything in them when the tests end.
 class ScratchDirs {
  public:
   ~ScratchDirs() {
     std::error_code ignored;
     for (const std::string& dir : m_dirs) std::filesystem::remove_all(dir, ignored);
   }
-  std::string make() {
-    const std::string start = "kovahost_test." + std::to_string(getpid()) + ".";
-    for (int n = 0;; ++n) {
-      const std::filesystem::path dir = std::filesystem::temp_directory_path() / (start + std::to_string(n));
-      if (!std::filesystem::create_directory(dir)) continue;
-      std::filesystem::permissions(dir, std::filesystem::perms::owner_all);
-      return m_dirs.emplace_back(dir.string());
-    }
-  }
+  std::string make() { return m_dirs.emplace_back(testfiles::newFolder("kovahost_test")); }
 
  private:
   std::vector<std::string> m_dirs;
@@ -260,6 +252,7 @@ const std::vector<ScriptCase> kScripts = {
     {"QuoteLeftOpen", "new \"a b\n", {"1: a quote is not closed"}},
     {"NamesWithBlanksAndHashes", "new \"my plan\"\nsave \"my plan\" \"a #1.dxf\"\nopen \"a #1.dxf\"  # opened\n",
      {"saved my plan to a #1.dxf", "state: drawing a #1.dxf"}, {"bad.kvs"}, 0},
+    {"NameBeyondAscii", "new a\nsave a Grüße.dxf\nopen Grüße.dxf\n", {"state: drawing Grüße.dxf"}, {"bad.kvs"}, 0},
     {"ModuleBesideTheScript", "load Beside.arx\n", {"linker: Beside.arx kInitAppMsg"}, {"sub/bad.kvs"}, 0},
     {"ModuleNowhere", "load Missing.arx\n",
      {"1: module file Missing.arx not found (looked in the current folder, in . beside the script, and in "}},
