@@ -32,14 +32,24 @@ bool isHardwareFault(DWORD code) {
   }
 }
 
+// Hands the fault to the process's own last word on faults, its
+// unhandled-exception filter (the host's report), as the system would if
+// nothing caught it.
+void handOn(EXCEPTION_POINTERS* exception) {
+  const LPTOP_LEVEL_EXCEPTION_FILTER filter = SetUnhandledExceptionFilter(nullptr);
+  SetUnhandledExceptionFilter(filter);
+  if (filter) filter(exception);
+}
+
 // A hardware fault inside a guarded function is reported with the guard's
-// place and ends the process with the fault's code: after a wild access
-// nothing in it can be trusted any more.
+// place, handed on, and then ends the process with the fault's code: after
+// a wild access nothing in it can be trusted any more.
 LONG CALLBACK onException(EXCEPTION_POINTERS* exception) {
   const KvGuardFrame* frame = g_log.innermost;
   const DWORD code = exception->ExceptionRecord->ExceptionCode;
   if (frame == nullptr || !isHardwareFault(code)) return EXCEPTION_CONTINUE_SEARCH;
   KvFaultGuard::reportGuardedFault("exception", code, *frame);
+  handOn(exception);
   TerminateProcess(GetCurrentProcess(), code);
   return EXCEPTION_CONTINUE_SEARCH;
 }

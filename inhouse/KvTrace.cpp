@@ -1,7 +1,7 @@
 // The function-entry log and the crash reports (KvFaultGuard_*.cpp hold
 // the fault handlers).
 #include "KvTrace.h"
-#include <cxxabi.h>
+#include "KvTypeName.h"
 #include <kvhost.h>
 #include <algorithm>
 #include <cstdlib>
@@ -174,13 +174,7 @@ const std::string& clientClassName(const char* mangled) {
   static std::map<std::string, std::string> known;
   auto it = known.find(mangled);
   if (it != known.end()) return it->second;
-  int status = 0;
-  char* plain = abi::__cxa_demangle(mangled, nullptr, nullptr, &status);
-  std::string name = status == 0 && plain ? plain : mangled;
-  std::free(plain);
-  const std::string anonymous = "(anonymous namespace)::";
-  for (size_t at; (at = name.find(anonymous)) != std::string::npos;) name.erase(at, anonymous.size());
-  return known[mangled] = name;
+  return known[mangled] = KvTypeName::readable(mangled);
 }
 
 const HubListener* g_pHubListener = nullptr;

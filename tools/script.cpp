@@ -1,7 +1,7 @@
 // The script reader.
 #include "script.h"
-#include <sys/stat.h>
 #include <fstream>
+#include "pathkind.h"
 
 namespace {
 
@@ -65,13 +65,11 @@ std::string joined(const Words& words, size_t from) {
 
 std::optional<Script> Script::read(const std::string& file, const OpensBlock& opensBlock, std::string& why) {
   // Looked at before it is opened: opening a FIFO would wait for a writer.
-  struct stat info;
-  if (::stat(file.c_str(), &info) != 0) {
-    why = "no such file";
-    return std::nullopt;
-  }
-  if (!S_ISREG(info.st_mode)) {
-    why = S_ISDIR(info.st_mode) ? "it is a directory" : "not a regular file (a pipe or a device)";
+  const PathKind kind = pathKind(file);
+  if (kind != PathKind::regularFile) {
+    why = kind == PathKind::missing     ? "no such file"
+          : kind == PathKind::directory ? "it is a directory"
+                                        : "not a regular file (a pipe or a device)";
     return std::nullopt;
   }
   std::ifstream in(file, std::ios::binary);

@@ -19,6 +19,17 @@ inline std::wstring tempPath(const std::wstring& name) {
   return (std::filesystem::temp_directory_path() / (std::to_wstring(getpid()) + L"-" + name)).wstring();
 }
 
+// A new folder under the test temp folder, which only this user enters.
+inline std::string newFolder(const std::string& prefix) {
+  for (int n = 0;; ++n) {
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / (prefix + "." + std::to_string(getpid()) + "." + std::to_string(n));
+    if (!std::filesystem::create_directory(dir)) continue;
+    std::filesystem::permissions(dir, std::filesystem::perms::owner_all);
+    return dir.string();
+  }
+}
+
 inline std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

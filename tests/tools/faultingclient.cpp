@@ -1,8 +1,8 @@
 // A client module with faults: the command THROW throws from its end, and
-// the command FAULT ends the process there. It never unlocks itself, so it
+// the command FAULT faults there as a bad memory access does. It never unlocks itself, so it
 // cannot be unloaded before the session ends.
 #include <KOVANotification.h>
-#include <csignal>
+#include <memoryfault.h>
 #include <cwchar>
 #include <memory>
 #include <stdexcept>
@@ -11,7 +11,7 @@ namespace {
 struct Faulting : KOVAEditorReactorBase {
   void commandEnded(const ACHAR* cmd) override {
     if (std::wcscmp(cmd, L"THROW") == 0) throw std::runtime_error("client bug");
-    if (std::wcscmp(cmd, L"FAULT") == 0) std::raise(SIGSEGV);
+    if (std::wcscmp(cmd, L"FAULT") == 0) makeMemoryFault();
   }
 };
 std::unique_ptr<Faulting> s_client;

@@ -1,0 +1,4 @@
+#include <csignal>
+#include "memoryfault.h"
+
+void makeMemoryFault() { std::raise(SIGSEGV); }
