@@ -1,6 +1,7 @@
 // Dictionaries: named entries, each owning its object.
 #include <cwchar>
 #include <map>
+#include <string_view>
 #include "database/dbimpl.h"
 
 using kvhost::readSubclass;
@@ -8,7 +9,8 @@ using kvhost::readSubclass;
 // ---- Dictionaries ----
 
 struct AcDbDictionary::Impl {
-  std::map<std::wstring, AcDbObjectId> entries;
+  // Found by the caller's key as it is, without making a string of it.
+  std::map<std::wstring, AcDbObjectId, std::less<>> entries;
 };
 
 AcDbDictionary::AcDbDictionary() : m_pImpl(new Impl) {}
@@ -16,7 +18,7 @@ AcDbDictionary::~AcDbDictionary() { delete m_pImpl; }
 
 Acad::ErrorStatus AcDbDictionary::getAt(const ACHAR* key, AcDbObjectId& id) const {
   assertReadEnabled();
-  auto it = m_pImpl->entries.find(key ? key : L"");
+  auto it = m_pImpl->entries.find(std::wstring_view(key ? key : L""));
   if (it == m_pImpl->entries.end() || it->second.isErased()) return Acad::eKeyNotFound;
   id = it->second;
   return Acad::eOk;

@@ -9,7 +9,10 @@ namespace kvhost {
 
 class DwgMemoryFiler : public AcDbDwgFiler {
  public:
-  DwgMemoryFiler(AcDb::FilerType type, AcDbDatabase* db) : m_type(type), m_pDb(db) {}
+  // Writing: an object's record is some tens of bytes, and one is taken at
+  // every first change of an object in a command; room for it from the
+  // start spares the buffer's growing steps.
+  DwgMemoryFiler(AcDb::FilerType type, AcDbDatabase* db) : m_type(type), m_pDb(db) { m_bytes.reserve(128); }
   DwgMemoryFiler(AcDb::FilerType type, AcDbDatabase* db, std::vector<unsigned char> bytes)
       : m_type(type), m_pDb(db), m_bytes(std::move(bytes)) {}
 

@@ -130,8 +130,12 @@ WriteOutcome writeInPlaceOf(const std::string& temp, const std::string& target, 
   WriteOutcome outcome;
   Descriptor fd(retried([&] { return ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); }));
   if (fd.get() < 0) {
-    outcome.nameTaken = errno == EEXIST;
-    outcome.failure = cause(errno);
+    const int error = errno;
+    outcome.nameTaken = error == EEXIST;
+    // Some file systems (/proc, /sys) have the folder but refuse new names in it.
+    struct stat folder;
+    const bool folderThere = error == ENOENT && ::stat(folderOf(temp).c_str(), &folder) == 0 && S_ISDIR(folder.st_mode);
+    outcome.failure = folderThere ? "the folder takes no new files" : cause(error);
     return outcome;
   }
   struct stat old;

@@ -49,15 +49,13 @@ class Session {
     static Session session;
     return session;
   }
-  std::wstring path(const wchar_t* name) const { return m_dir + name; }
+  std::wstring path(const wchar_t* name) const { return testfiles::widen(s_folder) + L"/" + name; }
   std::string seed[2];
 
  private:
   Session() {
-    const std::string dir = kvhost::makeTemporaryFolder("kovafuzz");
-    if (dir.empty()) fail("no temporary directory");
-    m_dir = testfiles::widen(dir) + L"/";
-    s_folder = dir;
+    s_folder = kvhost::makeTemporaryFolder("kovafuzz");
+    if (s_folder.empty()) fail("no temporary directory");
     if (!kvhost::loadModule(L"KOVANotification10.arx")) fail("the hub module does not load");
     m_client = std::make_unique<MarkingClient>();
     AcApDocument* doc = kvhost::newDocument(L"seed");
@@ -78,12 +76,11 @@ class Session {
   ~Session() {
     m_client.reset();
     kvhost::quit();
-    std::filesystem::remove_all(testfiles::narrow(m_dir));
+    std::filesystem::remove_all(s_folder);
     s_folder.clear();
   }
 
   std::unique_ptr<MarkingClient> m_client;
-  std::wstring m_dir;
 
  public:
   // The session's folder while it exists, for a failed check to remove

@@ -7,8 +7,9 @@
 // pickfirst handlings, queues redraws of side databases that go, purges the
 // hub's dictionary and throws. A model of every
 // drawing, knowing what was done and which mark is each drawing's last,
-// predicts it after each step; nothing may stay locked, filtered, queued or
-// pending.
+// predicts it after each step; nothing may stay locked, filtered, queued,
+// marked or pending, and a new command's roll-back still goes back to its
+// start.
 // KOVA_ROLLBACK_SEEDS=N runs N seeds (default 200) of 40 steps each.
 #include <gtest/gtest.h>
 #include <KOVANotification.h>
@@ -58,6 +59,7 @@ class EndingClient : public KOVAEditorReactorBase {
     run(onPickfirst);
   }
   static bool queues() { return !m_tabPickFirstToRedraw.isEmpty(); }
+  static bool queued(AcDbObjectId id) { return m_tabPickFirstToRedraw.contains(id); }
 
  private:
   static void run(std::function<void()>& act) {
@@ -191,8 +193,12 @@ class Session {
       if (leaves) leave();
     };
     if (kind == 0) {
+      // As a command, or as the host saves outside any.
       client.onSave = leaving;
-      kvhost::executeString(L"QSAVE " + file);
+      if (chance(0.5))
+        kvhost::executeString(L"QSAVE " + file);
+      else
+        EXPECT_EQ(kvhost::saveDocument(d, file), Acad::eOk);
       testfiles::removeFile(file);
     } else if (kind == 1) {
       client.onPickfirst = leaving;
@@ -205,6 +211,7 @@ class Session {
         KOVAEditorReactorBase::redrawEntity(id);
         leaving();
         delete side;
+        EXPECT_FALSE(EndingClient::queued(id)) << "the redraw set holds an id of a destroyed database";
       };
       const Contents before = model[d];
       kvhost::runCommand(L"SIDE", [&] { edit(d, model[d]); });
@@ -287,7 +294,24 @@ class Session {
     }
   }
 
+  // Nothing stays marked or pending: a new command in the current drawing
+  // that asks for its roll-back goes back to exactly where it started.
+  void probe() {
+    AcApDocument* d = acDocManagerPtr()->curDocument();
+    if (!registered || d == nullptr) return;
+    const Contents before = model[d];
+    kvhost::runCommand(L"PROBE", [&] {
+      Contents scratch = before;
+      edit(d, scratch);
+      request();
+    });
+    EXPECT_EQ(contentsOf(d), before) << "a new command's roll-back did not go back to its start";
+    model[d] = before;
+    last[d] = {before, true};
+  }
+
   void check() {
+    probe();
     EXPECT_EQ(kvhost::pendingCommandCount(), 0);
     EXPECT_FALSE(g_ReactorManager.filterReactors());
     EXPECT_FALSE(EndingClient::queues());
@@ -316,8 +340,12 @@ TEST(RollBackStress, EveryDrawingEndsAsItsOwnCommandsAndRollBacksLeaveIt) {
     running = &s;
     for (int step = 0; step < 40 && !HasFailure(); ++step) {
       stepsRun = 0;
-      s.step();
-      SCOPED_TRACE("seed " + std::to_string(seed) + " step " + std::to_string(step) + ": " + s.done);
+      const std::string at = "seed " + std::to_string(seed) + " step " + std::to_string(step);
+      {
+        SCOPED_TRACE(at + ", within the step");
+        s.step();
+      }
+      SCOPED_TRACE(at + ": " + s.done);
       s.check();
     }
     if (!s.registered) g_ReactorManager.addEdReactor(&s.client, -1);

@@ -328,8 +328,10 @@ TEST_F(DrawingFiles, ASaveNamesWhyItFailedAndCleansUpAfterAKilledOne) {
   ASSERT_TRUE(systemfiles::makeFolder(locked, 0500));
   // Root writes into any folder; without modes the folder is not locked.
   const bool locks = systemfiles::kModesOwnersLinksAndLimits && !systemfiles::runningAsRoot();
-  const std::pair<std::string, const char*> failures[] = {{dir + "/missing/plan.dxf", "the folder does not exist"},
-                                                          {locked + "/plan.dxf", locks ? "permission denied" : ""}};
+  std::vector<std::pair<std::string, const char*>> failures = {
+      {dir + "/missing/plan.dxf", "the folder does not exist"}, {locked + "/plan.dxf", locks ? "permission denied" : ""}};
+  if (*systemfiles::kFolderOfNoNewFiles)
+    failures.push_back({std::string(systemfiles::kFolderOfNoNewFiles) + "/plan.dxf", "the folder takes no new files"});
   for (const auto& [name, why] : failures) {
     EXPECT_EQ(kvhost::saveDocument(doc, widen(name)), *why ? Acad::eFileAccessErr : Acad::eOk) << name;
     EXPECT_EQ(narrow(kvhost::lastSaveError()), why);

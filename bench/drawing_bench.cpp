@@ -1,0 +1,179 @@
+// Reading and saving a drawing of many lines: the stand-in's DXF reader
+// beside dxflib's and ezdxf's, in time per entity and in peak memory per
+// entity, and the stand-in's binary form both ways.
+// KOVA_BENCH_LINES=N sets the drawing's size (default 10^6).
+//
+// Peak memory is the largest resident size of a process that only reads
+// the file (kova_drawing_reader, or python3 with ezdxf), less that of the
+// same process reading a drawing without lines; its CPU time, less the
+// same, gives a time per entity for ezdxf too.
+#include <benchmark/benchmark.h>
+#include <dxflib/dl_creationadapter.h>
+#include <dxflib/dl_dxf.h>
+#include <kvhost.h>
+#include <kvtempfolder.h>
+#include <sys/resource.h>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::wstring wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+
+AcApDocument* drawingOfLines(const std::wstring& name, int lines) {
+  AcApDocument* doc = kvhost::newDocument(name);
+  kvhost::setUndoRecording(doc, false);  // built, not edited
+  for (int i = 0; i < lines; ++i)
+    kvhost::addEntity(doc, new AcDbLine(AcGePoint3d(i, 0.5 * i, 0), AcGePoint3d(i + 1.25, i * 0.75, 0)));
+  return doc;
+}
+
+// The drawing of many lines, open, and one without any, each saved in a
+// folder of their own that goes with them.
+struct Drawings {
+  int lines = 0;
+  std::string folder, dxf, binary, emptyDxf;
+  AcApDocument* doc = nullptr;
+
+  Drawings() {
+    const char* size = std::getenv("KOVA_BENCH_LINES");
+    lines = size && *size ? std::atoi(size) : 1000000;
+    folder = kvhost::makeTemporaryFolder("kovabench");
+    dxf = folder + "/lines.dxf";
+    binary = folder + "/lines.kvdwg";
+    emptyDxf = folder + "/empty.dxf";
+    AcApDocument* empty = drawingOfLines(L"empty", 0);
+    doc = drawingOfLines(L"lines", lines);
+    if (folder.empty() || kvhost::saveDocument(empty, wide(emptyDxf)) != Acad::eOk ||
+        kvhost::saveDocument(doc, wide(dxf)) != Acad::eOk || kvhost::saveDocument(doc, wide(binary)) != Acad::eOk) {
+      std::fprintf(stderr, "cannot write the benchmark's drawings\n");
+      std::exit(1);
+    }
+    kvhost::closeDocument(empty);
+  }
+  ~Drawings() {
+    std::error_code ignored;
+    if (!folder.empty()) std::filesystem::remove_all(folder, ignored);
+  }
+  Drawings(const Drawings&) = delete;
+  Drawings& operator=(const Drawings&) = delete;
+};
+
+const Drawings& drawings() {
+  static const Drawings made;
+  return made;
+}
+
+// Time per entity, as a counter in seconds.
+void perEntity(benchmark::State& state) {
+  state.counters["per_entity"] =
+      benchmark::Counter(drawings().lines, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+void open(benchmark::State& state, const std::string& file) {
+  for (auto _ : state) {
+    AcApDocument* doc = kvhost::openDocument(wide(file));
+    if (doc == nullptr) return state.SkipWithError("the stand-in cannot read its own file");
+    state.PauseTiming();
+    kvhost::closeDocument(doc);
+    state.ResumeTiming();
+  }
+  perEntity(state);
+}
+
+void save(benchmark::State& state, const std::string& name) {
+  const std::wstring file = wide(drawings().folder + "/" + name);
+  for (auto _ : state)
+    if (kvhost::saveDocument(drawings().doc, file) != Acad::eOk) return state.SkipWithError("the save failed");
+  perEntity(state);
+}
+
+void BM_ReadDxf_Standin(benchmark::State& state) { open(state, drawings().dxf); }
+void BM_ReadBinary_Standin(benchmark::State& state) { open(state, drawings().binary); }
+void BM_SaveDxf_Standin(benchmark::State& state) { save(state, "saved.dxf"); }
+void BM_SaveBinary_Standin(benchmark::State& state) { save(state, "saved.kvdwg"); }
+
+class LineCount : public DL_CreationAdapter {
+ public:
+  long lines = 0;
+  void addLine(const DL_LineData&) override { ++lines; }
+};
+
+void BM_ReadDxf_Dxflib(benchmark::State& state) {
+  for (auto _ : state) {
+    LineCount count;
+    DL_Dxf dxf;
+    if (!dxf.in(drawings().dxf, &count) || count.lines != drawings().lines)
+      return state.SkipWithError("dxflib does not find the lines");
+  }
+  perEntity(state);
+}
+
+// A reader run in a process of its own, which prints its peak resident
+// size (the kernel's VmHWM, in kB) last: that peak in bytes and the
+// process's CPU time in seconds. The parent's own peak cannot be told apart
+// from a child's in the resource usage a wait reports, so the child says.
+struct ProcessCost {
+  double peakBytes = 0, cpuSeconds = 0;
+  bool ok = false;
+};
+
+double childCpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_CHILDREN, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         1e-6 * static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
+}
+
+ProcessCost runReader(const std::string& command) {
+  ProcessCost cost;
+  const double before = childCpuSeconds();
+  FILE* out = popen(command.c_str(), "r");
+  if (out == nullptr) return cost;
+  char line[256];
+  double peakKb = 0;
+  while (std::fgets(line, sizeof line, out)) peakKb = std::atof(line);
+  cost.ok = pclose(out) == 0 && peakKb > 0;
+  cost.peakBytes = 1024 * peakKb;
+  cost.cpuSeconds = childCpuSeconds() - before;
+  return cost;
+}
+
+const char kEzdxf[] =
+    "/usr/bin/python3 -c 'import sys, ezdxf; ezdxf.readfile(sys.argv[1]); "
+    "print([l.split()[1] for l in open(\"/proc/self/status\") if l.startswith(\"VmHWM\")][0])' ";
+
+std::string readerCommand(int reader, const std::string& file) {
+  if (reader == 2) return kEzdxf + file;
+  return std::string(KOVA_DRAWING_READER) + (reader == 0 ? " standin " : " dxflib ") + file;
+}
+
+// Arg: 0 the stand-in, 1 dxflib, 2 ezdxf.
+void BM_ReaderProcess(benchmark::State& state) {
+  const int reader = static_cast<int>(state.range(0));
+  const double lines = drawings().lines;
+  double bytes = 0, seconds = 0;
+  for (auto _ : state) {
+    const ProcessCost full = runReader(readerCommand(reader, drawings().dxf));
+    const ProcessCost empty = runReader(readerCommand(reader, drawings().emptyDxf));
+    if (!full.ok || !empty.ok) return state.SkipWithError("the reader failed");
+    bytes += full.peakBytes - empty.peakBytes;
+    seconds += full.cpuSeconds - empty.cpuSeconds;
+  }
+  const double runs = static_cast<double>(state.iterations());
+  state.counters["peak_bytes_per_entity"] = bytes / runs / lines;
+  state.counters["cpu_per_entity"] = seconds / runs / lines;
+  state.SetLabel(reader == 0 ? "stand-in" : reader == 1 ? "dxflib" : "ezdxf");
+}
+
+BENCHMARK(BM_ReadDxf_Standin)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadDxf_Dxflib)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SaveDxf_Standin)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadBinary_Standin)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SaveBinary_Standin)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReaderProcess)->DenseRange(0, 2)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
