@@ -424,7 +424,8 @@ TEST_F(DrawingFiles, EzdxfReadsTheSavedDrawingAsItIsAndShowsIt) {
 // Every example script, with each of its drawings saved as DXF before it is
 // closed or the script ends: a strict reader repairs and adds nothing.
 TEST(ExampleDrawings, NeedNoRepairInAnotherReader) {
-  const std::string dir = newFolder("dxf_examples");
+  const ScratchFolder scratch("dxf_examples");
+  const std::string& dir = scratch.path();
   Files saved, files{"--audit"};
   std::string out;
   for (const auto& example : std::filesystem::directory_iterator(KOVA_EXAMPLES_DIR)) {
@@ -458,7 +459,6 @@ TEST(ExampleDrawings, NeedNoRepairInAnotherReader) {
   for (std::string line; std::getline(lines, line); ++checked)
     EXPECT_NE(line.find(": 0 errors, 0 fixes, created [], header added []"), std::string::npos) << line;
   EXPECT_GE(checked, 7);
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace
