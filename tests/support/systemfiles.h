@@ -12,6 +12,9 @@ namespace systemfiles {
 // The longest path the system's calls take (on Windows, without the long-path prefix).
 extern const size_t kMaxPathBytes;
 
+// A folder that exists but takes no new files, whatever the user ("/proc"); none on Windows.
+extern const char* const kFolderOfNoNewFiles;
+
 // Whether the system has them; when not, the calls below fail (a folder is
 // made, but its mode is not the one given).
 extern const bool kModesOwnersLinksAndLimits;

@@ -8,6 +8,7 @@
 namespace systemfiles {
 
 const size_t kMaxPathBytes = PATH_MAX;
+const char* const kFolderOfNoNewFiles = "/proc";
 const bool kModesOwnersLinksAndLimits = true;
 
 bool makeFolder(const std::string& path, unsigned mode) { return mkdir(path.c_str(), mode) == 0; }

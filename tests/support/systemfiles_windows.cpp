@@ -8,6 +8,7 @@
 namespace systemfiles {
 
 const size_t kMaxPathBytes = MAX_PATH;
+const char* const kFolderOfNoNewFiles = "";
 const bool kModesOwnersLinksAndLimits = false;
 
 bool makeFolder(const std::string& path, unsigned) { return std::filesystem::create_directory(path); }

@@ -30,6 +30,22 @@ inline std::string newFolder(const std::string& prefix) {
   }
 }
 
+// A new folder, removed with all in it when this goes.
+class ScratchFolder {
+ public:
+  explicit ScratchFolder(const std::string& prefix) : m_path(newFolder(prefix)) {}
+  ~ScratchFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(m_path, ignored);
+  }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  const std::string& path() const { return m_path; }
+
+ private:
+  const std::string m_path;
+};
+
 inline std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
