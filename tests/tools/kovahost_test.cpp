@@ -332,10 +332,10 @@ TEST_P(Script, EndsWithItsStatusAndSaysWhatItMust) {
   std::filesystem::create_directory(dir + "/sub");
   const bool pipes = programs::makeFifo(dir + "/fifo.dxf");
   if (!pipes && c.name == std::string("PipeAsDrawing")) GTEST_SKIP() << "no named pipes among the files on this system";
-  std::ofstream(dir + "/sparse.dxf") << "  0\nSECTION\n";
+  std::ofstream(dir + "/sparse.dxf", std::ios::binary) << "  0\nSECTION\n";
   std::filesystem::resize_file(dir + "/sparse.dxf", 1ull << 32);
-  std::ofstream(dir + "/long.dxf") << "  0\nSECTION\n  2\n" << std::string(3 << 20, 'x') << "\n";
-  std::ofstream(dir + "/tail.dxf") << "  0\nSECTION\n  2\nENTITIES\n  0\nENDSEC\n  0\nEOF\n\r\n  \x1a\nmore\n";
+  std::ofstream(dir + "/long.dxf", std::ios::binary) << "  0\nSECTION\n  2\n" << std::string(3 << 20, 'x') << "\n";
+  std::ofstream(dir + "/tail.dxf", std::ios::binary) << "  0\nSECTION\n  2\nENTITIES\n  0\nENDSEC\n  0\nEOF\n\r\n  \x1a\nmore\n";
   std::ofstream(dir + "/Mine.arx", std::ios::binary) << readFile(client);
   std::ofstream(dir + "/sub/Beside.arx", std::ios::binary) << readFile(client);
   std::ofstream(dir + "/cut.arx", std::ios::binary) << readFile(client).substr(0, 3000);
