@@ -177,9 +177,10 @@ Acad::ErrorStatus DxfReader::readSection(const std::wstring& section, size_t at,
   if (m_bBuiltFrame && (section == L"TABLES" || section == L"BLOCKS")) return Acad::eOk;  // built again
   if (section != L"HEADER" && section != L"CLASSES") m_file->sections.push_back({section, {}});
   if (section == L"TABLES") m_bHaveTables = !m_bBuiltFrame;
-  if (section == L"OBJECTS" && !m_bMarkers) {
-    // Releases that name no subclass have none; their records could not be kept for what they are.
-    setOpenError("it has an OBJECTS section, which files of releases before R13 have not");
+  if (section == L"OBJECTS" && !m_bMarkers && !m_bHaveTables) {
+    // Its frame would be built at a save, of a release that names subclasses: objects read
+    // without them could not be kept for what they are.
+    setOpenError("it has objects but no tables, in a release before R13");
     return Acad::eDwgNeedsRecovery;
   }
   if (section == L"ENTITIES" || section == L"OBJECTS" || section == L"TABLES" || section == L"BLOCKS")

@@ -392,8 +392,6 @@ TEST_F(DrawingFiles, BadFilesOfBothFormsAreRefusedAndLeaveNothingBehind) {
       {"a handle twice", "dxf", {replaced(dxf, "CIRCLE\n  5\n" + hex(circleId), "CIRCLE\n  5\n" + hex(lineId))}, {}},
       // A type name cut short there would read as another type.
       {"a NUL inside a line", "dxf", {replaced(dxf, "CIRCLE\n", {"CIRCLE\0x\n", 9})}, {}},
-      // Read by the rules of a release that names no subclass, objects could not be kept for what they are.
-      {"objects in a release before R13", "dxf", {replaced(dxf, "AC1024", "AC1009")}, {Acad::eDwgNeedsRecovery}},
       {"the header after the records", "dxf",
        {replaced(dxf, "  0\nEOF", dxf.substr(dxf.find("  0\nSECTION"), dxf.find("  0\nENDSEC") + 11) + "  0\nEOF")}, {}},
       {"more after its EOF", "dxf", {dxf + "  0\nLINE\n"}, {Acad::eDwgNeedsRecovery}},
