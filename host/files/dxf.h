@@ -57,8 +57,8 @@ struct DxfTag {
 };
 // A value's text, decoded as the file's encoding says.
 std::wstring decodeDxf(const std::string& bytes, DxfEncoding encoding);
-// Splits a file into tags as its bytes come, and refuses at once what
-// cannot be a drawing, saying why: a file that does not start like a DXF
+// Splits a file into tags as its bytes come (binary DXF once it is whole),
+// and refuses at once what cannot be a drawing, saying why: a file that does not start like a DXF
 // is not one (eBadDwgHeader); a DXF holding a NUL byte, a line longer than
 // any group's, anything after its EOF, or that does not reach its EOF is
 // damaged (eDwgNeedsRecovery).
@@ -75,16 +75,18 @@ class DxfTagReader {
 
   static constexpr size_t kMaxLineBytes = 1 << 20;
   static constexpr size_t kStartBytes = 64;
+  static constexpr char kBinarySentinel[] = "AutoCAD Binary DXF\r\n\x1a";  // and a NUL
 
  private:
   void takeLine();
+  Acad::ErrorStatus takeBinary();
   Acad::ErrorStatus refuse(Acad::ErrorStatus status, const std::string& why);
 
   std::vector<DxfTag>& m_tags;
-  std::string m_line, m_start, m_why;
+  std::string m_line, m_start, m_why, m_binaryBytes;
   size_t m_offset = 0, m_lineNumber = 1;  // of the byte and the line being read
   int m_code = 0;
-  bool m_haveCode = false, m_sawEof = false;
+  bool m_haveCode = false, m_sawEof = false, m_binary = false;
   Acad::ErrorStatus m_status = Acad::eOk;
 };
 Acad::ErrorStatus readDxfTags(const std::string& bytes, std::vector<DxfTag>& tags);

@@ -91,6 +91,8 @@ class DxfReader {
     return at < m_tags.size() && m_tags[at].code == 0 && trimDxf(m_tags[at].value) == value;
   }
   std::wstring text(size_t at) const { return decodeDxf(trimDxf(m_tags[at].value), m_encoding); }
+  // A record's type: written as any text is, escapes and all.
+  std::wstring typeName(size_t at) const { return unescapeDxfText(text(at), m_encoding); }
   KeptGroups keep(size_t from, size_t to) const;
   Acad::ErrorStatus readSections();
   Acad::ErrorStatus readSection(const std::wstring& section, size_t at, size_t end);
@@ -177,9 +179,10 @@ Acad::ErrorStatus DxfReader::readSection(const std::wstring& section, size_t at,
   if (m_bBuiltFrame && (section == L"TABLES" || section == L"BLOCKS")) return Acad::eOk;  // built again
   if (section != L"HEADER" && section != L"CLASSES") m_file->sections.push_back({section, {}});
   if (section == L"TABLES") m_bHaveTables = !m_bBuiltFrame;
-  if (section == L"OBJECTS" && !m_bMarkers) {
-    // Releases that name no subclass have none; their records could not be kept for what they are.
-    setOpenError("it has an OBJECTS section, which files of releases before R13 have not");
+  if (section == L"OBJECTS" && !m_bMarkers && !m_bHaveTables) {
+    // Its frame would be built at a save, of a release that names subclasses: objects read
+    // without them could not be kept for what they are.
+    setOpenError("it has objects but no tables, in a release before R13");
     return Acad::eDwgNeedsRecovery;
   }
   if (section == L"ENTITIES" || section == L"OBJECTS" || section == L"TABLES" || section == L"BLOCKS")
@@ -192,7 +195,7 @@ Acad::ErrorStatus DxfReader::readSection(const std::wstring& section, size_t at,
 void DxfReader::readOther(size_t at, size_t end) {
   while (at < end) {
     KeptFile::Item item;
-    item.type = m_tags[at].code == 0 ? text(at) : L"";
+    item.type = m_tags[at].code == 0 ? typeName(at) : L"";
     size_t first = m_tags[at].code == 0 ? at + 1 : at;
     for (at = first; at < end && m_tags[at].code != 0;) ++at;
     item.groups = keep(first, at);
@@ -252,7 +255,8 @@ Acad::ErrorStatus DxfReader::readRecords(size_t at, size_t end, const std::wstri
   while (at < end) {
     if (m_tags[at].code != 0) return Acad::eDwgNeedsRecovery;
     InRecord rec;
-    rec.type = text(at);
+    rec.type = typeName(at);
+    const std::string heldType = toUtf8(text(at));
     size_t first = ++at;
     while (at < end && m_tags[at].code != 0) ++at;
     if (rec.type == L"ENDTAB") {
@@ -264,7 +268,7 @@ Acad::ErrorStatus DxfReader::readRecords(size_t at, size_t end, const std::wstri
     m_highest = std::max(m_highest, rec.handle);
     if (afterEntity && isSubEntity(rec.type)) {
       // Kept with its entity, as the file holds it.
-      m_records.back().held.add(0, toUtf8(rec.type));
+      m_records.back().held.add(0, heldType);
       m_records.back().held.append(keep(first, at));
       continue;
     }

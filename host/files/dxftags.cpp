@@ -2,6 +2,7 @@
 // record, as a filer hands them to an object.
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -178,7 +179,11 @@ Acad::ErrorStatus DxfTagReader::refuse(Acad::ErrorStatus status, const std::stri
 Acad::ErrorStatus DxfTagReader::take(const char* bytes, size_t size) {
   if (m_status == Acad::eOk && m_start.size() < kStartBytes) {
     m_start.append(bytes, std::min(size, kStartBytes - m_start.size()));
-    if (m_start.compare(0, 18, "AutoCAD Binary DXF") == 0) return refuse(Acad::eBadDwgHeader, "it is binary DXF");
+    m_binary = m_start.compare(0, sizeof kBinarySentinel, kBinarySentinel, sizeof kBinarySentinel) == 0;
+  }
+  if (m_binary) {
+    m_binaryBytes.append(bytes, size);
+    return m_status;
   }
   for (size_t at = 0; at < size && m_status == Acad::eOk;) {
     if (m_sawEof) {
@@ -238,8 +243,105 @@ void DxfTagReader::takeLine() {
   m_line.clear();
 }
 
+namespace {
+
+// How a group's value is held in binary DXF.
+enum class BinaryValue { kText, kChunk, kInt8, kInt16, kInt32, kInt64, kReal };
+BinaryValue binaryValueOf(int code) {
+  auto in = [code](int from, int to) { return code >= from && code <= to; };
+  if (in(310, 319) || code == 1004) return BinaryValue::kChunk;
+  if (in(10, 59) || in(110, 149) || in(210, 239) || in(460, 469) || in(1010, 1059)) return BinaryValue::kReal;
+  if (in(60, 79) || in(170, 179) || in(270, 289) || in(370, 389) || in(400, 409) || in(1060, 1070))
+    return BinaryValue::kInt16;
+  if (in(90, 99) || in(420, 429) || in(440, 459) || code == 1071) return BinaryValue::kInt32;
+  if (in(160, 169)) return BinaryValue::kInt64;
+  if (in(290, 299)) return BinaryValue::kInt8;
+  return BinaryValue::kText;
+}
+
+// Little-endian, as binary DXF holds numbers.
+template <class T>
+T littleEndian(const std::string& bytes, size_t at) {
+  std::uint64_t v = 0;
+  for (size_t k = sizeof(T); k-- > 0;) v = v << 8 | static_cast<unsigned char>(bytes[at + k]);
+  T value;
+  if constexpr (sizeof(T) == sizeof v) {
+    std::memcpy(&value, &v, sizeof value);
+  } else {
+    value = static_cast<T>(v);
+  }
+  return value;
+}
+
+}  // namespace
+
+// The tags of binary DXF, each value as its text would be in ASCII DXF.
+// Releases before R13 give a group code one byte (255 then two for larger
+// ones); later ones two.
+Acad::ErrorStatus DxfTagReader::takeBinary() {
+  const std::string& b = m_binaryBytes;
+  size_t at = sizeof kBinarySentinel;
+  const bool wideCodes = at + 1 < b.size() && b[at] == 0 && b[at + 1] == 0;
+  auto cut = [&] {
+    return refuse(m_tags.empty() ? Acad::eBadDwgHeader : Acad::eDwgNeedsRecovery,
+                  "it ends inside a group, at byte " + std::to_string(at));
+  };
+  while (!m_sawEof) {
+    if (at + (wideCodes ? 2 : 1) > b.size()) return cut();
+    int code = static_cast<unsigned char>(b[at++]);
+    if (wideCodes) {
+      code |= static_cast<unsigned char>(b[at++]) << 8;
+    } else if (code == 255) {
+      if (at + 2 > b.size()) return cut();
+      code = littleEndian<std::uint16_t>(b, at), at += 2;
+    }
+    if (code > 1071) return refuse(Acad::eDwgNeedsRecovery, "group code " + std::to_string(code) + " at byte " + std::to_string(at));
+    const BinaryValue kind = binaryValueOf(code);
+    static const size_t kSizes[] = {0, 1, 1, 2, 4, 8, 8};
+    const size_t size = kind == BinaryValue::kText ? 0 : kSizes[static_cast<int>(kind)];
+    if (at + size > b.size()) return cut();
+    std::string value;
+    switch (kind) {
+      case BinaryValue::kText: {
+        const size_t end = b.find('\0', at);
+        if (end == std::string::npos) return cut();
+        value = b.substr(at, end - at);
+        at = end + 1;
+        break;
+      }
+      case BinaryValue::kChunk: {
+        const size_t length = static_cast<unsigned char>(b[at++]);
+        if (at + length > b.size()) return cut();
+        static const char kHex[] = "0123456789ABCDEF";
+        for (size_t k = 0; k < length; ++k) {
+          const auto c = static_cast<unsigned char>(b[at + k]);
+          value += kHex[c >> 4], value += kHex[c & 15];
+        }
+        at += length;
+        break;
+      }
+      case BinaryValue::kInt8: value = std::to_string(static_cast<int>(static_cast<unsigned char>(b[at]))); break;
+      case BinaryValue::kInt16: value = std::to_string(littleEndian<std::int16_t>(b, at)); break;
+      case BinaryValue::kInt32: value = std::to_string(littleEndian<std::int32_t>(b, at)); break;
+      case BinaryValue::kInt64: value = std::to_string(littleEndian<std::int64_t>(b, at)); break;
+      case BinaryValue::kReal: value = dxfReal(littleEndian<double>(b, at)); break;
+    }
+    if (kind != BinaryValue::kText && kind != BinaryValue::kChunk) at += size;
+    if (code == 999) continue;
+    m_tags.push_back({code, std::move(value)});
+    if (m_tags.size() == 1 && (code != 0 || m_tags[0].value != "SECTION"))
+      return refuse(Acad::eBadDwgHeader, "it does not start with a section");
+    m_sawEof = code == 0 && m_tags.back().value == "EOF";
+  }
+  if (at != b.size())
+    return refuse(Acad::eDwgNeedsRecovery, "there is more after the end of the drawing (its EOF), at byte " + std::to_string(at));
+  std::string().swap(m_binaryBytes);
+  return Acad::eOk;
+}
+
 Acad::ErrorStatus DxfTagReader::finish() {
   if (m_status != Acad::eOk) return m_status;
+  if (m_binary) return takeBinary();
   if (!m_line.empty() || m_haveCode) takeLine();
   if (m_status != Acad::eOk) return m_status;
   if (m_tags.empty()) return refuse(Acad::eBadDwgHeader, "it holds no group");
