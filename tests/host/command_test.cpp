@@ -32,6 +32,8 @@ TEST_F(Commands, EveryWayACommandEndsIsReportedAndUnwound) {
     kvhost::executeString(L"_UNDO 1");  // both changes, one step
     EXPECT_EQ(colorOf(line), 256);
   }
+  EXPECT_EQ(kvhost::executeString(L"REGEN"), CommandOutcome::kEnded);
+  EXPECT_EQ(kvhost::redrawCount(line), 1);  // every entity is drawn again
 }
 
 TEST_F(Commands, NestOnlyToTheHostsLimitAndATransparentOneRunsInsideTheOuterOne) {

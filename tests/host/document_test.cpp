@@ -67,8 +67,10 @@ TEST_F(Documents, AReactorVetoesALockChange) {
   EXPECT_EQ(other.lines, Lines{L"changed ''"});
   acDocManager->unlockDocument(doc);
   kvhost::clearJournal();
-  acDocManager->removeReactor(&other), acDocManager->removeReactor(&other);  // the second finds nothing to detach
+  acDocManager->removeReactor(&other);
   EXPECT_EQ(kvhost::journal(), Lines{L"document manager: reactor detached (1)"});
+  acDocManager->removeReactor(&other);  // nothing left to detach
+  EXPECT_EQ(kvhost::journal().size(), 1u);
 }
 
 // The current document is the one worked on.
@@ -103,6 +105,8 @@ TEST_F(Documents, AcAxDocLockLocksForItsLifetime) {
   EXPECT_EQ(AcAxDocLock().lockStatus(), Acad::eNoDocument);
   EXPECT_EQ(acDocManager->lockDocument(doc), Acad::eNoDocument);  // closed documents are refused
   EXPECT_EQ(acDocManager->activateDocument(doc), Acad::eNoDocument);
+  for (AcApDocument* none : {doc, static_cast<AcApDocument*>(nullptr)})
+    EXPECT_EQ(kvhost::findObject(none, line.handle()), AcDbObjectId::kNull);
   EXPECT_EQ(kvhost::addEntity(doc, new AcDbLine), AcDbObjectId::kNull);
 }
 
