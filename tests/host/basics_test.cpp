@@ -33,6 +33,9 @@ TEST(HostText, BytesThatAreNotUtf8BecomeReplacementCharactersAndNothingAfterThem
   EXPECT_EQ(kvhost::fromUtf8("\xc0\xaf\xed\xa0\x80"), std::wstring(5, L'\uFFFD'));  // overlong, surrogate
   EXPECT_EQ(kvhost::toUtf8(L"caf\u00e9 \U0001F642"), "caf\xc3\xa9 \xf0\x9f\x99\x82");
   EXPECT_EQ(kvhost::toUtf8(std::wstring(1, static_cast<wchar_t>(0xD800))), "\xef\xbf\xbd");
+  // Two surrogates make one character only where wchar_t is UTF-16; elsewhere each is a bad one.
+  const std::wstring pair = {static_cast<wchar_t>(0xD834), static_cast<wchar_t>(0xDD1E)};
+  EXPECT_EQ(kvhost::toUtf8(pair), sizeof(wchar_t) == 2 ? "\xf0\x9d\x84\x9e" : "\xef\xbf\xbd\xef\xbf\xbd");
 }
 
 }  // namespace

@@ -27,11 +27,16 @@ TEST_F(Commands, EveryWayACommandEndsIsReportedAndUnwound) {
     EXPECT_EQ(kvhost::runCommand(L"MOVE", [&] { during = doc->myLockMode(), setColor(line, 3), setColor(line, 4), end(); }),
               outcome);
     EXPECT_EQ(ed.lines, (Lines{L"W MOVE", last}));
+    EXPECT_EQ(kvhost::commandRecord().back().depth, 0);  // the last one is over, however it ended
     EXPECT_EQ(during, AcAp::kAutoWrite);
     EXPECT_EQ(doc->myLockMode(), AcAp::kNotLocked);
     kvhost::executeString(L"_UNDO 1");  // both changes, one step
     EXPECT_EQ(colorOf(line), 256);
   }
+  EXPECT_EQ(kvhost::executeString(L"REGEN"), CommandOutcome::kEnded);
+  EXPECT_EQ(kvhost::redrawCount(line), 1);  // every entity is drawn again
+  kvhost::closeDocument(kvhost::newDocument(L"b.dwg"));
+  EXPECT_EQ(kvhost::redrawCount(line), 1);  // and counted on while another drawing goes
 }
 
 TEST_F(Commands, NestOnlyToTheHostsLimitAndATransparentOneRunsInsideTheOuterOne) {

@@ -2,6 +2,7 @@
 // notified, and undo restoring what commands did.
 #include <functional>
 #include <utility>
+#include <memfiler.h>
 #include "host_support.h"
 
 using namespace hosttest;
@@ -39,11 +40,25 @@ TEST_F(Database, OpenDisciplineAnswers) {
        [&] { return open(id, kForRead), open(id, kForRead), held[0]->upgradeOpen(); }, Acad::eWasOpenForRead},
       {"upgrade", kWrite, [&] { return open(id, kForRead), held[0]->upgradeOpen(); }, Acad::eOk},
       {"change what is open for read", kNone, [&] {
-         open(id, kForRead);
+         open(id, kForRead), open(db->namedObjectsDictionaryId(), kForRead);
+         AcDbDictionary* nod = AcDbDictionary::cast(held[1]);
+         AcDbObjectId entry;
          EXPECT_THROW(AcDbEntity::cast(held[0])->setColorIndex(2), AcDbAssertionError);
+         EXPECT_THROW(nod->setAt(L"LINE", held[0], entry), AcDbAssertionError);
+         EXPECT_THROW(nod->remove(L"LINE"), AcDbAssertionError);
          return held[0]->erase(); }, Acad::eNotOpenForWrite},
-      {"closed once too often", kNone, [&] { open(id, kForRead); AcDbObject* o = held[0]; held.clear(); return o->close(), o->close(); },
-       Acad::eNotOpenForRead},
+      {"a dictionary given no object", kWrite, [&] {
+         AcDbObjectId entry;
+         open(db->namedObjectsDictionaryId(), kForWrite);
+         return AcDbDictionary::cast(held[0])->setAt(L"NONE", nullptr, entry); }, Acad::eInvalidInput},
+      {"closed once too often", kNone, [&] {
+         open(id, kForRead);
+         AcDbObject* o = held[0];
+         held.clear();
+         o->close();
+         kvhost::DwgMemoryFiler out(AcDb::kFileFiler, db);
+         EXPECT_THROW(o->dwgOutFields(&out), AcDbAssertionError);  // nothing is filed out unopened
+         return o->close(); }, Acad::eNotOpenForRead},
       {"not in the database", kNone, [&] { return open(db->getObjectId(db->handseed() + 100), kForRead); },
        Acad::eNotInDatabase},
       {"another class", kNone, [&] { AcDbCircle* c = nullptr; return acdbOpenObject(c, id, kForRead); },
@@ -101,7 +116,8 @@ TEST_F(Database, ReactorsAddedOrRemovedDuringANotification) {
 
 // ---- Undo ----
 
-// The live entities of the current drawing as "colour,layer,end x" each.
+// The live entities of the current drawing as "colour,layer,end x" each,
+// then the keys of its named-object dictionary.
 std::wstring drawing() {
   std::wstring state;
   for (AcDbObjectId id : kvhost::entities(acDocManager->curDocument())) {
@@ -109,6 +125,8 @@ std::wstring drawing() {
     state += (state.empty() ? L"" : L" ") + std::to_wstring(line->colorIndex()) + L"," + line->layer() + L"," +
              std::to_wstring(static_cast<int>(line->endPoint().x));
   }
+  AcDbObjectPointer<AcDbDictionary> nod(acDocManager->curDocument()->database()->namedObjectsDictionaryId(), kForRead);
+  nod->entries([&](const ACHAR* key, AcDbObjectId) { state += L" " + std::wstring(key); });
   return state;
 }
 
@@ -120,6 +138,9 @@ TEST_F(Database, UndoRestoresWhatCommandsDidAStepAtATime) {
   auto recording = [&](bool on) { db->disableUndoRecording(!on); };
   auto colors = [&](std::initializer_list<int> each) {
     for (int c : each) runCommand(L"COLOR", [&] { setColor(l[0], static_cast<Adesk::UInt16>(c)); });
+  };
+  auto inNod = [&](const std::function<void(AcDbDictionary*)>& change) {
+    kvhost::modifyObject(db->namedObjectsDictionaryId(), [&](AcDbObject* o) { change(AcDbDictionary::cast(o)); });
   };
   auto moveAndLayer = [](AcDbObject* o) {
     AcDbLine::cast(o)->setEndPoint(AcGePoint3d(7, 7, 7));
@@ -155,6 +176,16 @@ TEST_F(Database, UndoRestoresWhatCommandsDidAStepAtATime) {
       {"a nested command is inside the outer one's step",
        [&] { line(), runCommand(L"OUTER", [&] { setColor(l[0], 1), runCommand(L"'ZOOM", [&] { setColor(l[0], 2); }); }); },
        {{L"U", kEnded, L"256,0,1"}}},
+      {"a dictionary's entries come back as they were",
+       [&] {
+         line();
+         AcDbObjectId a, b;
+         inNod([&](AcDbDictionary* d) { auto* o = new AcDbDictionary; d->setAt(L"A", o, a), o->close(); });
+         runCommand(L"RENAME", [&] {
+           inNod([&](AcDbDictionary* d) { d->setAt(L"B", AcDbObjectPointer<AcDbObject>(a, kForRead).object(), b), d->remove(L"A"); });
+         });
+       },
+       {{L"_UNDO 1", kEnded, L"256,0,1 A"}}},
       {"a modeless operation is one step",
        [&] {
          line();

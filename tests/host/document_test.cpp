@@ -19,6 +19,7 @@ class DocLog : public AcApDocManagerReactor {
   void documentLockModeChangeVetoed(AcApDocument* d, const ACHAR* cmd) override {
     lines.push_back(L"vetoed " + std::wstring(d->fileName()) + L" '" + cmd + L"'");
   }
+  void documentToBeActivated(AcApDocument* d) override { lines.push_back(L"activated " + std::wstring(d->fileName())); }
   Lines lines;
   std::function<void(DocLog*)> onChanged;
 };
@@ -65,6 +66,11 @@ TEST_F(Documents, AReactorVetoesALockChange) {
   EXPECT_EQ(acDocManager->reactors().length(), 2);
   EXPECT_EQ(other.lines, Lines{L"changed ''"});
   acDocManager->unlockDocument(doc);
+  kvhost::clearJournal();
+  acDocManager->removeReactor(&other);
+  EXPECT_EQ(kvhost::journal(), Lines{L"document manager: reactor detached (1)"});
+  acDocManager->removeReactor(&other);  // nothing left to detach
+  EXPECT_EQ(kvhost::journal().size(), 1u);
 }
 
 // The current document is the one worked on.
@@ -72,6 +78,12 @@ TEST_F(Documents, AcAxDocLockLocksForItsLifetime) {
   AcApDocument* b = kvhost::newDocument(L"b.dwg");
   EXPECT_EQ(acDocManager->document(b->database()), b);
   EXPECT_EQ(acdbHostApplicationServices()->workingDatabase(), b->database());
+  DocLog log;
+  EXPECT_EQ(acDocManager->setCurDocument(doc), Acad::eOk);  // made current without being activated
+  EXPECT_EQ(acDocManager->curDocument(), doc);
+  EXPECT_EQ(acDocManager->setCurDocument(b, AcAp::kNone, true), Acad::eOk);
+  EXPECT_EQ(acDocManager->activateDocument(nullptr), Acad::eNoDocument);
+  EXPECT_EQ(log.lines, Lines{L"activated b.dwg"});
   kvhost::activateDocument(doc);
   EXPECT_EQ(acdbHostApplicationServices()->workingDatabase(), db);
   AcDbObjectId line = addLine();
@@ -92,6 +104,9 @@ TEST_F(Documents, AcAxDocLockLocksForItsLifetime) {
   kvhost::closeDocument(b);
   EXPECT_EQ(AcAxDocLock().lockStatus(), Acad::eNoDocument);
   EXPECT_EQ(acDocManager->lockDocument(doc), Acad::eNoDocument);  // closed documents are refused
+  EXPECT_EQ(acDocManager->activateDocument(doc), Acad::eNoDocument);
+  for (AcApDocument* none : {doc, static_cast<AcApDocument*>(nullptr)})
+    EXPECT_EQ(kvhost::findObject(none, line.handle()), AcDbObjectId::kNull);
   EXPECT_EQ(kvhost::addEntity(doc, new AcDbLine), AcDbObjectId::kNull);
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <KOVANotification.h>
 #include <kvhost.h>
+#include <dbinternal.h>
 #include <markers.h>
 #include <memfiler.h>
 #include <programs.h>
@@ -128,6 +129,7 @@ TEST_F(DrawingFiles, WhatIsSavedIsWhatOpensAgainInBothForms) {
   kvhost::modifyObject(circleId, [](AcDbObject* o) { AcDbCircle::cast(o)->setRadius(0.1 + 0.2); });
   const std::pair<std::string, std::function<std::string(std::string)>> files[] = {
       {"plan.kvdwg", nullptr}, {"plan.dxf", nullptr}, {"unlisted.dxf", unlisted},
+      {"owned.dxf", [](std::string t) { return replaced(t, "  3\nPROJECT\n350\n", "  3\nPROJECT\n360\n"); }},
       {"renamed.dxf", [](std::string t) { return replaced(t, "  2\nKOVAUndoObject\n", "  2\nOldUndoObject\n"); }}};
   for (const auto& [name, edit] : files) {
     SCOPED_TRACE(name);
@@ -246,7 +248,17 @@ TEST_F(DrawingFiles, AMarkerWithoutItsClassTravelsAsAProxyAndComesBackWithIt) {
             std::string::npos);
   // With the class back, the proxies in memory (kept as a DWG record or as
   // DXF groups) and the files saved without it give the marker back.
-  ASSERT_TRUE(kvhost::loadModule(kModule));
+  struct Resurrected : AcDbDatabaseReactor {
+    void proxyResurrectionCompleted(const AcDbDatabase*, const ACHAR*, AcDbObjectIdArray& ids) override {
+      count += ids.length();
+    }
+    int count = 0;
+  } resurrected;
+  for (AcApDocument* d : opened) d->database()->addReactor(&resurrected);
+  const bool loaded = kvhost::loadModule(kModule);
+  for (AcApDocument* d : opened) d->database()->removeReactor(&resurrected);
+  ASSERT_TRUE(loaded);
+  EXPECT_EQ(resurrected.count, 3);  // the marker of each drawing
   for (const std::string& name : files) opened.push_back(reopen(path("re-" + name)));
   for (AcApDocument* d : opened) {
     SCOPED_TRACE(narrow(d->fileName()));
@@ -340,6 +352,17 @@ TEST_F(DrawingFiles, AnUnmodelledEntityTakesPartAsEveryEntityDoes) {
   }
 }
 
+// What a proxy keeps is told by its class name's tag and the record's magic,
+// whatever the class is called: taken for the other form, the proxy would be
+// saved without what it holds.
+TEST(ProxyRecords, DxfGroupsAreToldFromADwgRecord) {
+  kvhost::DxfProxyRecord nameless, back;
+  const std::unique_ptr<AcDbProxyObject::Record> groups(kvhost::makeDxfProxyRecord(nameless));
+  EXPECT_TRUE(kvhost::readDxfProxyRecord(*groups, back));
+  EXPECT_FALSE(kvhost::readDxfProxyRecord({L"Shelf|dxf", {1, 2, 3}}, back));  // a DWG record of a class so named
+  EXPECT_FALSE(kvhost::readDxfProxyRecord({L"dxf", groups->bytes}, back));
+}
+
 Files cutShort(const std::string& good, size_t step) {
   Files cuts;
   for (size_t n = 0; n + 1 < good.size(); n += step) cuts.push_back(good.substr(0, n));
@@ -359,6 +382,14 @@ std::string emptyRecord(const std::string& good) {
   return std::string(out.bytes().begin(), out.bytes().end());
 }
 
+// The drawing with its marker's record cut before the counter, its length made to agree.
+std::string markerCutShort(std::string dwg) {
+  const size_t at = dwg.find("KOVAUndoObject") + 14;
+  EXPECT_EQ(dwg[at], 14);
+  dwg[at] = 10;
+  return dwg.erase(at + 4 + 10, 4);
+}
+
 TEST_F(DrawingFiles, BadFilesOfBothFormsAreRefusedAndLeaveNothingBehind) {
   fill();
   for (const char* name : {"good.kvdwg", "good.dxf"}) ASSERT_EQ(kvhost::saveDocument(doc, path(name)), Acad::eOk);
@@ -376,11 +407,16 @@ TEST_F(DrawingFiles, BadFilesOfBothFormsAreRefusedAndLeaveNothingBehind) {
       // The lengths around a record are right, what is inside it is not.
       {"a text length beyond its record", "kvdwg", {longText}, {Acad::eDwgNeedsRecovery}},
       {"an empty record", "kvdwg", {emptyRecord(dwg)}, {Acad::eDwgNeedsRecovery}},
+      {"a record its class reads short without saying so", "kvdwg", {markerCutShort(dwg)}, {Acad::eDwgNeedsRecovery}},
       {"not a drawing", "dxf",
        {"", "hello, world\n", std::string("AutoCAD Binary DXF\r\n\x1a\0", 22), "  0\nLINE\n  0\nEOF\n", dwg}, {Acad::eBadDwgHeader}},
       {"cut short", "dxf", cutShort(dxf, 7), {}},
       {"without its EOF", "dxf", {dxf.substr(0, dxf.rfind("  0\nEOF")), earlier.substr(0, earlier.rfind("  0\nEOF"))}, {}},
-      {"not a number", "dxf", {replaced(dxf, "\n 40\n2.5\n", "\n 40\nwide\n")}, {}},
+      // Groups of every kind of number, at the ends of their ranges.
+      {"not a number", "dxf",
+       {replaced(dxf, "\n 40\n2.5\n", "\n 40\nwide\n"), replaced(dxf, "\n 40\n2.5\n", "\n 40\n2.5\n 79\nwide\n"),
+        replaced(dxf, "\n 40\n2.5\n", "\n 40\n2.5\n400\nwide\n")},
+       {}},
       {"the marker's counter group missing", "dxf", {replaced(dxf, "\n 90\n2\n", "\n 70\n2\n")}, {}},
       {"a damaged marker where its class is not listed", "dxf",
        {replaced(unlisted(dxf), "100\nKOVA_UNDO_OBJECT\n 70\n", "100\nKOVA_UNDO_OBJECT\n 69\n")}, {Acad::eInvalidDxfCode}},
