@@ -8,6 +8,8 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <vector>
+#include "environment.h"
 #include "faults.h"
 #include "hub.h"
 #include "json.h"
@@ -79,7 +81,8 @@ struct CommandLine {
   bool help = false;
 };
 
-CommandLine readCommandLine(int argc, char** argv) {
+CommandLine readCommandLine(const std::vector<std::string>& argv) {
+  const int argc = static_cast<int>(argv.size());
   CommandLine c;
   auto reject = [&](const std::string& message, bool showUsage) {
     if (!c.wrong) c.wrong.emplace(message, showUsage);
@@ -93,7 +96,7 @@ CommandLine readCommandLine(int argc, char** argv) {
     } else if (arg == "--allow-client-failures") {
       c.allowClientFailures = true;
     } else if (arg == "--trace-events") {
-      if (i + 1 == argc || argv[i + 1][0] == '-')
+      if (i + 1 == argc || argv[i + 1].rfind('-', 0) == 0)
         reject("--trace-events needs a file name", false);
       else
         c.traceFile = argv[++i];
@@ -200,7 +203,7 @@ int play(const Script& script, Output& out, bool allowClientFailures) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const CommandLine c = readCommandLine(argc, argv);
+  const CommandLine c = readCommandLine(programArguments(argc, argv));
   if (c.help) {
     std::fputs(usage().c_str(), stdout);
     return 0;

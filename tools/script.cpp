@@ -1,5 +1,6 @@
 // The script reader.
 #include "script.h"
+#include <filesystem>
 #include <fstream>
 #include "pathkind.h"
 
@@ -72,7 +73,7 @@ std::optional<Script> Script::read(const std::string& file, const OpensBlock& op
                                         : "not a regular file (a pipe or a device)";
     return std::nullopt;
   }
-  std::ifstream in(file, std::ios::binary);
+  std::ifstream in(std::filesystem::u8path(file), std::ios::binary);
   if (!in) {
     why = "it cannot be read";
     return std::nullopt;

@@ -1,10 +1,11 @@
 // The session's timeline file.
 #include "timeline.h"
 #include <algorithm>
+#include "environment.h"
 #include "json.h"
 
 Timeline::Timeline(const std::string& file, const std::string& script)
-    : m_pFile(std::fopen(file.c_str(), "w")), m_start(std::chrono::steady_clock::now()) {
+    : m_pFile(openForWriting(file)), m_start(std::chrono::steady_clock::now()) {
   if (m_pFile == nullptr) return;
   std::fputs("{\"displayTimeUnit\":\"ms\",\"traceEvents\":[", m_pFile);
   put(R"({"name":"process_name","ph":"M","pid":1,"tid":1,"args":{"name":)" + jsonString("kovahost " + script) + "}}");

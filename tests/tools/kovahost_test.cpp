@@ -263,6 +263,7 @@ const std::vector<ScriptCase> kScripts = {
     {"NamesWithBlanksAndHashes", "new \"my plan\"\nsave \"my plan\" \"a #1.dxf\"\nopen \"a #1.dxf\"  # opened\n",
      {"saved my plan to a #1.dxf", "state: drawing a #1.dxf"}, {"bad.kvs"}, 0},
     {"NameBeyondAscii", "new a\nsave a Grüße.dxf\nopen Grüße.dxf\n", {"state: drawing Grüße.dxf"}, {"bad.kvs"}, 0},
+    {"ScriptAndTimelineBeyondAscii", "new a\n", {"state: drawing a"}, {"Plän.kvs", "--trace-events", "Spür.json"}, 0},
     {"ModuleBesideTheScript", "load Beside.arx\n", {"linker: Beside.arx kInitAppMsg"}, {"sub/bad.kvs"}, 0},
     {"ModuleNowhere", "load Missing.arx\n",
      {"1: module file Missing.arx not found (looked in the current folder, in . beside the script, and in "}},
@@ -347,6 +348,7 @@ TEST_P(Script, EndsWithItsStatusAndSaysWhatItMust) {
 
   std::ofstream(dir + "/bad.kvs") << c.script;
   std::ofstream(dir + "/sub/bad.kvs") << c.script;
+  std::ofstream(std::filesystem::u8path(dir + "/Plän.kvs")) << c.script;
   Session run = kovahost(c.arguments, dir);
   EXPECT_EQ(run.status, c.status) << run.err;
   for (size_t i = 0; i < c.said.size(); ++i) {
