@@ -2,34 +2,18 @@
 // found, then its peak resident size in kB, so that the drawing benchmark
 // can take the memory a reader needs from a process that ran it alone.
 //   kova_drawing_reader standin|dxflib FILE
-#include <dxflib/dl_creationadapter.h>
-#include <dxflib/dl_dxf.h>
 #include <kvhost.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include "dxflibcount.h"
 
 namespace {
 
-class LineCount : public DL_CreationAdapter {
- public:
-  long lines = 0;
-  void addLine(const DL_LineData&) override { ++lines; }
-};
-
-// The benchmark's files have plain ASCII names.
-std::wstring wide(const char* s) { return std::wstring(s, s + std::strlen(s)); }
-
 long standinLines(const char* file) {
-  AcApDocument* doc = kvhost::openDocument(wide(file));
+  AcApDocument* doc = kvhost::openDocument(kvhost::fromUtf8(file));
   return doc == nullptr ? -1 : static_cast<long>(kvhost::entities(doc).length());
-}
-
-long dxflibLines(const char* file) {
-  LineCount count;
-  DL_Dxf dxf;
-  return dxf.in(file, &count) ? count.lines : -1;
 }
 
 }  // namespace
