@@ -1,7 +1,8 @@
 """Faults made mechanically from the sources, one change of one line each:
 comparisons replaced by their neighbours, conditions negated, boolean
 constants flipped, increments and +/- 1 dropped, call statements removed,
-returned values replaced by the type's default, && and || swapped.
+returned values replaced by the type's default (unless they are that
+already), && and || swapped.
 
 Comments, string and character literals and preprocessor lines are never
 changed. A fault's id is its file, its kind and a digest of the line it
@@ -18,6 +19,8 @@ STEP = re.compile(r"\+\+|--")
 PLUS_ONE = re.compile(r"\s[+-] 1\b(?!\.)")
 CONDITION = re.compile(r"\b(if|while) \(")
 RETURN_VALUE = re.compile(r"^(\s*)return (?!\{\}|;)(.+);\s*$")
+# Values that are already what {} makes of their type.
+DEFAULT_VALUES = re.compile(r"(Acad::)?eOk|0|0u|false|nullptr|NULL")
 # A statement that is one call: a name, member or qualified name, then
 # arguments to the end of the line.
 CALL = re.compile(r"^\s*(::)?[A-Za-z_][\w:]*((\.|->)[A-Za-z_]\w*)*\(.*\);\s*$")
@@ -84,7 +87,7 @@ def line_mutations(code):
         if end > 0 and not re.search(r"[^=!<>]=[^=]|;", code[open_at:end + 1]):
             yield "not", open_at, code[open_at:end + 1], "(!" + code[open_at:end + 1] + ")"
     m = RETURN_VALUE.match(code)
-    if m and "[" not in m.group(2)[:1]:
+    if m and "[" not in m.group(2)[:1] and not DEFAULT_VALUES.fullmatch(m.group(2).strip()):
         yield "ret", len(m.group(1)), code[len(m.group(1)):].rstrip(), "return {};"
     if CALL.match(code) and not NOT_CALLS.match(code) and code.count("(") == code.count(")"):
         body = code.strip()
