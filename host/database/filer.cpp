@@ -1,4 +1,5 @@
 // The in-memory DWG and DXF filers, and objects filled from their filing.
+#include <charconv>
 #include <cstdarg>
 #include <cstring>
 #include <cwchar>
@@ -132,43 +133,42 @@ Acad::ErrorStatus DxfMemoryFiler::writeItem(const resbuf& item) {
   return m_status;
 }
 
-Acad::ErrorStatus DxfMemoryFiler::writeString(AcDb::DxfCode code, const ACHAR* value) {
-  resbuf rb;
+resbuf& DxfMemoryFiler::newItem(AcDb::DxfCode code) {
+  resbuf& rb = m_items.emplace_back();
   rb.restype = static_cast<short>(code);
-  rb.text = value ? value : L"";
-  return writeItem(rb);
+  return rb;
+}
+
+Acad::ErrorStatus DxfMemoryFiler::writeString(AcDb::DxfCode code, const ACHAR* value) {
+  resbuf& rb = newItem(code);
+  if (value) rb.text = value;
+  return m_status;
 }
 Acad::ErrorStatus DxfMemoryFiler::writeInt16(AcDb::DxfCode code, Adesk::Int16 value) {
-  resbuf rb;
-  rb.restype = static_cast<short>(code);
-  rb.int32 = value;
-  return writeItem(rb);
+  newItem(code).int32 = value;
+  return m_status;
 }
 Acad::ErrorStatus DxfMemoryFiler::writeUInt16(AcDb::DxfCode code, Adesk::UInt16 value) {
   return writeInt16(code, static_cast<Adesk::Int16>(value));
 }
 Acad::ErrorStatus DxfMemoryFiler::writeInt32(AcDb::DxfCode code, Adesk::Int32 value) {
-  resbuf rb;
-  rb.restype = static_cast<short>(code);
-  rb.int32 = value;
-  return writeItem(rb);
+  newItem(code).int32 = value;
+  return m_status;
 }
 Acad::ErrorStatus DxfMemoryFiler::writeDouble(AcDb::DxfCode code, double value) {
-  resbuf rb;
-  rb.restype = static_cast<short>(code);
-  rb.real = value;
-  return writeItem(rb);
+  newItem(code).real = value;
+  return m_status;
 }
 Acad::ErrorStatus DxfMemoryFiler::writePoint3d(AcDb::DxfCode code, const AcGePoint3d& value) {
-  resbuf rb;
-  rb.restype = static_cast<short>(code);
-  rb.point = value;
-  return writeItem(rb);
+  newItem(code).point = value;
+  return m_status;
 }
 Acad::ErrorStatus DxfMemoryFiler::writeObjectId(AcDb::DxfCode code, const AcDbObjectId& id) {
-  wchar_t hex[32];
-  swprintf(hex, 32, L"%llX", static_cast<unsigned long long>(id.isNull() ? 0 : id.handle()));
-  return writeString(code, hex);
+  char hex[24];
+  const char* end = std::to_chars(hex, hex + sizeof hex, static_cast<unsigned long long>(id.isNull() ? 0 : id.handle()), 16).ptr;
+  std::wstring& text = newItem(code).text;
+  for (const char* c = hex; c < end; ++c) text += static_cast<wchar_t>(*c >= 'a' ? *c - 'a' + 'A' : *c);
+  return m_status;
 }
 
 // Objects filled from their filing are open for write for it, without the

@@ -69,6 +69,7 @@ class DxfMemoryFiler : public AcDbDxfFiler {
   DxfMemoryFiler(AcDb::FilerType type, AcDbDatabase* db, std::vector<resbuf> items)
       : m_type(type), m_pDb(db), m_items(std::move(items)) {}
   const std::vector<resbuf>& items() const { return m_items; }
+  std::vector<resbuf> takeItems() { return std::move(m_items); }
   // A record that names no subclass: every subclass asked for reads it
   // from its start.
   void setMarkerless(bool markerless) { m_bMarkerless = markerless; }
@@ -99,6 +100,9 @@ class DxfMemoryFiler : public AcDbDxfFiler {
   AcDbDatabase* database() const { return m_pDb; }
 
  private:
+  // A new group of the code at the end, its value still to be set.
+  resbuf& newItem(AcDb::DxfCode code);
+
   AcDb::FilerType m_type;
   AcDbDatabase* m_pDb;
   std::vector<resbuf> m_items;

@@ -1,7 +1,9 @@
 // The DXF form's shared pieces: the text of a file as it is written, the
 // tags and groups it is read as, and the record names of the host's classes.
 #pragma once
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 #include "dbmain.h"
 
@@ -30,21 +32,35 @@ class DxfText {
   explicit DxfText(DxfEncoding encoding = DxfEncoding::kUtf8) : m_encoding(encoding) {}
   DxfEncoding encoding() const { return m_encoding; }
   // A line as it goes to the file; its text is UTF-8 (as held).
-  void tag(int code, const std::string& value);
-  void tag(int code, const char* value) { tag(code, std::string(value)); }
-  void tag(int code, const std::wstring& value) { raw(code, dxfEscape(value, m_encoding)); }
-  void tag(int code, int value) { tag(code, std::to_string(value)); }
-  void tag(int code, double value) { tag(code, dxfReal(value)); }
-  void handle(int code, AcDbHandle h) { tag(code, dxfHex(h)); }
+  void tag(int code, std::string_view value);
+  void tag(int code, const char* value) { tag(code, std::string_view(value)); }
+  void tag(int code, const std::string& value) { tag(code, std::string_view(value)); }
+  void tag(int code, const std::wstring& value);
+  void tag(int code, int value);
+  void tag(int code, double value);
+  void handle(int code, AcDbHandle h);
   void item(const resbuf& rb);
   void point(int code, double x, double y, double z);
   // A line whose bytes are as they go to the file.
-  void raw(int code, const std::string& bytes);
-  const std::string& str() const { return m_out; }
+  void raw(int code, std::string_view bytes);
+  // Lines as they go to the file, written before.
+  void lines(std::string_view text);
+  // Room for a text of this many bytes, made at once.
+  void reserve(size_t bytes);
+  std::string_view view() const { return std::string_view(m_text.get(), m_size); }
 
  private:
+  // Room for n more bytes at the text's end.
+  char* room(size_t n);
+  // A line of a code and the value that format writes where it is given.
+  template <class Format>
+  void line(int code, size_t valueBytes, Format&& format);
+
   DxfEncoding m_encoding;
-  std::string m_out;
+  // The text is the first m_size bytes of m_capacity; each line is written
+  // in place.
+  std::unique_ptr<char[]> m_text;
+  size_t m_size = 0, m_capacity = 0;
 };
 // The lines an item is written as (a point as one line a coordinate), as
 // they go to the file.
@@ -113,13 +129,13 @@ constexpr char kBuiltFrameComment[] = "999\nKOVA host drawing";
 // Files an object's own groups as if it were open for read.
 Acad::ErrorStatus dxfGroupsOf(AcDbObject* object, AcDbDatabase* db, std::vector<resbuf>& items);
 
-// Writes a record: its type, its handle and owner (none when 0; for a record
-// a file held, 0 keeps the owner it held), then its groups. The groups a file
-// held of it stay where they stood; the object's own groups (items) take the
-// places of those they model, and what is new of them ends its subclass.
-// Without markers, as releases before 13 write records, no subclass is named.
+// Writes a record a file held: its type, its handle and owner (0 keeps the
+// owner it held), then its groups. The groups the file held of it stay where
+// they stood; the object's own groups (items) take the places of those they
+// model, and what is new of them ends its subclass. Without markers, as
+// releases before 13 write records, no subclass is named.
 void writeDxfRecord(DxfText& out, const std::wstring& type, AcDbHandle handle, AcDbHandle owner,
-                    const KeptGroups* held, const std::vector<resbuf>& items, bool markers);
+                    const KeptGroups& held, const std::vector<resbuf>& items, bool markers);
 // What an object makes of the groups a file held of it, from the groups it
 // wrote right after it read them (markerless: the record was read as one of
 // a release that names no subclass).

@@ -220,7 +220,8 @@ bool isZeroCoordinate(const OwnLine& line) {
 
 // Files an object's own groups as if it were open for read.
 Acad::ErrorStatus dxfGroupsOf(AcDbObject* object, AcDbDatabase* db, std::vector<resbuf>& items) {
-  DxfMemoryFiler filer(AcDb::kFileFiler, db);
+  items.clear();
+  DxfMemoryFiler filer(AcDb::kFileFiler, db, std::move(items));  // the groups go to items' room
   AcDbObject::OpenState saved = object->openState();
   object->openState().readers += 1;
   Acad::ErrorStatus es;
@@ -231,7 +232,7 @@ Acad::ErrorStatus dxfGroupsOf(AcDbObject* object, AcDbDatabase* db, std::vector<
   }
   object->openState() = saved;
   if (es == Acad::eOk) es = filer.filerStatus();
-  items = filer.items();
+  items = filer.takeItems();
   return es;
 }
 
@@ -247,36 +248,29 @@ void assignRoles(KeptGroups& held, const std::vector<resbuf>& items, DxfEncoding
 }
 
 void writeDxfRecord(DxfText& out, const std::wstring& type, AcDbHandle handle, AcDbHandle owner,
-                    const KeptGroups* held, const std::vector<resbuf>& items, bool markers) {
+                    const KeptGroups& held, const std::vector<resbuf>& items, bool markers) {
   out.tag(0, type);
-  if (held == nullptr) {
-    out.handle(5, handle);
-    if (owner != 0 && markers) out.handle(330, owner);
-    for (const resbuf& rb : items)
-      if (markers || rb.restype != AcDb::kDxfSubclass) out.item(rb);
-    return;
-  }
-  const HeldRecord record(*held, items, out.encoding(), !markers);
+  const HeldRecord record(held, items, out.encoding(), !markers);
   // One given when it was read; releases before 13 need none.
   if (!record.holdsHandle() && markers) out.handle(5, handle);
   for (size_t r = 0; r < record.heldRuns().size(); ++r) {
     const Run& run = record.heldRuns()[r];
     for (size_t i = run.begin; i < run.end; ++i) {
-      const int code = held->code(i);
+      const int code = held.code(i);
       if (record.isOwner(i)) {
-        out.tag(330, owner != 0 ? dxfHex(owner) : held->text(i));
+        out.tag(330, owner != 0 ? dxfHex(owner) : held.text(i));
         continue;
       }
       if (record.isStart(i) || code == AcDb::kDxfSubclass) {
-        out.tag(code, held->text(i));
+        out.tag(code, held.text(i));
         if (record.isStart(i) && owner != 0 && markers && !record.holdsOwner()) out.handle(330, owner);  // held without its owner
         continue;
       }
       const OwnLine* line = record.lineFor(i);
       if (line == nullptr) {
-        if (held->role(i) != KeptGroups::kModelled) out.tag(code, held->text(i));
+        if (held.role(i) != KeptGroups::kModelled) out.tag(code, held.text(i));
       } else if (!record.changed(*line)) {
-        out.tag(code, held->text(i));
+        out.tag(code, held.text(i));
       } else if (!record.moves(*line)) {
         out.raw(code, line->bytes);
       }
@@ -286,7 +280,7 @@ void writeDxfRecord(DxfText& out, const std::wstring& type, AcDbHandle handle, A
     for (const Run* own : record.newRunsAfter(r))
       for (size_t i = own->begin; i < own->end; ++i) out.raw(record.own(i).code, record.own(i).bytes);
   }
-  for (size_t i = record.xdata(); i < held->size(); ++i) out.tag(held->code(i), held->text(i));
+  for (size_t i = record.xdata(); i < held.size(); ++i) out.tag(held.code(i), held.text(i));
 }
 
 }  // namespace kvhost

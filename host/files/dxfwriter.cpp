@@ -1,6 +1,7 @@
 // Writing a drawing as ASCII DXF. Every object files its own groups through
 // a DXF filer; the file's frame adds what a DXF reader expects around them.
-#include <map>
+#include <algorithm>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -13,6 +14,9 @@
 namespace kvhost {
 namespace {
 
+// Room for what a built frame adds around the drawing's own records.
+constexpr size_t kFrameBytes = 1 << 16;
+
 struct ClassEntry {
   std::wstring dxfName, className, appName;
   int proxyFlags = 0;
@@ -20,15 +24,25 @@ struct ClassEntry {
   int count = 0;
 };
 
-struct OutRecord {
+// A record that is written from its groups where it goes: one a file held,
+// and the root dictionary, which the frame adds to.
+struct PendingRecord {
   std::wstring type;
+  std::vector<resbuf> items;
+  const KeptGroups* held;  // null: the record is new
+};
+
+// A record of the file: rendered as soon as it is collected, but for its
+// owner, which depends on where it goes; or pending.
+struct OutRecord {
   AcDbHandle handle = 0;
   AcDbHandle owner = 0;
   bool entity = false;
-  int proxyClass = -1;  // the class of a proxy's DWG record
-  std::vector<resbuf> items;
-  const KeptGroups* held = nullptr;  // what the file it was read from held of it
   bool written = false;
+  // Its start (type and handle) and its groups in the writer's rendered
+  // text; the owner goes between them.
+  size_t start = 0, groups = 0, end = 0;
+  std::unique_ptr<PendingRecord> pending;
 };
 
 void writeClass(DxfText& out, const ClassEntry& c) {
@@ -74,99 +88,148 @@ class ClassList {
 // among the objects, with the frame built around them.
 class DxfWriter {
  public:
-  explicit DxfWriter(AcDbDatabase* db) : m_pDb(db) {}
+  explicit DxfWriter(AcDbDatabase* db);
   // The objects' own groups, before anything is written: a failure leaves
   // the file untouched.
   Acad::ErrorStatus collect();
-  std::string text();
+  DxfText text();
 
  private:
+  // The object's type and groups, in m_type and m_items.
   Acad::ErrorStatus collectObject(AcDbObject* object, OutRecord& rec);
-  void typeProxy(AcDbProxyObject* proxy, OutRecord& rec);
+  int typeProxy(AcDbProxyObject* proxy, OutRecord& rec);
+  void note(const OutRecord& rec);
+  void render(OutRecord& rec, const std::wstring& type, const std::vector<resbuf>& items);
   std::set<std::wstring> layers() const;
   std::set<std::wstring> apps() const;
   void writeClasses(DxfText& out, const DxfFrame& frame) const;
-  void writeEntities(DxfText& out, const DxfFrame& frame) const;
-  void writeObjects(DxfText& out, const DxfFrame& frame) const;
-  void writeRecord(DxfText& out, const OutRecord& rec, AcDbHandle owner) const;
+  void writeEntities(DxfText& out, const DxfFrame& frame);
+  void writeObjects(DxfText& out, const DxfFrame& frame);
+  void writeRecord(DxfText& out, OutRecord& rec, AcDbHandle owner);
   // A drawing read from a file: the file as it was, with what is new.
-  std::string keptText(const KeptFile& file);
+  DxfText keptText(const KeptFile& file);
   void writeKeptHeader(DxfText& out, const KeptFile& file) const;
   void writeKeptClasses(DxfText& out, const KeptFile& file) const;
   void writeNew(DxfText& out, bool entities, AcDbHandle modelSpace);
-  AcDbHandle keptModelSpace() const;
   bool markers() const { return m_bMarkers; }
 
   AcDbDatabase* m_pDb;
+  const KeptFile* m_pFile;
+  bool m_bMarkers;
   std::vector<OutRecord> m_entities, m_objects;
   ClassList m_classes;
-  bool m_bMarkers = true;
+  DxfText m_rendered;
+  std::set<std::wstring> m_layers;  // of the entities
+  AcDbHandle m_keptModelSpace = 0;  // the first block record of the model space
+  // The groups of the object being collected, and its type.
+  std::vector<resbuf> m_items;
+  std::wstring m_type;
 };
+
+// A file read as a release before 13 writes records without subclass markers.
+DxfWriter::DxfWriter(AcDbDatabase* db)
+    : m_pDb(db),
+      m_pFile(keptFile(db)),
+      m_bMarkers(!m_pFile || m_pFile->release().empty() || m_pFile->release() > L"AC1009"),
+      m_rendered(m_pFile ? dxfEncodingOf(m_pFile->release()) : DxfEncoding::kUtf8) {}
 
 Acad::ErrorStatus DxfWriter::collect() {
   const AcDbObjectId nodId = m_pDb->namedObjectsDictionaryId();
   AcDbObjectIdArray ids = m_pDb->objectIds();
+  m_entities.reserve(static_cast<size_t>(ids.length()));
   for (int i = 0; i < ids.length(); ++i) {
     OutRecord rec;
     rec.handle = ids[i].handle();
     Acad::ErrorStatus es = collectObject(ids[i].stub()->object, rec);
     if (es != Acad::eOk) return es;
-    rec.held = ids[i].stub()->kept.get();
+    note(rec);
+    const KeptGroups* held = ids[i].stub()->kept.get();
+    if (held || ids[i] == nodId) {
+      rec.pending.reset(new PendingRecord{m_type, std::move(m_items), held});
+      m_items.clear();
+    } else {
+      render(rec, m_type, m_items);
+    }
     if (ids[i] == nodId)
       m_objects.insert(m_objects.begin(), std::move(rec));
     else
       (rec.entity ? m_entities : m_objects).push_back(std::move(rec));
   }
-  for (OutRecord& rec : m_objects)
-    for (resbuf& rb : rec.items)
-      if (rec.proxyClass >= 0 && rb.restype == 91) rb.int32 = 500 + rec.proxyClass;
   return Acad::eOk;
 }
 
 Acad::ErrorStatus DxfWriter::collectObject(AcDbObject* object, OutRecord& rec) {
   rec.owner = object->ownerId().isNull() ? 0 : object->ownerId().handle();
-  Acad::ErrorStatus es = dxfGroupsOf(object, m_pDb, rec.items);
+  Acad::ErrorStatus es = dxfGroupsOf(object, m_pDb, m_items);
   if (es != Acad::eOk) return es;
-  if (auto* proxy = AcDbProxyObject::cast(object)) {
-    typeProxy(proxy, rec);
+  AcRxClass* cls = object->isA();
+  if (const wchar_t* name = builtinDxfName(cls)) {  // most records
+    m_type = name;
+    rec.entity = cls->isDerivedFrom(AcDbEntity::desc());
     return Acad::eOk;
   }
-  AcRxClass* cls = object->isA();
+  if (auto* proxy = AcDbProxyObject::cast(object)) {
+    if (int proxyClass = typeProxy(proxy, rec); proxyClass >= 0)
+      for (resbuf& rb : m_items)
+        if (rb.restype == 91) rb.int32 = 500 + proxyClass;
+    return Acad::eOk;
+  }
   rec.entity = AcDbEntity::cast(object) != nullptr;
   if (auto* entity = AcDbProxyEntity::cast(object)) {
-    rec.type = entity->originalDxfName();
-  } else if (const wchar_t* name = builtinDxfName(cls)) {
-    rec.type = name;
+    m_type = entity->originalDxfName();
   } else {
-    std::wstring dxfName = cls->dxfName() && *cls->dxfName() ? cls->dxfName() : cls->name();
-    rec.type = dxfName;
-    m_classes.add({dxfName, cls->name(), cls->appName(), cls->proxyFlags(), false, rec.entity});
+    m_type = cls->dxfName() && *cls->dxfName() ? cls->dxfName() : cls->name();
+    m_classes.add({m_type, cls->name(), cls->appName(), cls->proxyFlags(), false, rec.entity});
   }
   return Acad::eOk;
 }
 
-void DxfWriter::typeProxy(AcDbProxyObject* proxy, OutRecord& rec) {
+// The number of the class a DWG record's proxy names, or -1.
+int DxfWriter::typeProxy(AcDbProxyObject* proxy, OutRecord& rec) {
   DxfProxyRecord dxf;
   if (readDxfProxyRecord(*proxy->record(), dxf)) {
-    rec.type = dxf.dxfName;
+    m_type = dxf.dxfName;
     rec.entity = dxf.isEntity;
     if (!builtinDxfClass(dxf.dxfName))
       m_classes.add({dxf.dxfName, dxf.className, dxf.appName, dxf.proxyFlags, true, dxf.isEntity});
-    return;
+    return -1;
   }
   // A DWG record whose class is gone: the class is named so that it can
   // take its object back when it is there at reading.
   std::wstring name = proxy->originalClassName();
-  rec.type = L"ACAD_PROXY_OBJECT";
-  rec.proxyClass = static_cast<int>(m_classes.add({name, name, L"", 0, true, false}));
+  m_type = L"ACAD_PROXY_OBJECT";
+  return static_cast<int>(m_classes.add({name, name, L"", 0, true, false}));
+}
+
+// What the frame and the new records take from the object being collected:
+// the layers of entities, the model space of a file's block records.
+void DxfWriter::note(const OutRecord& rec) {
+  if (rec.entity) {
+    for (const resbuf& rb : m_items)
+      if (rb.restype == AcDb::kDxfLayerName && !rb.text.empty()) m_layers.insert(rb.text);
+    return;
+  }
+  if (m_keptModelSpace != 0 || m_type != L"BLOCK_RECORD") return;
+  for (const resbuf& rb : m_items)
+    if (rb.restype == 2 && (rb.text == L"*Model_Space" || rb.text == L"*MODEL_SPACE")) m_keptModelSpace = rec.handle;
+}
+
+// A record the file did not hold: its type, its handle, then its groups;
+// without markers, as releases before 13 write records, no subclass is named.
+void DxfWriter::render(OutRecord& rec, const std::wstring& type, const std::vector<resbuf>& items) {
+  rec.start = m_rendered.view().size();
+  m_rendered.tag(0, type);
+  m_rendered.handle(5, rec.handle);
+  rec.groups = m_rendered.view().size();
+  for (const resbuf& rb : items)
+    if (markers() || rb.restype != AcDb::kDxfSubclass) m_rendered.item(rb);
+  rec.end = m_rendered.view().size();
 }
 
 std::set<std::wstring> DxfWriter::layers() const {
-  std::set<std::wstring> layers = {L"0"};
+  std::set<std::wstring> layers = m_layers;
+  layers.insert(L"0");
   if (const ACHAR* current = m_pDb->headerSysVar(L"CLAYER")) layers.insert(current);
-  for (const OutRecord& rec : m_entities)
-    for (const resbuf& rb : rec.items)
-      if (rb.restype == AcDb::kDxfLayerName && !rb.text.empty()) layers.insert(rb.text);
   return layers;
 }
 
@@ -177,12 +240,13 @@ std::set<std::wstring> DxfWriter::apps() const {
   return apps;
 }
 
-std::string DxfWriter::text() {
+DxfText DxfWriter::text() {
   if (const KeptFile* file = keptFile(m_pDb)) return keptText(*file);
   // What the file adds takes handles above every handle of the database.
   DxfFrame frame(m_pDb->namedObjectsDictionaryId().handle(), m_pDb->handseed(), layers(), apps());
-  frame.addRootEntries(m_objects.front().items);
+  frame.addRootEntries(m_objects.front().pending->items);
   DxfText out;
+  out.reserve(m_rendered.view().size() + kFrameBytes);
   out.raw(999, kBuiltFrameComment + 4);
   frame.header(out, headerSysVars(m_pDb));
   writeClasses(out, frame);
@@ -191,7 +255,7 @@ std::string DxfWriter::text() {
   writeEntities(out, frame);
   writeObjects(out, frame);
   out.tag(0, "EOF");
-  return out.str();
+  return out;
 }
 
 void DxfWriter::writeClasses(DxfText& out, const DxfFrame& frame) const {
@@ -206,33 +270,43 @@ void DxfWriter::writeClasses(DxfText& out, const DxfFrame& frame) const {
   out.tag(0, "ENDSEC");
 }
 
-void DxfWriter::writeEntities(DxfText& out, const DxfFrame& frame) const {
+void DxfWriter::writeEntities(DxfText& out, const DxfFrame& frame) {
   out.tag(0, "SECTION");
   out.tag(2, "ENTITIES");
-  for (const OutRecord& rec : m_entities) writeRecord(out, rec, frame.modelSpace());
+  for (OutRecord& rec : m_entities) writeRecord(out, rec, frame.modelSpace());
   out.tag(0, "ENDSEC");
 }
 
-void DxfWriter::writeObjects(DxfText& out, const DxfFrame& frame) const {
+void DxfWriter::writeObjects(DxfText& out, const DxfFrame& frame) {
   out.tag(0, "SECTION");
   out.tag(2, "OBJECTS");
-  for (const OutRecord& rec : m_objects) writeRecord(out, rec, rec.owner);
+  for (OutRecord& rec : m_objects) writeRecord(out, rec, rec.owner);
   frame.objects(out);
   out.tag(0, "ENDSEC");
 }
 
-void DxfWriter::writeRecord(DxfText& out, const OutRecord& rec, AcDbHandle owner) const {
-  writeDxfRecord(out, rec.type, rec.handle, owner, rec.held, rec.items, markers());
+// The owner goes right after the handle (none when 0, or without markers).
+void DxfWriter::writeRecord(DxfText& out, OutRecord& rec, AcDbHandle owner) {
+  if (const PendingRecord* pending = rec.pending.get()) {
+    if (pending->held)
+      return writeDxfRecord(out, pending->type, rec.handle, owner, *pending->held, pending->items, markers());
+    if (rec.end == 0) render(rec, pending->type, pending->items);
+  }
+  const std::string_view rendered = m_rendered.view();
+  out.lines(rendered.substr(rec.start, rec.groups - rec.start));
+  if (owner != 0 && markers()) out.handle(330, owner);
+  out.lines(rendered.substr(rec.groups, rec.end - rec.groups));
 }
 
-std::string DxfWriter::keptText(const KeptFile& file) {
-  const std::wstring release = file.release();
-  m_bMarkers = release.empty() || release > L"AC1009";
-  std::map<AcDbHandle, OutRecord*> byHandle;
+DxfText DxfWriter::keptText(const KeptFile& file) {
+  std::vector<std::pair<AcDbHandle, OutRecord*>> byHandle;
+  byHandle.reserve(m_entities.size() + m_objects.size());
   for (std::vector<OutRecord>* list : {&m_entities, &m_objects})
-    for (OutRecord& rec : *list) byHandle[rec.handle] = &rec;
-  const AcDbHandle modelSpace = keptModelSpace();
-  DxfText out(dxfEncodingOf(release));
+    for (OutRecord& rec : *list) byHandle.emplace_back(rec.handle, &rec);
+  std::sort(byHandle.begin(), byHandle.end());
+  const AcDbHandle modelSpace = m_keptModelSpace;
+  DxfText out(m_rendered.encoding());
+  out.reserve(m_rendered.view().size() + kFrameBytes);
   writeKeptHeader(out, file);
   writeKeptClasses(out, file);
   bool entitiesDone = false, objectsDone = false;
@@ -246,8 +320,9 @@ std::string DxfWriter::keptText(const KeptFile& file) {
         for (size_t i = 0; i < item.groups.size(); ++i) out.tag(item.groups.code(i), item.groups.text(i));
         continue;
       }
-      auto it = byHandle.find(item.handle);
-      if (it == byHandle.end()) continue;  // erased
+      auto it = std::lower_bound(byHandle.begin(), byHandle.end(), item.handle,
+                                 [](const auto& entry, AcDbHandle h) { return entry.first < h; });
+      if (it == byHandle.end() || it->first != item.handle) continue;  // erased
       writeRecord(out, *it->second, 0);
       it->second->written = true;
     }
@@ -262,7 +337,7 @@ std::string DxfWriter::keptText(const KeptFile& file) {
   if (!entitiesDone) writeNew(out, true, modelSpace);
   if (!objectsDone) writeNew(out, false, modelSpace);
   out.tag(0, "EOF");
-  return out.str();
+  return out;
 }
 
 // A section the file did not have, for what is new of the drawing.
@@ -276,15 +351,6 @@ void DxfWriter::writeNew(DxfText& out, bool entities, AcDbHandle modelSpace) {
   for (OutRecord& rec : records)
     if (!rec.written) writeRecord(out, rec, entities ? modelSpace : rec.owner), rec.written = true;
   out.tag(0, "ENDSEC");
-}
-
-AcDbHandle DxfWriter::keptModelSpace() const {
-  for (const OutRecord& rec : m_objects) {
-    if (rec.type != L"BLOCK_RECORD") continue;
-    for (const resbuf& rb : rec.items)
-      if (rb.restype == 2 && (rb.text == L"*Model_Space" || rb.text == L"*MODEL_SPACE")) return rec.handle;
-  }
-  return 0;
 }
 
 void DxfWriter::writeKeptHeader(DxfText& out, const KeptFile& file) const {
@@ -345,7 +411,7 @@ Acad::ErrorStatus AcDbDatabase::dxfOut(const ACHAR* fileName) {
   if (nodId.isNull() || nodId.stub()->object == nullptr || nodId.isErased()) return Acad::eNoDatabase;
   kvhost::DxfWriter writer(this);
   Acad::ErrorStatus es = writer.collect();
-  if (es == Acad::eOk) es = kvhost::replaceFile(fileName, writer.text());
+  if (es == Acad::eOk) es = kvhost::replaceFile(fileName, writer.text().view());
   if (es == Acad::eOk) kvhost::setDatabaseFileName(this, fileName);
   return es;
 }

@@ -3,6 +3,7 @@
 #pragma once
 #include <functional>
 #include <string>
+#include <string_view>
 #include "acadstrc.h"
 
 namespace kvhost {
@@ -10,7 +11,7 @@ namespace kvhost {
 // Writes a file by writing a temporary file beside it and renaming it, so
 // that a failed write leaves what was there before; lastSaveError says why
 // a save failed.
-Acad::ErrorStatus replaceFile(const std::wstring& fileName, const std::string& contents);
+Acad::ErrorStatus replaceFile(const std::wstring& fileName, std::string_view contents);
 // Reads a regular file, its bytes handed to take as they come: take
 // returns eOk to go on, or the status the read ends with (having said why
 // with setOpenError). eFileNotFound for a missing file and for what is no

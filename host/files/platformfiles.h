@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kvhost {
@@ -39,7 +40,7 @@ struct WriteOutcome {
 // mode and owner where target exists, flushes it to the disk and puts it
 // in target's place in one step. On failure target is as it was and temp
 // is gone.
-WriteOutcome writeInPlaceOf(const std::string& temp, const std::string& target, const std::string& contents);
+WriteOutcome writeInPlaceOf(const std::string& temp, const std::string& target, std::string_view contents);
 
 // How reading a file went: the reason in words unless it was read.
 struct ReadOutcome {

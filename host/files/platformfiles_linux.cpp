@@ -65,7 +65,7 @@ std::string folderOf(const std::string& path) {
   return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
-bool writeAll(int fd, const std::string& contents) {
+bool writeAll(int fd, std::string_view contents) {
   for (size_t done = 0; done < contents.size();) {
     ssize_t n = retried([&] { return ::write(fd, contents.data() + done, contents.size() - done); });
     if (n < 0) return false;
@@ -162,7 +162,7 @@ ReadOutcome readFile(const std::string& path, const std::function<bool(const cha
   }
 }
 
-WriteOutcome writeInPlaceOf(const std::string& temp, const std::string& target, const std::string& contents) {
+WriteOutcome writeInPlaceOf(const std::string& temp, const std::string& target, std::string_view contents) {
   WriteOutcome outcome;
   Descriptor fd(retried([&] { return ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); }));
   if (fd.get() < 0) {

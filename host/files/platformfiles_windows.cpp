@@ -53,7 +53,7 @@ HANDLE openToQuery(const std::string& path) {
                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
-bool writeAll(HANDLE file, const std::string& contents) {
+bool writeAll(HANDLE file, std::string_view contents) {
   for (size_t done = 0; done < contents.size();) {
     const DWORD chunk = static_cast<DWORD>(std::min<size_t>(contents.size() - done, 1u << 30));
     DWORD written = 0;
@@ -160,7 +160,7 @@ bool processRunning(unsigned long id) {
   return WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
 }
 
-WriteOutcome writeInPlaceOf(const std::string& temp, const std::string& target, const std::string& contents) {
+WriteOutcome writeInPlaceOf(const std::string& temp, const std::string& target, std::string_view contents) {
   WriteOutcome outcome;
   const std::wstring tempName = fromUtf8(temp), targetName = fromUtf8(target);
   Handle file(CreateFileW(tempName.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -69,7 +69,7 @@ Acad::ErrorStatus failed(const std::string& target, const std::string& why) {
 
 }  // namespace
 
-Acad::ErrorStatus replaceFile(const std::wstring& fileName, const std::string& contents) {
+Acad::ErrorStatus replaceFile(const std::wstring& fileName, std::string_view contents) {
   g_lastSaveError.clear();
   std::string target;
   if (!sys::followLinks(toUtf8(fileName), target)) return failed(toUtf8(fileName), "its symbolic links form a loop");
