@@ -108,6 +108,8 @@ int undoGroupCount(AcDbDatabase* db);
 // for write, without raising the notifications of an open.
 Acad::ErrorStatus restoreFromRecord(AcDbObject* object, AcDbDatabase* db, const std::vector<unsigned char>& bytes,
                                     AcDb::FilerType type);
+Acad::ErrorStatus restoreFromRecord(AcDbObject* object, AcDbDatabase* db, const unsigned char* bytes, size_t size,
+                                    AcDb::FilerType type);
 // The same from an object's DXF groups; markerless for the records of
 // releases before 13, which name no subclass: each subclass then reads from
 // all of the record's groups.

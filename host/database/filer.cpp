@@ -1,4 +1,5 @@
 // The in-memory DWG and DXF filers, and objects filled from their filing.
+#include <algorithm>
 #include <charconv>
 #include <cstdarg>
 #include <cstring>
@@ -12,12 +13,21 @@ AcDbDxfFiler::~AcDbDxfFiler() = default;
 
 namespace kvhost {
 
-Acad::ErrorStatus DwgMemoryFiler::readRaw(void* out, size_t n) {
-  if (m_status != Acad::eOk) return m_status;
-  if (n > m_bytes.size() - m_pos) return m_status = Acad::eEndOfFile;
-  if (n == 0) return Acad::eOk;  // an empty record may come with no storage at all
-  std::memcpy(out, m_bytes.data() + m_pos, n);
+const unsigned char* DwgMemoryFiler::readInPlace(size_t n) {
+  if (m_status != Acad::eOk) return nullptr;
+  if (n > size() - m_pos) {
+    m_status = Acad::eEndOfFile;
+    return nullptr;
+  }
+  const unsigned char* at = data() + m_pos;
   m_pos += n;
+  return at;
+}
+
+Acad::ErrorStatus DwgMemoryFiler::readRaw(void* out, size_t n) {
+  const unsigned char* at = readInPlace(n);
+  if (at == nullptr) return m_status;
+  if (n > 0) std::memcpy(out, at, n);  // an empty record may come with no storage at all
   return Acad::eOk;
 }
 
@@ -26,6 +36,8 @@ Acad::ErrorStatus DwgMemoryFiler::writeRaw(const void* in, size_t n) {
   m_bytes.insert(m_bytes.end(), p, p + n);
   return m_status;
 }
+
+void DwgMemoryFiler::rewriteUInt32(size_t at, Adesk::UInt32 value) { std::memcpy(m_bytes.data() + at, &value, sizeof value); }
 
 Acad::ErrorStatus DwgMemoryFiler::readBool(bool* value) {
   unsigned char byte = 0;
@@ -46,20 +58,38 @@ Acad::ErrorStatus DwgMemoryFiler::writePoint3d(const AcGePoint3d& value) {
   return writeDouble(value.z);
 }
 
-Acad::ErrorStatus DwgMemoryFiler::readString(std::wstring& value) {
+// Strings are UTF-8; ASCII, as most are, is taken and given as it stands.
+bool DwgMemoryFiler::readUtf8InPlace(std::string_view& text) {
   Adesk::UInt32 n = 0;
-  if (readUInt32(&n) != Acad::eOk) return m_status;
-  if (n > (m_bytes.size() - m_pos)) return m_status = Acad::eEndOfFile;
-  std::string utf8(reinterpret_cast<const char*>(m_bytes.data() + m_pos), n);
-  m_pos += n;
-  value = fromUtf8(utf8);
+  if (readUInt32(&n) != Acad::eOk) return false;
+  const unsigned char* at = readInPlace(n);
+  if (at != nullptr) text = std::string_view(reinterpret_cast<const char*>(at), n);
+  return at != nullptr;
+}
+
+Acad::ErrorStatus DwgMemoryFiler::readString(std::wstring& value) {
+  std::string_view utf8;
+  if (!readUtf8InPlace(utf8)) return m_status;
+  if (std::all_of(utf8.begin(), utf8.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+    value.assign(utf8.begin(), utf8.end());
+  else
+    value = fromUtf8(std::string(utf8));
   return Acad::eOk;
 }
 
 Acad::ErrorStatus DwgMemoryFiler::writeString(const ACHAR* value) {
-  std::string utf8 = toUtf8(value ? value : L"");
-  writeUInt32(static_cast<Adesk::UInt32>(utf8.size()));
-  return writeRaw(utf8.data(), utf8.size());
+  const std::wstring_view text = value ? value : L"";
+  if (!std::all_of(text.begin(), text.end(), [](wchar_t c) { return static_cast<uint32_t>(c) < 0x80; })) {
+    const std::string utf8 = toUtf8(std::wstring(text));
+    writeUInt32(static_cast<Adesk::UInt32>(utf8.size()));
+    return writeRaw(utf8.data(), utf8.size());
+  }
+  writeUInt32(static_cast<Adesk::UInt32>(text.size()));
+  const size_t at = m_bytes.size();
+  m_bytes.resize(at + text.size());
+  std::transform(text.begin(), text.end(), m_bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                 [](wchar_t c) { return static_cast<unsigned char>(c); });
+  return m_status;
 }
 
 Acad::ErrorStatus DwgMemoryFiler::readId(AcDbObjectId* id) {
@@ -190,7 +220,12 @@ class RestoreScope {
 
 Acad::ErrorStatus restoreFromRecord(AcDbObject* object, AcDbDatabase* db, const std::vector<unsigned char>& bytes,
                                     AcDb::FilerType type) {
-  DwgMemoryFiler filer(type, db, bytes);
+  return restoreFromRecord(object, db, bytes.data(), bytes.size(), type);
+}
+
+Acad::ErrorStatus restoreFromRecord(AcDbObject* object, AcDbDatabase* db, const unsigned char* bytes, size_t size,
+                                    AcDb::FilerType type) {
+  DwgMemoryFiler filer(type, db, bytes, size);
   Acad::ErrorStatus es;
   {
     RestoreScope open(object);

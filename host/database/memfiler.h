@@ -2,6 +2,7 @@
 // proxies, drawing files) and the DXF form as a list of groups.
 #pragma once
 #include <string>
+#include <string_view>
 #include <vector>
 #include "dbmain.h"
 
@@ -15,9 +16,23 @@ class DwgMemoryFiler : public AcDbDwgFiler {
   DwgMemoryFiler(AcDb::FilerType type, AcDbDatabase* db) : m_type(type), m_pDb(db) { m_bytes.reserve(128); }
   DwgMemoryFiler(AcDb::FilerType type, AcDbDatabase* db, std::vector<unsigned char> bytes)
       : m_type(type), m_pDb(db), m_bytes(std::move(bytes)) {}
+  // Reading bytes held elsewhere, which outlive the filer.
+  DwgMemoryFiler(AcDb::FilerType type, AcDbDatabase* db, const unsigned char* bytes, size_t size)
+      : m_type(type), m_pDb(db), m_pHeld(bytes), m_heldSize(size) {}
 
+  // What was written.
   const std::vector<unsigned char>& bytes() const { return m_bytes; }
-  bool atEnd() const { return m_pos >= m_bytes.size(); }
+  // How many bytes there are to read, and whether all were read.
+  size_t size() const { return m_pHeld ? m_heldSize : m_bytes.size(); }
+  bool atEnd() const { return m_pos >= size(); }
+  // The next n bytes where they are, read past; null (and eEndOfFile) when
+  // fewer are left.
+  const unsigned char* readInPlace(size_t n);
+  // A string's UTF-8 where it is, read past; false when it is cut short.
+  bool readUtf8InPlace(std::string_view& text);
+  void reserve(size_t bytes) { m_bytes.reserve(bytes); }
+  // A number written earlier at offset at of the bytes written, written anew.
+  void rewriteUInt32(size_t at, Adesk::UInt32 value);
 
   Acad::ErrorStatus filerStatus() const override { return m_status; }
   AcDb::FilerType filerType() const override { return m_type; }
@@ -56,9 +71,13 @@ class DwgMemoryFiler : public AcDbDwgFiler {
   Acad::ErrorStatus readId(AcDbObjectId* id);
   Acad::ErrorStatus writeId(const AcDbObjectId& id);
 
+  const unsigned char* data() const { return m_pHeld ? m_pHeld : m_bytes.data(); }
+
   AcDb::FilerType m_type;
   AcDbDatabase* m_pDb;
   std::vector<unsigned char> m_bytes;
+  const unsigned char* m_pHeld = nullptr;  // read instead of m_bytes when set
+  size_t m_heldSize = 0;
   size_t m_pos = 0;
   Acad::ErrorStatus m_status = Acad::eOk;
 };

@@ -5,58 +5,91 @@
 #include "database/dbinternal.h"
 #include "database/memfiler.h"
 #include "files/fileinternal.h"
+#include "kvhost.h"
 
 namespace {
 
 const char kMagic[8] = {'K', 'V', 'D', 'W', 'G', '\r', '\n', '\x1a'};
 // Version 2 adds what a drawing keeps of the file it was read from.
 const Adesk::UInt16 kFileVersion = 2;
+// Room enough for most objects' records, taken at once (what is not used is
+// never touched).
+const size_t kBytesPerObject = 128;
 
 }  // namespace
 
 namespace kvhost {
 namespace {
 
-// Writes an object's record as if it were open for read.
-std::vector<unsigned char> recordOf(AcDbObject* object, AcDbDatabase* db, Acad::ErrorStatus& es) {
-  DwgMemoryFiler filer(AcDb::kFileFiler, db);
-  es = Acad::eOk;
-  if (auto* proxy = AcDbProxyObject::cast(object)) return proxy->record()->bytes;
-  AcDbObject::OpenState saved = object->openState();
-  object->openState().readers += 1;
-  es = object->dwgOutFields(&filer);
-  if (es == Acad::eOk) es = filer.filerStatus();
-  object->openState() = saved;
-  return filer.bytes();
+// Writes an object: its handle, its class name and its record, which it
+// files as if it were open for read (a proxy's as it holds it).
+Acad::ErrorStatus writeObject(DwgMemoryFiler& out, AcDbObjectId id) {
+  AcDbObject* object = id.stub()->object;
+  auto* proxy = AcDbProxyObject::cast(object);
+  out.writeUInt64(id.handle());
+  out.writeString(proxy ? proxy->originalClassName() : object->isA()->name());
+  const size_t lengthAt = out.bytes().size();
+  out.writeUInt32(0);  // the record's length, once it is written
+  Acad::ErrorStatus es = Acad::eOk;
+  if (proxy) {
+    out.writeBytes(proxy->record()->bytes.data(), proxy->record()->bytes.size());
+  } else {
+    AcDbObject::OpenState saved = object->openState();
+    object->openState().readers += 1;
+    es = object->dwgOutFields(&out);
+    if (es == Acad::eOk) es = out.filerStatus();
+    object->openState() = saved;
+  }
+  out.rewriteUInt32(lengthAt, static_cast<Adesk::UInt32>(out.bytes().size() - lengthAt - sizeof(Adesk::UInt32)));
+  return es;
 }
+
+// The class of the objects read last, by its name as the file holds it:
+// most objects are of the class of the one before them.
+class ClassNames {
+ public:
+  AcRxClass* find(std::string_view utf8) {
+    if (utf8 != m_lastUtf8) {
+      m_lastUtf8 = utf8;
+      m_lastName = fromUtf8(m_lastUtf8);
+      m_pLast = AcRxClass::cast(acrxClassDictionary()->at(m_lastName.c_str()));
+    }
+    return m_pLast;
+  }
+  const std::wstring& lastName() const { return m_lastName; }
+
+ private:
+  std::string m_lastUtf8;
+  std::wstring m_lastName;
+  AcRxClass* m_pLast = nullptr;
+};
 
 // Reads one object: its handle, its class name and its record. An object
 // whose class is not here, or whose record is newer than its class, is kept
 // as a proxy.
-Acad::ErrorStatus readObject(DwgMemoryFiler& filer, AcDbDatabase* db) {
+Acad::ErrorStatus readObject(DwgMemoryFiler& filer, AcDbDatabase* db, ClassNames& classes) {
   Adesk::UInt64 handle = 0;
   Adesk::UInt32 length = 0;
-  std::wstring className;
+  std::string_view className;
   filer.readUInt64(&handle);
-  filer.readString(className);
+  filer.readUtf8InPlace(className);
   filer.readUInt32(&length);
-  std::vector<unsigned char> record(std::min<size_t>(length, filer.bytes().size()));
-  if (filer.filerStatus() != Acad::eOk || record.size() != length || handle == 0) return Acad::eDwgNeedsRecovery;
-  filer.readBytes(record.data(), record.size());
-  if (filer.filerStatus() != Acad::eOk) return Acad::eDwgNeedsRecovery;
+  const unsigned char* record = filer.readInPlace(length);
+  if (record == nullptr || handle == 0) return Acad::eDwgNeedsRecovery;
   AcDbStub* stub = stubForHandle(db, handle);
   if (stub->object != nullptr) return Acad::eDwgNeedsRecovery;  // the same handle twice
-  AcRxClass* cls = AcRxClass::cast(acrxClassDictionary()->at(className.c_str()));
+  AcRxClass* cls = classes.find(className);
   if (AcDbObject* object = cls ? AcDbObject::cast(cls->create()) : nullptr) {
     placeObject(stub, object);
-    Acad::ErrorStatus filing = restoreFromRecord(object, db, record, AcDb::kFileFiler);
+    Acad::ErrorStatus filing = restoreFromRecord(object, db, record, length, AcDb::kFileFiler);
     if (filing == Acad::eOk) return Acad::eOk;
     stub->object = nullptr;
     delete object;
     // A record newer than its class here stays a proxy, as one of an unknown class does.
     if (filing != Acad::eMakeMeProxy) return Acad::eDwgNeedsRecovery;
   }
-  placeObject(stub, new AcDbProxyObject(new AcDbProxyObject::Record{className, record}));
+  std::vector<unsigned char> bytes(record, record + length);
+  placeObject(stub, new AcDbProxyObject(new AcDbProxyObject::Record{classes.lastName(), std::move(bytes)}));
   return Acad::eOk;
 }
 
@@ -72,7 +105,7 @@ void writeText(DwgMemoryFiler& out, const std::string& text) {
 bool readText(DwgMemoryFiler& in, std::string& text) {
   Adesk::UInt32 length = 0;
   in.readUInt32(&length);
-  if (in.filerStatus() != Acad::eOk || length > in.bytes().size()) return false;
+  if (in.filerStatus() != Acad::eOk || length > in.size()) return false;
   text.assign(length, '\0');
   return in.readBytes(text.data(), length) == Acad::eOk;
 }
@@ -157,7 +190,7 @@ bool readKept(DwgMemoryFiler& in, AcDbDatabase* db) {
   auto file = std::make_unique<KeptFile>();
   auto readCount = [&](Adesk::UInt32& n) {
     in.readUInt32(&n);
-    return in.filerStatus() == Acad::eOk && n <= in.bytes().size();
+    return in.filerStatus() == Acad::eOk && n <= in.size();
   };
   Adesk::UInt32 n = 0;
   if (!readCount(n)) return false;
@@ -201,21 +234,16 @@ Acad::ErrorStatus AcDbDatabase::saveAs(const ACHAR* fileName) {
   }
   out.writeUInt64(namedObjectsDictionaryId().handle());
   AcDbObjectIdArray ids = objectIds();
+  out.reserve(static_cast<size_t>(ids.length()) * kBytesPerObject);
   out.writeUInt32(static_cast<Adesk::UInt32>(ids.length()));
   for (int i = 0; i < ids.length(); ++i) {
-    AcDbObject* object = ids[i].stub()->object;
-    auto* proxy = AcDbProxyObject::cast(object);
-    Acad::ErrorStatus filing = Acad::eOk;
-    std::vector<unsigned char> record = kvhost::recordOf(object, this, filing);
-    if (filing != Acad::eOk) return filing;  // a drawing with a record missing is no drawing
-    out.writeUInt64(ids[i].handle());
-    out.writeString(proxy ? proxy->originalClassName() : object->isA()->name());
-    out.writeUInt32(static_cast<Adesk::UInt32>(record.size()));
-    out.writeBytes(record.data(), record.size());
+    // A drawing with a record missing is no drawing.
+    if (Acad::ErrorStatus filing = kvhost::writeObject(out, ids[i]); filing != Acad::eOk) return filing;
   }
   kvhost::writeKept(out, this, ids);
   const auto& bytes = out.bytes();
-  Acad::ErrorStatus es = kvhost::replaceFile(fileName, std::string(bytes.begin(), bytes.end()));
+  Acad::ErrorStatus es =
+      kvhost::replaceFile(fileName, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
   if (es == Acad::eOk) kvhost::setDatabaseFileName(this, fileName);
   return es;
 }
@@ -225,7 +253,8 @@ Acad::ErrorStatus AcDbDatabase::readDwgFile(const ACHAR* fileName) {
   if (!objectIds(true).isEmpty()) return Acad::eAlreadyInDb;
   std::string contents;
   if (Acad::ErrorStatus es = kvhost::readFile(fileName, contents); es != Acad::eOk) return es;
-  kvhost::DwgMemoryFiler filer(AcDb::kFileFiler, this, std::vector<unsigned char>(contents.begin(), contents.end()));
+  kvhost::DwgMemoryFiler filer(AcDb::kFileFiler, this, reinterpret_cast<const unsigned char*>(contents.data()),
+                               contents.size());
   char magic[sizeof kMagic] = {};
   Adesk::UInt16 version = 0;
   filer.readBytes(magic, sizeof magic);
@@ -244,8 +273,9 @@ Acad::ErrorStatus AcDbDatabase::readDwgFile(const ACHAR* fileName) {
   }
   filer.readUInt64(&nodHandle);
   filer.readUInt32(&objectCount);
+  kvhost::ClassNames classes;
   for (Adesk::UInt32 i = 0; i < objectCount && filer.filerStatus() == Acad::eOk; ++i)
-    if (Acad::ErrorStatus es = kvhost::readObject(filer, this); es != Acad::eOk) return es;
+    if (Acad::ErrorStatus es = kvhost::readObject(filer, this, classes); es != Acad::eOk) return es;
   if (filer.filerStatus() != Acad::eOk) return Acad::eDwgNeedsRecovery;
   if (version >= 2 && !kvhost::readKept(filer, this)) return Acad::eDwgNeedsRecovery;
   AcDbObjectId nod = getObjectId(nodHandle);

@@ -16,6 +16,9 @@ namespace {
 
 // Room for what a built frame adds around the drawing's own records.
 constexpr size_t kFrameBytes = 1 << 16;
+// Room enough for most records, taken at once (what is not used is never
+// touched).
+constexpr size_t kBytesPerRecord = 192;
 
 struct ClassEntry {
   std::wstring dxfName, className, appName;
@@ -137,6 +140,7 @@ Acad::ErrorStatus DxfWriter::collect() {
   const AcDbObjectId nodId = m_pDb->namedObjectsDictionaryId();
   AcDbObjectIdArray ids = m_pDb->objectIds();
   m_entities.reserve(static_cast<size_t>(ids.length()));
+  m_rendered.reserve(static_cast<size_t>(ids.length()) * kBytesPerRecord);
   for (int i = 0; i < ids.length(); ++i) {
     OutRecord rec;
     rec.handle = ids[i].handle();
