@@ -189,6 +189,7 @@ bool readKept(DwgMemoryFiler& in, AcDbDatabase* db) {
 
 Acad::ErrorStatus AcDbDatabase::saveAs(const ACHAR* fileName) {
   if (fileName == nullptr || *fileName == 0) return Acad::eInvalidInput;
+  kvhost::addMissingLayers(this);
   kvhost::DwgMemoryFiler out(AcDb::kFileFiler, this);
   out.writeBytes(kMagic, sizeof kMagic);
   out.writeUInt16(kFileVersion);
@@ -207,7 +208,7 @@ Acad::ErrorStatus AcDbDatabase::saveAs(const ACHAR* fileName) {
     auto* proxy = AcDbProxyObject::cast(object);
     Acad::ErrorStatus filing = Acad::eOk;
     std::vector<unsigned char> record = kvhost::recordOf(object, this, filing);
-    if (filing != Acad::eOk) return filing;  // a drawing with a record missing is no drawing
+    if (filing != Acad::eOk) return kvhost::refuseUnwritable(object, filing);  // a drawing with a record missing is no drawing
     out.writeUInt64(ids[i].handle());
     out.writeString(proxy ? proxy->originalClassName() : object->isA()->name());
     out.writeUInt32(static_cast<Adesk::UInt32>(record.size()));

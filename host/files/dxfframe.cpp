@@ -62,10 +62,7 @@ DxfFrame::DxfFrame(AcDbHandle nod, AcDbHandle firstFree, const std::set<std::wst
   m_ltypeTable = take();
   for (const wchar_t* name : {L"ByBlock", L"ByLayer", L"Continuous"}) m_ltypes.push_back({name, take()});
   m_layerTable = take();
-  std::set<std::wstring> allLayers = layers;
-  allLayers.insert(L"0");
-  allLayers.insert(L"Defpoints");  // where dimensions put their points; readers add it when it is missing
-  for (const std::wstring& name : allLayers) m_layers.push_back({name, take()});
+  for (const std::wstring& name : layerNames(layers)) m_layers.push_back({name, take()});
   m_styleTable = take();
   m_style = take();
   m_viewTable = take();
@@ -92,6 +89,13 @@ const DxfFrame::RootEntry& DxfFrame::root(const wchar_t* key) const {
   for (const RootEntry& entry : m_root)
     if (std::wcscmp(entry.key, key) == 0) return entry;
   return m_root.front();
+}
+
+std::set<std::wstring> DxfFrame::layerNames(const std::set<std::wstring>& used) {
+  std::set<std::wstring> names = used;
+  names.insert(L"0");
+  names.insert(L"Defpoints");  // where dimensions put their points; readers add it when it is missing
+  return names;
 }
 
 bool DxfFrame::isRootEntry(const std::wstring& key) {

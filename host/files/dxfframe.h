@@ -37,6 +37,9 @@ class DxfFrame {
 
   // A root dictionary entry that the frame builds.
   static bool isRootEntry(const std::wstring& key);
+  // The layers of the frame's table for those the drawing's objects use.
+  static std::set<std::wstring> layerNames(const std::set<std::wstring>& used);
+  static bool isPlotted(const std::wstring& layer) { return layer != L"Defpoints"; }
   // A header variable that each save writes anew (the release, the dates).
   static bool isFileVariable(const std::wstring& name);
 

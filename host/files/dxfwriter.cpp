@@ -110,7 +110,7 @@ Acad::ErrorStatus DxfWriter::collect() {
     OutRecord rec;
     rec.handle = ids[i].handle();
     Acad::ErrorStatus es = collectObject(ids[i].stub()->object, rec);
-    if (es != Acad::eOk) return es;
+    if (es != Acad::eOk) return refuseUnwritable(ids[i].stub()->object, es);
     rec.held = ids[i].stub()->kept.get();
     if (ids[i] == nodId)
       m_objects.insert(m_objects.begin(), std::move(rec));
@@ -343,6 +343,7 @@ Acad::ErrorStatus AcDbDatabase::dxfOut(const ACHAR* fileName) {
   if (fileName == nullptr || *fileName == 0) return Acad::eInvalidInput;
   AcDbObjectId nodId = namedObjectsDictionaryId();
   if (nodId.isNull() || nodId.stub()->object == nullptr || nodId.isErased()) return Acad::eNoDatabase;
+  kvhost::addMissingLayers(this);
   kvhost::DxfWriter writer(this);
   Acad::ErrorStatus es = writer.collect();
   if (es == Acad::eOk) es = kvhost::replaceFile(fileName, writer.text());

@@ -3,9 +3,15 @@
 #pragma once
 #include <functional>
 #include <string>
+#include <vector>
 #include "acadstrc.h"
 
+class AcDbDatabase;
+class AcDbObject;
+
 namespace kvhost {
+
+struct Layer;
 
 // Writes a file by writing a temporary file beside it and renaming it, so
 // that a failed write leaves what was there before; lastSaveError says why
@@ -20,5 +26,16 @@ Acad::ErrorStatus readFile(const std::wstring& fileName, const std::function<Aca
 // The same, the file kept whole.
 Acad::ErrorStatus readFile(const std::wstring& fileName, std::string& contents);
 void setOpenError(const std::string& why);
+// A save starts without a reason for failing.
+void clearSaveError();
+// Refuses a save whose object cannot file itself out: lastSaveError names it.
+Acad::ErrorStatus refuseUnwritable(const AcDbObject* object, Acad::ErrorStatus es);
+
+// A save of a drawing whose layer table is its file's first gives the table
+// a record for every layer its live entities and its current layer are on
+// that the table lacks, so that the file names no layer it does not hold.
+void addMissingLayers(AcDbDatabase* db);
+// The drawing's layers, as kvhost::layers gives them.
+std::vector<Layer> drawingLayers(AcDbDatabase* db);
 
 }  // namespace kvhost

@@ -4,6 +4,7 @@
 // a name the next save of the same target recognises and removes.
 #include <cstdio>
 #include "common/journal.h"
+#include "files/dxf.h"
 #include "files/fileinternal.h"
 #include "files/platformfiles.h"
 #include "kvhost.h"
@@ -88,5 +89,14 @@ Acad::ErrorStatus replaceFile(const std::wstring& fileName, const std::string& c
 }
 
 std::wstring lastSaveError() { return g_lastSaveError; }
+
+void clearSaveError() { g_lastSaveError.clear(); }
+
+Acad::ErrorStatus refuseUnwritable(const AcDbObject* object, Acad::ErrorStatus es) {
+  g_lastSaveError = L"the " + recordName(object) + L" cannot be written (" + std::to_wstring(static_cast<int>(es)) +
+                    L") and would be lost";
+  journalf(L"save refused: %ls", g_lastSaveError.c_str());
+  return es;
+}
 
 }  // namespace kvhost
