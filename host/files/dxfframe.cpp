@@ -104,6 +104,18 @@ bool DxfFrame::isRootEntry(const std::wstring& key) {
   return false;
 }
 
+int DxfFrame::variableCode(const std::wstring& name) {
+  for (const TypedVariable& typed : kTypedVariables)
+    if (name == typed.name) return typed.code;
+  return 1;
+}
+
+bool DxfFrame::isWritableName(const std::wstring& name) {
+  bool clean = !name.empty();
+  for (wchar_t c : name) clean = clean && c > L' ' && c != L'$';
+  return clean;
+}
+
 bool DxfFrame::isFileVariable(const std::wstring& name) {
   for (const wchar_t* v : kFileVariables)
     if (name == v) return true;
@@ -141,10 +153,7 @@ void DxfFrame::header(DxfText& out, const Variables& drawing) const {
   }
   for (const auto& var : drawing) {
     const std::wstring& name = var.first;
-    bool clean = !name.empty() && !isFileVariable(name);
-    for (const TypedVariable& typed : kTypedVariables) clean = clean && name != typed.name;
-    for (wchar_t c : name) clean = clean && c > L' ' && c != L'$';
-    if (!clean) continue;
+    if (!isWritableName(name) || isFileVariable(name) || variableCode(name) != 1) continue;
     out.tag(9, L"$" + name);
     out.tag(1, var.second);
   }

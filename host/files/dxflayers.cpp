@@ -4,6 +4,7 @@
 #include <cwctype>
 #include <memory>
 #include <set>
+#include <string_view>
 #include "database/dbinternal.h"
 #include "files/dxfframe.h"
 #include "files/fileinternal.h"
@@ -65,15 +66,18 @@ std::wstring layerName(AcDbDatabase* db, AcDbHandle record, DxfEncoding encoding
   return heldText(stub->kept.get(), 2, encoding);
 }
 
-// The layers the drawing's live entities and its current layer are on.
+// The layers the drawing's live entities and its current layer are on; a
+// name already found costs no copy.
 std::set<std::wstring> usedLayerNames(AcDbDatabase* db) {
-  std::set<std::wstring> names;
+  std::set<std::wstring, std::less<>> names;
   if (const ACHAR* current = db->headerSysVar(L"CLAYER")) names.insert(current);
   const AcDbObjectIdArray ids = db->objectIds();
-  for (int i = 0; i < ids.length(); ++i)
-    if (auto* entity = AcDbEntity::cast(ids[i].stub()->object)) names.insert(entity->layer());
+  for (int i = 0; i < ids.length(); ++i) {
+    const auto* entity = AcDbEntity::cast(ids[i].stub()->object);
+    if (entity && names.find(std::wstring_view(entity->layer())) == names.end()) names.emplace(entity->layer());
+  }
   names.erase(L"");
-  return names;
+  return {names.begin(), names.end()};
 }
 
 // A new record as the file would hold it, read as a record of the file is:

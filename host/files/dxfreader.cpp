@@ -147,6 +147,11 @@ Acad::ErrorStatus DxfReader::read() {
     setKeptFile(m_pDb, std::move(m_file));
   else  // the frame's entries of the root dictionary are built at each save
     m_pDb->namedObjectsDictionaryId().stub()->kept.reset();
+  // A header the frame built at each save could not hold is refused now, not at the save.
+  if (const std::wstring unfit = unfitHeaderVariable(m_pDb); !unfit.empty()) {
+    setOpenError(toUtf8(unfit) + ", which a save would lose");
+    return Acad::eDwgNeedsRecovery;
+  }
   return Acad::eOk;
 }
 

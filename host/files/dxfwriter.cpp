@@ -345,7 +345,8 @@ Acad::ErrorStatus AcDbDatabase::dxfOut(const ACHAR* fileName) {
   if (nodId.isNull() || nodId.stub()->object == nullptr || nodId.isErased()) return Acad::eNoDatabase;
   kvhost::addMissingLayers(this);
   kvhost::DxfWriter writer(this);
-  Acad::ErrorStatus es = writer.collect();
+  Acad::ErrorStatus es = kvhost::checkHeaderFits(this);
+  if (es == Acad::eOk) es = writer.collect();
   if (es == Acad::eOk) es = kvhost::replaceFile(fileName, writer.text());
   if (es == Acad::eOk) kvhost::setDatabaseFileName(this, fileName);
   return es;

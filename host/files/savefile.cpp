@@ -92,11 +92,16 @@ std::wstring lastSaveError() { return g_lastSaveError; }
 
 void clearSaveError() { g_lastSaveError.clear(); }
 
-Acad::ErrorStatus refuseUnwritable(const AcDbObject* object, Acad::ErrorStatus es) {
-  g_lastSaveError = L"the " + recordName(object) + L" cannot be written (" + std::to_wstring(static_cast<int>(es)) +
-                    L") and would be lost";
-  journalf(L"save refused: %ls", g_lastSaveError.c_str());
+Acad::ErrorStatus refuseSave(const std::wstring& why, Acad::ErrorStatus es) {
+  g_lastSaveError = why;
+  journalf(L"save refused: %ls", why.c_str());
   return es;
+}
+
+Acad::ErrorStatus refuseUnwritable(const AcDbObject* object, Acad::ErrorStatus es) {
+  return refuseSave(L"the " + recordName(object) + L" cannot be written (" + std::to_wstring(static_cast<int>(es)) +
+                        L") and would be lost",
+                    es);
 }
 
 }  // namespace kvhost

@@ -446,22 +446,43 @@ class Unwritable : public AcDbObject {
   Acad::ErrorStatus dxfOutFields(AcDbDxfFiler*) const override { return Acad::eNotImplementedYet; }
 };
 
-// A save that would lose a record is refused, names it, and leaves the file as it was.
-TEST_F(DrawingFiles, ASaveThatWouldLoseARecordIsRefusedAndNamesIt) {
-  fill();
-  for (const char* name : {"kept.dxf", "kept.kvdwg"}) ASSERT_EQ(kvhost::saveDocument(doc, path(name)), Acad::eOk);
+// A save that would lose something of the drawing is refused, says what,
+// and leaves the file as it was; the binary form holds any header value.
+TEST_F(DrawingFiles, ASaveThatWouldLoseSomethingIsRefusedAndSaysWhat) {
   Unwritable::desc();  // registered before there is an object of it
-  const AcDbObjectId id = addToDictionary(L"CLIENT", new Unwritable);
-  for (const char* name : {"kept.dxf", "kept.kvdwg"}) {
-    SCOPED_TRACE(name);
-    const std::string before = readFile(path(name));
-    EXPECT_EQ(kvhost::saveDocument(doc, path(name)), Acad::eNotImplementedYet);
-    EXPECT_EQ(narrow(kvhost::lastSaveError()),
-              "the KOVA_UNWRITABLE " + hex(id) + " (KovaUnwritable) cannot be written (" +
-                  std::to_string(static_cast<int>(Acad::eNotImplementedYet)) + ") and would be lost");
-    EXPECT_EQ(readFile(path(name)), before);
+  const std::string status = std::to_string(static_cast<int>(Acad::eNotImplementedYet));
+  // What is done to the drawing (what it says then), the forms it refuses.
+  const std::tuple<const char*, std::function<std::string()>, Files> cases[] = {
+      {"an object its class cannot file", [&] {
+         const AcDbObjectId id = addToDictionary(L"CLIENT", new Unwritable);
+         return "the KOVA_UNWRITABLE " + hex(id) + " (KovaUnwritable) cannot be written (" + status + ") and would be lost";
+       }, {"kept.dxf", "kept.kvdwg"}},
+      {"a header value its group cannot take", [] {
+         kvhost::setSysVar(L"INSUNITS", L"inches");
+         return std::string("the header variable $INSUNITS cannot be written as \"inches\" (its group 70 holds a number) "
+                            "and would be lost");
+       }, {"kept.dxf"}},
+      {"a header variable DXF cannot name", [] {
+         kvhost::setSysVar(L"MY VAR", L"1");
+         return std::string("the header variable $MY VAR has a name a DXF file cannot hold and would be lost");
+       }, {"kept.dxf"}},
+  };
+  for (const auto& [what, change, refused] : cases) {
+    SCOPED_TRACE(what);
+    TearDown();
+    SetUp();
+    fill();
+    for (const char* name : {"kept.dxf", "kept.kvdwg"}) ASSERT_EQ(kvhost::saveDocument(doc, path(name)), Acad::eOk);
+    const std::string said = change();
+    for (const char* name : {"kept.dxf", "kept.kvdwg"}) {
+      const bool refuses = std::count(refused.begin(), refused.end(), name) == 1;
+      const std::string before = readFile(path(name));
+      EXPECT_EQ(kvhost::saveDocument(doc, path(name)) != Acad::eOk, refuses) << name;
+      EXPECT_EQ(narrow(kvhost::lastSaveError()), refuses ? said : "") << name;
+      EXPECT_TRUE(!refuses || readFile(path(name)) == before) << name;
+    }
   }
-  // A save that fails before it reaches a record does not give the last one's reason.
+  // A save that fails before it reaches the drawing does not give the last one's reason.
   EXPECT_EQ(kvhost::saveDocument(doc, L""), Acad::eInvalidInput);
   EXPECT_EQ(kvhost::lastSaveError(), L"");
 }
@@ -626,6 +647,9 @@ TEST_F(DrawingFiles, BadFilesOfBothFormsAreRefusedAndLeaveNothingBehind) {
       {"the header after the records", "dxf",
        {replaced(dxf, "  0\nEOF", dxf.substr(dxf.find("  0\nSECTION"), dxf.find("  0\nENDSEC") + 11) + "  0\nEOF")}, {}},
       {"more after its EOF", "dxf", {dxf + "  0\nLINE\n"}, {Acad::eDwgNeedsRecovery}},
+      // Its tables are built at each save, which would lose the value.
+      {"a header value the built tables cannot hold", "dxf", {replaced(dxf, "$INSUNITS\n 70\n0\n", "$INSUNITS\n 70\nwide\n")},
+       {Acad::eDwgNeedsRecovery}},
   };
   for (const auto& [what, form, files, answers] : cases) {
     SCOPED_TRACE(std::string(form) + ": " + what);

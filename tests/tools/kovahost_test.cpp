@@ -233,6 +233,9 @@ const std::vector<ScriptCase> kScripts = {
       "state:   layer Defpoints color=7 linetype=Continuous lineweight=-3 not-plotted\n"
       "state:   layer walls color=7 linetype=Continuous lineweight=-3\n"},
      {"bad.kvs"}, 0},
+    {"HeaderValueTheFileCannotHold", "open layered.dxf\nsetvar INSUNITS inches\nsave layered.dxf out.dxf\n",
+     {"3: cannot save layered.dxf to out.dxf: the header variable $INSUNITS cannot be written as \"inches\" (its group 70 "
+      "holds a number) and would be lost"}},
     // The file's table gets the layer an entity was put on.
     {"LayerAddedToTheFilesTable", "open layered.dxf\nlayer 2A walls\nsave layered.dxf out.dxf\nopen out.dxf\n",
      {"state:   2A AcDbLine layer=walls color=256 (0,0)-(1,1)\nstate:   layer 0 color=7 linetype=Continuous lineweight=-3 off\n"
@@ -357,7 +360,7 @@ TEST_P(Script, EndsWithItsStatusAndSaysWhatItMust) {
   std::ofstream(dir + "/among.dxf", std::ios::binary)
       << "  0\nSECTION\n  2\nOBJECTS\n  0\nDICTIONARY\n  5\nC\n100\nAcDbDictionary\n" << line << "  0\nENDSEC\n  0\nEOF\n";
   std::ofstream(dir + "/layered.dxf", std::ios::binary)
-      << "  0\nSECTION\n  2\nHEADER\n  9\n$ACADVER\n  1\nAC1015\n  0\nENDSEC\n  0\nSECTION\n  2\nTABLES\n  0\nTABLE\n  2\nLAYER\n"
+      << "  0\nSECTION\n  2\nHEADER\n  9\n$ACADVER\n  1\nAC1015\n  9\n$INSUNITS\n 70\n4\n  0\nENDSEC\n  0\nSECTION\n  2\nTABLES\n  0\nTABLE\n  2\nLAYER\n"
       << "  5\n2\n100\nAcDbSymbolTable\n 70\n1\n  0\nLAYER\n  5\n10\n330\n2\n100\nAcDbSymbolTableRecord\n"
       << "100\nAcDbLayerTableRecord\n  2\n0\n 70\n0\n 62\n-7\n  6\nContinuous\n  0\nENDTAB\n  0\nENDSEC\n"
       << "  0\nSECTION\n  2\nENTITIES\n" << line << "  0\nENDSEC\n  0\nEOF\n";
