@@ -51,6 +51,17 @@ std::string entityLine(const AcDbObjectId& id, const AcDbEntity& ent) {
   return text;
 }
 
+// A layer as "layer NAME color=7 linetype=Continuous lineweight=-3", then what
+// differs from a layer that is on, thawed, unlocked and plotted.
+std::string layerLine(const kvhost::Layer& layer) {
+  std::string text = "state:   layer " + toUtf8(layer.name) + " color=" + std::to_string(layer.color) +
+                     " linetype=" + toUtf8(layer.linetype) + " lineweight=" + std::to_string(layer.lineWeight);
+  for (const auto& [on, word] : {std::pair<bool, const char*>{layer.off, " off"}, {layer.frozen, " frozen"},
+                                 {layer.locked, " locked"}, {!layer.plotted, " not-plotted"}})
+    if (on) text += word;
+  return text;
+}
+
 }  // namespace
 
 std::string hex(AcDbHandle handle) {
@@ -71,5 +82,6 @@ void printState(Output& out) {
       AcDbEntityPointer ent(id, AcDb::kForRead);
       if (ent) out.line(entityLine(id, *ent.object()), "state");
     });
+    for (const kvhost::Layer& layer : kvhost::layers(doc)) out.line(layerLine(layer), "state");
   }
 }

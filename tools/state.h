@@ -1,5 +1,5 @@
-// The state printer: every drawing and its entities, as the session ends
-// or when the script asks.
+// The state printer: every drawing, its entities and its layers, as the
+// session ends or when the script asks.
 #pragma once
 #include <dbmain.h>
 #include <string>

@@ -182,7 +182,8 @@ void activate(Player& p, size_t i, const Words& w) { kvhost::activateDocument(dr
 
 void save(Player& p, size_t i, const Words& w) {
   Acad::ErrorStatus es = kvhost::saveDocument(drawing(p, i, w[1]), fromUtf8(w[2]));
-  const std::string why = es == Acad::eFileAccessErr ? toUtf8(kvhost::lastSaveError()) : statusName(es);
+  const std::wstring said = kvhost::lastSaveError();
+  const std::string why = said.empty() ? statusName(es) : toUtf8(said);
   if (es != Acad::eOk) p.script().fail(i, "cannot save " + w[1] + " to " + w[2] + ": " + why);
 }
 
@@ -367,7 +368,7 @@ const Statement kStatements[] = {
     {"setenv", "NAME VALUE", 2, 2, "set an environment variable, e.g. for the\nmodules loaded after it", false,
      setenvironment},
     {"echo", "TEXT", 0, kAny, "print TEXT", false, echo},
-    {"state", "", 0, 0, "print every drawing and its entities", false, state},
+    {"state", "", 0, 0, "print every drawing, its entities and its layers", false, state},
 };
 
 // How the help writes the statement: its arguments, and a block's end.

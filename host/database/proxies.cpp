@@ -128,7 +128,8 @@ AcDbProxyObject::AcDbProxyObject(Record* record) : m_pRecord(record ? record : n
 AcDbProxyObject::~AcDbProxyObject() { delete m_pRecord; }
 const ACHAR* AcDbProxyObject::originalClassName() const { return m_pRecord->className.c_str(); }
 
-// A proxy read from DXF gives back the groups it was read with; one that
+// A proxy read from DXF gives back the groups it was read with but its
+// xdata, which is the file's and written where it stood; one that
 // holds a DWG record files it as hex chunks, as proxies do in DXF. Group 91,
 // the class number, is the file's business and is set by the file writer.
 Acad::ErrorStatus AcDbProxyObject::dxfOutFields(AcDbDxfFiler* filer) const {
@@ -136,7 +137,9 @@ Acad::ErrorStatus AcDbProxyObject::dxfOutFields(AcDbDxfFiler* filer) const {
   if (es != Acad::eOk) return es;
   kvhost::DxfProxyRecord dxf;
   if (kvhost::readDxfProxyRecord(*m_pRecord, dxf)) {
-    for (const resbuf& rb : dxf.items) filer->writeItem(rb);
+    // Its xdata goes back with the rest of what the file held of it, once.
+    for (const resbuf& rb : dxf.items)
+      if (rb.restype < 1000) filer->writeItem(rb);  // xdata: the codes from 1000 on
     return filer->filerStatus();
   }
   const std::vector<unsigned char>& bytes = m_pRecord->bytes;

@@ -4,6 +4,7 @@
 #include "database/memfiler.h"
 #include "docman/docinternal.h"
 #include "editor/edinternal.h"
+#include "files/fileinternal.h"
 #include "kvhost.h"
 #include "rx/dynamiclibrary.h"
 
@@ -38,6 +39,10 @@ std::optional<int> undoMarkerCounter(AcApDocument* doc) {
     if (inSubclass && item.restype == AcDb::kDxfInt32) return item.int32;
   }
   return std::nullopt;
+}
+
+std::vector<Layer> layers(AcApDocument* doc) {
+  return doc && isOpenDocument(doc) ? drawingLayers(doc->database()) : std::vector<Layer>();
 }
 
 void setUndoRecording(AcApDocument* doc, bool on) {

@@ -5,6 +5,7 @@
 #include "common/journal.h"
 #include "docman/docinternal.h"
 #include "editor/edinternal.h"
+#include "files/fileinternal.h"
 #include "files/platformfiles.h"
 #include "kvhost.h"
 
@@ -40,6 +41,7 @@ namespace kvhost {
 
 Acad::ErrorStatus saveDocument(AcApDocument* doc, const std::wstring& fileName) {
   if (doc == nullptr || !isOpenDocument(doc)) return Acad::eNoDocument;
+  clearSaveError();
   if (AcApDocument* other = holderOf(fileName, doc)) {
     journalf(L"save of %ls to %ls refused: the file is open in %ls", doc->fileName(), fileName.c_str(),
              other->fileName());

@@ -222,6 +222,7 @@ bool readKept(DwgMemoryFiler& in, AcDbDatabase* db) {
 
 Acad::ErrorStatus AcDbDatabase::saveAs(const ACHAR* fileName) {
   if (fileName == nullptr || *fileName == 0) return Acad::eInvalidInput;
+  kvhost::addMissingLayers(this);
   kvhost::DwgMemoryFiler out(AcDb::kFileFiler, this);
   out.writeBytes(kMagic, sizeof kMagic);
   out.writeUInt16(kFileVersion);
@@ -238,7 +239,8 @@ Acad::ErrorStatus AcDbDatabase::saveAs(const ACHAR* fileName) {
   out.writeUInt32(static_cast<Adesk::UInt32>(ids.length()));
   for (int i = 0; i < ids.length(); ++i) {
     // A drawing with a record missing is no drawing.
-    if (Acad::ErrorStatus filing = kvhost::writeObject(out, ids[i]); filing != Acad::eOk) return filing;
+    if (Acad::ErrorStatus filing = kvhost::writeObject(out, ids[i]); filing != Acad::eOk)
+      return kvhost::refuseUnwritable(ids[i].stub()->object, filing);
   }
   kvhost::writeKept(out, this, ids);
   const auto& bytes = out.bytes();

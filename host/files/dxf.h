@@ -145,5 +145,8 @@ void assignRoles(KeptGroups& held, const std::vector<resbuf>& items, DxfEncoding
 // registered DXF name and is listed in CLASSES. Null when not the host's.
 const wchar_t* builtinDxfName(const AcRxClass* cls);
 AcRxClass* builtinDxfClass(const std::wstring& name);
+// A record as a message names it: its DXF type and its handle, with its class
+// where that is not the type ("KOVA_UNDO_OBJECT 3 (KOVAUndoObject)").
+std::wstring recordName(const AcDbObject* object);
 
 }  // namespace kvhost

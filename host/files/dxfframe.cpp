@@ -62,10 +62,7 @@ DxfFrame::DxfFrame(AcDbHandle nod, AcDbHandle firstFree, const std::set<std::wst
   m_ltypeTable = take();
   for (const wchar_t* name : {L"ByBlock", L"ByLayer", L"Continuous"}) m_ltypes.push_back({name, take()});
   m_layerTable = take();
-  std::set<std::wstring> allLayers = layers;
-  allLayers.insert(L"0");
-  allLayers.insert(L"Defpoints");  // where dimensions put their points; readers add it when it is missing
-  for (const std::wstring& name : allLayers) m_layers.push_back({name, take()});
+  for (const std::wstring& name : layerNames(layers)) m_layers.push_back({name, take()});
   m_styleTable = take();
   m_style = take();
   m_viewTable = take();
@@ -94,10 +91,29 @@ const DxfFrame::RootEntry& DxfFrame::root(const wchar_t* key) const {
   return m_root.front();
 }
 
+std::set<std::wstring> DxfFrame::layerNames(const std::set<std::wstring>& used) {
+  std::set<std::wstring> names = used;
+  names.insert(L"0");
+  names.insert(L"Defpoints");  // where dimensions put their points; readers add it when it is missing
+  return names;
+}
+
 bool DxfFrame::isRootEntry(const std::wstring& key) {
   for (const wchar_t* k : kRootKeys)
     if (key == k) return true;
   return false;
+}
+
+int DxfFrame::variableCode(const std::wstring& name) {
+  for (const TypedVariable& typed : kTypedVariables)
+    if (name == typed.name) return typed.code;
+  return 1;
+}
+
+bool DxfFrame::isWritableName(const std::wstring& name) {
+  bool clean = !name.empty();
+  for (wchar_t c : name) clean = clean && c > L' ' && c != L'$';
+  return clean;
 }
 
 bool DxfFrame::isFileVariable(const std::wstring& name) {
@@ -137,10 +153,7 @@ void DxfFrame::header(DxfText& out, const Variables& drawing) const {
   }
   for (const auto& var : drawing) {
     const std::wstring& name = var.first;
-    bool clean = !name.empty() && !isFileVariable(name);
-    for (const TypedVariable& typed : kTypedVariables) clean = clean && name != typed.name;
-    for (wchar_t c : name) clean = clean && c > L' ' && c != L'$';
-    if (!clean) continue;
+    if (!isWritableName(name) || isFileVariable(name) || variableCode(name) != 1) continue;
     out.tag(9, L"$" + name);
     out.tag(1, var.second);
   }

@@ -37,6 +37,13 @@ class DxfFrame {
 
   // A root dictionary entry that the frame builds.
   static bool isRootEntry(const std::wstring& key);
+  // The layers of the frame's table for those the drawing's objects use.
+  static std::set<std::wstring> layerNames(const std::set<std::wstring>& used);
+  static bool isPlotted(const std::wstring& layer) { return layer != L"Defpoints"; }
+  // The group code the frame writes a header variable's value with, and
+  // whether it writes the variable at all (a name DXF can hold).
+  static int variableCode(const std::wstring& name);
+  static bool isWritableName(const std::wstring& name);
   // A header variable that each save writes anew (the release, the dates).
   static bool isFileVariable(const std::wstring& name);
 

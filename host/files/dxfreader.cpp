@@ -109,6 +109,12 @@ class DxfReader {
   Acad::ErrorStatus takeBackDwgRecord(AcDbStub* stub, AcDbProxyObject* proxy, const InRecord& rec);
   Acad::ErrorStatus keepAsProxy(AcDbStub* stub, InRecord& rec, const ClassInfo* info, const AcRxClass* reader);
   Acad::ErrorStatus setRootDictionary();
+  // Refuses the file for a record that could not be kept, naming it.
+  Acad::ErrorStatus refuse(const InRecord& rec, const std::string& why,
+                           Acad::ErrorStatus es = Acad::eDwgNeedsRecovery) const {
+    setOpenError("the " + toUtf8(rec.type) + " " + dxfHex(rec.handle) + " " + why);
+    return es;
+  }
 
   AcDbDatabase* m_pDb;
   std::vector<DxfTag> m_tags;
@@ -141,6 +147,11 @@ Acad::ErrorStatus DxfReader::read() {
     setKeptFile(m_pDb, std::move(m_file));
   else  // the frame's entries of the root dictionary are built at each save
     m_pDb->namedObjectsDictionaryId().stub()->kept.reset();
+  // A header the frame built at each save could not hold is refused now, not at the save.
+  if (const std::wstring unfit = unfitHeaderVariable(m_pDb); !unfit.empty()) {
+    setOpenError(toUtf8(unfit) + ", which a save would lose");
+    return Acad::eDwgNeedsRecovery;
+  }
   return Acad::eOk;
 }
 
@@ -324,7 +335,7 @@ const ClassInfo* DxfReader::findClass(const std::wstring& dxfName) const {
 
 Acad::ErrorStatus DxfReader::buildObject(InRecord& rec) {
   AcDbStub* stub = stubForHandle(m_pDb, rec.handle);
-  if (stub->object != nullptr) return Acad::eDwgNeedsRecovery;  // the same handle twice
+  if (stub->object != nullptr) return refuse(rec, "has the handle of a record before it");
   const ClassInfo* info = findClass(rec.type);
   const bool dwgProxy = rec.type == L"ACAD_PROXY_OBJECT";
   AcRxClass* reader = nullptr;
@@ -333,15 +344,17 @@ Acad::ErrorStatus DxfReader::buildObject(InRecord& rec) {
   // by the model space, and the other way round.
   if (object != nullptr && !dwgProxy && (AcDbEntity::cast(object) != nullptr) != rec.entity) {
     delete object;
-    return Acad::eDwgNeedsRecovery;
+    return refuse(rec, rec.entity ? "is an object among the entities" : "is an entity among the objects");
   }
   if (object != nullptr) {
     Acad::ErrorStatus es = fill(stub, object, rec);
     if (es == Acad::eOk)
       return dwgProxy ? takeBackDwgRecord(stub, static_cast<AcDbProxyObject*>(object), rec) : Acad::eOk;
+    const std::string cls = toUtf8(object->isA()->name());
     stub->object = nullptr;
     delete object;
-    if (es != Acad::eMakeMeProxy) return es;
+    // A proxy's data in a form of another program's stays the groups it is.
+    if (es != Acad::eMakeMeProxy && !dwgProxy) return refuse(rec, "cannot be read as its class " + cls + " reads it", es);
   }
   return keepAsProxy(stub, rec, info, reader);
 }

@@ -68,7 +68,7 @@ void DxfFrame::layer(DxfText& out, const Record& rec) const {
   tableRecord(out, "LAYER", rec.handle, m_layerTable, "AcDbLayerTableRecord", rec.name);
   out.tag(62, 7);
   out.tag(6, "Continuous");
-  if (rec.name == L"Defpoints") out.tag(290, 0);  // never plotted
+  if (!isPlotted(rec.name)) out.tag(290, 0);
   out.tag(370, -3);
   out.handle(390, m_placeholder);
 }

@@ -318,7 +318,18 @@ const wchar_t* builtinDxfName(const AcRxClass* cls) {
   if (cls == AcDbCircle::desc()) return L"CIRCLE";
   if (cls == AcDbText::desc()) return L"TEXT";
   if (cls == AcDbDictionary::desc()) return L"DICTIONARY";
+  if (cls == AcDbLayerTableRecord::desc()) return L"LAYER";
   return nullptr;
+}
+
+std::wstring recordName(const AcDbObject* object) {
+  const AcRxClass* cls = object->isA();
+  std::wstring type = cls->dxfName() && *cls->dxfName() ? cls->dxfName() : cls->name();
+  if (const wchar_t* builtin = builtinDxfName(cls)) type = builtin;
+  if (auto* entity = AcDbProxyEntity::cast(object)) type = entity->originalDxfName();
+  const std::string handle = dxfHex(object->objectId().handle());
+  std::wstring name = type + L" " + std::wstring(handle.begin(), handle.end());
+  return type == cls->name() || builtinDxfName(cls) ? name : name + L" (" + cls->name() + L")";
 }
 
 AcRxClass* builtinDxfClass(const std::wstring& name) {
@@ -326,6 +337,7 @@ AcRxClass* builtinDxfClass(const std::wstring& name) {
   if (name == L"CIRCLE") return AcDbCircle::desc();
   if (name == L"TEXT") return AcDbText::desc();
   if (name == L"DICTIONARY") return AcDbDictionary::desc();
+  if (name == L"LAYER") return AcDbLayerTableRecord::desc();
   return nullptr;
 }
 

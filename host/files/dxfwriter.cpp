@@ -145,7 +145,7 @@ Acad::ErrorStatus DxfWriter::collect() {
     OutRecord rec;
     rec.handle = ids[i].handle();
     Acad::ErrorStatus es = collectObject(ids[i].stub()->object, rec);
-    if (es != Acad::eOk) return es;
+    if (es != Acad::eOk) return refuseUnwritable(ids[i].stub()->object, es);
     note(rec);
     const KeptGroups* held = ids[i].stub()->kept.get();
     if (held || ids[i] == nodId) {
@@ -413,8 +413,10 @@ Acad::ErrorStatus AcDbDatabase::dxfOut(const ACHAR* fileName) {
   if (fileName == nullptr || *fileName == 0) return Acad::eInvalidInput;
   AcDbObjectId nodId = namedObjectsDictionaryId();
   if (nodId.isNull() || nodId.stub()->object == nullptr || nodId.isErased()) return Acad::eNoDatabase;
+  kvhost::addMissingLayers(this);
   kvhost::DxfWriter writer(this);
-  Acad::ErrorStatus es = writer.collect();
+  Acad::ErrorStatus es = kvhost::checkHeaderFits(this);
+  if (es == Acad::eOk) es = writer.collect();
   if (es == Acad::eOk) es = kvhost::replaceFile(fileName, writer.text().view());
   if (es == Acad::eOk) kvhost::setDatabaseFileName(this, fileName);
   return es;

@@ -4,6 +4,7 @@
 // a name the next save of the same target recognises and removes.
 #include <cstdio>
 #include "common/journal.h"
+#include "files/dxf.h"
 #include "files/fileinternal.h"
 #include "files/platformfiles.h"
 #include "kvhost.h"
@@ -88,5 +89,19 @@ Acad::ErrorStatus replaceFile(const std::wstring& fileName, std::string_view con
 }
 
 std::wstring lastSaveError() { return g_lastSaveError; }
+
+void clearSaveError() { g_lastSaveError.clear(); }
+
+Acad::ErrorStatus refuseSave(const std::wstring& why, Acad::ErrorStatus es) {
+  g_lastSaveError = why;
+  journalf(L"save refused: %ls", why.c_str());
+  return es;
+}
+
+Acad::ErrorStatus refuseUnwritable(const AcDbObject* object, Acad::ErrorStatus es) {
+  return refuseSave(L"the " + recordName(object) + L" cannot be written (" + std::to_wstring(static_cast<int>(es)) +
+                        L") and would be lost",
+                    es);
+}
 
 }  // namespace kvhost

@@ -209,6 +209,50 @@ class ACHOST_API AcDbProxyObject : public AcDbObject {
   Record* m_pRecord;
 };
 
+// A record of a drawing's layer table: a layer's name and its state. The
+// colour of a layer that is off is filed negative; frozen and locked are
+// flags of the record. The groups a file held of the record that the layer
+// does not model stay with the drawing and are written back as they were.
+class ACHOST_API AcDbLayerTableRecord : public AcDbObject {
+ public:
+  ACRX_DECLARE_MEMBERS(AcDbLayerTableRecord);
+  // The lineweight a layer has unless it says otherwise.
+  static const int kDefaultLineWeight = -3;
+  explicit AcDbLayerTableRecord(const ACHAR* name = L"") : m_name(name ? name : L"") {}
+  const ACHAR* name() const { return m_name.c_str(); }
+  // 1 to 255, whether the layer is off or on.
+  Adesk::UInt16 colorIndex() const;
+  bool isOff() const { return m_color < 0; }
+  bool isFrozen() const { return (m_flags & kFrozen) != 0; }
+  bool isLocked() const { return (m_flags & kLocked) != 0; }
+  // In hundredths of a millimetre; -1 by layer, -2 by block, -3 the default.
+  int lineWeight() const { return m_lineWeight; }
+  bool isPlottable() const { return m_plottable; }
+  const ACHAR* linetypeName() const { return m_linetype.c_str(); }
+  Acad::ErrorStatus setColorIndex(Adesk::UInt16 color);
+  Acad::ErrorStatus setIsOff(bool off);
+  Acad::ErrorStatus setIsFrozen(bool frozen);
+  Acad::ErrorStatus setIsLocked(bool locked);
+  Acad::ErrorStatus setLineWeight(int lineWeight);
+  Acad::ErrorStatus setIsPlottable(bool plottable);
+
+  Acad::ErrorStatus dwgInFields(AcDbDwgFiler* filer) override;
+  Acad::ErrorStatus dwgOutFields(AcDbDwgFiler* filer) const override;
+  Acad::ErrorStatus dxfInFields(AcDbDxfFiler* filer) override;
+  Acad::ErrorStatus dxfOutFields(AcDbDxfFiler* filer) const override;
+
+ private:
+  enum Flag : Adesk::Int16 { kFrozen = 1, kLocked = 4 };
+  Acad::ErrorStatus setFlag(Flag flag, bool on);
+
+  std::wstring m_name;
+  Adesk::Int16 m_flags = 0;  // group 70, every bit of it
+  Adesk::Int16 m_color = 7;  // negative: off
+  int m_lineWeight = kDefaultLineWeight;
+  bool m_plottable = true;
+  std::wstring m_linetype = L"Continuous";
+};
+
 // A dictionary of named entries, each an object of the database.
 class ACHOST_API AcDbDictionary : public AcDbObject {
  public:

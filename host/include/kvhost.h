@@ -51,8 +51,10 @@ std::vector<AcApDocument*> documents();
 // Saves the document's drawing, in DXF when the name ends in ".dxf".
 // The file on disk is replaced only by a complete new one.
 Acad::ErrorStatus saveDocument(AcApDocument* doc, const std::wstring& fileName);
-// Why the last save that could not write its file failed ("the disk is
-// full", "permission denied", ...); empty after a save that wrote it.
+// Why the last save failed: the file could not be written ("the disk is
+// full", "permission denied", ...), or a record could not be ("the
+// KOVA_THING 2A (KovaThing) cannot be written (3) and would be lost"); empty
+// after a save that wrote its file.
 std::wstring lastSaveError();
 // Why the last drawing file that could not be opened was refused ("there is
 // no such file", "it is a pipe or a socket, not a file", a file that is no
@@ -75,6 +77,23 @@ int forEachEntity(AcApDocument* doc, const std::function<void(AcDbObjectId)>& vi
 AcDbObjectId findObject(AcApDocument* doc, AcDbHandle handle);
 // How often each entity was redrawn since the document was opened.
 int redrawCount(AcDbObjectId id);
+
+// ---- Layers ----
+// A layer of a drawing and its state, as its layer table record holds it.
+struct Layer {
+  std::wstring name;
+  AcDbHandle handle = 0;  // 0: a layer of the tables a save builds anew
+  int color = 7;          // 1 to 255
+  bool off = false, frozen = false, locked = false, plotted = true;
+  int lineWeight = AcDbLayerTableRecord::kDefaultLineWeight;  // hundredths of a millimetre; see AcDbLayerTableRecord
+  std::wstring linetype = L"Continuous";
+};
+// The layers of the drawing in the order of its layer table. A drawing
+// read from a file has the records of the file's table (a record the host
+// could not read as a layer is kept as it was and not listed); a new drawing
+// has those its tables are built with at each save: 0, Defpoints, its
+// current layer and every layer its entities are on.
+std::vector<Layer> layers(AcApDocument* doc);
 
 // ---- Commands ----
 enum class CommandOutcome { kEnded, kCancelled, kFailed, kUnknown, kRefused };

@@ -84,6 +84,7 @@ KV_HOST_CLASS(AcDbLine, AcDbCurve, [] { return static_cast<AcRxObject*>(new AcDb
 KV_HOST_CLASS(AcDbCircle, AcDbCurve, [] { return static_cast<AcRxObject*>(new AcDbCircle); })
 KV_HOST_CLASS(AcDbText, AcDbEntity, [] { return static_cast<AcRxObject*>(new AcDbText); })
 KV_HOST_CLASS(AcDbDictionary, AcDbObject, [] { return static_cast<AcRxObject*>(new AcDbDictionary); })
+KV_HOST_CLASS(AcDbLayerTableRecord, AcDbObject, [] { return static_cast<AcRxObject*>(new AcDbLayerTableRecord); })
 KV_HOST_CLASS(AcDbProxyObject, AcDbObject, nullptr)
 KV_HOST_CLASS(AcDbProxyEntity, AcDbEntity, [] { return static_cast<AcRxObject*>(new AcDbProxyEntity); })
 KV_HOST_CLASS(AcDbDatabase, AcRxObject, nullptr)
@@ -157,7 +158,7 @@ AcRxDictionary* acrxSysRegistry() {
     // Every host class is known before any module registers its own.
     for (AcRxClass* (*desc)() : {&AcRxObject::desc, &AcRxClass::desc, &AcRxDictionary::desc,
                                  &AcRxDynamicLinker::desc, &AcDbObject::desc, &AcDbEntity::desc, &AcDbCurve::desc,
-                                 &AcDbLine::desc, &AcDbCircle::desc, &AcDbText::desc, &AcDbDictionary::desc,
+                                 &AcDbLine::desc, &AcDbCircle::desc, &AcDbText::desc, &AcDbDictionary::desc, &AcDbLayerTableRecord::desc,
                                  &AcDbProxyObject::desc, &AcDbProxyEntity::desc, &AcDbDatabase::desc, &AcDbDatabaseReactor::desc,
                                  &AcApDocManagerReactor::desc, &AcApDocument::desc, &AcApDocManager::desc,
                                  &AcRxEventReactor::desc, &AcEditorReactor::desc, &AcEditorReactor2::desc,

@@ -267,6 +267,226 @@ TEST_F(DrawingFiles, AMarkerWithoutItsClassTravelsAsAProxyAndComesBackWithIt) {
   }
 }
 
+// ---- Layers ----
+
+// A file with a layer table (layers on and off, frozen, locked, not plotted,
+// with a lineweight and with xdata), a text style with xdata and a line on
+// the layer that is off; in a release with subclass markers, or without
+// (and then with objects, one another program's proxy).
+std::string layerFile(bool markers) {
+  auto record = [&](const std::string& type, const char* handle, const char* owner, const std::string& subclass,
+                    const std::string& groups) {
+    std::string text = "  0\n" + type + "\n  5\n" + handle + "\n";
+    if (markers) text += "330\n" + std::string(owner) + "\n" + subclass;
+    return text + groups;
+  };
+  const std::string layer = "100\nAcDbSymbolTableRecord\n100\nAcDbLayerTableRecord\n";
+  const std::string lineweights = markers ? "290\n0\n370\n25\n" : "";
+  return "  0\nSECTION\n  2\nHEADER\n  9\n$ACADVER\n  1\n" + std::string(markers ? "AC1015" : "AC1009") +
+         "\n  9\n$HANDSEED\n  5\n30\n  9\n$CLAYER\n  8\n0\n  0\nENDSEC\n  0\nSECTION\n  2\nTABLES\n" +
+         record("TABLE", "2", "0", "100\nAcDbSymbolTable\n", "") + "  2\nLAYER\n 70\n4\n" +
+         record("LAYER", "10", "2", layer, "  2\n0\n 70\n0\n 62\n7\n  6\nContinuous\n") +
+         record("LAYER", "11", "2", layer, "  2\nOFF\n 70\n0\n 62\n-3\n  6\nContinuous\n") +
+         record("LAYER", "12", "2", layer, "  2\nFROZEN\n 70\n1\n 62\n7\n  6\nDASHED\n") +
+         record("LAYER", "13", "2", layer, "  2\nLOCKED\n 70\n4\n 62\n1\n  6\nContinuous\n" + lineweights +
+                "1001\nKOVA\n1000\non a layer\n") +
+         "  0\nENDTAB\n" + record("TABLE", "3", "0", "100\nAcDbSymbolTable\n", "") + "  2\nSTYLE\n 70\n1\n" +
+         record("STYLE", "14", "3", "100\nAcDbSymbolTableRecord\n100\nAcDbTextStyleTableRecord\n",
+                "  2\nStandard\n 70\n0\n 40\n0.0\n 41\n1.0\n  3\ntxt\n1001\nKOVA\n1000\non a style\n") +
+         "  0\nENDTAB\n  0\nENDSEC\n  0\nSECTION\n  2\nENTITIES\n" +
+         record("LINE", "20", "1F", "100\nAcDbEntity\n", "  8\nOFF\n") + (markers ? "100\nAcDbLine\n" : "") +
+         " 10\n0\n 20\n0\n 30\n0\n 11\n1\n 21\n1\n 31\n0\n  0\nENDSEC\n" +
+         (markers ? "  0\nSECTION\n  2\nOBJECTS\n  0\nDICTIONARY\n  5\nC\n330\n0\n100\nAcDbDictionary\n281\n1\n"
+                    // Another program's proxy: its data is no record of the host's form.
+                    "  0\nACAD_PROXY_OBJECT\n  5\nD\n330\nC\n100\nAcDbProxyObject\n 90\n499\n 91\n500\n 70\n0\n 93\n12\n"
+                    "310\nABCD\n 94\n0\n  0\nENDSEC\n"
+                  : "") +
+         "  0\nEOF\n";
+}
+// The file as a save writes it unchanged: a release without objects gets the
+// drawing's root dictionary, with the handle after the file's.
+std::string savedUnchanged(const std::string& file, bool markers) {
+  if (markers) return file;
+  return replaced(replaced(file, "$HANDSEED\n  5\n30\n", "$HANDSEED\n  5\n31\n"), "  0\nEOF\n",
+                  "  0\nSECTION\n  2\nOBJECTS\n  0\nDICTIONARY\n  5\n30\n281\n1\n  0\nENDSEC\n  0\nEOF\n");
+}
+
+// A drawing's layers, one a line.
+std::string layersOf(AcApDocument* drawing) {
+  std::string text;
+  for (const kvhost::Layer& l : kvhost::layers(drawing))
+    text += narrow(l.name) + " " + std::to_string(l.handle) + " color=" + std::to_string(l.color) + (l.off ? " off" : "") +
+            (l.frozen ? " frozen" : "") + (l.locked ? " locked" : "") + (l.plotted ? "" : " unplotted") + " " +
+            std::to_string(l.lineWeight) + " " + narrow(l.linetype) + "\n";
+  return text;
+}
+
+TEST_F(DrawingFiles, LayersAreReadWithTheirStateAndAnUnchangedDrawingIsSavedAsTheFileWas) {
+  fill();
+  EXPECT_EQ(layersOf(doc), "0 0 color=7 -3 Continuous\nDefpoints 0 color=7 unplotted -3 Continuous\n"
+                           "walls 0 color=7 -3 Continuous\n");  // built at each save
+  for (bool markers : {true, false}) {
+    SCOPED_TRACE(markers ? "with subclass markers" : "without");
+    const std::string original = layerFile(markers);
+    writeFile(path("layers.dxf"), original);
+    AcApDocument* drawing = reopen(path("layers.dxf"));
+    ASSERT_NE(drawing, nullptr);
+    EXPECT_EQ(layersOf(drawing), std::string("0 16 color=7 -3 Continuous\nOFF 17 color=3 off -3 Continuous\n"
+                                             "FROZEN 18 color=7 frozen -3 DASHED\n") +
+                                     (markers ? "LOCKED 19 color=1 locked unplotted 25 Continuous\n"
+                                              : "LOCKED 19 color=1 locked -3 Continuous\n"));
+    for (const char* name : {"same.dxf", "same.kvdwg"}) ASSERT_EQ(kvhost::saveDocument(drawing, path(name)), Acad::eOk);
+    EXPECT_EQ(readFile(path("same.dxf")), savedUnchanged(original, markers));
+    AcApDocument* binary = reopen(path("same.kvdwg"));
+    ASSERT_NE(binary, nullptr);
+    EXPECT_EQ(layersOf(binary), layersOf(drawing));
+    ASSERT_EQ(kvhost::saveDocument(binary, path("again.dxf")), Acad::eOk);
+    EXPECT_EQ(readFile(path("again.dxf")), savedUnchanged(original, markers));
+    kvhost::closeDocument(binary);
+    kvhost::closeDocument(drawing);
+  }
+}
+
+// A layer's state changed in a session is saved in the place of the group
+// that holds it, and read back so from both forms.
+TEST_F(DrawingFiles, ALayersChangedStateGoesWhereItsRecordHeldIt) {
+  const std::string original = layerFile(true);
+  auto layer = [](std::function<void(AcDbLayerTableRecord*)> f) {
+    return [f](AcDbObject* o) { f(AcDbLayerTableRecord::cast(o)); };
+  };
+  const std::tuple<const char*, AcDbHandle, std::function<void(AcDbObject*)>, std::string, std::string> cases[] = {
+      {"turned on", 0x11, layer([](auto* l) { l->setIsOff(false); }), " 62\n-3\n", " 62\n3\n"},
+      {"recoloured while off", 0x11, layer([](auto* l) { l->setColorIndex(5); }), " 62\n-3\n", " 62\n-5\n"},
+      {"turned off", 0x10, layer([](auto* l) { l->setIsOff(true); }), " 62\n7\n  6\nContinuous\n  0\nLAYER\n  5\n11",
+       " 62\n-7\n  6\nContinuous\n  0\nLAYER\n  5\n11"},
+      {"thawed", 0x12, layer([](auto* l) { l->setIsFrozen(false); }), "FROZEN\n 70\n1\n", "FROZEN\n 70\n0\n"},
+      {"unlocked", 0x13, layer([](auto* l) { l->setIsLocked(false); }), "LOCKED\n 70\n4\n", "LOCKED\n 70\n0\n"},
+      {"frozen and locked", 0x12, layer([](auto* l) { l->setIsLocked(true); }), "FROZEN\n 70\n1\n", "FROZEN\n 70\n5\n"},
+      {"another lineweight", 0x13, layer([](auto* l) { l->setLineWeight(50); }), "370\n25\n", "370\n50\n"},
+      {"a lineweight where it had none", 0x12, layer([](auto* l) { l->setLineWeight(13); }), "DASHED\n",
+       "DASHED\n370\n13\n"},
+      {"plotted again", 0x13, layer([](auto* l) { l->setIsPlottable(true); }), "290\n0\n", ""},
+  };
+  for (const auto& [what, handle, change, from, to] : cases) {
+    SCOPED_TRACE(what);
+    writeFile(path("layers.dxf"), original);
+    AcApDocument* drawing = reopen(path("layers.dxf"));
+    ASSERT_NE(drawing, nullptr);
+    kvhost::activateDocument(drawing);
+    ASSERT_EQ(kvhost::modifyObject(drawing->database()->getObjectId(handle), change), Acad::eOk);
+    for (const char* name : {"changed.dxf", "changed.kvdwg"}) ASSERT_EQ(kvhost::saveDocument(drawing, path(name)), Acad::eOk);
+    EXPECT_EQ(readFile(path("changed.dxf")), replaced(original, from, to));
+    for (const char* name : {"changed.dxf", "changed.kvdwg"}) {
+      AcApDocument* back = reopen(path(name));
+      ASSERT_NE(back, nullptr);
+      EXPECT_EQ(layersOf(back), layersOf(drawing)) << name;
+      kvhost::closeDocument(back);
+    }
+    kvhost::closeDocument(drawing);
+  }
+}
+
+// An entity put on a layer the file's table lacks: the save adds its record
+// (a handle from the seed, the table's count one more), once, in both forms.
+TEST_F(DrawingFiles, ASaveAddsTheRecordOfALayerTheTableLacks) {
+  const std::string record =
+      "  0\nLAYER\n  5\n30\n330\n2\n100\nAcDbSymbolTableRecord\n100\nAcDbLayerTableRecord\n  2\nwalls\n 70\n0\n 62\n7\n"
+      "  6\nContinuous\n370\n-3\n  0\nENDTAB\n";
+  const std::string markerless = "  0\nLAYER\n  5\n31\n  2\nwalls\n 70\n0\n 62\n7\n  6\nContinuous\n  0\nENDTAB\n";
+  // The layer, the current layer, the release, whether a record is added.
+  const std::tuple<const wchar_t*, const wchar_t*, bool, bool> cases[] = {
+      {L"walls", L"OFF", true, true}, {L"walls", L"OFF", false, true},
+      {L"off", L"OFF", true, false},  // the table's OFF, in another case
+      {L"OFF", L"walls", true, true},
+  };
+  for (const auto& [name, current, markers, added] : cases) {
+    SCOPED_TRACE(narrow(name) + (markers ? "" : " without markers"));
+    const std::string original = layerFile(markers);
+    writeFile(path("layers.dxf"), original);
+    AcApDocument* drawing = reopen(path("layers.dxf"));
+    ASSERT_NE(drawing, nullptr);
+    kvhost::activateDocument(drawing);
+    const std::wstring layerName = name;
+    kvhost::modifyObject(drawing->database()->getObjectId(0x20), [&](AcDbObject* o) { AcDbEntity::cast(o)->setLayer(layerName.c_str()); });
+    kvhost::setSysVar(L"CLAYER", current);
+    for (const char* file : {"added.dxf", "added.kvdwg"}) ASSERT_EQ(kvhost::saveDocument(drawing, path(file)), Acad::eOk);
+    std::string expected = replaced(replaced(savedUnchanged(original, markers), "  8\nOFF\n", "  8\n" + narrow(name) + "\n"),
+                                    "$CLAYER\n  8\n0\n", "$CLAYER\n  8\n" + narrow(current) + "\n");
+    if (added) {
+      const std::string seed = markers ? "  5\n30\n" : "  5\n31\n", next = markers ? "  5\n31\n" : "  5\n32\n";
+      expected = replaced(replaced(replaced(expected, "$HANDSEED\n" + seed, "$HANDSEED\n" + next), "LAYER\n 70\n4\n",
+                                   "LAYER\n 70\n5\n"),
+                          "  0\nENDTAB\n", markers ? record : markerless);
+    }
+    const std::string saved = readFile(path("added.dxf"));
+    EXPECT_EQ(saved, expected);
+    ASSERT_EQ(kvhost::saveDocument(drawing, path("again.dxf")), Acad::eOk);
+    EXPECT_EQ(readFile(path("again.dxf")), saved);
+    AcApDocument* binary = reopen(path("added.kvdwg"));
+    ASSERT_NE(binary, nullptr);
+    ASSERT_EQ(kvhost::saveDocument(binary, path("binary.dxf")), Acad::eOk);
+    EXPECT_EQ(readFile(path("binary.dxf")), saved);
+    EXPECT_EQ(layersOf(binary).find("walls " + std::to_string(markers ? 0x30 : 0x31) + " color=7 -3 Continuous\n") !=
+                  std::string::npos,
+              added);
+    kvhost::closeDocument(binary);
+    kvhost::closeDocument(drawing);
+  }
+}
+
+// An object of a client's class that cannot file itself out.
+class Unwritable : public AcDbObject {
+ public:
+  static AcRxClass* desc() {
+    static AcRxClass* cls = newAcRxClass(L"KovaUnwritable", L"AcDbObject", 0, 0, 0, nullptr, L"KOVA_UNWRITABLE", L"KOVA_TEST");
+    return cls;
+  }
+  AcRxClass* isA() const override { return desc(); }
+  Acad::ErrorStatus dwgOutFields(AcDbDwgFiler*) const override { return Acad::eNotImplementedYet; }
+  Acad::ErrorStatus dxfOutFields(AcDbDxfFiler*) const override { return Acad::eNotImplementedYet; }
+};
+
+// A save that would lose something of the drawing is refused, says what,
+// and leaves the file as it was; the binary form holds any header value.
+TEST_F(DrawingFiles, ASaveThatWouldLoseSomethingIsRefusedAndSaysWhat) {
+  Unwritable::desc();  // registered before there is an object of it
+  const std::string status = std::to_string(static_cast<int>(Acad::eNotImplementedYet));
+  // What is done to the drawing (what it says then), the forms it refuses.
+  const std::tuple<const char*, std::function<std::string()>, Files> cases[] = {
+      {"an object its class cannot file", [&] {
+         const AcDbObjectId id = addToDictionary(L"CLIENT", new Unwritable);
+         return "the KOVA_UNWRITABLE " + hex(id) + " (KovaUnwritable) cannot be written (" + status + ") and would be lost";
+       }, {"kept.dxf", "kept.kvdwg"}},
+      {"a header value its group cannot take", [] {
+         kvhost::setSysVar(L"INSUNITS", L"inches");
+         return std::string("the header variable $INSUNITS cannot be written as \"inches\" (its group 70 holds a number) "
+                            "and would be lost");
+       }, {"kept.dxf"}},
+      {"a header variable DXF cannot name", [] {
+         kvhost::setSysVar(L"MY VAR", L"1");
+         return std::string("the header variable $MY VAR has a name a DXF file cannot hold and would be lost");
+       }, {"kept.dxf"}},
+  };
+  for (const auto& [what, change, refused] : cases) {
+    SCOPED_TRACE(what);
+    TearDown();
+    SetUp();
+    fill();
+    for (const char* name : {"kept.dxf", "kept.kvdwg"}) ASSERT_EQ(kvhost::saveDocument(doc, path(name)), Acad::eOk);
+    const std::string said = change();
+    for (const char* name : {"kept.dxf", "kept.kvdwg"}) {
+      const bool refuses = std::count(refused.begin(), refused.end(), name) == 1;
+      const std::string before = readFile(path(name));
+      EXPECT_EQ(kvhost::saveDocument(doc, path(name)) != Acad::eOk, refuses) << name;
+      EXPECT_EQ(narrow(kvhost::lastSaveError()), refuses ? said : "") << name;
+      EXPECT_TRUE(!refuses || readFile(path(name)) == before) << name;
+    }
+  }
+  // A save that fails before it reaches the drawing does not give the last one's reason.
+  EXPECT_EQ(kvhost::saveDocument(doc, L""), Acad::eInvalidInput);
+  EXPECT_EQ(kvhost::lastSaveError(), L"");
+}
+
 // Hears what the hub forwards of a drawing's entities (of the host's
 // entity proxy class): each modified or erased.
 class Heard : public KOVADatabaseReactorBase {
@@ -427,6 +647,9 @@ TEST_F(DrawingFiles, BadFilesOfBothFormsAreRefusedAndLeaveNothingBehind) {
       {"the header after the records", "dxf",
        {replaced(dxf, "  0\nEOF", dxf.substr(dxf.find("  0\nSECTION"), dxf.find("  0\nENDSEC") + 11) + "  0\nEOF")}, {}},
       {"more after its EOF", "dxf", {dxf + "  0\nLINE\n"}, {Acad::eDwgNeedsRecovery}},
+      // Its tables are built at each save, which would lose the value.
+      {"a header value the built tables cannot hold", "dxf", {replaced(dxf, "$INSUNITS\n 70\n0\n", "$INSUNITS\n 70\nwide\n")},
+       {Acad::eDwgNeedsRecovery}},
   };
   for (const auto& [what, form, files, answers] : cases) {
     SCOPED_TRACE(std::string(form) + ": " + what);

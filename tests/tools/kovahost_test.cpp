@@ -225,6 +225,22 @@ const std::vector<ScriptCase> kScripts = {
      {"1: cannot open long.dxf: line 4 is longer than 1048576 bytes, where a group's value is expected"}},
     {"MoreAfterTheDrawing", "open tail.dxf\n",
      {"1: cannot open tail.dxf: there is more after the end of the drawing (its EOF), at byte 50"}},
+    // A record that could not be kept for what it is refuses the file, named.
+    {"AHandleTwice", "open twice.dxf\n", {"1: cannot open twice.dxf: the CIRCLE 2A has the handle of a record before it"}},
+    {"AnEntityAmongTheObjects", "open among.dxf\n", {"1: cannot open among.dxf: the LINE 2A is an entity among the objects"}},
+    {"LayersOfANewDrawing", "new a\nline 0 0 1 1\nlayer 2 walls\n",
+     {"state:   layer 0 color=7 linetype=Continuous lineweight=-3\n"
+      "state:   layer Defpoints color=7 linetype=Continuous lineweight=-3 not-plotted\n"
+      "state:   layer walls color=7 linetype=Continuous lineweight=-3\n"},
+     {"bad.kvs"}, 0},
+    {"HeaderValueTheFileCannotHold", "open layered.dxf\nsetvar INSUNITS inches\nsave layered.dxf out.dxf\n",
+     {"3: cannot save layered.dxf to out.dxf: the header variable $INSUNITS cannot be written as \"inches\" (its group 70 "
+      "holds a number) and would be lost"}},
+    // The file's table gets the layer an entity was put on.
+    {"LayerAddedToTheFilesTable", "open layered.dxf\nlayer 2A walls\nsave layered.dxf out.dxf\nopen out.dxf\n",
+     {"state:   2A AcDbLine layer=walls color=256 (0,0)-(1,1)\nstate:   layer 0 color=7 linetype=Continuous lineweight=-3 off\n"
+      "state:   layer walls color=7 linetype=Continuous lineweight=-3\nstate: drawing out.dxf"},
+     {"bad.kvs"}, 0},
     {"CommandWithoutEnd", "new a\ncommand X\n  line 0 0 1 1\n", {"2: 'command' without 'end'"}},
     {"EndWithoutBlock", "end\n", {"1: 'end' without 'command' or 'modeless'"}},
     {"CancelOutsideCommand", "new a\nmodeless M\n  cancel\nend\n", {"3: 'cancel' outside a command"}},
@@ -337,6 +353,17 @@ TEST_P(Script, EndsWithItsStatusAndSaysWhatItMust) {
   std::filesystem::resize_file(dir + "/sparse.dxf", 1ull << 32);
   std::ofstream(dir + "/long.dxf", std::ios::binary) << "  0\nSECTION\n  2\n" << std::string(3 << 20, 'x') << "\n";
   std::ofstream(dir + "/tail.dxf", std::ios::binary) << "  0\nSECTION\n  2\nENTITIES\n  0\nENDSEC\n  0\nEOF\n\r\n  \x1a\nmore\n";
+  const std::string line = "  0\nLINE\n  5\n2A\n100\nAcDbEntity\n  8\n0\n100\nAcDbLine\n 10\n0\n 20\n0\n 11\n1\n 21\n1\n";
+  std::ofstream(dir + "/twice.dxf", std::ios::binary)
+      << "  0\nSECTION\n  2\nENTITIES\n" << line << "  0\nCIRCLE\n  5\n2A\n100\nAcDbEntity\n  8\n0\n100\nAcDbCircle\n"
+      << " 40\n1\n  0\nENDSEC\n  0\nEOF\n";
+  std::ofstream(dir + "/among.dxf", std::ios::binary)
+      << "  0\nSECTION\n  2\nOBJECTS\n  0\nDICTIONARY\n  5\nC\n100\nAcDbDictionary\n" << line << "  0\nENDSEC\n  0\nEOF\n";
+  std::ofstream(dir + "/layered.dxf", std::ios::binary)
+      << "  0\nSECTION\n  2\nHEADER\n  9\n$ACADVER\n  1\nAC1015\n  9\n$INSUNITS\n 70\n4\n  0\nENDSEC\n  0\nSECTION\n  2\nTABLES\n  0\nTABLE\n  2\nLAYER\n"
+      << "  5\n2\n100\nAcDbSymbolTable\n 70\n1\n  0\nLAYER\n  5\n10\n330\n2\n100\nAcDbSymbolTableRecord\n"
+      << "100\nAcDbLayerTableRecord\n  2\n0\n 70\n0\n 62\n-7\n  6\nContinuous\n  0\nENDTAB\n  0\nENDSEC\n"
+      << "  0\nSECTION\n  2\nENTITIES\n" << line << "  0\nENDSEC\n  0\nEOF\n";
   std::ofstream(dir + "/Mine.arx", std::ios::binary) << readFile(client);
   std::ofstream(dir + "/sub/Beside.arx", std::ios::binary) << readFile(client);
   std::ofstream(dir + "/cut.arx", std::ios::binary) << readFile(client).substr(0, 3000);
