@@ -131,7 +131,8 @@ TEST_F(DrawingFiles, WhatIsSavedIsWhatOpensAgainInBothForms) {
   const std::pair<std::string, std::function<std::string(std::string)>> files[] = {
       {"plan.kvdwg", nullptr}, {"plan.dxf", nullptr}, {"unlisted.dxf", unlisted},
       {"owned.dxf", [](std::string t) { return replaced(t, "  3\nPROJECT\n350\n", "  3\nPROJECT\n360\n"); }},
-      {"renamed.dxf", [](std::string t) { return replaced(t, "  2\nKOVAUndoObject\n", "  2\nOldUndoObject\n"); }}};
+      {"renamed.dxf", [](std::string t) { return replaced(t, "  2\nKOVAUndoObject\n", "  2\nOldUndoObject\n"); }},
+      {"aligned.dxf", [](std::string t) { return replaced(t, " 40\n2.5\n", " 40\n2.5\n100\nAcDbText\n"); }}};
   for (const auto& [name, edit] : files) {
     SCOPED_TRACE(name);
     kvhost::activateDocument(doc);
