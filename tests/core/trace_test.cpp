@@ -1,8 +1,10 @@
-// The function-entry log and the crash guard that wrap the hub's functions.
+// The function-entry log and the crash guard that wrap the hub's functions,
+// and the in-house helpers on top of the host.
 #include <csignal>
 #include <stdexcept>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <KOVATools.h>
 #include <KvTrace.h>
 #include <kvhost.h>
 
@@ -83,6 +85,20 @@ TEST(CrashGuardDeathTest, AHardwareFaultNamesTheInnermostGuardAndEndsTheProcess)
   EXPECT_DEATH(KV_GUARDED(L"Outer::run", [] { KV_GUARDED(L"Faulty::divide", [] { divideByZero(); }); }),
                "KOVA crash: .+ in Faulty::divide \\(trace_test:.+\\)");
   EXPECT_DEATH(KV_GUARDED(L"Deep::recurse", [] { recurse(0); }), "KOVA crash: .+ in Deep::recurse");
+}
+
+// A command is posted to the current drawing, entered or left on the command
+// line; with no drawing open there is nowhere to post it.
+TEST(HostTools, ACommandIsPostedToTheCurrentDrawingAsItIsOrEntered) {
+  EXPECT_FALSE(KOVAAcadSystemTools::postCommandToAutoCAD(L"REGEN", true));
+  EXPECT_EQ(kvhost::pendingCommandCount(), 0);
+  kvhost::newDocument(L"plan");
+  for (const bool enter : {false, true}) {
+    EXPECT_TRUE(KOVAAcadSystemTools::postCommandToAutoCAD(L"REGEN", enter));
+    EXPECT_EQ(kvhost::journal().back(), enter ? L"posted REGEN\n" : L"posted REGEN");
+  }
+  EXPECT_EQ(kvhost::pendingCommandCount(), 2);
+  kvhost::quit();
 }
 
 }  // namespace

@@ -123,6 +123,7 @@ class DrawingFiles : public ::testing::Test {
 TEST_F(DrawingFiles, WhatIsSavedIsWhatOpensAgainInBothForms) {
   fill();
   const AcDbObjectId project = addToDictionary(L"PROJECT", new AcDbDictionary);
+  kvhost::eraseObject(kvhost::addEntity(doc, new AcDbLine));  // the highest handle, not saved
   // Characters beyond two bytes and those a DXF line cannot carry as they
   // are, a literal escape of older releases; a real that fifteen digits do not give back.
   kvhost::modifyObject(textId, [](AcDbObject* o) { AcDbText::cast(o)->setTextString(L"^ ^J \U0001D11E\tx\ny \\U+0041"); });
@@ -130,7 +131,8 @@ TEST_F(DrawingFiles, WhatIsSavedIsWhatOpensAgainInBothForms) {
   const std::pair<std::string, std::function<std::string(std::string)>> files[] = {
       {"plan.kvdwg", nullptr}, {"plan.dxf", nullptr}, {"unlisted.dxf", unlisted},
       {"owned.dxf", [](std::string t) { return replaced(t, "  3\nPROJECT\n350\n", "  3\nPROJECT\n360\n"); }},
-      {"renamed.dxf", [](std::string t) { return replaced(t, "  2\nKOVAUndoObject\n", "  2\nOldUndoObject\n"); }}};
+      {"renamed.dxf", [](std::string t) { return replaced(t, "  2\nKOVAUndoObject\n", "  2\nOldUndoObject\n"); }},
+      {"aligned.dxf", [](std::string t) { return replaced(t, " 40\n2.5\n", " 40\n2.5\n100\nAcDbText\n"); }}};
   for (const auto& [name, edit] : files) {
     SCOPED_TRACE(name);
     kvhost::activateDocument(doc);
@@ -635,7 +637,8 @@ TEST_F(DrawingFiles, BadFilesOfBothFormsAreRefusedAndLeaveNothingBehind) {
       // Groups of every kind of number, at the ends of their ranges.
       {"not a number", "dxf",
        {replaced(dxf, "\n 40\n2.5\n", "\n 40\nwide\n"), replaced(dxf, "\n 40\n2.5\n", "\n 40\n2.5\n 79\nwide\n"),
-        replaced(dxf, "\n 40\n2.5\n", "\n 40\n2.5\n400\nwide\n")},
+        replaced(dxf, "\n 40\n2.5\n", "\n 40\n2.5\n400\nwide\n"),
+        replaced(dxf, "\n 40\n2.5\n", "\n 40\n2.5\n460\nwide\n")},
        {}},
       {"the marker's counter group missing", "dxf", {replaced(dxf, "\n 90\n2\n", "\n 70\n2\n")}, {}},
       {"a damaged marker where its class is not listed", "dxf",

@@ -320,7 +320,9 @@ const std::vector<ScriptCase> kScripts = {
       "(" + std::string(programs::kMemoryFault) + ")\",\"at\":\"bad.kvs:6\",\"drawing\":\"a\",\"module\":\"FaultingClient.arx\",\"class\":\"Faulting\"",
       "is left behind, with the files the session wrote"},
      {"bad.kvs", "--json", "--trace-events", "timeline.json"}, programs::kMemoryFaultStatus},
-    {"UnknownOption", "", {"kovahost: unexpected argument '--frobnicate'"}, {"bad.kvs", "--frobnicate"}, 2},
+    // The usage follows, each statement with its help or listed with the next.
+    {"UnknownOption", "", {"kovahost: unexpected argument '--frobnicate'", "save a drawing", "work done outside any command",
+      "layer HANDLE NAME | radius HANDLE R", "lock NAME | unlock NAME"}, {"bad.kvs", "--frobnicate"}, 2},
     {"TraceEventsWithoutFile", "", {"kovahost: --trace-events needs a file name"}, {"bad.kvs", "--trace-events"}, 2},
     {"MissingScript", "", {"kovahost: cannot read none.kvs: no such file"}, {"none.kvs"}, 2},
     {"DirectoryAsScript", "", {"kovahost: cannot read folder.dwg: it is a directory"}, {"folder.dwg"}, 2},
