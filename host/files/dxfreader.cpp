@@ -204,6 +204,9 @@ Acad::ErrorStatus DxfReader::finish() {
 
 KeptGroups DxfReader::keep(size_t from, size_t to) const {
   KeptGroups held;
+  size_t bytes = 0;
+  for (size_t i = from; i < to; ++i) bytes += m_tags[i].value.size();
+  held.reserve(to - from, bytes);
   for (size_t i = from; i < to; ++i) {
     const std::string& bytes = m_tags[i].value;
     const bool ascii = std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; });

@@ -1,6 +1,7 @@
 // Reading a DXF file's text: the tags it is made of and the groups of a
 // record, as a filer hands them to an object.
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -25,6 +26,11 @@ bool parseInt(const std::string& s, long long& v) {
 }
 
 bool parseReal(const std::string& s, double& v) {
+  // The common case, a plain number, without the C library's locale and
+  // buffers; anything else (a sign, blanks, a number out of range) as
+  // strtod reads it.
+  const auto plain = std::from_chars(s.data(), s.data() + s.size(), v);
+  if (plain.ec == std::errc() && plain.ptr == s.data() + s.size() && !s.empty()) return true;
   char* end = nullptr;
   v = std::strtod(s.c_str(), &end);
   if (end == s.c_str()) return false;
@@ -90,6 +96,8 @@ std::string trimDxf(const std::string& s) {
 }
 
 std::wstring decodeDxf(const std::string& bytes, DxfEncoding encoding) {
+  const bool ascii = std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; });
+  if (ascii) return std::wstring(bytes.begin(), bytes.end());
   if (encoding == DxfEncoding::kUtf8) return decodeLine(bytes);
   std::wstring out;
   out.reserve(bytes.size());
@@ -98,6 +106,7 @@ std::wstring decodeDxf(const std::string& bytes, DxfEncoding encoding) {
 }
 
 std::wstring unescapeDxfText(const std::wstring& s, DxfEncoding encoding) {
+  if (s.find_first_of(encoding == DxfEncoding::kCodePage ? L"^\\" : L"^") == std::wstring::npos) return s;
   std::wstring out;
   for (size_t i = 0; i < s.size(); ++i) {
     wchar_t c = s[i];
@@ -138,6 +147,7 @@ bool heldReadsAs(const std::string& held, const resbuf& rb, int coordinate, DxfE
 
 bool toDxfGroups(const std::vector<DxfTag>& tags, size_t from, size_t to, std::vector<resbuf>& items,
                  DxfEncoding encoding) {
+  items.reserve(items.size() + (to - from));
   for (size_t i = from; i < to; ++i) {
     resbuf rb;
     rb.restype = static_cast<short>(tags[i].code);
@@ -166,7 +176,7 @@ bool toDxfGroups(const std::vector<DxfTag>& tags, size_t from, size_t to, std::v
         break;
       }
     }
-    items.push_back(rb);
+    items.push_back(std::move(rb));
   }
   return true;
 }
