@@ -24,12 +24,19 @@ class KeptGroups {
   // while the object still writes the value it wrote when it was read.
   enum Role : unsigned char { kKept, kModelled, kFiller };
 
+  KeptGroups() = default;
+  KeptGroups(KeptGroups&& other) noexcept { *this = std::move(other); }
+  KeptGroups& operator=(KeptGroups&& other) noexcept;
+
   void add(int code, const std::string& text, Role role = kKept);
-  size_t size() const { return m_groups.size(); }
-  bool empty() const { return m_groups.empty(); }
-  int code(size_t i) const { return m_groups[i].code; }
-  Role role(size_t i) const { return m_groups[i].role; }
-  void setRole(size_t i, Role role) { m_groups[i].role = role; }
+  // Room for that many more groups and bytes of their text, so that adding
+  // them takes no more memory than they need.
+  void reserve(size_t groups, size_t textBytes);
+  size_t size() const { return m_count; }
+  bool empty() const { return m_count == 0; }
+  int code(size_t i) const { return group(i).code; }
+  Role role(size_t i) const { return group(i).role; }
+  void setRole(size_t i, Role role) { groups()[i].role = role; }
   // Makes group i a filler for the object's value as it goes to the file.
   void setFiller(size_t i, const std::string& ownValue);
   // That value; null when the filler's record did not keep it.
@@ -39,14 +46,25 @@ class KeptGroups {
   void append(const KeptGroups& other);
 
  private:
+  // A drawing keeps one of these for each record a file held, so its
+  // groups and their text share one block: the groups (m_groupRoom of
+  // them) first, then the text (m_textRoom bytes), each group's ending
+  // where the next one's starts.
   struct Group {
     short code;
     Role role;
-    std::uint32_t end;  // where its text ends in m_text
+    std::uint32_t end;  // where its text ends
   };
-  std::vector<Group> m_groups;
-  std::string m_text;
-  std::vector<std::pair<size_t, std::string>> m_fillerValues;  // by group, in group order
+  Group* groups() { return reinterpret_cast<Group*>(m_block.get()); }
+  const Group& group(size_t i) const { return reinterpret_cast<const Group*>(m_block.get())[i]; }
+  const char* textStart() const { return m_block.get() + m_groupRoom * sizeof(Group); }
+  size_t textSize() const { return m_count == 0 ? 0 : group(m_count - 1).end; }
+  void grow(size_t groupRoom, size_t textRoom);
+
+  std::unique_ptr<char[]> m_block;
+  std::uint32_t m_count = 0, m_groupRoom = 0;
+  size_t m_textRoom = 0;
+  std::unique_ptr<std::vector<std::pair<size_t, std::string>>> m_fillerValues;  // by group, in group order
 };
 
 }  // namespace kvhost

@@ -1,22 +1,56 @@
 // What a drawing keeps of the file it was read from: the groups of each
 // record and the file around its objects.
 #include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <new>
+#include <utility>
 #include "database/dbimpl.h"
 #include "kvhost.h"
 
 namespace kvhost {
 
+KeptGroups& KeptGroups::operator=(KeptGroups&& other) noexcept {
+  m_block = std::move(other.m_block);
+  m_count = std::exchange(other.m_count, 0);
+  m_groupRoom = std::exchange(other.m_groupRoom, 0);
+  m_textRoom = std::exchange(other.m_textRoom, 0);
+  m_fillerValues = std::move(other.m_fillerValues);
+  return *this;
+}
+
+void KeptGroups::grow(size_t groupRoom, size_t textRoom) {
+  static_assert(alignof(Group) <= alignof(std::max_align_t), "groups lead the block");
+  std::unique_ptr<char[]> block(new char[groupRoom * sizeof(Group) + textRoom]);
+  const size_t used = textSize();
+  if (m_count != 0) std::memcpy(block.get(), m_block.get(), m_count * sizeof(Group));
+  if (used != 0) std::memcpy(block.get() + groupRoom * sizeof(Group), textStart(), used);
+  m_block = std::move(block);
+  m_groupRoom = static_cast<std::uint32_t>(groupRoom);
+  m_textRoom = textRoom;
+}
+
+void KeptGroups::reserve(size_t groups, size_t textBytes) {
+  if (m_count + groups > m_groupRoom || textSize() + textBytes > m_textRoom)
+    grow(std::max<size_t>(m_groupRoom, m_count + groups), std::max(m_textRoom, textSize() + textBytes));
+}
+
 void KeptGroups::add(int code, const std::string& text, Role role) {
-  m_text += text;
-  m_groups.push_back({static_cast<short>(code), role, static_cast<std::uint32_t>(m_text.size())});
+  const size_t begin = textSize();
+  if (m_count == m_groupRoom || begin + text.size() > m_textRoom)
+    grow(m_count == m_groupRoom ? 2 * m_groupRoom + 4 : m_groupRoom,
+         std::max(m_textRoom, 2 * (begin + text.size())));
+  if (!text.empty()) std::memcpy(m_block.get() + m_groupRoom * sizeof(Group) + begin, text.data(), text.size());
+  new (groups() + m_count++) Group{static_cast<short>(code), role, static_cast<std::uint32_t>(begin + text.size())};
 }
 
 std::string KeptGroups::text(size_t i) const {
-  const size_t begin = i == 0 ? 0 : m_groups[i - 1].end;
-  return m_text.substr(begin, m_groups[i].end - begin);
+  const size_t begin = i == 0 ? 0 : group(i - 1).end;
+  return std::string(textStart() + begin, group(i).end - begin);
 }
 
 void KeptGroups::append(const KeptGroups& other) {
+  reserve(other.size(), other.textSize());
   for (size_t i = 0; i < other.size(); ++i) add(other.code(i), other.text(i));
 }
 
@@ -30,16 +64,18 @@ auto fillerValueAt(Values& values, size_t i) {
 
 void KeptGroups::setFiller(size_t i, const std::string& ownValue) {
   setRole(i, kFiller);
-  auto at = fillerValueAt(m_fillerValues, i);
-  if (at != m_fillerValues.end() && at->first == i)
+  if (!m_fillerValues) m_fillerValues = std::make_unique<std::vector<std::pair<size_t, std::string>>>();
+  auto at = fillerValueAt(*m_fillerValues, i);
+  if (at != m_fillerValues->end() && at->first == i)
     at->second = ownValue;
   else
-    m_fillerValues.insert(at, {i, ownValue});
+    m_fillerValues->insert(at, {i, ownValue});
 }
 
 const std::string* KeptGroups::fillerValue(size_t i) const {
-  auto at = fillerValueAt(m_fillerValues, i);
-  return at != m_fillerValues.end() && at->first == i ? &at->second : nullptr;
+  if (!m_fillerValues) return nullptr;
+  auto at = fillerValueAt(*m_fillerValues, i);
+  return at != m_fillerValues->end() && at->first == i ? &at->second : nullptr;
 }
 
 const KeptFile::Variable* KeptFile::variable(const std::wstring& name) const {

@@ -1,6 +1,7 @@
 // The DXF form's shared pieces: the text of a file as it is written, the
 // tags and groups it is read as, and the record names of the host's classes.
 #pragma once
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -73,14 +74,19 @@ struct DxfTag {
 };
 // A value's text, decoded as the file's encoding says.
 std::wstring decodeDxf(const std::string& bytes, DxfEncoding encoding);
-// Splits a file into tags as its bytes come (binary DXF once it is whole),
-// and refuses at once what cannot be a drawing, saying why: a file that does not start like a DXF
+// Splits a file into tags as its bytes come (binary DXF once it is whole)
+// and hands each on as it is read, comments left out; refuses at once what
+// cannot be a drawing, saying why: a file that does not start like a DXF
 // is not one (eBadDwgHeader); a DXF holding a NUL byte, a line longer than
 // any group's, anything after its EOF, or that does not reach its EOF is
 // damaged (eDwgNeedsRecovery).
 class DxfTagReader {
  public:
-  explicit DxfTagReader(std::vector<DxfTag>& tags) : m_tags(tags) {}
+  using Sink = std::function<void(DxfTag&&)>;
+  explicit DxfTagReader(Sink sink) : m_sink(std::move(sink)) {}
+  // Collects the tags.
+  explicit DxfTagReader(std::vector<DxfTag>& tags)
+      : m_sink([&tags](DxfTag&& tag) { tags.push_back(std::move(tag)); }) {}
   // eOk while the bytes so far may be a drawing.
   Acad::ErrorStatus take(const char* bytes, size_t size);
   // After the last bytes.
@@ -96,9 +102,14 @@ class DxfTagReader {
  private:
   void takeLine();
   Acad::ErrorStatus takeBinary();
+  // Hands a tag on, after checking the first is a section's start; false when refused.
+  bool emit(int code, std::string&& value);
   Acad::ErrorStatus refuse(Acad::ErrorStatus status, const std::string& why);
+  // What a fault is, by whether it is in the first group: before it, the file is no DXF.
+  Acad::ErrorStatus faultStatus() const { return m_tagCount == 0 ? Acad::eBadDwgHeader : Acad::eDwgNeedsRecovery; }
 
-  std::vector<DxfTag>& m_tags;
+  Sink m_sink;
+  size_t m_tagCount = 0;
   std::string m_line, m_start, m_why, m_binaryBytes;
   size_t m_offset = 0, m_lineNumber = 1;  // of the byte and the line being read
   int m_code = 0;

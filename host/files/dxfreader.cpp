@@ -30,6 +30,7 @@ struct InRecord {
   std::wstring type;
   bool entity = false;
   bool markerless = false;
+  bool rootDictionary = false;  // the first record of the objects
   AcDbHandle handle = 0;
   AcDbHandle owner = 0;
   std::vector<resbuf> items;
@@ -42,12 +43,12 @@ bool isSubEntity(const std::wstring& type) { return type == L"VERTEX" || type ==
 
 // Takes the frame's objects out of what was read: the standard entries of
 // the root dictionary and the objects they own. False when the root
-// dictionary itself would go with them.
-bool dropFrame(std::vector<InRecord>& records, size_t& nodRecord) {
-  if (records[nodRecord].type != L"DICTIONARY") return true;  // refused as a root dictionary later
+// dictionary itself would go with them. Entities stay: no frame holds one.
+bool dropFrame(std::vector<InRecord>& records, InRecord& nodRecord) {
+  if (nodRecord.type != L"DICTIONARY") return true;  // refused as a root dictionary later
   std::set<AcDbHandle> frame;
-  std::vector<resbuf>& root = records[nodRecord].items;
-  const AcDbHandle nod = records[nodRecord].handle;
+  std::vector<resbuf>& root = nodRecord.items;
+  const AcDbHandle nod = nodRecord.handle;
   for (size_t i = 0; i + 1 < root.size();) {
     AcDbHandle h = 0;
     bool entry = root[i].restype == AcDb::kDxfXTextString && (root[i + 1].restype == 350 || root[i + 1].restype == 360);
@@ -66,27 +67,35 @@ bool dropFrame(std::vector<InRecord>& records, size_t& nodRecord) {
         grown = true;
   }
   if (frame.count(nod)) return false;
-  std::vector<InRecord> kept;
-  for (size_t i = 0; i < records.size(); ++i) {
-    if (records[i].handle != 0 && frame.count(records[i].handle)) continue;
-    if (i == nodRecord) nodRecord = kept.size();
-    kept.push_back(std::move(records[i]));
-  }
-  records = std::move(kept);
+  records.erase(std::remove_if(records.begin(), records.end(),
+                               [&](const InRecord& rec) { return !rec.entity && rec.handle != 0 && frame.count(rec.handle); }),
+                records.end());
   return true;
 }
 
-// A file's sections read into header variables, classes and records, then
-// the records made into the database's objects.
+// A file's sections read into header variables, classes and records as its
+// tags come, each record made into an object of the database once it is
+// whole (an entity once its sub-entities are there too). Records wait to the
+// end only when the file gives them no handle, or when it has no tables,
+// for its objects then may be the frame's.
 class DxfReader {
  public:
-  // builtFrame: the file's frame was built by this writer for a drawing
-  // that keeps none; it is built again at each save.
-  DxfReader(AcDbDatabase* db, std::vector<DxfTag> tags, bool builtFrame)
-      : m_pDb(db), m_tags(std::move(tags)), m_file(std::make_unique<KeptFile>()), m_bBuiltFrame(builtFrame) {}
-  Acad::ErrorStatus read();
+  // start: the file's first bytes; a frame this writer built for a drawing
+  // that keeps none is built again at each save.
+  DxfReader(AcDbDatabase* db, const std::string& start)
+      : m_pDb(db), m_start(start), m_file(std::make_unique<KeptFile>()) {}
+  // The file's tags as they come, comments left out.
+  void take(DxfTag&& tag) {
+    if (m_status != Acad::eOk) return;
+    if (tag.code == 0 && !m_tags.empty()) readUnit();
+    m_tags.push_back(std::move(tag));
+  }
+  // After the file's EOF.
+  Acad::ErrorStatus finish();
 
  private:
+  enum class Section { kNone, kHeader, kClasses, kRecords, kSkipped, kOther };
+
   bool isZero(size_t at, const char* value) const {
     return at < m_tags.size() && m_tags[at].code == 0 && trimDxf(m_tags[at].value) == value;
   }
@@ -94,13 +103,19 @@ class DxfReader {
   // A record's type: written as any text is, escapes and all.
   std::wstring typeName(size_t at) const { return unescapeDxfText(text(at), m_encoding); }
   KeptGroups keep(size_t from, size_t to) const;
-  Acad::ErrorStatus readSections();
-  Acad::ErrorStatus readSection(const std::wstring& section, size_t at, size_t end);
+  // m_tags holds a group of code 0 and those up to the next one.
+  void readUnit();
+  Acad::ErrorStatus readTags();
+  Acad::ErrorStatus beginSection(const std::wstring& section);
   Acad::ErrorStatus readHeader(size_t at, size_t end);
-  Acad::ErrorStatus readClasses(size_t at, size_t end);
-  Acad::ErrorStatus readRecords(size_t at, size_t end, const std::wstring& section);
+  Acad::ErrorStatus readClass();
+  Acad::ErrorStatus readRecord();
   void readOther(size_t at, size_t end);
   bool readRecordStart(size_t first, size_t end, InRecord& rec, size_t& body) const;
+  // The entity read last, with its sub-entities.
+  Acad::ErrorStatus endEntity();
+  Acad::ErrorStatus place(InRecord&& rec);
+  Acad::ErrorStatus build(InRecord& rec);
   void numberRecords();
   const ClassInfo* findClass(const std::wstring& dxfName) const;
   Acad::ErrorStatus buildObject(InRecord& rec);
@@ -117,30 +132,73 @@ class DxfReader {
   }
 
   AcDbDatabase* m_pDb;
+  const std::string& m_start;
   std::vector<DxfTag> m_tags;
   std::unique_ptr<KeptFile> m_file;
+  Acad::ErrorStatus m_status = Acad::eOk;
+  Section m_section = Section::kNone;
+  std::wstring m_sectionName;
   DxfEncoding m_encoding = DxfEncoding::kUtf8;
   bool m_bMarkers = true;  // the release names subclasses
   bool m_bHaveTables = false;
-  bool m_bBuiltFrame;
+  bool m_bBuiltFrame = false;
+  bool m_bStarted = false;  // the first section was read
   AcDbHandle m_seed = 0, m_highest = 0;
   std::vector<std::pair<std::wstring, std::wstring>> m_header;
   std::vector<ClassInfo> m_classes;
-  std::vector<InRecord> m_records;
-  bool m_bHaveObjects = false;
-  size_t m_nodRecord = SIZE_MAX;
+  InRecord m_entity;  // valid while m_bAfterEntity
+  bool m_bAfterEntity = false;
+  std::vector<InRecord> m_waiting;  // in file order
+  bool m_bHaveObjects = false, m_bHaveRoot = false;
+  AcDbHandle m_nod = 0;
 };
 
-Acad::ErrorStatus DxfReader::read() {
-  Acad::ErrorStatus es = readSections();
-  if (es != Acad::eOk) return es;
-  if (!m_bHaveTables && m_nodRecord != SIZE_MAX && !dropFrame(m_records, m_nodRecord))
-    return Acad::eDwgNeedsRecovery;
-  numberRecords();
-  for (InRecord& rec : m_records) {
-    if ((es = buildObject(rec)) != Acad::eOk) return es;
-    if (m_bHaveTables) m_file->sections[rec.section].items[rec.item].handle = rec.handle;
+bool opensWithBuiltFrameComment(const std::string& bytes) {
+  std::string start = bytes.substr(0, 64);
+  start.erase(std::remove(start.begin(), start.end(), '\r'), start.end());
+  return start.rfind(kBuiltFrameComment, 0) == 0;
+}
+
+void DxfReader::readUnit() {
+  if (m_status == Acad::eOk) m_status = readTags();
+  m_tags.clear();
+}
+
+Acad::ErrorStatus DxfReader::readTags() {
+  if (m_section == Section::kNone) {
+    if (isZero(0, "EOF")) return Acad::eOk;
+    if (!isZero(0, "SECTION") || m_tags.size() < 2 || m_tags[1].code != 2) return Acad::eDwgNeedsRecovery;
+    if (!m_bStarted) m_bBuiltFrame = opensWithBuiltFrameComment(m_start);
+    m_bStarted = true;
+    return beginSection(text(1));
   }
+  if (isZero(0, "ENDSEC")) {
+    m_section = Section::kNone;
+    Acad::ErrorStatus es = endEntity();
+    return es != Acad::eOk || m_tags.size() == 1 ? es : Acad::eDwgNeedsRecovery;
+  }
+  if (isZero(0, "EOF")) return Acad::eDwgNeedsRecovery;  // inside a section
+  switch (m_section) {
+    case Section::kClasses: return readClass();
+    case Section::kRecords: return readRecord();
+    case Section::kSkipped: return Acad::eOk;
+    case Section::kOther: readOther(0, m_tags.size()); return Acad::eOk;
+    case Section::kHeader:
+    case Section::kNone: break;
+  }
+  return Acad::eDwgNeedsRecovery;  // a record in the header
+}
+
+Acad::ErrorStatus DxfReader::finish() {
+  if (!m_tags.empty()) readUnit();
+  if (m_status != Acad::eOk) return m_status;
+  if (m_section != Section::kNone) return Acad::eDwgNeedsRecovery;
+  auto root = std::find_if(m_waiting.begin(), m_waiting.end(), [](const InRecord& rec) { return rec.rootDictionary; });
+  if (!m_bHaveTables && root != m_waiting.end() && !dropFrame(m_waiting, *root)) return Acad::eDwgNeedsRecovery;
+  numberRecords();
+  Acad::ErrorStatus es = Acad::eOk;
+  for (InRecord& rec : m_waiting)
+    if ((es = build(rec)) != Acad::eOk) return es;
   for (auto& var : m_header) m_pDb->setHeaderSysVar(var.first.c_str(), var.second.c_str());
   if ((es = setRootDictionary()) != Acad::eOk) return es;
   if (m_bHaveTables)
@@ -157,6 +215,9 @@ Acad::ErrorStatus DxfReader::read() {
 
 KeptGroups DxfReader::keep(size_t from, size_t to) const {
   KeptGroups held;
+  size_t bytes = 0;
+  for (size_t i = from; i < to; ++i) bytes += m_tags[i].value.size();
+  held.reserve(to - from, bytes);
   for (size_t i = from; i < to; ++i) {
     const std::string& bytes = m_tags[i].value;
     const bool ascii = std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; });
@@ -165,39 +226,41 @@ KeptGroups DxfReader::keep(size_t from, size_t to) const {
   return held;
 }
 
-Acad::ErrorStatus DxfReader::readSections() {
-  size_t i = 0;
-  while (!isZero(i, "EOF")) {
-    if (!isZero(i, "SECTION") || i + 1 >= m_tags.size() || m_tags[i + 1].code != 2) return Acad::eDwgNeedsRecovery;
-    size_t end = i + 2;
-    while (end < m_tags.size() && !isZero(end, "ENDSEC") && !isZero(end, "EOF")) ++end;
-    if (!isZero(end, "ENDSEC")) return Acad::eDwgNeedsRecovery;
-    Acad::ErrorStatus es = readSection(text(i + 1), i + 2, end);
-    if (es != Acad::eOk) return es;
-    i = end + 1;
-  }
-  return Acad::eOk;
-}
-
-Acad::ErrorStatus DxfReader::readSection(const std::wstring& section, size_t at, size_t end) {
+// The section's start: its name and the groups before its first record.
+Acad::ErrorStatus DxfReader::beginSection(const std::wstring& section) {
+  const size_t at = 2, end = m_tags.size();
+  m_sectionName = section;
   if (section == L"HEADER" && !m_file->sections.empty()) {
     // Records before it would have been read as of another release.
     setOpenError("its HEADER section comes after the sections of records");
     return Acad::eDwgNeedsRecovery;
   }
-  if (section == L"HEADER") return readHeader(at, end);
-  if (section == L"CLASSES") return readClasses(at, end);
-  if (m_bBuiltFrame && (section == L"TABLES" || section == L"BLOCKS")) return Acad::eOk;  // built again
-  if (section != L"HEADER" && section != L"CLASSES") m_file->sections.push_back({section, {}});
-  if (section == L"TABLES") m_bHaveTables = !m_bBuiltFrame;
+  if (section == L"HEADER") {
+    m_section = Section::kHeader;
+    return readHeader(at, end);
+  }
+  if (section == L"CLASSES") {
+    m_section = Section::kClasses;
+    return at == end ? Acad::eOk : Acad::eDwgNeedsRecovery;
+  }
+  if (m_bBuiltFrame && (section == L"TABLES" || section == L"BLOCKS")) {
+    m_section = Section::kSkipped;  // built again
+    return Acad::eOk;
+  }
+  m_file->sections.push_back({section, {}});
+  if (section == L"TABLES") m_bHaveTables = true;
   if (section == L"OBJECTS" && !m_bMarkers && !m_bHaveTables) {
     // Its frame would be built at a save, of a release that names subclasses: objects read
     // without them could not be kept for what they are.
     setOpenError("it has objects but no tables, in a release before R13");
     return Acad::eDwgNeedsRecovery;
   }
-  if (section == L"ENTITIES" || section == L"OBJECTS" || section == L"TABLES" || section == L"BLOCKS")
-    return readRecords(at, end, section);
+  if (section == L"ENTITIES" || section == L"OBJECTS" || section == L"TABLES" || section == L"BLOCKS") {
+    m_section = Section::kRecords;
+    m_bHaveObjects = m_bHaveObjects || section == L"OBJECTS";
+    return at == end ? Acad::eOk : Acad::eDwgNeedsRecovery;
+  }
+  m_section = Section::kOther;
   readOther(at, end);
   return Acad::eOk;
 }
@@ -237,63 +300,77 @@ Acad::ErrorStatus DxfReader::readHeader(size_t at, size_t end) {
   return Acad::eOk;
 }
 
-Acad::ErrorStatus DxfReader::readClasses(size_t at, size_t end) {
-  while (at < end) {
-    if (!isZero(at, "CLASS")) return Acad::eDwgNeedsRecovery;
-    size_t first = ++at;
-    while (at < end && m_tags[at].code != 0) ++at;
-    std::vector<resbuf> items;
-    if (!toDxfGroups(m_tags, first, at, items, m_encoding)) return Acad::eDwgNeedsRecovery;
-    m_file->classes.push_back(keep(first, at));
-    ClassInfo info;
-    for (const resbuf& rb : items) {
-      if (rb.restype == 1) info.dxfName = rb.text;
-      if (rb.restype == 2) info.className = rb.text;
-      if (rb.restype == 3) info.appName = rb.text;
-      if (rb.restype == 90) info.proxyFlags = rb.int32;
-      if (rb.restype == 281) info.isEntity = rb.int32 != 0;
-    }
-    m_classes.push_back(info);
+Acad::ErrorStatus DxfReader::readClass() {
+  if (!isZero(0, "CLASS")) return Acad::eDwgNeedsRecovery;
+  const size_t first = 1, end = m_tags.size();
+  std::vector<resbuf> items;
+  if (!toDxfGroups(m_tags, first, end, items, m_encoding)) return Acad::eDwgNeedsRecovery;
+  m_file->classes.push_back(keep(first, end));
+  ClassInfo info;
+  for (const resbuf& rb : items) {
+    if (rb.restype == 1) info.dxfName = rb.text;
+    if (rb.restype == 2) info.className = rb.text;
+    if (rb.restype == 3) info.appName = rb.text;
+    if (rb.restype == 90) info.proxyFlags = rb.int32;
+    if (rb.restype == 281) info.isEntity = rb.int32 != 0;
   }
+  m_classes.push_back(info);
   return Acad::eOk;
 }
 
-Acad::ErrorStatus DxfReader::readRecords(size_t at, size_t end, const std::wstring& section) {
-  const bool objects = section == L"OBJECTS";
-  m_bHaveObjects = m_bHaveObjects || objects;
+Acad::ErrorStatus DxfReader::readRecord() {
   KeptFile::Section& kept = m_file->sections.back();
-  bool afterEntity = false;
-  while (at < end) {
-    if (m_tags[at].code != 0) return Acad::eDwgNeedsRecovery;
-    InRecord rec;
-    rec.type = typeName(at);
-    const std::string heldType = toUtf8(text(at));
-    size_t first = ++at;
-    while (at < end && m_tags[at].code != 0) ++at;
-    if (rec.type == L"ENDTAB") {
-      kept.items.push_back({0, rec.type, keep(first, at)});
-      continue;
-    }
-    size_t body = first;
-    if (!readRecordStart(first, at, rec, body)) return Acad::eDwgNeedsRecovery;
-    m_highest = std::max(m_highest, rec.handle);
-    if (afterEntity && isSubEntity(rec.type)) {
-      // Kept with its entity, as the file holds it.
-      m_records.back().held.add(0, heldType);
-      m_records.back().held.append(keep(first, at));
-      continue;
-    }
-    rec.entity = section == L"ENTITIES" || (section == L"BLOCKS" && rec.type != L"BLOCK" && rec.type != L"ENDBLK");
-    afterEntity = rec.entity;
-    if (!toDxfGroups(m_tags, body, at, rec.items, m_encoding)) return Acad::eDwgNeedsRecovery;
-    rec.markerless = !m_bMarkers;
-    rec.held = keep(first, at);
-    rec.section = m_file->sections.size() - 1;
-    rec.item = kept.items.size();
-    kept.items.push_back({0, rec.type, {}});
-    if (objects && m_nodRecord == SIZE_MAX) m_nodRecord = m_records.size();
-    m_records.push_back(std::move(rec));
+  const size_t first = 1, end = m_tags.size();
+  InRecord rec;
+  rec.type = typeName(0);
+  if (rec.type == L"ENDTAB") {
+    kept.items.push_back({0, rec.type, keep(first, end)});
+    return Acad::eOk;
   }
+  size_t body = first;
+  if (!readRecordStart(first, end, rec, body)) return Acad::eDwgNeedsRecovery;
+  m_highest = std::max(m_highest, rec.handle);
+  if (m_bAfterEntity && isSubEntity(rec.type)) {
+    // Kept with its entity, as the file holds it.
+    m_entity.held.add(0, toUtf8(text(0)));
+    m_entity.held.append(keep(first, end));
+    return Acad::eOk;
+  }
+  Acad::ErrorStatus es = endEntity();
+  if (es != Acad::eOk) return es;
+  rec.entity = m_sectionName == L"ENTITIES" ||
+               (m_sectionName == L"BLOCKS" && rec.type != L"BLOCK" && rec.type != L"ENDBLK");
+  if (!toDxfGroups(m_tags, body, end, rec.items, m_encoding)) return Acad::eDwgNeedsRecovery;
+  rec.markerless = !m_bMarkers;
+  rec.held = keep(first, end);
+  rec.section = m_file->sections.size() - 1;
+  rec.item = kept.items.size();
+  kept.items.push_back({0, rec.type, {}});
+  rec.rootDictionary = m_sectionName == L"OBJECTS" && !m_bHaveRoot;
+  m_bHaveRoot = m_bHaveRoot || rec.rootDictionary;
+  if (!rec.entity) return place(std::move(rec));
+  m_entity = std::move(rec);
+  m_bAfterEntity = true;
+  return Acad::eOk;
+}
+
+Acad::ErrorStatus DxfReader::endEntity() {
+  if (!m_bAfterEntity) return Acad::eOk;
+  m_bAfterEntity = false;
+  return place(std::move(m_entity));
+}
+
+Acad::ErrorStatus DxfReader::place(InRecord&& rec) {
+  if (rec.handle != 0 && (rec.entity || m_bHaveTables)) return build(rec);
+  m_waiting.push_back(std::move(rec));
+  return Acad::eOk;
+}
+
+Acad::ErrorStatus DxfReader::build(InRecord& rec) {
+  Acad::ErrorStatus es = buildObject(rec);
+  if (es != Acad::eOk) return es;
+  m_file->sections[rec.section].items[rec.item].handle = rec.handle;
+  if (rec.rootDictionary) m_nod = rec.handle;
   return Acad::eOk;
 }
 
@@ -322,7 +399,7 @@ bool DxfReader::readRecordStart(size_t first, size_t end, InRecord& rec, size_t&
 // Records without a handle (files from releases that had none) get new ones.
 void DxfReader::numberRecords() {
   AcDbHandle next = std::max(m_seed, m_highest + 1);
-  for (InRecord& rec : m_records)
+  for (InRecord& rec : m_waiting)
     if (rec.handle == 0) rec.handle = next++;
   raiseHandseed(m_pDb, next);
 }
@@ -425,8 +502,8 @@ Acad::ErrorStatus DxfReader::keepAsProxy(AcDbStub* stub, InRecord& rec, const Cl
 
 Acad::ErrorStatus DxfReader::setRootDictionary() {
   if (m_bHaveObjects) {
-    if (m_nodRecord == SIZE_MAX) return Acad::eDwgNeedsRecovery;
-    AcDbObjectId nod = m_pDb->getObjectId(m_records[m_nodRecord].handle);
+    if (!m_bHaveRoot) return Acad::eDwgNeedsRecovery;
+    AcDbObjectId nod = m_pDb->getObjectId(m_nod);
     if (!AcDbDictionary::cast(nod.stub()->object)) return Acad::eDwgNeedsRecovery;
     setNamedObjectsDictionary(m_pDb, nod);
     return Acad::eOk;
@@ -443,27 +520,22 @@ Acad::ErrorStatus DxfReader::setRootDictionary() {
   return Acad::eOk;
 }
 
-bool opensWithBuiltFrameComment(const std::string& bytes) {
-  std::string start = bytes.substr(0, 64);
-  start.erase(std::remove(start.begin(), start.end(), '\r'), start.end());
-  return start.rfind(kBuiltFrameComment, 0) == 0;
-}
-
 }  // namespace
 }  // namespace kvhost
 
 Acad::ErrorStatus AcDbDatabase::dxfIn(const ACHAR* fileName) {
   if (fileName == nullptr) return Acad::eInvalidInput;
   if (!objectIds(true).isEmpty()) return Acad::eAlreadyInDb;
-  std::vector<kvhost::DxfTag> tags;
-  kvhost::DxfTagReader reader(tags);
+  std::unique_ptr<kvhost::DxfReader> records;
+  kvhost::DxfTagReader reader([&records](kvhost::DxfTag&& tag) { records->take(std::move(tag)); });
+  records = std::make_unique<kvhost::DxfReader>(this, reader.start());
   Acad::ErrorStatus es = kvhost::readFile(fileName, [&](const char* bytes, size_t size) { return reader.take(bytes, size); });
   if (es == Acad::eOk) es = reader.finish();
   if (es != Acad::eOk) {
     if (!reader.why().empty()) kvhost::setOpenError(reader.why());
     return es;
   }
-  es = kvhost::DxfReader(this, std::move(tags), kvhost::opensWithBuiltFrameComment(reader.start())).read();
+  es = records->finish();
   if (es == Acad::eOk) kvhost::setDatabaseFileName(this, fileName);
   return es;
 }

@@ -1,6 +1,7 @@
 // Reading a DXF file's text: the tags it is made of and the groups of a
 // record, as a filer hands them to an object.
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -25,6 +26,11 @@ bool parseInt(const std::string& s, long long& v) {
 }
 
 bool parseReal(const std::string& s, double& v) {
+  // The common case, a plain number, without the C library's locale and
+  // buffers; anything else (a sign, blanks, a number out of range) as
+  // strtod reads it.
+  const auto plain = std::from_chars(s.data(), s.data() + s.size(), v);
+  if (plain.ec == std::errc() && plain.ptr == s.data() + s.size() && !s.empty()) return true;
   char* end = nullptr;
   v = std::strtod(s.c_str(), &end);
   if (end == s.c_str()) return false;
@@ -90,6 +96,8 @@ std::string trimDxf(const std::string& s) {
 }
 
 std::wstring decodeDxf(const std::string& bytes, DxfEncoding encoding) {
+  const bool ascii = std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; });
+  if (ascii) return std::wstring(bytes.begin(), bytes.end());
   if (encoding == DxfEncoding::kUtf8) return decodeLine(bytes);
   std::wstring out;
   out.reserve(bytes.size());
@@ -98,6 +106,7 @@ std::wstring decodeDxf(const std::string& bytes, DxfEncoding encoding) {
 }
 
 std::wstring unescapeDxfText(const std::wstring& s, DxfEncoding encoding) {
+  if (s.find_first_of(encoding == DxfEncoding::kCodePage ? L"^\\" : L"^") == std::wstring::npos) return s;
   std::wstring out;
   for (size_t i = 0; i < s.size(); ++i) {
     wchar_t c = s[i];
@@ -138,6 +147,7 @@ bool heldReadsAs(const std::string& held, const resbuf& rb, int coordinate, DxfE
 
 bool toDxfGroups(const std::vector<DxfTag>& tags, size_t from, size_t to, std::vector<resbuf>& items,
                  DxfEncoding encoding) {
+  items.reserve(items.size() + (to - from));
   for (size_t i = from; i < to; ++i) {
     resbuf rb;
     rb.restype = static_cast<short>(tags[i].code);
@@ -166,7 +176,7 @@ bool toDxfGroups(const std::vector<DxfTag>& tags, size_t from, size_t to, std::v
         break;
       }
     }
-    items.push_back(rb);
+    items.push_back(std::move(rb));
   }
   return true;
 }
@@ -198,11 +208,11 @@ Acad::ErrorStatus DxfTagReader::take(const char* bytes, size_t size) {
     const size_t end = stop ? static_cast<size_t>(stop - bytes) : size;
     if (const void* nul = std::memchr(bytes + at, '\0', end - at)) {
       const size_t where = m_offset + static_cast<size_t>(static_cast<const char*>(nul) - (bytes + at));
-      return refuse(m_tags.empty() ? Acad::eBadDwgHeader : Acad::eDwgNeedsRecovery,
+      return refuse(faultStatus(),
                     "a NUL byte at byte " + std::to_string(where) + ", where a DXF file holds only text");
     }
     if (m_line.size() + (end - at) > kMaxLineBytes)
-      return refuse(m_tags.empty() ? Acad::eBadDwgHeader : Acad::eDwgNeedsRecovery,
+      return refuse(faultStatus(),
                     "line " + std::to_string(m_lineNumber) + " is longer than " + std::to_string(kMaxLineBytes) +
                         " bytes, where a group's " + (m_haveCode ? "value" : "code") + " is expected");
     m_line.append(bytes + at, end - at);
@@ -222,7 +232,7 @@ void DxfTagReader::takeLine() {
   if (!m_haveCode) {
     long long code = 0;
     if (!parseInt(trimDxf(m_line), code) || code < 0 || code > 1071) {
-      refuse(m_tags.empty() ? Acad::eBadDwgHeader : Acad::eDwgNeedsRecovery,
+      refuse(faultStatus(),
              "line " + std::to_string(m_lineNumber - 1) + " is no group code");
       return;
     }
@@ -233,14 +243,20 @@ void DxfTagReader::takeLine() {
   }
   m_haveCode = false;
   if (m_code != 999) {  // else a comment
-    m_tags.push_back({m_code, std::move(m_line)});
-    if (m_tags.size() == 1 && (m_code != 0 || trimDxf(m_tags[0].value) != "SECTION")) {
-      refuse(Acad::eBadDwgHeader, "it does not start with a section");
-      return;
-    }
-    m_sawEof = m_code == 0 && trimDxf(m_tags.back().value) == "EOF";
+    const bool eof = m_code == 0 && trimDxf(m_line) == "EOF";
+    if (!emit(m_code, std::move(m_line))) return;
+    m_sawEof = eof;
   }
   m_line.clear();
+}
+
+bool DxfTagReader::emit(int code, std::string&& value) {
+  if (m_tagCount++ == 0 && (code != 0 || trimDxf(value) != "SECTION")) {
+    refuse(Acad::eBadDwgHeader, "it does not start with a section");
+    return false;
+  }
+  m_sink({code, std::move(value)});
+  return true;
 }
 
 namespace {
@@ -283,7 +299,7 @@ Acad::ErrorStatus DxfTagReader::takeBinary() {
   size_t at = sizeof kBinarySentinel;
   const bool wideCodes = at + 1 < b.size() && b[at] == 0 && b[at + 1] == 0;
   auto cut = [&] {
-    return refuse(m_tags.empty() ? Acad::eBadDwgHeader : Acad::eDwgNeedsRecovery,
+    return refuse(faultStatus(),
                   "it ends inside a group, at byte " + std::to_string(at));
   };
   while (!m_sawEof) {
@@ -328,10 +344,9 @@ Acad::ErrorStatus DxfTagReader::takeBinary() {
     }
     if (kind != BinaryValue::kText && kind != BinaryValue::kChunk) at += size;
     if (code == 999) continue;
-    m_tags.push_back({code, std::move(value)});
-    if (m_tags.size() == 1 && (code != 0 || m_tags[0].value != "SECTION"))
-      return refuse(Acad::eBadDwgHeader, "it does not start with a section");
-    m_sawEof = code == 0 && m_tags.back().value == "EOF";
+    const bool eof = code == 0 && value == "EOF";
+    if (!emit(code, std::move(value))) return m_status;
+    m_sawEof = eof;
   }
   if (at != b.size())
     return refuse(Acad::eDwgNeedsRecovery, "there is more after the end of the drawing (its EOF), at byte " + std::to_string(at));
@@ -344,7 +359,7 @@ Acad::ErrorStatus DxfTagReader::finish() {
   if (m_binary) return takeBinary();
   if (!m_line.empty() || m_haveCode) takeLine();
   if (m_status != Acad::eOk) return m_status;
-  if (m_tags.empty()) return refuse(Acad::eBadDwgHeader, "it holds no group");
+  if (m_tagCount == 0) return refuse(Acad::eBadDwgHeader, "it holds no group");
   if (!m_sawEof) return refuse(Acad::eDwgNeedsRecovery, "it ends before the end of the drawing (its EOF)");
   return Acad::eOk;
 }
