@@ -47,23 +47,26 @@ class KeptGroups {
 
  private:
   // A drawing keeps one of these for each record a file held, so its
-  // groups and their text share one block: the groups (m_groupRoom of
-  // them) first, then the text (m_textRoom bytes), each group's ending
-  // where the next one's starts.
+  // groups and their text share one block: the room it has, the groups
+  // (room.groups of them), then the text (room.text bytes), each group's
+  // ending where the next one's starts.
+  struct Room {
+    std::uint32_t groups, text;
+  };
   struct Group {
     short code;
     Role role;
     std::uint32_t end;  // where its text ends
   };
-  Group* groups() { return reinterpret_cast<Group*>(m_block.get()); }
-  const Group& group(size_t i) const { return reinterpret_cast<const Group*>(m_block.get())[i]; }
-  const char* textStart() const { return m_block.get() + m_groupRoom * sizeof(Group); }
+  Room room() const { return m_block ? *reinterpret_cast<const Room*>(m_block.get()) : Room{0, 0}; }
+  Group* groups() { return reinterpret_cast<Group*>(m_block.get() + sizeof(Room)); }
+  const Group& group(size_t i) const { return reinterpret_cast<const Group*>(m_block.get() + sizeof(Room))[i]; }
+  char* textStart() const { return m_block.get() + sizeof(Room) + room().groups * sizeof(Group); }
   size_t textSize() const { return m_count == 0 ? 0 : group(m_count - 1).end; }
   void grow(size_t groupRoom, size_t textRoom);
 
   std::unique_ptr<char[]> m_block;
-  std::uint32_t m_count = 0, m_groupRoom = 0;
-  size_t m_textRoom = 0;
+  std::uint32_t m_count = 0;
   std::unique_ptr<std::vector<std::pair<size_t, std::string>>> m_fillerValues;  // by group, in group order
 };
 

@@ -13,34 +13,33 @@ namespace kvhost {
 KeptGroups& KeptGroups::operator=(KeptGroups&& other) noexcept {
   m_block = std::move(other.m_block);
   m_count = std::exchange(other.m_count, 0);
-  m_groupRoom = std::exchange(other.m_groupRoom, 0);
-  m_textRoom = std::exchange(other.m_textRoom, 0);
   m_fillerValues = std::move(other.m_fillerValues);
   return *this;
 }
 
 void KeptGroups::grow(size_t groupRoom, size_t textRoom) {
-  static_assert(alignof(Group) <= alignof(std::max_align_t), "groups lead the block");
-  std::unique_ptr<char[]> block(new char[groupRoom * sizeof(Group) + textRoom]);
-  const size_t used = textSize();
-  if (m_count != 0) std::memcpy(block.get(), m_block.get(), m_count * sizeof(Group));
-  if (used != 0) std::memcpy(block.get() + groupRoom * sizeof(Group), textStart(), used);
+  static_assert(alignof(Group) <= alignof(Room) && sizeof(Room) % alignof(Group) == 0, "groups follow the room");
+  std::unique_ptr<char[]> block(new char[sizeof(Room) + groupRoom * sizeof(Group) + textRoom]);
+  new (block.get()) Room{static_cast<std::uint32_t>(groupRoom), static_cast<std::uint32_t>(textRoom)};
+  if (const char* old = m_block.get(); old != nullptr && m_count != 0) {
+    std::memcpy(block.get() + sizeof(Room), old + sizeof(Room), m_count * sizeof(Group));
+    std::memcpy(block.get() + sizeof(Room) + groupRoom * sizeof(Group), textStart(), textSize());
+  }
   m_block = std::move(block);
-  m_groupRoom = static_cast<std::uint32_t>(groupRoom);
-  m_textRoom = textRoom;
 }
 
 void KeptGroups::reserve(size_t groups, size_t textBytes) {
-  if (m_count + groups > m_groupRoom || textSize() + textBytes > m_textRoom)
-    grow(std::max<size_t>(m_groupRoom, m_count + groups), std::max(m_textRoom, textSize() + textBytes));
+  const Room has = room();
+  if (m_count + groups > has.groups || textSize() + textBytes > has.text)
+    grow(std::max<size_t>(has.groups, m_count + groups), std::max<size_t>(has.text, textSize() + textBytes));
 }
 
 void KeptGroups::add(int code, const std::string& text, Role role) {
   const size_t begin = textSize();
-  if (m_count == m_groupRoom || begin + text.size() > m_textRoom)
-    grow(m_count == m_groupRoom ? 2 * m_groupRoom + 4 : m_groupRoom,
-         std::max(m_textRoom, 2 * (begin + text.size())));
-  if (!text.empty()) std::memcpy(m_block.get() + m_groupRoom * sizeof(Group) + begin, text.data(), text.size());
+  const Room has = room();
+  if (m_count == has.groups || begin + text.size() > has.text)
+    grow(m_count == has.groups ? 2 * has.groups + 4 : has.groups, std::max<size_t>(has.text, 2 * (begin + text.size())));
+  if (!text.empty()) std::memcpy(textStart() + begin, text.data(), text.size());
   new (groups() + m_count++) Group{static_cast<short>(code), role, static_cast<std::uint32_t>(begin + text.size())};
 }
 
