@@ -179,7 +179,13 @@ struct KeptFile {
   // The release the file was written for ($ACADVER), as "AC1009".
   std::wstring release() const;
 };
+// What a drawing keeps of the file it was read from; a file read without
+// tables keeps only its header (no classes, no sections), and a save builds
+// the frame around its records as for a new drawing.
 KeptFile* keptFile(const AcDbDatabase* db);
+// The file when the drawing keeps it whole, tables and all; null when a
+// save builds the frame.
+KeptFile* keptFrame(const AcDbDatabase* db);
 void setKeptFile(AcDbDatabase* db, std::unique_ptr<KeptFile> file);
 
 // The stub of a handle, made empty when the database has none yet.

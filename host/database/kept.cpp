@@ -89,6 +89,10 @@ std::wstring KeptFile::release() const {
 }
 
 KeptFile* keptFile(const AcDbDatabase* db) { return db->impl()->keptFile.get(); }
+KeptFile* keptFrame(const AcDbDatabase* db) {
+  KeptFile* file = keptFile(db);
+  return file && !file->sections.empty() ? file : nullptr;
+}
 void setKeptFile(AcDbDatabase* db, std::unique_ptr<KeptFile> file) { db->impl()->keptFile = std::move(file); }
 
 }  // namespace kvhost

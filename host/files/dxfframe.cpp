@@ -122,12 +122,10 @@ bool DxfFrame::isFileVariable(const std::wstring& name) {
   return false;
 }
 
-void DxfFrame::header(DxfText& out, const Variables& drawing) const {
+void DxfFrame::fileVariables(DxfText& out) const {
   using namespace std::chrono;
   double days = duration<double>(system_clock::now().time_since_epoch()).count() / 86400.0;
   std::mt19937_64 random(std::random_device{}() ^ static_cast<unsigned long long>(days * 1e9));
-  out.tag(0, "SECTION");
-  out.tag(2, "HEADER");
   out.tag(9, "$ACADVER");
   out.tag(1, kVersion);
   out.tag(9, "$ACADMAINTVER");
@@ -144,20 +142,14 @@ void DxfFrame::header(DxfText& out, const Variables& drawing) const {
     out.tag(9, name);
     out.tag(2, guid(random));
   }
+}
+
+void DxfFrame::requiredVariables(DxfText& out, const std::set<std::wstring>& written) {
   for (const TypedVariable& var : kTypedVariables) {
-    std::wstring value = var.fallback;
-    for (const auto& held : drawing)
-      if (held.first == var.name) value = held.second;
+    if (written.count(var.name)) continue;
     out.tag(9, L"$" + std::wstring(var.name));
-    out.tag(var.code, value);
+    out.tag(var.code, var.fallback);
   }
-  for (const auto& var : drawing) {
-    const std::wstring& name = var.first;
-    if (!isWritableName(name) || isFileVariable(name) || variableCode(name) != 1) continue;
-    out.tag(9, L"$" + name);
-    out.tag(1, var.second);
-  }
-  out.tag(0, "ENDSEC");
 }
 
 void DxfFrame::classes(DxfText& out, const std::set<std::wstring>& taken) const {

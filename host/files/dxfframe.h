@@ -1,5 +1,6 @@
 // What a DXF file holds around a drawing's own objects. The drawing keeps
-// none of the frame: it is built at each save and skipped when reading.
+// none of the frame but the header's variables: it is built at each save
+// and skipped when reading.
 #pragma once
 #include <set>
 #include <string>
@@ -15,8 +16,6 @@ namespace kvhost {
 // file holds them, so that readers need not add any of it.
 class DxfFrame {
  public:
-  using Variables = std::vector<std::pair<std::wstring, std::wstring>>;
-
   // The frame's objects take the handles from firstFree on. Layers and
   // application names are those the drawing's objects use.
   DxfFrame(AcDbHandle nod, AcDbHandle firstFree, const std::set<std::wstring>& layers,
@@ -25,7 +24,11 @@ class DxfFrame {
   AcDbHandle handseed() const { return m_next; }
   AcDbHandle modelSpace() const { return m_modelSpace; }
 
-  void header(DxfText& out, const Variables& drawing) const;
+  // The variables a file states about itself ($ACADVER, $HANDSEED, ...).
+  void fileVariables(DxfText& out) const;
+  // The drawing's variables readers expect, those not written yet at their
+  // default values.
+  static void requiredVariables(DxfText& out, const std::set<std::wstring>& written);
   // After the drawing's own classes, so that their numbers stay as they are.
   void classes(DxfText& out, const std::set<std::wstring>& taken) const;
   void tables(DxfText& out) const;

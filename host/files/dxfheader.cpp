@@ -16,10 +16,11 @@ std::wstring variableSaying(const std::wstring& name, const std::wstring& why) {
 
 std::wstring unfitHeaderVariable(AcDbDatabase* db) {
   const KeptFile* file = keptFile(db);
+  const bool framed = keptFrame(db) == nullptr;
   const DxfEncoding encoding = file ? dxfEncodingOf(file->release()) : DxfEncoding::kUtf8;
   for (const auto& [name, value] : headerSysVars(db)) {
-    int code = file ? (name == L"CLAYER" ? 8 : 1) : DxfFrame::variableCode(name);
-    if (!file && !DxfFrame::isWritableName(name))
+    int code = DxfFrame::variableCode(name);
+    if (framed && !DxfFrame::isWritableName(name))
       return variableSaying(name, L"has a name a DXF file cannot hold");
     if (const KeptFile::Variable* held = file ? file->variable(name) : nullptr) {
       if (held->groups.size() != 1) {

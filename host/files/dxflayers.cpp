@@ -136,7 +136,7 @@ void countAdded(AcDbDatabase* db, AcDbHandle table, int added) {
 }  // namespace
 
 void addMissingLayers(AcDbDatabase* db) {
-  KeptFile* file = keptFile(db);
+  KeptFile* file = keptFrame(db);
   LayerTable table;
   if (file == nullptr || !findLayerTable(db, *file, table)) return;
   const std::wstring release = file->release();
@@ -156,7 +156,7 @@ void addMissingLayers(AcDbDatabase* db) {
 
 std::vector<Layer> drawingLayers(AcDbDatabase* db) {
   std::vector<Layer> layers;
-  KeptFile* file = keptFile(db);
+  KeptFile* file = keptFrame(db);
   LayerTable table;
   if (file == nullptr || !findLayerTable(db, *file, table)) {
     // Built at each save; a drawing whose file has tables and no layer table keeps none.

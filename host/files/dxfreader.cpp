@@ -201,10 +201,12 @@ Acad::ErrorStatus DxfReader::finish() {
     if ((es = build(rec)) != Acad::eOk) return es;
   for (auto& var : m_header) m_pDb->setHeaderSysVar(var.first.c_str(), var.second.c_str());
   if ((es = setRootDictionary()) != Acad::eOk) return es;
-  if (m_bHaveTables)
-    setKeptFile(m_pDb, std::move(m_file));
-  else  // the frame's entries of the root dictionary are built at each save
+  if (!m_bHaveTables) {  // the frame, with its entries of the root dictionary, is built at each save
+    m_file->classes.clear();
+    m_file->sections.clear();
     m_pDb->namedObjectsDictionaryId().stub()->kept.reset();
+  }
+  setKeptFile(m_pDb, std::move(m_file));
   // A header the frame built at each save could not hold is refused now, not at the save.
   if (const std::wstring unfit = unfitHeaderVariable(m_pDb); !unfit.empty()) {
     setOpenError(toUtf8(unfit) + ", which a save would lose");

@@ -101,6 +101,7 @@ class DxfWriter {
   // The object's type and groups, in m_type and m_items.
   Acad::ErrorStatus collectObject(AcDbObject* object, OutRecord& rec);
   int typeProxy(AcDbProxyObject* proxy, OutRecord& rec);
+  Acad::ErrorStatus checkReleaseHolds(const AcDbObject* object, const KeptGroups* held) const;
   void note(const OutRecord& rec);
   void render(OutRecord& rec, const std::wstring& type, const std::vector<resbuf>& items);
   std::set<std::wstring> layers() const;
@@ -111,7 +112,8 @@ class DxfWriter {
   void writeRecord(DxfText& out, OutRecord& rec, AcDbHandle owner);
   // A drawing read from a file: the file as it was, with what is new.
   DxfText keptText(const KeptFile& file);
-  void writeKeptHeader(DxfText& out, const KeptFile& file) const;
+  void writeHeader(DxfText& out, const DxfFrame* frame) const;
+  void writeVariable(DxfText& out, const KeptFile::Variable& var, const ACHAR* now, DxfEncoding encoding) const;
   void writeKeptClasses(DxfText& out, const KeptFile& file) const;
   void writeNew(DxfText& out, bool entities, AcDbHandle modelSpace);
   bool markers() const { return m_bMarkers; }
@@ -132,7 +134,7 @@ class DxfWriter {
 // A file read as a release before 13 writes records without subclass markers.
 DxfWriter::DxfWriter(AcDbDatabase* db)
     : m_pDb(db),
-      m_pFile(keptFile(db)),
+      m_pFile(keptFrame(db)),
       m_bMarkers(!m_pFile || m_pFile->release().empty() || m_pFile->release() > L"AC1009"),
       m_rendered(m_pFile ? dxfEncodingOf(m_pFile->release()) : DxfEncoding::kUtf8) {}
 
@@ -146,8 +148,9 @@ Acad::ErrorStatus DxfWriter::collect() {
     rec.handle = ids[i].handle();
     Acad::ErrorStatus es = collectObject(ids[i].stub()->object, rec);
     if (es != Acad::eOk) return refuseUnwritable(ids[i].stub()->object, es);
-    note(rec);
     const KeptGroups* held = ids[i].stub()->kept.get();
+    if (!markers() && (es = checkReleaseHolds(ids[i].stub()->object, held)) != Acad::eOk) return es;
+    note(rec);
     if (held || ids[i] == nodId) {
       rec.pending.reset(new PendingRecord{m_type, std::move(m_items), held});
       m_items.clear();
@@ -205,6 +208,22 @@ int DxfWriter::typeProxy(AcDbProxyObject* proxy, OutRecord& rec) {
   return static_cast<int>(m_classes.add({name, name, L"", 0, true, false}));
 }
 
+// A file of a release before 13 has no groups for a layer's plot setting
+// and lineweight: a state of the object's own that the file did not hold
+// would be lost.
+Acad::ErrorStatus DxfWriter::checkReleaseHolds(const AcDbObject* object, const KeptGroups* held) const {
+  for (const resbuf& rb : m_items) {
+    const wchar_t* what = rb.restype == 290 ? L"a plot setting" : rb.restype == 370 ? L"a lineweight" : nullptr;
+    bool wasHeld = false;
+    for (size_t i = 0; held && i < held->size() && !wasHeld; ++i) wasHeld = held->code(i) == rb.restype;
+    if (what == nullptr || wasHeld) continue;
+    return refuseSave(L"the " + recordName(object) + L" has " + what + L", which a file of release " +
+                          m_pFile->release() + L" cannot hold, and would be lost",
+                      Acad::eInvalidInput);
+  }
+  return Acad::eOk;
+}
+
 // What the frame and the new records take from the object being collected:
 // the layers of entities, the model space of a file's block records.
 void DxfWriter::note(const OutRecord& rec) {
@@ -245,14 +264,14 @@ std::set<std::wstring> DxfWriter::apps() const {
 }
 
 DxfText DxfWriter::text() {
-  if (const KeptFile* file = keptFile(m_pDb)) return keptText(*file);
+  if (m_pFile) return keptText(*m_pFile);
   // What the file adds takes handles above every handle of the database.
   DxfFrame frame(m_pDb->namedObjectsDictionaryId().handle(), m_pDb->handseed(), layers(), apps());
   frame.addRootEntries(m_objects.front().pending->items);
   DxfText out;
   out.reserve(m_rendered.view().size() + kFrameBytes);
   out.raw(999, kBuiltFrameComment + 4);
-  frame.header(out, headerSysVars(m_pDb));
+  writeHeader(out, &frame);
   writeClasses(out, frame);
   frame.tables(out);
   frame.blocks(out);
@@ -311,7 +330,7 @@ DxfText DxfWriter::keptText(const KeptFile& file) {
   const AcDbHandle modelSpace = m_keptModelSpace;
   DxfText out(m_rendered.encoding());
   out.reserve(m_rendered.view().size() + kFrameBytes);
-  writeKeptHeader(out, file);
+  writeHeader(out, nullptr);
   writeKeptClasses(out, file);
   bool entitiesDone = false, objectsDone = false;
   for (const KeptFile::Section& section : file.sections) {
@@ -357,32 +376,43 @@ void DxfWriter::writeNew(DxfText& out, bool entities, AcDbHandle modelSpace) {
   out.tag(0, "ENDSEC");
 }
 
-void DxfWriter::writeKeptHeader(DxfText& out, const KeptFile& file) const {
+// A variable as the file held it, or with its value now in its one group.
+void DxfWriter::writeVariable(DxfText& out, const KeptFile::Variable& var, const ACHAR* now,
+                              DxfEncoding encoding) const {
+  out.tag(9, L"$" + var.name);
+  if (var.name == L"HANDSEED" && !var.groups.empty()) {
+    out.handle(var.groups.code(0), m_pDb->handseed());
+  } else if (now && var.groups.size() == 1 && unescapeDxfText(fromUtf8(var.groups.text(0)), encoding) != now) {
+    std::vector<DxfTag> tag{{var.groups.code(0), toUtf8(now)}};
+    std::vector<resbuf> parsed;
+    if (toDxfGroups(tag, 0, 1, parsed, DxfEncoding::kUtf8)) out.item(parsed.front());
+  } else {
+    for (size_t i = 0; i < var.groups.size(); ++i) out.tag(var.groups.code(i), var.groups.text(i));
+  }
+}
+
+// The variables the file held, with the drawing's values where they
+// changed, then the drawing's others. In a frame the save builds, the frame
+// gives the variables a file states about itself.
+void DxfWriter::writeHeader(DxfText& out, const DxfFrame* frame) const {
   out.tag(0, "SECTION");
   out.tag(2, "HEADER");
-  std::set<std::wstring> held;
-  for (const KeptFile::Variable& var : file.header) {
-    held.insert(var.name);
-    out.tag(9, L"$" + var.name);
-    const ACHAR* now = m_pDb->headerSysVar(var.name.c_str());
-    if (var.name == L"HANDSEED" && !var.groups.empty()) {
-      out.handle(var.groups.code(0), m_pDb->handseed());
-    } else if (now && var.groups.size() == 1 &&
-               unescapeDxfText(fromUtf8(var.groups.text(0)), out.encoding()) != now) {
-      resbuf rb;
-      rb.restype = static_cast<short>(var.groups.code(0));
-      std::vector<DxfTag> tag{{rb.restype, toUtf8(now)}};
-      std::vector<resbuf> parsed;
-      if (toDxfGroups(tag, 0, 1, parsed, DxfEncoding::kUtf8)) out.item(parsed.front());
-    } else {
-      for (size_t i = 0; i < var.groups.size(); ++i) out.tag(var.groups.code(i), var.groups.text(i));
+  if (frame) frame->fileVariables(out);
+  std::set<std::wstring> written;
+  if (const KeptFile* file = keptFile(m_pDb)) {
+    const DxfEncoding encoding = dxfEncodingOf(file->release());  // as it was read
+    for (const KeptFile::Variable& var : file->header) {
+      if (frame && DxfFrame::isFileVariable(var.name)) continue;
+      written.insert(var.name);
+      writeVariable(out, var, m_pDb->headerSysVar(var.name.c_str()), encoding);
     }
   }
-  for (const auto& var : headerSysVars(m_pDb)) {
-    if (held.count(var.first) || DxfFrame::isFileVariable(var.first)) continue;
-    out.tag(9, L"$" + var.first);
-    out.tag(var.first == L"CLAYER" ? 8 : 1, var.second);
+  for (const auto& [name, value] : headerSysVars(m_pDb)) {
+    if (DxfFrame::isFileVariable(name) || !written.insert(name).second) continue;
+    out.tag(9, L"$" + name);
+    out.tag(DxfFrame::variableCode(name), value);
   }
+  if (frame) DxfFrame::requiredVariables(out, written);
   out.tag(0, "ENDSEC");
 }
 

@@ -96,6 +96,21 @@ def write_ezdxf_drawings(folder):
     return files
 
 
+def write_bare_drawing(folder):
+    """A file as small programs write one: a header (points among its variables) and entities, no tables."""
+    path = os.path.join(folder, "bare-R12.dxf")
+    header = ["$ACADVER", "1", "AC1009", "$INSBASE", "10", "1.5", "20", "-2", "30", "0", "$EXTMIN", "10", "0", "20",
+              "0", "30", "0", "$EXTMAX", "10", "10", "20", "5", "30", "0", "$LTSCALE", "40", "2.5", "$CLAYER", "8", "walls"]
+    groups = ["0", "SECTION", "2", "HEADER"]
+    for item in header:
+        groups += ["9", item] if item.startswith("$") else [item]
+    groups += ["0", "ENDSEC", "0", "SECTION", "2", "ENTITIES", "0", "LINE", "5", "20", "8", "walls", "62", "3", "10", "0",
+               "20", "0", "30", "0", "11", "10", "21", "5", "31", "0", "0", "ENDSEC", "0", "EOF"]
+    with open(path, "w") as f:
+        f.write("\n".join(groups) + "\n")
+    return path
+
+
 def check(job):
     import io
     import contextlib
@@ -135,7 +150,7 @@ def check(job):
 
 def main(kovahost, dirs):
     with tempfile.TemporaryDirectory() as work:
-        files = write_ezdxf_drawings(work)
+        files = write_ezdxf_drawings(work) + [write_bare_drawing(work)]
         for folder in dirs:
             if not os.path.isdir(folder):
                 print("skipped %s: not installed" % folder)

@@ -269,6 +269,34 @@ TEST_F(DrawingFiles, AMarkerWithoutItsClassTravelsAsAProxyAndComesBackWithIt) {
   }
 }
 
+// A file without tables, whose frame each save builds, keeps its header's
+// variables in their groups through both forms; a value the session
+// changes goes in its group.
+TEST_F(DrawingFiles, AFileWithoutTablesKeepsItsHeaderVariablesInTheirGroups) {
+  const std::string extents = "  9\n$EXTMIN\n 10\n-1.5\n 20\n0.0\n 30\n0.0\n";
+  writeFile(path("bare.dxf"), "  0\nSECTION\n  2\nHEADER\n  9\n$ACADVER\n  1\nAC1009\n" + extents +
+                                  "  9\n$LTSCALE\n 40\n2.5\n  0\nENDSEC\n  0\nSECTION\n  2\nENTITIES\n  0\nLINE\n"
+                                  "  8\n0\n 10\n0\n 20\n0\n 30\n0\n 11\n1\n 21\n1\n 31\n0\n  0\nENDSEC\n  0\nEOF\n");
+  AcApDocument* drawing = reopen(path("bare.dxf"));
+  ASSERT_NE(drawing, nullptr);
+  kvhost::activateDocument(drawing);
+  for (const char* name : {"bare.kvdwg", "saved.dxf"}) ASSERT_EQ(kvhost::saveDocument(drawing, path(name)), Acad::eOk);
+  kvhost::setSysVar(L"LTSCALE", L"4");
+  ASSERT_EQ(kvhost::saveDocument(drawing, path("changed.dxf")), Acad::eOk);
+  for (const auto& [from, to] : {std::pair{"bare.kvdwg", "binary.dxf"}, {"saved.dxf", "again.dxf"}}) {
+    AcApDocument* back = reopen(path(from));
+    ASSERT_NE(back, nullptr);
+    ASSERT_EQ(kvhost::saveDocument(back, path(to)), Acad::eOk);
+  }
+  for (const auto& [name, scale] : {std::pair{"saved.dxf", "2.5"}, {"binary.dxf", "2.5"}, {"again.dxf", "2.5"},
+                                    {"changed.dxf", "4"}}) {
+    const std::string saved = readFile(path(name));
+    EXPECT_NE(saved.find(extents), std::string::npos) << name;
+    EXPECT_NE(saved.find("$LTSCALE\n 40\n" + std::string(scale) + "\n"), std::string::npos) << name;
+    EXPECT_EQ(saved.find("$LTSCALE"), saved.rfind("$LTSCALE")) << name;
+  }
+}
+
 // ---- Layers ----
 
 // A file with a layer table (layers on and off, frozen, locked, not plotted,
@@ -464,6 +492,15 @@ TEST_F(DrawingFiles, ASaveThatWouldLoseSomethingIsRefusedAndSaysWhat) {
          return std::string("the header variable $INSUNITS cannot be written as \"inches\" (its group 70 holds a number) "
                             "and would be lost");
        }, {"kept.dxf"}},
+      {"a layer's lineweight in a release before 13", [&] {
+         writeFile(path("kept.dxf"), layerFile(false));
+         kvhost::closeDocument(doc);
+         doc = reopen(path("kept.dxf"));
+         kvhost::activateDocument(doc);
+         kvhost::modifyObject(doc->database()->getObjectId(0x12),
+                              [](AcDbObject* o) { AcDbLayerTableRecord::cast(o)->setLineWeight(13); });
+         return std::string("the LAYER 12 has a lineweight, which a file of release AC1009 cannot hold, and would be lost");
+       }, {"kept.dxf"}},
       {"a header variable DXF cannot name", [] {
          kvhost::setSysVar(L"MY VAR", L"1");
          return std::string("the header variable $MY VAR has a name a DXF file cannot hold and would be lost");
@@ -479,7 +516,7 @@ TEST_F(DrawingFiles, ASaveThatWouldLoseSomethingIsRefusedAndSaysWhat) {
     for (const char* name : {"kept.dxf", "kept.kvdwg"}) {
       const bool refuses = std::count(refused.begin(), refused.end(), name) == 1;
       const std::string before = readFile(path(name));
-      EXPECT_EQ(kvhost::saveDocument(doc, path(name)) != Acad::eOk, refuses) << name;
+      EXPECT_EQ(kvhost::saveDocument(doc, path(name)) != Acad::eOk, refuses) << name << narrow(kvhost::lastSaveError());
       EXPECT_EQ(narrow(kvhost::lastSaveError()), refuses ? said : "") << name;
       EXPECT_TRUE(!refuses || readFile(path(name)) == before) << name;
     }
@@ -650,9 +687,9 @@ TEST_F(DrawingFiles, BadFilesOfBothFormsAreRefusedAndLeaveNothingBehind) {
       {"the header after the records", "dxf",
        {replaced(dxf, "  0\nEOF", dxf.substr(dxf.find("  0\nSECTION"), dxf.find("  0\nENDSEC") + 11) + "  0\nEOF")}, {}},
       {"more after its EOF", "dxf", {dxf + "  0\nLINE\n"}, {Acad::eDwgNeedsRecovery}},
-      // Its tables are built at each save, which would lose the value.
-      {"a header value the built tables cannot hold", "dxf", {replaced(dxf, "$INSUNITS\n 70\n0\n", "$INSUNITS\n 70\nwide\n")},
-       {Acad::eDwgNeedsRecovery}},
+      // A variable whose name a save that builds the tables could not write back.
+      {"a header variable DXF cannot name, in a file without tables", "dxf",
+       {replaced(dxf, "$INSUNITS\n", "$MY UNITS\n")}, {Acad::eDwgNeedsRecovery}},
   };
   for (const auto& [what, form, files, answers] : cases) {
     SCOPED_TRACE(std::string(form) + ": " + what);

@@ -36,22 +36,23 @@ def show(path):
 
 
 def held(path):
-    """The handles of a file's records and the names of its header variables."""
+    """The handles of a file's records, the names of its header variables and of its sections."""
     with open(path, "rb") as f:
         lines = [line.strip() for line in f.read().decode("latin-1").split("\n")]
-    handles, variables, section = set(), set(), None
+    handles, variables, sections, section = set(), set(), set(), None
     for code, value, before in zip(lines[0::2], lines[1::2], [""] + lines[1::2]):
         if code == "2" and before == "SECTION":
             section = value
+            sections.add(value)
         elif section == "HEADER" and code == "9":
             variables.add(value)
         elif section != "HEADER" and code in ("5", "105"):
             handles.add(value.upper())
-    return handles, variables
+    return handles, variables, sections
 
 
 def audit(path):
-    handles, variables = held(path)
+    handles, variables, _ = held(path)
     doc = ezdxf.readfile(path)
     auditor = doc.audit()
     created = sorted("%s %s" % (h, doc.entitydb[h].dxftype()) for h in doc.entitydb.keys() if h.upper() not in handles)
