@@ -101,7 +101,8 @@ class DxfTagReader {
 
  private:
   void takeLine();
-  Acad::ErrorStatus takeBinary();
+  // The binary groups the bytes so far hold whole; last: no more bytes come.
+  Acad::ErrorStatus takeBinary(bool last);
   // Hands a tag on, after checking the first is a section's start; false when refused.
   bool emit(int code, std::string&& value);
   Acad::ErrorStatus refuse(Acad::ErrorStatus status, const std::string& why);
@@ -113,7 +114,8 @@ class DxfTagReader {
   std::string m_line, m_start, m_why, m_binaryBytes;
   size_t m_offset = 0, m_lineNumber = 1;  // of the byte and the line being read
   int m_code = 0;
-  bool m_haveCode = false, m_sawEof = false, m_binary = false;
+  size_t m_binaryOffset = 0;  // of m_binaryBytes' first byte; 0 while it starts with the sentinel
+  bool m_haveCode = false, m_sawEof = false, m_binary = false, m_wideCodes = false;
   Acad::ErrorStatus m_status = Acad::eOk;
 };
 Acad::ErrorStatus readDxfTags(const std::string& bytes, std::vector<DxfTag>& tags);

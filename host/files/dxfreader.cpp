@@ -92,6 +92,8 @@ class DxfReader {
   }
   // After the file's EOF.
   Acad::ErrorStatus finish();
+  // eOk while the records so far may be a drawing.
+  Acad::ErrorStatus status() const { return m_status; }
 
  private:
   enum class Section { kNone, kHeader, kClasses, kRecords, kSkipped, kOther };
@@ -167,7 +169,10 @@ void DxfReader::readUnit() {
 Acad::ErrorStatus DxfReader::readTags() {
   if (m_section == Section::kNone) {
     if (isZero(0, "EOF")) return Acad::eOk;
-    if (!isZero(0, "SECTION") || m_tags.size() < 2 || m_tags[1].code != 2) return Acad::eDwgNeedsRecovery;
+    if (!isZero(0, "SECTION") || m_tags.size() < 2 || m_tags[1].code != 2) {
+      setOpenError(isZero(0, "SECTION") ? "a section without its name" : "a record outside any section");
+      return Acad::eDwgNeedsRecovery;
+    }
     if (!m_bStarted) m_bBuiltFrame = opensWithBuiltFrameComment(m_start);
     m_bStarted = true;
     return beginSection(text(1));
@@ -531,7 +536,11 @@ Acad::ErrorStatus AcDbDatabase::dxfIn(const ACHAR* fileName) {
   std::unique_ptr<kvhost::DxfReader> records;
   kvhost::DxfTagReader reader([&records](kvhost::DxfTag&& tag) { records->take(std::move(tag)); });
   records = std::make_unique<kvhost::DxfReader>(this, reader.start());
-  Acad::ErrorStatus es = kvhost::readFile(fileName, [&](const char* bytes, size_t size) { return reader.take(bytes, size); });
+  // A file refused by its records is read no further.
+  Acad::ErrorStatus es = kvhost::readFile(fileName, [&](const char* bytes, size_t size) {
+    const Acad::ErrorStatus tags = reader.take(bytes, size);
+    return tags != Acad::eOk ? tags : records->status();
+  });
   if (es == Acad::eOk) es = reader.finish();
   if (es != Acad::eOk) {
     if (!reader.why().empty()) kvhost::setOpenError(reader.why());

@@ -192,8 +192,9 @@ Acad::ErrorStatus DxfTagReader::take(const char* bytes, size_t size) {
     m_binary = m_start.compare(0, sizeof kBinarySentinel, kBinarySentinel, sizeof kBinarySentinel) == 0;
   }
   if (m_binary) {
+    if (m_status != Acad::eOk) return m_status;
     m_binaryBytes.append(bytes, size);
-    return m_status;
+    return takeBinary(false);
   }
   for (size_t at = 0; at < size && m_status == Acad::eOk;) {
     if (m_sawEof) {
@@ -289,74 +290,96 @@ T littleEndian(const std::string& bytes, size_t at) {
   return value;
 }
 
+// One group of binary DXF at `at`, its value as its text would be in ASCII
+// DXF: read (and `at` past it) or cut short where the bytes end. Releases
+// before R13 give a group code one byte (255 then two for larger ones);
+// later ones two.
+enum class BinaryGroup { kRead, kShort };
+BinaryGroup readBinaryGroup(const std::string& b, size_t& at, bool wideCodes, int& code, std::string& value) {
+  size_t next = at;
+  auto have = [&](size_t n) { return next + n <= b.size(); };
+  if (!have(wideCodes ? 2 : 1)) return BinaryGroup::kShort;
+  code = static_cast<unsigned char>(b[next++]);
+  if (wideCodes) {
+    code |= static_cast<unsigned char>(b[next++]) << 8;
+  } else if (code == 255) {
+    if (!have(2)) return BinaryGroup::kShort;
+    code = littleEndian<std::uint16_t>(b, next), next += 2;
+  }
+  const BinaryValue kind = binaryValueOf(code);
+  static const size_t kSizes[] = {0, 1, 1, 2, 4, 8, 8};
+  const size_t size = kSizes[static_cast<int>(kind)];
+  if (!have(size)) return BinaryGroup::kShort;
+  switch (kind) {
+    case BinaryValue::kText: {
+      const size_t end = b.find('\0', next);
+      if (end == std::string::npos) return BinaryGroup::kShort;
+      value.assign(b, next, end - next);
+      next = end + 1;
+      break;
+    }
+    case BinaryValue::kChunk: {
+      const size_t length = static_cast<unsigned char>(b[next++]);
+      if (!have(length)) return BinaryGroup::kShort;
+      static const char kHex[] = "0123456789ABCDEF";
+      value.clear();
+      for (size_t k = 0; k < length; ++k) {
+        const auto c = static_cast<unsigned char>(b[next + k]);
+        value += kHex[c >> 4], value += kHex[c & 15];
+      }
+      next += length;
+      break;
+    }
+    case BinaryValue::kInt8: value = std::to_string(static_cast<int>(static_cast<unsigned char>(b[next]))); break;
+    case BinaryValue::kInt16: value = std::to_string(littleEndian<std::int16_t>(b, next)); break;
+    case BinaryValue::kInt32: value = std::to_string(littleEndian<std::int32_t>(b, next)); break;
+    case BinaryValue::kInt64: value = std::to_string(littleEndian<std::int64_t>(b, next)); break;
+    case BinaryValue::kReal: value = dxfReal(littleEndian<double>(b, next)); break;
+  }
+  at = next + (kind == BinaryValue::kText || kind == BinaryValue::kChunk ? 0 : size);
+  return BinaryGroup::kRead;
+}
+
 }  // namespace
 
-// The tags of binary DXF, each value as its text would be in ASCII DXF.
-// Releases before R13 give a group code one byte (255 then two for larger
-// ones); later ones two.
-Acad::ErrorStatus DxfTagReader::takeBinary() {
+// The groups of binary DXF handed on as their bytes come: m_binaryBytes
+// holds what is not read yet, from byte m_binaryOffset of the file (0 while
+// it starts with the sentinel); last: no more bytes come.
+Acad::ErrorStatus DxfTagReader::takeBinary(bool last) {
   const std::string& b = m_binaryBytes;
-  size_t at = sizeof kBinarySentinel;
-  const bool wideCodes = at + 1 < b.size() && b[at] == 0 && b[at + 1] == 0;
-  auto cut = [&] {
-    return refuse(faultStatus(),
-                  "it ends inside a group, at byte " + std::to_string(at));
-  };
-  while (!m_sawEof) {
-    if (at + (wideCodes ? 2 : 1) > b.size()) return cut();
-    int code = static_cast<unsigned char>(b[at++]);
-    if (wideCodes) {
-      code |= static_cast<unsigned char>(b[at++]) << 8;
-    } else if (code == 255) {
-      if (at + 2 > b.size()) return cut();
-      code = littleEndian<std::uint16_t>(b, at), at += 2;
-    }
-    if (code > 1071) return refuse(Acad::eDwgNeedsRecovery, "group code " + std::to_string(code) + " at byte " + std::to_string(at));
-    const BinaryValue kind = binaryValueOf(code);
-    static const size_t kSizes[] = {0, 1, 1, 2, 4, 8, 8};
-    const size_t size = kind == BinaryValue::kText ? 0 : kSizes[static_cast<int>(kind)];
-    if (at + size > b.size()) return cut();
-    std::string value;
-    switch (kind) {
-      case BinaryValue::kText: {
-        const size_t end = b.find('\0', at);
-        if (end == std::string::npos) return cut();
-        value = b.substr(at, end - at);
-        at = end + 1;
-        break;
-      }
-      case BinaryValue::kChunk: {
-        const size_t length = static_cast<unsigned char>(b[at++]);
-        if (at + length > b.size()) return cut();
-        static const char kHex[] = "0123456789ABCDEF";
-        for (size_t k = 0; k < length; ++k) {
-          const auto c = static_cast<unsigned char>(b[at + k]);
-          value += kHex[c >> 4], value += kHex[c & 15];
-        }
-        at += length;
-        break;
-      }
-      case BinaryValue::kInt8: value = std::to_string(static_cast<int>(static_cast<unsigned char>(b[at]))); break;
-      case BinaryValue::kInt16: value = std::to_string(littleEndian<std::int16_t>(b, at)); break;
-      case BinaryValue::kInt32: value = std::to_string(littleEndian<std::int32_t>(b, at)); break;
-      case BinaryValue::kInt64: value = std::to_string(littleEndian<std::int64_t>(b, at)); break;
-      case BinaryValue::kReal: value = dxfReal(littleEndian<double>(b, at)); break;
-    }
-    if (kind != BinaryValue::kText && kind != BinaryValue::kChunk) at += size;
+  size_t at = 0;
+  if (m_binaryOffset == 0) {
+    if (!last && b.size() < sizeof kBinarySentinel + 2) return m_status;  // which codes it has is not known yet
+    at = sizeof kBinarySentinel;
+    m_wideCodes = at + 1 < b.size() && b[at] == 0 && b[at + 1] == 0;
+  }
+  int code = 0;
+  std::string value;
+  while (!m_sawEof && readBinaryGroup(b, at, m_wideCodes, code, value) == BinaryGroup::kRead) {
+    if (code > 1071)
+      return refuse(Acad::eDwgNeedsRecovery, "group code " + std::to_string(code) + " at byte " + std::to_string(m_binaryOffset + at));
     if (code == 999) continue;
     const bool eof = code == 0 && value == "EOF";
     if (!emit(code, std::move(value))) return m_status;
     m_sawEof = eof;
   }
-  if (at != b.size())
-    return refuse(Acad::eDwgNeedsRecovery, "there is more after the end of the drawing (its EOF), at byte " + std::to_string(at));
-  std::string().swap(m_binaryBytes);
-  return Acad::eOk;
+  m_binaryBytes.erase(0, at);
+  m_binaryOffset += at;
+  if (m_sawEof && !m_binaryBytes.empty()) {
+    return refuse(Acad::eDwgNeedsRecovery,
+                  "there is more after the end of the drawing (its EOF), at byte " + std::to_string(m_binaryOffset));
+  }
+  if (m_binaryBytes.size() > kMaxLineBytes) {
+    return refuse(faultStatus(), "the group at byte " + std::to_string(m_binaryOffset) + " is longer than " +
+                                     std::to_string(kMaxLineBytes) + " bytes");
+  }
+  if (last && !m_sawEof) return refuse(faultStatus(), "it ends inside a group, at byte " + std::to_string(m_binaryOffset));
+  return m_status;
 }
 
 Acad::ErrorStatus DxfTagReader::finish() {
   if (m_status != Acad::eOk) return m_status;
-  if (m_binary) return takeBinary();
+  if (m_binary) return takeBinary(true);
   if (!m_line.empty() || m_haveCode) takeLine();
   if (m_status != Acad::eOk) return m_status;
   if (m_tagCount == 0) return refuse(Acad::eBadDwgHeader, "it holds no group");

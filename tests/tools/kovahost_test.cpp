@@ -223,6 +223,9 @@ const std::vector<ScriptCase> kScripts = {
      {"1: cannot open sparse.dxf: a NUL byte at byte 12, where a DXF file holds only text"}},
     {"LineOfMegabytes", "open long.dxf\n",
      {"1: cannot open long.dxf: line 4 is longer than 1048576 bytes, where a group's value is expected"}},
+    {"NulBytesInBinaryDrawing", "open sparse-binary.dxf\n", {"1: cannot open sparse-binary.dxf: a section without its name"}},
+    {"GroupOfMegabytesInBinaryDrawing", "open long-binary.dxf\n",
+     {"1: cannot open long-binary.dxf: the group at byte 32 is longer than 1048576 bytes"}},
     {"MoreAfterTheDrawing", "open tail.dxf\n",
      {"1: cannot open tail.dxf: there is more after the end of the drawing (its EOF), at byte 50"}},
     // A record that could not be kept for what it is refuses the file, named.
@@ -354,6 +357,10 @@ TEST_P(Script, EndsWithItsStatusAndSaysWhatItMust) {
   std::ofstream(dir + "/sparse.dxf", std::ios::binary) << "  0\nSECTION\n";
   std::filesystem::resize_file(dir + "/sparse.dxf", 1ull << 32);
   std::ofstream(dir + "/long.dxf", std::ios::binary) << "  0\nSECTION\n  2\n" << std::string(3 << 20, 'x') << "\n";
+  const std::string binary("AutoCAD Binary DXF\r\n\x1a\0\0\0SECTION\0", 32);
+  std::ofstream(dir + "/sparse-binary.dxf", std::ios::binary) << binary;
+  std::filesystem::resize_file(dir + "/sparse-binary.dxf", 1ull << 32);
+  std::ofstream(dir + "/long-binary.dxf", std::ios::binary) << binary << std::string("\2\0", 2) << std::string(3 << 20, 'x');
   std::ofstream(dir + "/tail.dxf", std::ios::binary) << "  0\nSECTION\n  2\nENTITIES\n  0\nENDSEC\n  0\nEOF\n\r\n  \x1a\nmore\n";
   const std::string line = "  0\nLINE\n  5\n2A\n100\nAcDbEntity\n  8\n0\n100\nAcDbLine\n 10\n0\n 20\n0\n 11\n1\n 21\n1\n";
   std::ofstream(dir + "/twice.dxf", std::ios::binary)
