@@ -1,7 +1,11 @@
 // The text of a DXF file as it is written: numbers as printf writes them,
 // group codes aligned, values escaped only where they must be.
 #include <cfloat>
+#include <functional>
+#include <memory>
 #include <string>
+#include <tuple>
+#include "database/memfiler.h"
 #include "files/dxf.h"
 #include "host_support.h"
 
@@ -52,6 +56,81 @@ TEST(DxfText, LinesCarryTheirCodeInThreePlacesAndTheirValueAsTheFileNeedsIt) {
   EXPECT_EQ(utf8.view(), "  0\nLINE\n  5\n2AF\n 70\n6\n1071\n-7\n  1\nplain\n  1\na^ Jb^Ic \xc3\xa9\xce\xa9\n  1\n\\U+0041\n");
   EXPECT_EQ(codePage.view(),
             "  0\nLINE\n  5\n2AF\n 70\n6\n1071\n-7\n  1\nplain\n  1\na^ Jb^Ic \xe9\\U+03A9\n  1\n\\U+005CU+0041\n");
+}
+
+// Every group code takes its value as the DXF format's ranges of codes say;
+// codes outside them are text.
+TEST(DxfText, EachGroupCodeHoldsTheKindOfValueItsRangeGives) {
+  using Kind = kvhost::DxfValueKind;
+  const struct {
+    int first, last;
+    Kind kind;
+  } ranges[] = {{5, 5, Kind::kHandle},          {10, 18, Kind::kPoint},       {40, 59, Kind::kReal},
+                {60, 79, Kind::kInt16},         {90, 99, Kind::kInt32},       {105, 105, Kind::kHandle},
+                {110, 112, Kind::kPoint},       {140, 149, Kind::kReal},      {170, 179, Kind::kInt16},
+                {210, 210, Kind::kPoint},       {270, 299, Kind::kInt16},     {320, 369, Kind::kHandle},
+                {370, 389, Kind::kInt16},       {390, 399, Kind::kHandle},    {400, 409, Kind::kInt16},
+                {420, 459, Kind::kInt32},       {460, 469, Kind::kReal},      {1005, 1005, Kind::kHandle},
+                {1010, 1013, Kind::kPoint},     {1040, 1042, Kind::kReal},    {1060, 1070, Kind::kInt16},
+                {1071, 1071, Kind::kInt32}};
+  for (int code = 0; code <= 1071; ++code) {
+    Kind expected = Kind::kText;
+    for (const auto& r : ranges)
+      if (code >= r.first && code <= r.last) expected = r.kind;
+    EXPECT_EQ(static_cast<int>(kvhost::dxfValueKind(code)), static_cast<int>(expected)) << code;
+  }
+}
+
+// A DXF filer gives back only the item it has just handed out: not one
+// it consumed as a subclass marker, nor one past the end.
+TEST(DxfFiler, PushesBackOnlyTheItemJustRead) {
+  auto filer = [](bool markerless) {
+    resbuf marker, flags;
+    marker.restype = AcDb::kDxfSubclass, marker.text = L"AcDbThing";
+    flags.restype = 70, flags.int32 = 1;
+    auto f = std::make_unique<kvhost::DxfMemoryFiler>(AcDb::kFileFiler, nullptr, std::vector<resbuf>{marker, flags});
+    f->setMarkerless(markerless);
+    return f;
+  };
+  resbuf rb;
+  const std::tuple<const char*, bool, std::function<void(kvhost::DxfMemoryFiler&)>, Acad::ErrorStatus> cases[] = {
+      {"nothing read", false, [](auto&) {}, Acad::eNotApplicable},
+      {"an item read", false, [&](auto& f) { f.readItem(&rb); }, Acad::eOk},
+      {"an item pushed back already", false, [&](auto& f) { f.readItem(&rb), f.pushBackItem(); }, Acad::eNotApplicable},
+      {"the marker asked for", false, [](auto& f) { f.atSubclassData(L"AcDbThing"); }, Acad::eNotApplicable},
+      {"the subclass of a record without markers", true, [&](auto& f) { f.readItem(&rb), f.atSubclassData(L"AcDbThing"); },
+       Acad::eNotApplicable},
+      {"past the end", false, [&](auto& f) { f.readItem(&rb), f.readItem(&rb), f.readItem(&rb); }, Acad::eNotApplicable},
+  };
+  for (const auto& [what, markerless, before, expected] : cases) {
+    SCOPED_TRACE(what);
+    auto f = filer(markerless);
+    before(*f);
+    EXPECT_EQ(f->pushBackItem(), expected);
+    if (expected == Acad::eOk) {
+      ASSERT_EQ(f->readItem(&rb), Acad::eOk);
+      EXPECT_EQ(rb.restype, AcDb::kDxfSubclass);  // the same item again
+    }
+  }
+}
+
+// A DWG filer whose status was set answers every write with it, as a
+// client's dwgOutFields may pass it on.
+TEST(DwgFiler, EveryWriteAnswersTheStatusSet) {
+  const std::pair<const char*, std::function<Acad::ErrorStatus(AcDbDwgFiler&)>> writes[] = {
+      {"bool", [](auto& f) { return f.writeBool(true); }},
+      {"int32", [](auto& f) { return f.writeInt32(7); }},
+      {"point", [](auto& f) { return f.writePoint3d(AcGePoint3d(1, 2, 3)); }},
+      {"ASCII string", [](auto& f) { return f.writeString(L"plain"); }},
+      {"string", [](auto& f) { return f.writeString(L"Gr\u00fc\u00dfe"); }},
+      {"id", [](auto& f) { return f.writeSoftPointerId(AcDbObjectId::kNull); }},
+  };
+  for (const auto& [what, write] : writes) {
+    kvhost::DwgMemoryFiler out(AcDb::kFileFiler, nullptr);
+    EXPECT_EQ(write(out), Acad::eOk) << what;
+    out.setFilerStatus(Acad::eFilerError);
+    EXPECT_EQ(write(out), Acad::eFilerError) << what;
+  }
 }
 
 }  // namespace
