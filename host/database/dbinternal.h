@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <set>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 #include "common/reactorlist.h"
@@ -161,10 +163,11 @@ struct KeptFile {
     KeptGroups groups;
   };
   // A record of a section: an object of the drawing by its handle, or
-  // (handle 0) one that is none, such as the end of a table.
+  // (handle 0) one that is none, such as the end of a table. Its type is
+  // one of typeName's, or a literal.
   struct Item {
     AcDbHandle handle = 0;
-    std::wstring type;
+    std::wstring_view type;
     KeptGroups groups;
   };
   struct Section {
@@ -176,6 +179,10 @@ struct KeptFile {
   std::vector<Section> sections;
 
   const Variable* variable(const std::wstring& name) const;
+  // The type as the items hold it: each type once for the whole file, as a
+  // drawing has a million records of a few types.
+  std::wstring_view typeName(const std::wstring& type) { return *typeNames.insert(type).first; }
+  std::set<std::wstring> typeNames;
   // The release the file was written for ($ACADVER), as "AC1009".
   std::wstring release() const;
 };

@@ -77,8 +77,7 @@ Acad::ErrorStatus DwgMemoryFiler::readString(std::wstring& value) {
   return Acad::eOk;
 }
 
-Acad::ErrorStatus DwgMemoryFiler::writeString(const ACHAR* value) {
-  const std::wstring_view text = value ? value : L"";
+Acad::ErrorStatus DwgMemoryFiler::writeString(std::wstring_view text) {
   if (!std::all_of(text.begin(), text.end(), [](wchar_t c) { return static_cast<uint32_t>(c) < 0x80; })) {
     const std::string utf8 = toUtf8(std::wstring(text));
     writeUInt32(static_cast<Adesk::UInt32>(utf8.size()));

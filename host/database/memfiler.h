@@ -59,7 +59,8 @@ class DwgMemoryFiler : public AcDbDwgFiler {
   Acad::ErrorStatus writeUInt32(Adesk::UInt32 value) override { return writeRaw(&value, sizeof value); }
   Acad::ErrorStatus writeDouble(double value) override { return writeRaw(&value, sizeof value); }
   Acad::ErrorStatus writePoint3d(const AcGePoint3d& value) override;
-  Acad::ErrorStatus writeString(const ACHAR* value) override;
+  Acad::ErrorStatus writeString(const ACHAR* value) override { return writeString(std::wstring_view(value ? value : L"")); }
+  Acad::ErrorStatus writeString(std::wstring_view text);
   Acad::ErrorStatus writeHardOwnershipId(const AcDbObjectId& id) override { return writeId(id); }
   Acad::ErrorStatus writeSoftPointerId(const AcDbObjectId& id) override { return writeId(id); }
   Acad::ErrorStatus writeBytes(const void* buffer, Adesk::UIntPtr length) override { return writeRaw(buffer, length); }

@@ -166,7 +166,7 @@ void writeKept(DwgMemoryFiler& out, AcDbDatabase* db, const AcDbObjectIdArray& i
     out.writeUInt32(static_cast<Adesk::UInt32>(section.items.size()));
     for (const KeptFile::Item& item : section.items) {
       out.writeUInt64(item.handle);
-      out.writeString(item.type.c_str());
+      out.writeString(item.type);
       writeGroups(out, item.groups);
     }
   }
@@ -203,6 +203,7 @@ bool readKept(DwgMemoryFiler& in, AcDbDatabase* db) {
     if (!readGroups(in, groups)) return false;
   if (!readCount(n)) return false;
   file->sections.resize(n);
+  std::wstring type;
   for (KeptFile::Section& section : file->sections) {
     if (in.readString(section.name) != Acad::eOk || !readCount(n)) return false;
     section.items.resize(n);
@@ -210,7 +211,8 @@ bool readKept(DwgMemoryFiler& in, AcDbDatabase* db) {
       Adesk::UInt64 handle = 0;
       in.readUInt64(&handle);
       item.handle = handle;
-      if (in.readString(item.type) != Acad::eOk || !readGroups(in, item.groups)) return false;
+      if (in.readString(type) != Acad::eOk || !readGroups(in, item.groups)) return false;
+      item.type = file->typeName(type);
     }
   }
   setKeptFile(db, std::move(file));

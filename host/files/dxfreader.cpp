@@ -269,7 +269,7 @@ Acad::ErrorStatus DxfReader::beginSection(const std::wstring& section) {
 void DxfReader::readOther(size_t at, size_t end) {
   while (at < end) {
     KeptFile::Item item;
-    item.type = m_tags[at].code == 0 ? typeName(at) : L"";
+    item.type = m_tags[at].code == 0 ? m_file->typeName(typeName(at)) : L"";
     size_t first = m_tags[at].code == 0 ? at + 1 : at;
     for (at = first; at < end && m_tags[at].code != 0;) ++at;
     item.groups = keep(first, at);
@@ -324,7 +324,7 @@ Acad::ErrorStatus DxfReader::readRecord() {
   InRecord rec;
   rec.type = typeName(0);
   if (rec.type == L"ENDTAB") {
-    kept.items.push_back({0, rec.type, keep(first, end)});
+    kept.items.push_back({0, m_file->typeName(rec.type), keep(first, end)});
     return Acad::eOk;
   }
   size_t body = first;
@@ -345,7 +345,7 @@ Acad::ErrorStatus DxfReader::readRecord() {
   rec.held = keep(first, end);
   rec.section = m_file->sections.size() - 1;
   rec.item = kept.items.size();
-  kept.items.push_back({0, rec.type, {}});
+  kept.items.push_back({0, m_file->typeName(rec.type), {}});
   rec.rootDictionary = m_sectionName == L"OBJECTS" && !m_bHaveRoot;
   m_bHaveRoot = m_bHaveRoot || rec.rootDictionary;
   if (!rec.entity) return place(std::move(rec));

@@ -320,7 +320,7 @@ DxfText DxfWriter::keptText(const KeptFile& file) {
     out.tag(2, section.name);
     for (const KeptFile::Item& item : section.items) {
       if (item.handle == 0) {
-        if (!item.type.empty()) out.tag(0, item.type);
+        if (!item.type.empty()) out.tag(0, std::wstring(item.type));
         for (size_t i = 0; i < item.groups.size(); ++i) out.tag(item.groups.code(i), item.groups.text(i));
         continue;
       }
