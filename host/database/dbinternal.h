@@ -30,7 +30,7 @@ class KeptGroups {
   KeptGroups(KeptGroups&& other) noexcept { *this = std::move(other); }
   KeptGroups& operator=(KeptGroups&& other) noexcept;
 
-  void add(int code, const std::string& text, Role role = kKept);
+  void add(int code, std::string_view text, Role role = kKept);
   // Room for that many more groups and bytes of their text, so that adding
   // them takes no more memory than they need.
   void reserve(size_t groups, size_t textBytes);
@@ -43,7 +43,8 @@ class KeptGroups {
   void setFiller(size_t i, const std::string& ownValue);
   // That value; null when the filler's record did not keep it.
   const std::string* fillerValue(size_t i) const;
-  std::string text(size_t i) const;
+  // Valid until the next group is added.
+  std::string_view text(size_t i) const;
   // The other groups after these, all kept.
   void append(const KeptGroups& other);
 

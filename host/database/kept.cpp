@@ -34,7 +34,7 @@ void KeptGroups::reserve(size_t groups, size_t textBytes) {
     grow(std::max<size_t>(has.groups, m_count + groups), std::max<size_t>(has.text, textSize() + textBytes));
 }
 
-void KeptGroups::add(int code, const std::string& text, Role role) {
+void KeptGroups::add(int code, std::string_view text, Role role) {
   const size_t begin = textSize();
   const Room has = room();
   if (m_count == has.groups || begin + text.size() > has.text)
@@ -43,9 +43,9 @@ void KeptGroups::add(int code, const std::string& text, Role role) {
   new (groups() + m_count++) Group{static_cast<short>(code), role, static_cast<std::uint32_t>(begin + text.size())};
 }
 
-std::string KeptGroups::text(size_t i) const {
+std::string_view KeptGroups::text(size_t i) const {
   const size_t begin = i == 0 ? 0 : group(i - 1).end;
-  return std::string(textStart() + begin, group(i).end - begin);
+  return std::string_view(textStart() + begin, group(i).end - begin);
 }
 
 void KeptGroups::append(const KeptGroups& other) {
@@ -85,7 +85,7 @@ const KeptFile::Variable* KeptFile::variable(const std::wstring& name) const {
 
 std::wstring KeptFile::release() const {
   const Variable* var = variable(L"ACADVER");
-  return var && !var->groups.empty() ? fromUtf8(var->groups.text(0)) : L"";
+  return var && !var->groups.empty() ? fromUtf8(std::string(var->groups.text(0))) : L"";
 }
 
 KeptFile* keptFile(const AcDbDatabase* db) { return db->impl()->keptFile.get(); }

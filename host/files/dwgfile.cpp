@@ -97,7 +97,7 @@ Acad::ErrorStatus readObject(DwgMemoryFiler& filer, AcDbDatabase* db, ClassNames
 // followed by that value (files written before it was kept hold kFiller).
 constexpr unsigned char kFillerWithValue = KeptGroups::kFiller + 1;
 
-void writeText(DwgMemoryFiler& out, const std::string& text) {
+void writeText(DwgMemoryFiler& out, std::string_view text) {
   out.writeUInt32(static_cast<Adesk::UInt32>(text.size()));
   out.writeBytes(text.data(), text.size());
 }

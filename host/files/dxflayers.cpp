@@ -27,7 +27,7 @@ const KeptGroups* heldGroups(AcDbDatabase* db, AcDbHandle handle) {
 // The first text of the group code in a record's held groups, as read.
 std::wstring heldText(const KeptGroups* held, int code, DxfEncoding encoding) {
   for (size_t i = 0; held && i < held->size(); ++i)
-    if (held->code(i) == code) return unescapeDxfText(trimDxf(fromUtf8(held->text(i))), encoding);
+    if (held->code(i) == code) return unescapeDxfText(trimDxf(fromUtf8(std::string(held->text(i)))), encoding);
   return L"";
 }
 

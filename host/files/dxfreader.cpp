@@ -151,6 +151,7 @@ class DxfReader {
   std::vector<InRecord> m_waiting;  // in file order
   bool m_bHaveObjects = false, m_bHaveRoot = false;
   AcDbHandle m_nod = 0;
+  std::vector<resbuf> m_written;  // what the object read last writes of itself; its room serves the next
 };
 
 bool opensWithBuiltFrameComment(const std::string& bytes) {
@@ -221,7 +222,10 @@ KeptGroups DxfReader::keep(size_t from, size_t to) const {
   for (size_t i = from; i < to; ++i) {
     const std::string& bytes = m_tags[i].value;
     const bool ascii = std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; });
-    held.add(m_tags[i].code, ascii ? bytes : toUtf8(decodeDxf(bytes, m_encoding)));
+    if (ascii)
+      held.add(m_tags[i].code, bytes);
+    else
+      held.add(m_tags[i].code, toUtf8(decodeDxf(bytes, m_encoding)));
   }
   return held;
 }
@@ -442,9 +446,8 @@ Acad::ErrorStatus DxfReader::fill(AcDbStub* stub, AcDbObject* object, InRecord& 
   if (!rec.entity && rec.owner != 0) object->setOwnerId(m_pDb->getObjectId(rec.owner));
   Acad::ErrorStatus es = readGroups ? restoreFromGroups(object, m_pDb, rec.items, rec.markerless) : Acad::eOk;
   if (es != Acad::eOk) return es;
-  std::vector<resbuf> written;
-  if ((es = dxfGroupsOf(object, m_pDb, written)) != Acad::eOk) return es;
-  assignRoles(rec.held, written, m_encoding, rec.markerless);
+  if ((es = dxfGroupsOf(object, m_pDb, m_written)) != Acad::eOk) return es;
+  assignRoles(rec.held, m_written, m_encoding, rec.markerless);
   stub->kept = std::make_unique<KeptGroups>(std::move(rec.held));
   return Acad::eOk;
 }

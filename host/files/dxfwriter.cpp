@@ -368,7 +368,7 @@ void DxfWriter::writeKeptHeader(DxfText& out, const KeptFile& file) const {
     if (var.name == L"HANDSEED" && !var.groups.empty()) {
       out.handle(var.groups.code(0), m_pDb->handseed());
     } else if (now && var.groups.size() == 1 &&
-               unescapeDxfText(fromUtf8(var.groups.text(0)), out.encoding()) != now) {
+               unescapeDxfText(fromUtf8(std::string(var.groups.text(0))), out.encoding()) != now) {
       resbuf rb;
       rb.restype = static_cast<short>(var.groups.code(0));
       std::vector<DxfTag> tag{{rb.restype, toUtf8(now)}};
@@ -396,7 +396,7 @@ void DxfWriter::writeKeptClasses(DxfText& out, const KeptFile& file) const {
   for (const KeptGroups& groups : file.classes) {
     out.tag(0, "CLASS");
     for (size_t i = 0; i < groups.size(); ++i) {
-      if (groups.code(i) == 1) names.insert(fromUtf8(trimDxf(groups.text(i))));
+      if (groups.code(i) == 1) names.insert(fromUtf8(std::string(trimDxf(groups.text(i)))));
       out.tag(groups.code(i), groups.text(i));
     }
   }
