@@ -21,8 +21,8 @@ bool s_bClientFaulted = false;
 
 // The stubs of databases that went: ids of their objects stay safe to ask
 // and open to an error, as an erased object's do.
-std::vector<std::unique_ptr<AcDbStub>>& deadStubs() {
-  static auto* dead = new std::vector<std::unique_ptr<AcDbStub>>;
+std::vector<std::unique_ptr<AcDbStub[]>>& deadStubs() {
+  static auto* dead = new std::vector<std::unique_ptr<AcDbStub[]>>;
   return *dead;
 }
 }  // namespace

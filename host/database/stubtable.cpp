@@ -22,46 +22,49 @@ AcDbStub* StubTable::find(AcDbHandle handle) const {
   return m_slots.empty() ? nullptr : m_slots[slotOf(handle)];
 }
 
+AcDbStub* StubTable::newStub() {
+  if (m_lastBlockUsed == m_lastBlockSize) {
+    m_lastBlockSize = std::min(kMostInBlock, std::max<size_t>(16, 2 * m_lastBlockSize));
+    m_blocks.emplace_back(new AcDbStub[m_lastBlockSize]);
+    m_lastBlockUsed = 0;
+  }
+  return &m_blocks.back()[m_lastBlockUsed++];
+}
+
 AcDbStub* StubTable::add(AcDbDatabase* db, AcDbHandle handle) {
-  auto stub = std::make_unique<AcDbStub>();
+  AcDbStub* stub = newStub();
   stub->db = db;
   stub->handle = handle;
   if (!m_stubs.empty() && handle < m_stubs.back()->handle) m_sorted = false;
-  m_stubs.push_back(std::move(stub));
+  m_stubs.push_back(stub);
   if (4 * m_stubs.size() > 3 * m_slots.size())
     growIndex();
   else
-    index(m_stubs.back().get());
-  return m_stubs.back().get();
+    index(stub);
+  return stub;
 }
 
 void StubTable::index(AcDbStub* stub) { m_slots[slotOf(stub->handle)] = stub; }
 
 void StubTable::growIndex() {
   m_slots.assign(std::max<size_t>(16, 2 * m_slots.size()), nullptr);
-  for (const std::unique_ptr<AcDbStub>& stub : m_stubs) index(stub.get());
+  for (AcDbStub* stub : m_stubs) index(stub);
 }
 
 void StubTable::sortByHandle() {
-  std::sort(m_stubs.begin(), m_stubs.end(),
-            [](const std::unique_ptr<AcDbStub>& a, const std::unique_ptr<AcDbStub>& b) { return handleOrder(a.get(), b.get()); });
+  std::sort(m_stubs.begin(), m_stubs.end(), handleOrder);
   m_sorted = true;
 }
 
 std::vector<AcDbStub*> StubTable::sortedCopy() const {
-  std::vector<AcDbStub*> stubs;
-  stubs.reserve(m_stubs.size());
-  for (const std::unique_ptr<AcDbStub>& stub : m_stubs) stubs.push_back(stub.get());
+  std::vector<AcDbStub*> stubs(m_stubs);
   std::sort(stubs.begin(), stubs.end(), handleOrder);
   return stubs;
 }
 
-void StubTable::moveTo(std::vector<std::unique_ptr<AcDbStub>>& out) {
-  out.reserve(out.size() + m_stubs.size());
-  for (std::unique_ptr<AcDbStub>& stub : m_stubs) out.push_back(std::move(stub));
-  m_stubs.clear();
-  m_slots.clear();
-  m_sorted = true;
+void StubTable::moveTo(std::vector<std::unique_ptr<AcDbStub[]>>& out) {
+  for (std::unique_ptr<AcDbStub[]>& block : m_blocks) out.push_back(std::move(block));
+  *this = StubTable();
 }
 
 }  // namespace kvhost
