@@ -143,12 +143,12 @@ bool readGroups(DwgMemoryFiler& in, KeptGroups& groups) {
 // groups, then the file around them.
 void writeKept(DwgMemoryFiler& out, AcDbDatabase* db, const AcDbObjectIdArray& ids) {
   Adesk::UInt32 count = 0;
-  for (int i = 0; i < ids.length(); ++i) count += ids[i].stub()->kept != nullptr;
+  for (int i = 0; i < ids.length(); ++i) count += ids[i].stub()->kept.holdsRecord();
   out.writeUInt32(count);
   for (int i = 0; i < ids.length(); ++i) {
-    if (!ids[i].stub()->kept) continue;
+    if (!ids[i].stub()->kept.holdsRecord()) continue;
     out.writeUInt64(ids[i].handle());
-    writeGroups(out, *ids[i].stub()->kept);
+    writeGroups(out, ids[i].stub()->kept);
   }
   const KeptFile* file = keptFile(db);
   out.writeBool(file != nullptr);
@@ -178,8 +178,8 @@ bool readKept(DwgMemoryFiler& in, AcDbDatabase* db) {
   for (Adesk::UInt32 i = 0; i < count && in.filerStatus() == Acad::eOk; ++i) {
     Adesk::UInt64 handle = 0;
     in.readUInt64(&handle);
-    auto groups = std::make_unique<KeptGroups>();
-    if (!readGroups(in, *groups)) return false;
+    KeptGroups groups = KeptGroups::ofRecord();
+    if (!readGroups(in, groups)) return false;
     AcDbStub* stub = stubForHandle(db, handle);
     if (stub->object == nullptr) return false;
     stub->kept = std::move(groups);

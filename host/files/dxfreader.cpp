@@ -205,7 +205,7 @@ Acad::ErrorStatus DxfReader::finish() {
   if (m_bHaveTables)
     setKeptFile(m_pDb, std::move(m_file));
   else  // the frame's entries of the root dictionary are built at each save
-    m_pDb->namedObjectsDictionaryId().stub()->kept.reset();
+    m_pDb->namedObjectsDictionaryId().stub()->kept = KeptGroups();
   // A header the frame built at each save could not hold is refused now, not at the save.
   if (const std::wstring unfit = unfitHeaderVariable(m_pDb); !unfit.empty()) {
     setOpenError(toUtf8(unfit) + ", which a save would lose");
@@ -448,7 +448,7 @@ Acad::ErrorStatus DxfReader::fill(AcDbStub* stub, AcDbObject* object, InRecord& 
   if (es != Acad::eOk) return es;
   if ((es = dxfGroupsOf(object, m_pDb, m_written)) != Acad::eOk) return es;
   assignRoles(rec.held, m_written, m_encoding, rec.markerless);
-  stub->kept = std::make_unique<KeptGroups>(std::move(rec.held));
+  stub->kept = std::move(rec.held);
   return Acad::eOk;
 }
 

@@ -147,7 +147,7 @@ Acad::ErrorStatus DxfWriter::collect() {
     Acad::ErrorStatus es = collectObject(ids[i].stub()->object, rec);
     if (es != Acad::eOk) return refuseUnwritable(ids[i].stub()->object, es);
     note(rec);
-    const KeptGroups* held = ids[i].stub()->kept.get();
+    const KeptGroups* held = ids[i].stub()->keptGroups();
     if (held || ids[i] == nodId) {
       rec.pending.reset(new PendingRecord{m_type, std::move(m_items), held});
       m_items.clear();
