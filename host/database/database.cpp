@@ -21,8 +21,8 @@ bool s_bClientFaulted = false;
 
 // The stubs of databases that went: ids of their objects stay safe to ask
 // and open to an error, as an erased object's do.
-std::vector<std::unique_ptr<AcDbStub>>& deadStubs() {
-  static auto* dead = new std::vector<std::unique_ptr<AcDbStub>>;
+std::vector<std::unique_ptr<AcDbStub[]>>& deadStubs() {
+  static auto* dead = new std::vector<std::unique_ptr<AcDbStub[]>>;
   return *dead;
 }
 }  // namespace
@@ -99,15 +99,14 @@ AcDbDatabase::~AcDbDatabase() {
   if (acdbHostApplicationServices()->workingDatabase() == this) acdbHostApplicationServices()->setWorkingDatabase(nullptr);
   auto& all = kvhost::databases();
   all.erase(std::remove(all.begin(), all.end(), this), all.end());
-  auto& dead = kvhost::deadStubs();
-  for (auto& entry : m_pImpl->stubs) {
-    AcDbStub* stub = entry.second.get();
+  m_pImpl->stubs.forEach([](AcDbStub* stub) {
     delete stub->object;
+    const AcDbHandle handle = stub->handle;
     *stub = AcDbStub();
-    stub->handle = entry.first;
+    stub->handle = handle;
     stub->erased = true;
-    dead.push_back(std::move(entry.second));
-  }
+  });
+  m_pImpl->stubs.moveTo(kvhost::deadStubs());
   delete m_pImpl;
 }
 
@@ -151,10 +150,9 @@ Acad::ErrorStatus AcDbDatabase::setHeaderSysVar(const ACHAR* name, const ACHAR* 
 
 AcDbObjectIdArray AcDbDatabase::objectIds(bool includeErased) const {
   AcDbObjectIdArray ids;
-  for (auto& entry : m_pImpl->stubs) {
-    AcDbStub* stub = entry.second.get();
+  m_pImpl->stubs.forEach([&](AcDbStub* stub) {
     if (stub->object != nullptr && (includeErased || !stub->erased)) ids.append(AcDbObjectId(stub));
-  }
+  });
   return ids;
 }
 

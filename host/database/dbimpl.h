@@ -6,9 +6,9 @@
 #include <memory>
 #include <set>
 #include <string>
-#include <unordered_map>
 #include <vector>
 #include "database/dbinternal.h"
+#include "database/stubtable.h"
 
 namespace kvhost {
 
@@ -26,12 +26,10 @@ struct UndoGroup {
 
 }  // namespace kvhost
 
-// Every stub is in 'stubs' (in handle order, as files are written) and in
-// 'stubByHandle' (for lookup in constant time); stubFor adds to both, and no
-// stub leaves either before the database goes.
+// Every stub is in 'stubs' (walked in handle order, as files are written);
+// stubFor adds to it, and no stub leaves before the database goes.
 struct AcDbDatabase::Impl {
-  std::map<AcDbHandle, std::unique_ptr<AcDbStub>> stubs;
-  std::unordered_map<AcDbHandle, AcDbStub*> stubByHandle;
+  kvhost::StubTable stubs;
   AcDbHandle nextHandle = 1;
   kvhost::ReactorList<AcDbDatabaseReactor> reactors;
   bool undoDisabled = false;
@@ -44,23 +42,14 @@ struct AcDbDatabase::Impl {
   int openGroups = 0;
 
   AcDbStub* stubFor(AcDbDatabase* db, AcDbHandle handle) {
-    AcDbStub*& indexed = stubByHandle[handle];
-    if (!indexed) {
-      std::unique_ptr<AcDbStub>& slot = stubs[handle];
-      slot = std::make_unique<AcDbStub>();
-      slot->db = db;
-      slot->handle = handle;
-      indexed = slot.get();
-    }
+    AcDbStub* stub = stubs.find(handle);
+    if (stub == nullptr) stub = stubs.add(db, handle);
     nextHandle = std::max(nextHandle, handle + 1);
-    return indexed;
+    return stub;
   }
 
   // The stub of a handle already used, or null; allocates nothing.
-  AcDbStub* findStub(AcDbHandle handle) const {
-    auto found = stubByHandle.find(handle);
-    return found == stubByHandle.end() ? nullptr : found->second;
-  }
+  AcDbStub* findStub(AcDbHandle handle) const { return stubs.find(handle); }
 };
 
 namespace kvhost {

@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <set>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 #include "common/reactorlist.h"
@@ -15,7 +17,9 @@ namespace kvhost {
 
 // The groups of a record as a file held them (their text as read), each
 // with what its object makes of it: so that a save writes back, where it
-// stood, whatever the object does not model.
+// stood, whatever the object does not model. One that holds a record (of
+// any groups, or none) has its block; a default one holds none, which a
+// stub takes as: its object was not read from a file.
 class KeptGroups {
  public:
   // kKept: the object does not write the group; kModelled: it writes it
@@ -27,13 +31,17 @@ class KeptGroups {
   KeptGroups() = default;
   KeptGroups(KeptGroups&& other) noexcept { *this = std::move(other); }
   KeptGroups& operator=(KeptGroups&& other) noexcept;
+  ~KeptGroups();
+  // Groups kept of a record, none yet.
+  static KeptGroups ofRecord();
 
-  void add(int code, const std::string& text, Role role = kKept);
+  bool holdsRecord() const { return m_block != nullptr; }
+  void add(int code, std::string_view text, Role role = kKept);
   // Room for that many more groups and bytes of their text, so that adding
   // them takes no more memory than they need.
   void reserve(size_t groups, size_t textBytes);
-  size_t size() const { return m_count; }
-  bool empty() const { return m_count == 0; }
+  size_t size() const { return room().count; }
+  bool empty() const { return size() == 0; }
   int code(size_t i) const { return group(i).code; }
   Role role(size_t i) const { return group(i).role; }
   void setRole(size_t i, Role role) { groups()[i].role = role; }
@@ -41,33 +49,35 @@ class KeptGroups {
   void setFiller(size_t i, const std::string& ownValue);
   // That value; null when the filler's record did not keep it.
   const std::string* fillerValue(size_t i) const;
-  std::string text(size_t i) const;
+  // Valid until the next group is added.
+  std::string_view text(size_t i) const;
   // The other groups after these, all kept.
   void append(const KeptGroups& other);
 
  private:
-  // A drawing keeps one of these for each record a file held, so its
-  // groups and their text share one block: the room it has, the groups
-  // (room.groups of them), then the text (room.text bytes), each group's
-  // ending where the next one's starts.
+  using FillerValues = std::vector<std::pair<size_t, std::string>>;  // by group, in group order
+  // A drawing keeps one of these for each record a file held, so all it
+  // has shares one block: the room it has, the groups (room.groups of them,
+  // count used), then the text (room.text bytes), each group's ending where
+  // the next one's starts.
   struct Room {
-    std::uint32_t groups, text;
+    std::uint32_t groups, text, count;
+    FillerValues* fillerValues;  // owned; null while there are none
   };
   struct Group {
     short code;
     Role role;
     std::uint32_t end;  // where its text ends
   };
-  Room room() const { return m_block ? *reinterpret_cast<const Room*>(m_block.get()) : Room{0, 0}; }
+  Room room() const { return m_block ? *reinterpret_cast<const Room*>(m_block.get()) : Room{0, 0, 0, nullptr}; }
+  Room& heldRoom() { return *reinterpret_cast<Room*>(m_block.get()); }
   Group* groups() { return reinterpret_cast<Group*>(m_block.get() + sizeof(Room)); }
   const Group& group(size_t i) const { return reinterpret_cast<const Group*>(m_block.get() + sizeof(Room))[i]; }
   char* textStart() const { return m_block.get() + sizeof(Room) + room().groups * sizeof(Group); }
-  size_t textSize() const { return m_count == 0 ? 0 : group(m_count - 1).end; }
+  size_t textSize() const { return empty() ? 0 : group(size() - 1).end; }
   void grow(size_t groupRoom, size_t textRoom);
 
   std::unique_ptr<char[]> m_block;
-  std::uint32_t m_count = 0;
-  std::unique_ptr<std::vector<std::pair<size_t, std::string>>> m_fillerValues;  // by group, in group order
 };
 
 }  // namespace kvhost
@@ -79,7 +89,10 @@ struct AcDbStub {
   AcDbHandle handle = 0;
   bool erased = false;
   bool unappended = false;  // taken back out of the database by undo
-  std::unique_ptr<kvhost::KeptGroups> kept;  // what a file held of the object
+  kvhost::KeptGroups kept;  // what a file held of the object, when it was read from one
+
+  // Those groups, or null when it was not read from a file.
+  const kvhost::KeptGroups* keptGroups() const { return kept.holdsRecord() ? &kept : nullptr; }
 };
 
 struct AcDbProxyObject::Record {
@@ -161,10 +174,11 @@ struct KeptFile {
     KeptGroups groups;
   };
   // A record of a section: an object of the drawing by its handle, or
-  // (handle 0) one that is none, such as the end of a table.
+  // (handle 0) one that is none, such as the end of a table. Its type is
+  // one of typeName's, or a literal.
   struct Item {
     AcDbHandle handle = 0;
-    std::wstring type;
+    std::wstring_view type;
     KeptGroups groups;
   };
   struct Section {
@@ -176,6 +190,10 @@ struct KeptFile {
   std::vector<Section> sections;
 
   const Variable* variable(const std::wstring& name) const;
+  // The type as the items hold it: each type once for the whole file, as a
+  // drawing has a million records of a few types.
+  std::wstring_view typeName(const std::wstring& type) { return *typeNames.insert(type).first; }
+  std::set<std::wstring> typeNames;
   // The release the file was written for ($ACADVER), as "AC1009".
   std::wstring release() const;
 };

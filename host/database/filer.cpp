@@ -13,30 +13,6 @@ AcDbDxfFiler::~AcDbDxfFiler() = default;
 
 namespace kvhost {
 
-const unsigned char* DwgMemoryFiler::readInPlace(size_t n) {
-  if (m_status != Acad::eOk) return nullptr;
-  if (n > size() - m_pos) {
-    m_status = Acad::eEndOfFile;
-    return nullptr;
-  }
-  const unsigned char* at = data() + m_pos;
-  m_pos += n;
-  return at;
-}
-
-Acad::ErrorStatus DwgMemoryFiler::readRaw(void* out, size_t n) {
-  const unsigned char* at = readInPlace(n);
-  if (at == nullptr) return m_status;
-  if (n > 0) std::memcpy(out, at, n);  // an empty record may come with no storage at all
-  return Acad::eOk;
-}
-
-Acad::ErrorStatus DwgMemoryFiler::writeRaw(const void* in, size_t n) {
-  const auto* p = static_cast<const unsigned char*>(in);
-  m_bytes.insert(m_bytes.end(), p, p + n);
-  return m_status;
-}
-
 void DwgMemoryFiler::rewriteUInt32(size_t at, Adesk::UInt32 value) { std::memcpy(m_bytes.data() + at, &value, sizeof value); }
 
 Acad::ErrorStatus DwgMemoryFiler::readBool(bool* value) {
@@ -77,8 +53,7 @@ Acad::ErrorStatus DwgMemoryFiler::readString(std::wstring& value) {
   return Acad::eOk;
 }
 
-Acad::ErrorStatus DwgMemoryFiler::writeString(const ACHAR* value) {
-  const std::wstring_view text = value ? value : L"";
+Acad::ErrorStatus DwgMemoryFiler::writeString(std::wstring_view text) {
   if (!std::all_of(text.begin(), text.end(), [](wchar_t c) { return static_cast<uint32_t>(c) < 0x80; })) {
     const std::string utf8 = toUtf8(std::wstring(text));
     writeUInt32(static_cast<Adesk::UInt32>(utf8.size()));

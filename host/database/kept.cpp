@@ -11,18 +11,31 @@
 namespace kvhost {
 
 KeptGroups& KeptGroups::operator=(KeptGroups&& other) noexcept {
-  m_block = std::move(other.m_block);
-  m_count = std::exchange(other.m_count, 0);
-  m_fillerValues = std::move(other.m_fillerValues);
+  if (this != &other) {
+    if (m_block) delete heldRoom().fillerValues;
+    m_block = std::move(other.m_block);
+  }
   return *this;
 }
 
+KeptGroups::~KeptGroups() {
+  if (m_block) delete heldRoom().fillerValues;
+}
+
+KeptGroups KeptGroups::ofRecord() {
+  KeptGroups held;
+  held.grow(0, 0);
+  return held;
+}
+
+// The new block takes over the groups, their text and the filler values.
 void KeptGroups::grow(size_t groupRoom, size_t textRoom) {
   static_assert(alignof(Group) <= alignof(Room) && sizeof(Room) % alignof(Group) == 0, "groups follow the room");
+  const Room had = room();
   std::unique_ptr<char[]> block(new char[sizeof(Room) + groupRoom * sizeof(Group) + textRoom]);
-  new (block.get()) Room{static_cast<std::uint32_t>(groupRoom), static_cast<std::uint32_t>(textRoom)};
-  if (const char* old = m_block.get(); old != nullptr && m_count != 0) {
-    std::memcpy(block.get() + sizeof(Room), old + sizeof(Room), m_count * sizeof(Group));
+  new (block.get()) Room{static_cast<std::uint32_t>(groupRoom), static_cast<std::uint32_t>(textRoom), had.count, had.fillerValues};
+  if (had.count != 0) {
+    std::memcpy(block.get() + sizeof(Room), m_block.get() + sizeof(Room), had.count * sizeof(Group));
     std::memcpy(block.get() + sizeof(Room) + groupRoom * sizeof(Group), textStart(), textSize());
   }
   m_block = std::move(block);
@@ -30,22 +43,22 @@ void KeptGroups::grow(size_t groupRoom, size_t textRoom) {
 
 void KeptGroups::reserve(size_t groups, size_t textBytes) {
   const Room has = room();
-  if (m_count + groups > has.groups || textSize() + textBytes > has.text)
-    grow(std::max<size_t>(has.groups, m_count + groups), std::max<size_t>(has.text, textSize() + textBytes));
+  if (!m_block || has.count + groups > has.groups || textSize() + textBytes > has.text)
+    grow(std::max<size_t>(has.groups, has.count + groups), std::max<size_t>(has.text, textSize() + textBytes));
 }
 
-void KeptGroups::add(int code, const std::string& text, Role role) {
+void KeptGroups::add(int code, std::string_view text, Role role) {
   const size_t begin = textSize();
   const Room has = room();
-  if (m_count == has.groups || begin + text.size() > has.text)
-    grow(m_count == has.groups ? 2 * has.groups + 4 : has.groups, std::max<size_t>(has.text, 2 * (begin + text.size())));
+  if (!m_block || has.count == has.groups || begin + text.size() > has.text)
+    grow(has.count == has.groups ? 2 * has.groups + 4 : has.groups, std::max<size_t>(has.text, 2 * (begin + text.size())));
   if (!text.empty()) std::memcpy(textStart() + begin, text.data(), text.size());
-  new (groups() + m_count++) Group{static_cast<short>(code), role, static_cast<std::uint32_t>(begin + text.size())};
+  new (groups() + heldRoom().count++) Group{static_cast<short>(code), role, static_cast<std::uint32_t>(begin + text.size())};
 }
 
-std::string KeptGroups::text(size_t i) const {
+std::string_view KeptGroups::text(size_t i) const {
   const size_t begin = i == 0 ? 0 : group(i - 1).end;
-  return std::string(textStart() + begin, group(i).end - begin);
+  return std::string_view(textStart() + begin, group(i).end - begin);
 }
 
 void KeptGroups::append(const KeptGroups& other) {
@@ -63,18 +76,20 @@ auto fillerValueAt(Values& values, size_t i) {
 
 void KeptGroups::setFiller(size_t i, const std::string& ownValue) {
   setRole(i, kFiller);
-  if (!m_fillerValues) m_fillerValues = std::make_unique<std::vector<std::pair<size_t, std::string>>>();
-  auto at = fillerValueAt(*m_fillerValues, i);
-  if (at != m_fillerValues->end() && at->first == i)
+  FillerValues*& values = heldRoom().fillerValues;
+  if (values == nullptr) values = new FillerValues;
+  auto at = fillerValueAt(*values, i);
+  if (at != values->end() && at->first == i)
     at->second = ownValue;
   else
-    m_fillerValues->insert(at, {i, ownValue});
+    values->insert(at, {i, ownValue});
 }
 
 const std::string* KeptGroups::fillerValue(size_t i) const {
-  if (!m_fillerValues) return nullptr;
-  auto at = fillerValueAt(*m_fillerValues, i);
-  return at != m_fillerValues->end() && at->first == i ? &at->second : nullptr;
+  const FillerValues* values = room().fillerValues;
+  if (values == nullptr) return nullptr;
+  auto at = fillerValueAt(*values, i);
+  return at != values->end() && at->first == i ? &at->second : nullptr;
 }
 
 const KeptFile::Variable* KeptFile::variable(const std::wstring& name) const {
@@ -85,7 +100,7 @@ const KeptFile::Variable* KeptFile::variable(const std::wstring& name) const {
 
 std::wstring KeptFile::release() const {
   const Variable* var = variable(L"ACADVER");
-  return var && !var->groups.empty() ? fromUtf8(var->groups.text(0)) : L"";
+  return var && !var->groups.empty() ? fromUtf8(std::string(var->groups.text(0))) : L"";
 }
 
 KeptFile* keptFile(const AcDbDatabase* db) { return db->impl()->keptFile.get(); }

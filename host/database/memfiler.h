@@ -1,6 +1,7 @@
 // Filers that keep a record in memory: the DWG form as bytes (undo records,
 // proxies, drawing files) and the DXF form as a list of groups.
 #pragma once
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,7 +28,16 @@ class DwgMemoryFiler : public AcDbDwgFiler {
   bool atEnd() const { return m_pos >= size(); }
   // The next n bytes where they are, read past; null (and eEndOfFile) when
   // fewer are left.
-  const unsigned char* readInPlace(size_t n);
+  const unsigned char* readInPlace(size_t n) {
+    if (m_status != Acad::eOk) return nullptr;
+    if (n > size() - m_pos) {
+      m_status = Acad::eEndOfFile;
+      return nullptr;
+    }
+    const unsigned char* at = data() + m_pos;
+    m_pos += n;
+    return at;
+  }
   // A string's UTF-8 where it is, read past; false when it is cut short.
   bool readUtf8InPlace(std::string_view& text);
   void reserve(size_t bytes) { m_bytes.reserve(bytes); }
@@ -59,15 +69,26 @@ class DwgMemoryFiler : public AcDbDwgFiler {
   Acad::ErrorStatus writeUInt32(Adesk::UInt32 value) override { return writeRaw(&value, sizeof value); }
   Acad::ErrorStatus writeDouble(double value) override { return writeRaw(&value, sizeof value); }
   Acad::ErrorStatus writePoint3d(const AcGePoint3d& value) override;
-  Acad::ErrorStatus writeString(const ACHAR* value) override;
+  Acad::ErrorStatus writeString(const ACHAR* value) override { return writeString(std::wstring_view(value ? value : L"")); }
+  Acad::ErrorStatus writeString(std::wstring_view text);
   Acad::ErrorStatus writeHardOwnershipId(const AcDbObjectId& id) override { return writeId(id); }
   Acad::ErrorStatus writeSoftPointerId(const AcDbObjectId& id) override { return writeId(id); }
   Acad::ErrorStatus writeBytes(const void* buffer, Adesk::UIntPtr length) override { return writeRaw(buffer, length); }
   Acad::ErrorStatus writeUInt64(Adesk::UInt64 value) { return writeRaw(&value, sizeof value); }
 
  private:
-  Acad::ErrorStatus readRaw(void* out, size_t n);
-  Acad::ErrorStatus writeRaw(const void* in, size_t n);
+  // Inline: records are made of numbers, a few bytes each.
+  Acad::ErrorStatus readRaw(void* out, size_t n) {
+    const unsigned char* at = readInPlace(n);
+    if (at == nullptr) return m_status;
+    if (n > 0) std::memcpy(out, at, n);  // an empty record may come with no storage at all
+    return Acad::eOk;
+  }
+  Acad::ErrorStatus writeRaw(const void* in, size_t n) {
+    const auto* p = static_cast<const unsigned char*>(in);
+    m_bytes.insert(m_bytes.end(), p, p + n);
+    return m_status;
+  }
   Acad::ErrorStatus readId(AcDbObjectId* id);
   Acad::ErrorStatus writeId(const AcDbObjectId& id);
 

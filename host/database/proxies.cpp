@@ -10,9 +10,8 @@ namespace {
 
 void turnInstancesIntoProxies(AcRxClass* cls) {
   for (AcDbDatabase* db : databases()) {
-    for (auto& entry : db->impl()->stubs) {
-      AcDbStub* stub = entry.second.get();
-      if (stub->object == nullptr || stub->object->isA() != cls) continue;
+    db->impl()->stubs.forEach([&](AcDbStub* stub) {
+      if (stub->object == nullptr || stub->object->isA() != cls) return;
       auto* record = new AcDbProxyObject::Record;
       record->className = cls->name();
       DwgMemoryFiler filer(AcDb::kFileFiler, db);
@@ -23,23 +22,22 @@ void turnInstancesIntoProxies(AcRxClass* cls) {
       proxy->setOwnerId(stub->object->ownerId());
       delete stub->object;
       placeObject(stub, proxy);
-    }
+    });
   }
 }
 
 void resurrectProxies(AcRxClass* cls) {
   for (AcDbDatabase* db : std::vector<AcDbDatabase*>(databases())) {
     AcDbObjectIdArray resurrected;
-    for (auto& entry : db->impl()->stubs) {
-      AcDbStub* stub = entry.second.get();
+    db->impl()->stubs.forEach([&](AcDbStub* stub) {
       auto* proxy = AcDbProxyObject::cast(stub->object);
-      if (proxy == nullptr) continue;
+      if (proxy == nullptr) return;
       // A proxy keeps either the object's DWG record or its DXF groups.
       DxfProxyRecord dxf;
       const bool fromDxf = readDxfProxyRecord(*proxy->record(), dxf);
-      if ((fromDxf ? dxf.className : std::wstring(proxy->originalClassName())) != cls->name()) continue;
+      if ((fromDxf ? dxf.className : std::wstring(proxy->originalClassName())) != cls->name()) return;
       AcDbObject* object = AcDbObject::cast(cls->create());
-      if (object == nullptr) continue;
+      if (object == nullptr) return;
       object->setOwnerId(proxy->ownerId());
       placeObject(stub, object);
       const Acad::ErrorStatus es = fromDxf ? restoreFromGroups(object, db, dxf.items)
@@ -48,11 +46,11 @@ void resurrectProxies(AcRxClass* cls) {
         // What the class cannot read stays a proxy, with all it holds.
         stub->object = proxy;
         delete object;
-        continue;
+        return;
       }
       delete proxy;
       resurrected.append(AcDbObjectId(stub));
-    }
+    });
     if (!resurrected.isEmpty())
       notifyDb(db, [&](AcDbDatabaseReactor* r) { r->proxyResurrectionCompleted(db, cls->appName(), resurrected); });
   }

@@ -72,12 +72,11 @@ Acad::ErrorStatus eraseObject(AcDbObjectId id, bool erase) {
 int forEachEntity(AcApDocument* doc, const std::function<void(AcDbObjectId)>& visit) {
   if (doc == nullptr || !isOpenDocument(doc)) return 0;
   int count = 0;
-  for (auto& entry : doc->database()->impl()->stubs) {
-    AcDbStub* stub = entry.second.get();
-    if (stub->object == nullptr || stub->erased || !AcDbEntity::cast(stub->object)) continue;
+  doc->database()->impl()->stubs.forEach([&](AcDbStub* stub) {
+    if (stub->object == nullptr || stub->erased || !AcDbEntity::cast(stub->object)) return;
     ++count;
     if (visit) visit(AcDbObjectId(stub));
-  }
+  });
   return count;
 }
 

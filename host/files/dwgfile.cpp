@@ -97,7 +97,7 @@ Acad::ErrorStatus readObject(DwgMemoryFiler& filer, AcDbDatabase* db, ClassNames
 // followed by that value (files written before it was kept hold kFiller).
 constexpr unsigned char kFillerWithValue = KeptGroups::kFiller + 1;
 
-void writeText(DwgMemoryFiler& out, const std::string& text) {
+void writeText(DwgMemoryFiler& out, std::string_view text) {
   out.writeUInt32(static_cast<Adesk::UInt32>(text.size()));
   out.writeBytes(text.data(), text.size());
 }
@@ -143,12 +143,12 @@ bool readGroups(DwgMemoryFiler& in, KeptGroups& groups) {
 // groups, then the file around them.
 void writeKept(DwgMemoryFiler& out, AcDbDatabase* db, const AcDbObjectIdArray& ids) {
   Adesk::UInt32 count = 0;
-  for (int i = 0; i < ids.length(); ++i) count += ids[i].stub()->kept != nullptr;
+  for (int i = 0; i < ids.length(); ++i) count += ids[i].stub()->kept.holdsRecord();
   out.writeUInt32(count);
   for (int i = 0; i < ids.length(); ++i) {
-    if (!ids[i].stub()->kept) continue;
+    if (!ids[i].stub()->kept.holdsRecord()) continue;
     out.writeUInt64(ids[i].handle());
-    writeGroups(out, *ids[i].stub()->kept);
+    writeGroups(out, ids[i].stub()->kept);
   }
   const KeptFile* file = keptFile(db);
   out.writeBool(file != nullptr);
@@ -166,7 +166,7 @@ void writeKept(DwgMemoryFiler& out, AcDbDatabase* db, const AcDbObjectIdArray& i
     out.writeUInt32(static_cast<Adesk::UInt32>(section.items.size()));
     for (const KeptFile::Item& item : section.items) {
       out.writeUInt64(item.handle);
-      out.writeString(item.type.c_str());
+      out.writeString(item.type);
       writeGroups(out, item.groups);
     }
   }
@@ -178,8 +178,8 @@ bool readKept(DwgMemoryFiler& in, AcDbDatabase* db) {
   for (Adesk::UInt32 i = 0; i < count && in.filerStatus() == Acad::eOk; ++i) {
     Adesk::UInt64 handle = 0;
     in.readUInt64(&handle);
-    auto groups = std::make_unique<KeptGroups>();
-    if (!readGroups(in, *groups)) return false;
+    KeptGroups groups = KeptGroups::ofRecord();
+    if (!readGroups(in, groups)) return false;
     AcDbStub* stub = stubForHandle(db, handle);
     if (stub->object == nullptr) return false;
     stub->kept = std::move(groups);
@@ -203,6 +203,7 @@ bool readKept(DwgMemoryFiler& in, AcDbDatabase* db) {
     if (!readGroups(in, groups)) return false;
   if (!readCount(n)) return false;
   file->sections.resize(n);
+  std::wstring type;
   for (KeptFile::Section& section : file->sections) {
     if (in.readString(section.name) != Acad::eOk || !readCount(n)) return false;
     section.items.resize(n);
@@ -210,7 +211,8 @@ bool readKept(DwgMemoryFiler& in, AcDbDatabase* db) {
       Adesk::UInt64 handle = 0;
       in.readUInt64(&handle);
       item.handle = handle;
-      if (in.readString(item.type) != Acad::eOk || !readGroups(in, item.groups)) return false;
+      if (in.readString(type) != Acad::eOk || !readGroups(in, item.groups)) return false;
+      item.type = file->typeName(type);
     }
   }
   setKeptFile(db, std::move(file));

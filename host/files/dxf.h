@@ -64,8 +64,8 @@ class DxfText {
   size_t m_size = 0, m_capacity = 0;
 };
 // The lines an item is written as (a point as one line a coordinate), as
-// they go to the file.
-std::vector<std::pair<int, std::string>> dxfLines(const resbuf& rb, DxfEncoding encoding);
+// they go to the file, each handed to take(code, bytes).
+void dxfLines(const resbuf& rb, DxfEncoding encoding, const std::function<void(int, std::string_view)>& take);
 
 // One line pair of a file: a group code and its value's bytes.
 struct DxfTag {
@@ -73,7 +73,7 @@ struct DxfTag {
   std::string value;
 };
 // A value's text, decoded as the file's encoding says.
-std::wstring decodeDxf(const std::string& bytes, DxfEncoding encoding);
+std::wstring decodeDxf(std::string_view bytes, DxfEncoding encoding);
 // Splits a file into tags as its bytes come (binary DXF once it is whole)
 // and hands each on as it is read, comments left out; refuses at once what
 // cannot be a drawing, saying why: a file that does not start like a DXF
@@ -126,13 +126,13 @@ bool toDxfGroups(const std::vector<DxfTag>& tags, size_t from, size_t to, std::v
                  DxfEncoding encoding);
 bool parseDxfHandle(const std::wstring& s, AcDbHandle& h);
 std::wstring trimDxf(const std::wstring& s);
-std::string trimDxf(const std::string& s);
+std::string_view trimDxf(std::string_view s);
 // A text value with its caret escapes resolved, and in a code page release
 // its \U+ escapes.
-std::wstring unescapeDxfText(const std::wstring& s, DxfEncoding encoding);
+std::wstring unescapeDxfText(std::wstring s, DxfEncoding encoding);
 // Whether a group's text as a file held it (UTF-8) reads as an item's value
 // (coordinate: which of a point's).
-bool heldReadsAs(const std::string& held, const resbuf& rb, int coordinate, DxfEncoding encoding);
+bool heldReadsAs(std::string_view held, const resbuf& rb, int coordinate, DxfEncoding encoding);
 
 class KeptGroups;
 

@@ -27,7 +27,7 @@ std::wstring unfitHeaderVariable(AcDbDatabase* db) {
         return variableSaying(name, L"is held in " + std::to_wstring(held->groups.size()) +
                                         L" groups, which take no value set as text");
       }
-      if (unescapeDxfText(fromUtf8(held->groups.text(0)), encoding) == value) continue;  // written as it was
+      if (unescapeDxfText(fromUtf8(std::string(held->groups.text(0))), encoding) == value) continue;  // written as it was
       code = held->groups.code(0);
     }
     std::vector<resbuf> parsed;

@@ -21,13 +21,13 @@ std::wstring folded(const std::wstring& name) {
 }
 
 const KeptGroups* heldGroups(AcDbDatabase* db, AcDbHandle handle) {
-  return handle == 0 ? nullptr : db->getObjectId(handle).stub()->kept.get();
+  return handle == 0 ? nullptr : db->getObjectId(handle).stub()->keptGroups();
 }
 
 // The first text of the group code in a record's held groups, as read.
 std::wstring heldText(const KeptGroups* held, int code, DxfEncoding encoding) {
   for (size_t i = 0; held && i < held->size(); ++i)
-    if (held->code(i) == code) return unescapeDxfText(trimDxf(fromUtf8(held->text(i))), encoding);
+    if (held->code(i) == code) return unescapeDxfText(trimDxf(fromUtf8(std::string(held->text(i)))), encoding);
   return L"";
 }
 
@@ -63,7 +63,7 @@ bool findLayerTable(AcDbDatabase* db, KeptFile& file, LayerTable& found) {
 std::wstring layerName(AcDbDatabase* db, AcDbHandle record, DxfEncoding encoding) {
   AcDbStub* stub = db->getObjectId(record).stub();
   if (auto* layer = AcDbLayerTableRecord::cast(stub->object)) return layer->name();
-  return heldText(stub->kept.get(), 2, encoding);
+  return heldText(stub->keptGroups(), 2, encoding);
 }
 
 // The layers the drawing's live entities and its current layer are on; a
@@ -107,7 +107,7 @@ AcDbHandle addLayerRecord(AcDbDatabase* db, const LayerTable& table, const std::
   if (const std::wstring plotStyle = heldText(model, 390, encoding); markers && !plotStyle.empty()) add(390, plotStyle);
 
   std::vector<resbuf> items;
-  KeptGroups held;
+  KeptGroups held = KeptGroups::ofRecord();
   for (const DxfTag& tag : tags) held.add(tag.code, toUtf8(decodeDxf(tag.value, encoding)));
   auto* layer = new AcDbLayerTableRecord;
   AcDbStub* stub = stubForHandle(db, handle);
@@ -118,7 +118,7 @@ AcDbHandle addLayerRecord(AcDbDatabase* db, const LayerTable& table, const std::
   restoreFromGroups(layer, db, items, !markers);
   dxfGroupsOf(layer, db, written);
   assignRoles(held, written, encoding, !markers);
-  stub->kept = std::make_unique<KeptGroups>(std::move(held));
+  stub->kept = std::move(held);
   return handle;
 }
 

@@ -25,19 +25,27 @@ struct OwnLine {
 
 // A run of groups under one subclass marker (the first run has none).
 struct Run {
-  std::wstring name;
   size_t begin, end;  // the groups of the run; a named run starts at its marker
 };
 
 template <class CodeAt>
-std::vector<Run> runsOf(size_t count, CodeAt&& codeAt, const std::function<std::wstring(size_t)>& nameAt) {
-  std::vector<Run> runs{{L"", 0, count}};
+std::vector<Run> runsOf(size_t count, CodeAt&& codeAt) {
+  std::vector<Run> runs;
+  runs.reserve(4);  // most records have a subclass or two
+  runs.push_back({0, count});
   for (size_t i = 0; i < count; ++i) {
     if (codeAt(i) != AcDb::kDxfSubclass) continue;
     runs.back().end = i;
-    runs.push_back({nameAt(i), i, count});
+    runs.push_back({i, count});
   }
   return runs;
+}
+
+// Whether a held group's text (UTF-8) is an item's text, as it stands.
+bool sameText(std::string_view held, const std::wstring& text) {
+  const bool ascii = std::all_of(held.begin(), held.end(), [](char c) { return (c & 0x80) == 0; });
+  if (!ascii) return fromUtf8(std::string(held)) == text;
+  return held.size() == text.size() && std::equal(held.begin(), held.end(), text.begin());
 }
 
 // The held record set against what its object writes of itself now.
@@ -57,19 +65,18 @@ class HeldRecord {
  public:
   HeldRecord(const KeptGroups& held, const std::vector<resbuf>& items, DxfEncoding encoding, bool markerless)
       : m_held(held), m_encoding(encoding) {
+    m_own.reserve(3 * items.size());  // a point is three lines
     for (const resbuf& rb : items) {
-      std::vector<std::pair<int, std::string>> lines = dxfLines(rb, encoding);
-      for (size_t k = 0; k < lines.size(); ++k)
-        m_own.push_back({lines[k].first, std::move(lines[k].second), &rb, static_cast<int>(k)});
+      const size_t first = m_own.size();
+      dxfLines(rb, encoding, [this, &rb](int code, std::string_view bytes) { m_own.push_back({code, std::string(bytes), &rb, 0}); });
+      for (size_t k = first; k < m_own.size(); ++k) m_own[k].coordinate = static_cast<int>(k - first);
     }
     m_tail = 0;
     while (m_tail < held.size() && held.code(m_tail) != 0) ++m_tail;
     m_xdata = 0;
     while (m_xdata < m_tail && held.code(m_xdata) < 1000) ++m_xdata;
-    m_heldRuns = runsOf(m_xdata, [&](size_t i) { return held.code(i); },
-                        [&](size_t i) { return fromUtf8(held.text(i)); });
-    m_ownRuns = runsOf(m_own.size(), [&](size_t i) { return m_own[i].code; },
-                       [&](size_t i) { return m_own[i].item->text; });
+    m_heldRuns = runsOf(m_xdata, [&](size_t i) { return held.code(i); });
+    m_ownRuns = runsOf(m_own.size(), [&](size_t i) { return m_own[i].code; });
     for (size_t o = 0; o < m_ownRuns.size(); ++o)
       for (size_t i = m_ownRuns[o].begin; i < m_ownRuns[o].end; ++i) m_own[i].subclass = o;
     markStart(markerless);
@@ -160,7 +167,7 @@ class HeldRecord {
     for (size_t o = 0; o < m_ownRuns.size(); ++o) {
       if (o == 0 || markerless)
         m_home[o] = 0;
-      else if (next < m_heldRuns.size() && m_heldRuns[next].name == m_ownRuns[o].name)
+      else if (next < m_heldRuns.size() && sameText(m_held.text(m_heldRuns[next].begin), m_own[m_ownRuns[o].begin].item->text))
         m_home[o] = next++;
     }
   }

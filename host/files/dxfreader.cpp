@@ -153,6 +153,7 @@ class DxfReader {
   std::vector<InRecord> m_waiting;  // in file order
   bool m_bHaveObjects = false, m_bHaveRoot = false;
   AcDbHandle m_nod = 0;
+  std::vector<resbuf> m_written;  // what the object read last writes of itself; its room serves the next
 };
 
 bool opensWithBuiltFrameComment(const std::string& bytes) {
@@ -209,7 +210,7 @@ Acad::ErrorStatus DxfReader::finish() {
   if (!m_bHaveTables) {  // the frame, with its entries of the root dictionary, is built at each save
     m_file->classes.clear();
     m_file->sections.clear();
-    m_pDb->namedObjectsDictionaryId().stub()->kept.reset();
+    m_pDb->namedObjectsDictionaryId().stub()->kept = KeptGroups();
   }
   setKeptFile(m_pDb, std::move(m_file));
   // A header the frame built at each save could not hold is refused now, not at the save.
@@ -228,7 +229,10 @@ KeptGroups DxfReader::keep(size_t from, size_t to) const {
   for (size_t i = from; i < to; ++i) {
     const std::string& bytes = m_tags[i].value;
     const bool ascii = std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; });
-    held.add(m_tags[i].code, ascii ? bytes : toUtf8(decodeDxf(bytes, m_encoding)));
+    if (ascii)
+      held.add(m_tags[i].code, bytes);
+    else
+      held.add(m_tags[i].code, toUtf8(decodeDxf(bytes, m_encoding)));
   }
   return held;
 }
@@ -276,7 +280,7 @@ Acad::ErrorStatus DxfReader::beginSection(const std::wstring& section) {
 void DxfReader::readOther(size_t at, size_t end) {
   while (at < end) {
     KeptFile::Item item;
-    item.type = m_tags[at].code == 0 ? typeName(at) : L"";
+    item.type = m_tags[at].code == 0 ? m_file->typeName(typeName(at)) : L"";
     size_t first = m_tags[at].code == 0 ? at + 1 : at;
     for (at = first; at < end && m_tags[at].code != 0;) ++at;
     item.groups = keep(first, at);
@@ -331,7 +335,7 @@ Acad::ErrorStatus DxfReader::readRecord() {
   InRecord rec;
   rec.type = typeName(0);
   if (rec.type == L"ENDTAB") {
-    kept.items.push_back({0, rec.type, keep(first, end)});
+    kept.items.push_back({0, m_file->typeName(rec.type), keep(first, end)});
     return Acad::eOk;
   }
   size_t body = first;
@@ -352,7 +356,7 @@ Acad::ErrorStatus DxfReader::readRecord() {
   rec.held = keep(first, end);
   rec.section = m_file->sections.size() - 1;
   rec.item = kept.items.size();
-  kept.items.push_back({0, rec.type, {}});
+  kept.items.push_back({0, m_file->typeName(rec.type), {}});
   rec.rootDictionary = m_sectionName == L"OBJECTS" && !m_bHaveRoot;
   m_bHaveRoot = m_bHaveRoot || rec.rootDictionary;
   if (!rec.entity) return place(std::move(rec));
@@ -449,10 +453,9 @@ Acad::ErrorStatus DxfReader::fill(AcDbStub* stub, AcDbObject* object, InRecord& 
   if (!rec.entity && rec.owner != 0) object->setOwnerId(m_pDb->getObjectId(rec.owner));
   Acad::ErrorStatus es = readGroups ? restoreFromGroups(object, m_pDb, rec.items, rec.markerless) : Acad::eOk;
   if (es != Acad::eOk) return es;
-  std::vector<resbuf> written;
-  if ((es = dxfGroupsOf(object, m_pDb, written)) != Acad::eOk) return es;
-  assignRoles(rec.held, written, m_encoding, rec.markerless);
-  stub->kept = std::make_unique<KeptGroups>(std::move(rec.held));
+  if ((es = dxfGroupsOf(object, m_pDb, m_written)) != Acad::eOk) return es;
+  assignRoles(rec.held, m_written, m_encoding, rec.markerless);
+  stub->kept = std::move(rec.held);
   return Acad::eOk;
 }
 

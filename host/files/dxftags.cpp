@@ -16,30 +16,75 @@
 namespace kvhost {
 namespace {
 
-bool parseInt(const std::string& s, long long& v) {
+// Numbers are read in their common case, plain digits, without the C
+// library's locale and buffers; anything else (a sign, blanks, a number out
+// of range) as strtoll and strtod read it.
+template <class Number>
+bool parsePlain(std::string_view s, Number& v) {
+  const auto plain = std::from_chars(s.data(), s.data() + s.size(), v);
+  return plain.ec == std::errc() && plain.ptr == s.data() + s.size() && !s.empty();
+}
+
+bool parseInt(std::string_view s, long long& v) {
+  if (parsePlain(s, v)) return true;
+  const std::string text(s);
   char* end = nullptr;
   errno = 0;
-  v = std::strtoll(s.c_str(), &end, 10);
-  if (errno != 0 || end == s.c_str()) return false;
+  v = std::strtoll(text.c_str(), &end, 10);
+  if (errno != 0 || end == text.c_str()) return false;
   while (*end == ' ' || *end == '\t') ++end;
   return *end == 0;
 }
 
-bool parseReal(const std::string& s, double& v) {
-  // The common case, a plain number, without the C library's locale and
-  // buffers; anything else (a sign, blanks, a number out of range) as
-  // strtod reads it.
-  const auto plain = std::from_chars(s.data(), s.data() + s.size(), v);
-  if (plain.ec == std::errc() && plain.ptr == s.data() + s.size() && !s.empty()) return true;
+bool parseReal(std::string_view s, double& v) {
+  if (parsePlain(s, v)) return true;
+  const std::string text(s);
   char* end = nullptr;
-  v = std::strtod(s.c_str(), &end);
-  if (end == s.c_str()) return false;
+  v = std::strtod(text.c_str(), &end);
+  if (end == text.c_str()) return false;
   while (*end == ' ' || *end == '\t') ++end;
   return *end == 0;
+}
+
+bool isAscii(std::string_view s) {
+  return std::all_of(s.begin(), s.end(), [](char c) { return (c & 0x80) == 0; });
+}
+
+// A handle of hex digits only, as handles are written; false for anything
+// else, which parseDxfHandle then reads.
+template <class Char>
+bool parsePlainHex(std::basic_string_view<Char> s, AcDbHandle& h) {
+  if (s.empty() || s.size() > 16) return false;
+  AcDbHandle v = 0;
+  for (Char c : s) {
+    const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    if (digit < 0) return false;
+    v = v << 4 | static_cast<AcDbHandle>(digit);
+  }
+  h = v;
+  return true;
+}
+
+// s without the blanks around it; most values have none, so it looks at
+// their ends only.
+template <class Char>
+std::basic_string_view<Char> trimmed(std::basic_string_view<Char> s) {
+  auto blank = [](Char c) { return c == ' ' || c == '\t'; };
+  size_t a = 0, b = s.size();
+  while (a < b && blank(s[a])) ++a;
+  while (b > a && blank(s[b - 1])) --b;
+  return s.substr(a, b - a);
+}
+
+// Whether text held as UTF-8 is the text of an item, unescaped.
+bool heldTextIs(std::string_view held, const std::wstring& text, DxfEncoding encoding) {
+  const bool escapes = held.find_first_of(encoding == DxfEncoding::kCodePage ? "^\\" : "^") != std::string_view::npos;
+  if (escapes || !isAscii(held)) return unescapeDxfText(fromUtf8(std::string(held)), encoding) == text;
+  return held.size() == text.size() && std::equal(held.begin(), held.end(), text.begin());
 }
 
 // Text that is not UTF-8 is taken as Latin-1, the common case of older files.
-std::wstring decodeLine(const std::string& s) {
+std::wstring decodeLine(std::string_view s) {
   for (size_t i = 0; i < s.size();) {
     auto c = static_cast<unsigned char>(s[i]);
     int extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
@@ -48,7 +93,7 @@ std::wstring decodeLine(const std::string& s) {
     if (!ok) return decodeDxf(s, DxfEncoding::kCodePage);
     i += extra + 1;
   }
-  return fromUtf8(s);
+  return fromUtf8(std::string(s));
 }
 
 // The character of a \U+ escape at s[i] and the escape's length; 0 when
@@ -77,6 +122,7 @@ size_t unicodeEscapeAt(const std::wstring& s, size_t i, uint32_t& c) {
 }  // namespace
 
 bool parseDxfHandle(const std::wstring& s, AcDbHandle& h) {
+  if (parsePlainHex(std::wstring_view(s), h)) return true;
   if (s.empty() || s.size() > 16) return false;
   wchar_t* end = nullptr;
   errno = 0;
@@ -86,18 +132,11 @@ bool parseDxfHandle(const std::wstring& s, AcDbHandle& h) {
   return true;
 }
 
-std::wstring trimDxf(const std::wstring& s) {
-  size_t a = s.find_first_not_of(L" \t"), b = s.find_last_not_of(L" \t");
-  return a == std::wstring::npos ? std::wstring() : s.substr(a, b - a + 1);
-}
-std::string trimDxf(const std::string& s) {
-  size_t a = s.find_first_not_of(" \t"), b = s.find_last_not_of(" \t");
-  return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
-}
+std::wstring trimDxf(const std::wstring& s) { return std::wstring(trimmed(std::wstring_view(s))); }
+std::string_view trimDxf(std::string_view s) { return trimmed(s); }
 
-std::wstring decodeDxf(const std::string& bytes, DxfEncoding encoding) {
-  const bool ascii = std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; });
-  if (ascii) return std::wstring(bytes.begin(), bytes.end());
+std::wstring decodeDxf(std::string_view bytes, DxfEncoding encoding) {
+  if (isAscii(bytes)) return std::wstring(bytes.begin(), bytes.end());
   if (encoding == DxfEncoding::kUtf8) return decodeLine(bytes);
   std::wstring out;
   out.reserve(bytes.size());
@@ -105,7 +144,7 @@ std::wstring decodeDxf(const std::string& bytes, DxfEncoding encoding) {
   return out;
 }
 
-std::wstring unescapeDxfText(const std::wstring& s, DxfEncoding encoding) {
+std::wstring unescapeDxfText(std::wstring s, DxfEncoding encoding) {
   if (s.find_first_of(encoding == DxfEncoding::kCodePage ? L"^\\" : L"^") == std::wstring::npos) return s;
   std::wstring out;
   for (size_t i = 0; i < s.size(); ++i) {
@@ -126,14 +165,15 @@ std::wstring unescapeDxfText(const std::wstring& s, DxfEncoding encoding) {
   return out;
 }
 
-bool heldReadsAs(const std::string& held, const resbuf& rb, int coordinate, DxfEncoding encoding) {
+bool heldReadsAs(std::string_view held, const resbuf& rb, int coordinate, DxfEncoding encoding) {
   long long n = 0;
   double v = 0;
   switch (dxfValueKind(rb.restype)) {
-    case DxfValueKind::kText: return unescapeDxfText(fromUtf8(held), encoding) == rb.text;
+    case DxfValueKind::kText: return heldTextIs(held, rb.text, encoding);
     case DxfValueKind::kHandle: {
       AcDbHandle a = 0, b = 0;
-      return parseDxfHandle(fromUtf8(trimDxf(held)), a) && parseDxfHandle(trimDxf(rb.text), b) && a == b;
+      const bool heldReads = parsePlainHex(trimDxf(held), a) || parseDxfHandle(fromUtf8(std::string(trimDxf(held))), a);
+      return heldReads && (parsePlainHex(trimmed(std::wstring_view(rb.text)), b) || parseDxfHandle(trimDxf(rb.text), b)) && a == b;
     }
     case DxfValueKind::kInt16: return parseInt(trimDxf(held), n) && static_cast<Adesk::Int16>(n) == rb.int32;
     case DxfValueKind::kInt32:
@@ -151,7 +191,7 @@ bool toDxfGroups(const std::vector<DxfTag>& tags, size_t from, size_t to, std::v
   for (size_t i = from; i < to; ++i) {
     resbuf rb;
     rb.restype = static_cast<short>(tags[i].code);
-    const std::string& v = tags[i].value;
+    const std::string_view v = tags[i].value;
     long long n = 0;
     switch (dxfValueKind(tags[i].code)) {
       case DxfValueKind::kText: rb.text = unescapeDxfText(decodeDxf(v, encoding), encoding); break;

@@ -290,10 +290,8 @@ void DxfText::raw(int code, std::string_view bytes) {
   });
 }
 
-std::vector<std::pair<int, std::string>> dxfLines(const resbuf& rb, DxfEncoding encoding) {
-  std::vector<std::pair<int, std::string>> lines;
-  itemLines(rb, encoding, [&](int code, std::string_view bytes) { lines.emplace_back(code, std::string(bytes)); });
-  return lines;
+void dxfLines(const resbuf& rb, DxfEncoding encoding, const std::function<void(int, std::string_view)>& take) {
+  itemLines(rb, encoding, take);
 }
 
 void DxfText::point(int code, double x, double y, double z) {

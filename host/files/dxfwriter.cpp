@@ -148,7 +148,7 @@ Acad::ErrorStatus DxfWriter::collect() {
     rec.handle = ids[i].handle();
     Acad::ErrorStatus es = collectObject(ids[i].stub()->object, rec);
     if (es != Acad::eOk) return refuseUnwritable(ids[i].stub()->object, es);
-    const KeptGroups* held = ids[i].stub()->kept.get();
+    const KeptGroups* held = ids[i].stub()->keptGroups();
     if (!markers() && (es = checkReleaseHolds(ids[i].stub()->object, held)) != Acad::eOk) return es;
     note(rec);
     if (held || ids[i] == nodId) {
@@ -339,7 +339,7 @@ DxfText DxfWriter::keptText(const KeptFile& file) {
     out.tag(2, section.name);
     for (const KeptFile::Item& item : section.items) {
       if (item.handle == 0) {
-        if (!item.type.empty()) out.tag(0, item.type);
+        if (!item.type.empty()) out.tag(0, std::wstring(item.type));
         for (size_t i = 0; i < item.groups.size(); ++i) out.tag(item.groups.code(i), item.groups.text(i));
         continue;
       }
@@ -382,7 +382,7 @@ void DxfWriter::writeVariable(DxfText& out, const KeptFile::Variable& var, const
   out.tag(9, L"$" + var.name);
   if (var.name == L"HANDSEED" && !var.groups.empty()) {
     out.handle(var.groups.code(0), m_pDb->handseed());
-  } else if (now && var.groups.size() == 1 && unescapeDxfText(fromUtf8(var.groups.text(0)), encoding) != now) {
+  } else if (now && var.groups.size() == 1 && unescapeDxfText(fromUtf8(std::string(var.groups.text(0))), encoding) != now) {
     std::vector<DxfTag> tag{{var.groups.code(0), toUtf8(now)}};
     std::vector<resbuf> parsed;
     if (toDxfGroups(tag, 0, 1, parsed, DxfEncoding::kUtf8)) out.item(parsed.front());
@@ -426,7 +426,7 @@ void DxfWriter::writeKeptClasses(DxfText& out, const KeptFile& file) const {
   for (const KeptGroups& groups : file.classes) {
     out.tag(0, "CLASS");
     for (size_t i = 0; i < groups.size(); ++i) {
-      if (groups.code(i) == 1) names.insert(fromUtf8(trimDxf(groups.text(i))));
+      if (groups.code(i) == 1) names.insert(fromUtf8(std::string(trimDxf(groups.text(i)))));
       out.tag(groups.code(i), groups.text(i));
     }
   }

@@ -1,4 +1,7 @@
 // Drawing files on disk, read as their bytes come (savefile.cpp writes them).
+#include <cstdint>
+#include <filesystem>
+#include <system_error>
 #include "files/fileinternal.h"
 #include "files/platformfiles.h"
 #include "kvhost.h"
@@ -27,6 +30,11 @@ Acad::ErrorStatus readFile(const std::wstring& fileName, const std::function<Aca
 
 Acad::ErrorStatus readFile(const std::wstring& fileName, std::string& contents) {
   contents.clear();
+  // Room for the file at once, as its size is now, so that its bytes are
+  // copied once; a file that changes meanwhile is read whole all the same.
+  std::error_code unknown;
+  const std::uintmax_t size = std::filesystem::file_size(std::filesystem::path(fileName), unknown);
+  if (!unknown && size < contents.max_size()) contents.reserve(static_cast<size_t>(size));
   return readFile(fileName, [&](const char* bytes, size_t size) {
     contents.append(bytes, size);
     return Acad::eOk;

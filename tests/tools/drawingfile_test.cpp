@@ -132,7 +132,10 @@ TEST_F(DrawingFiles, WhatIsSavedIsWhatOpensAgainInBothForms) {
       {"plan.kvdwg", nullptr}, {"plan.dxf", nullptr}, {"unlisted.dxf", unlisted},
       {"owned.dxf", [](std::string t) { return replaced(t, "  3\nPROJECT\n350\n", "  3\nPROJECT\n360\n"); }},
       {"renamed.dxf", [](std::string t) { return replaced(t, "  2\nKOVAUndoObject\n", "  2\nOldUndoObject\n"); }},
-      {"aligned.dxf", [](std::string t) { return replaced(t, " 40\n2.5\n", " 40\n2.5\n100\nAcDbText\n"); }}};
+      {"aligned.dxf", [](std::string t) { return replaced(t, " 40\n2.5\n", " 40\n2.5\n100\nAcDbText\n"); }},
+      {"reordered.dxf", [](std::string t) {  // the circle listed before the line: still in handle order
+         const size_t line = t.find("  0\nLINE\n"), circle = t.find("  0\nCIRCLE\n"), next = t.find("  0\n", circle + 1);
+         return t.substr(0, line) + t.substr(circle, next - circle) + t.substr(line, circle - line) + t.substr(next); }}};
   for (const auto& [name, edit] : files) {
     SCOPED_TRACE(name);
     kvhost::activateDocument(doc);
