@@ -326,6 +326,7 @@ const std::vector<ScriptCase> kScripts = {
     // The usage follows, each statement with its help or listed with the next.
     {"UnknownOption", "", {"kovahost: unexpected argument '--frobnicate'", "save a drawing", "work done outside any command",
       "layer HANDLE NAME | radius HANDLE R", "lock NAME | unlock NAME"}, {"bad.kvs", "--frobnicate"}, 2},
+    {"Help", "", {"save a drawing", "lock NAME | unlock NAME"}, {"--help", "bad.kvs"}, 0},
     {"TraceEventsWithoutFile", "", {"kovahost: --trace-events needs a file name"}, {"bad.kvs", "--trace-events"}, 2},
     {"MissingScript", "", {"kovahost: cannot read none.kvs: no such file"}, {"none.kvs"}, 2},
     {"DirectoryAsScript", "", {"kovahost: cannot read folder.dwg: it is a directory"}, {"folder.dwg"}, 2},
