@@ -344,6 +344,7 @@ TEST_F(EditorPickfirst, EveryBaseClientGetsTheSetReadOnceAndItsMostDerivedCommon
 TEST_F(EditorPickfirst, QueuedEntitiesAreRedrawnOnceWhenTheOutermostHandlingEnds) {
   int depth = 0;
   a->onPickfirst = [&] {
+    EXPECT_FALSE(KOVAEditorReactorBase::isDuringRedrawEntity());
     if (++depth == 1) {
       redraw(line);
       redraw(line);

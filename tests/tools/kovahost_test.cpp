@@ -289,6 +289,7 @@ const std::vector<ScriptCase> kScripts = {
     {"TempdirNamedAndKept", "tempdir keep\nnew a\nsave a kept.dwg\n", {"files go to the temporary folder ", ", kept after"},
      {"bad.kvs"}, 0},
     {"SetenvNameWithEquals", "setenv A=B 1\n", {"1: a variable's name holds no '='"}},
+    {"ZeroRadius", "new a\ncircle 0 0 0\n", {"2: a circle needs a positive radius"}},
     {"RadiusAboveIntMax", "load RuleChecker.arx\nnew a\ncommand DRAW\n  circle 0 0 1e12\nend\n",
      {"rules: AcDbCircle 4 has radius 1e+12, above 100"}, {"bad.kvs"}, 0},
     // A failed session leaves the drawing it opened as it was (checked for every case).
@@ -326,6 +327,8 @@ const std::vector<ScriptCase> kScripts = {
     // The usage follows, each statement with its help or listed with the next.
     {"UnknownOption", "", {"kovahost: unexpected argument '--frobnicate'", "save a drawing", "work done outside any command",
       "layer HANDLE NAME | radius HANDLE R", "lock NAME | unlock NAME"}, {"bad.kvs", "--frobnicate"}, 2},
+    {"Help", "", {"  load FILE | unload FILE          load or unload a module (.arx)\n  new NAME",
+      "| text X Y WORDS...   add to the current drawing\n  color HANDLE N"}, {"--help", "bad.kvs"}, 0},
     {"TraceEventsWithoutFile", "", {"kovahost: --trace-events needs a file name"}, {"bad.kvs", "--trace-events"}, 2},
     {"MissingScript", "", {"kovahost: cannot read none.kvs: no such file"}, {"none.kvs"}, 2},
     {"DirectoryAsScript", "", {"kovahost: cannot read folder.dwg: it is a directory"}, {"folder.dwg"}, 2},

@@ -2,7 +2,7 @@
 
 read_json.py lines JSON [TEXT]  each line of JSON one object: seq counting from 0, a kind, and the event that
                                 is the same line of TEXT (the text output of the same session); statement lines
-                                say where in the script they stand
+                                say where in the script they stand, and name no client (the script is not one)
 read_json.py timeline FILE      the trace events: time never going back, slices properly nested and all ended;
                                 prints each slice and instant as the path of the slices it lies in
 """
@@ -21,8 +21,8 @@ def lines(path, text_path=None):
     with open(path, encoding="utf-8") as f:  # strict: a byte that is not UTF-8 fails
         for seq, line in enumerate(f):
             event = json.loads(line)
-            at_missing = event["kind"] == "statement" and "at" not in event
-            if event["seq"] != seq or not isinstance(event["kind"], str) or (text and same_session(event["event"]) != same_session(text[seq])) or at_missing:
+            misplaced = event["kind"] == "statement" and ("at" not in event or "class" in event)
+            if event["seq"] != seq or not isinstance(event["kind"], str) or (text and same_session(event["event"]) != same_session(text[seq])) or misplaced:
                 print("error: line %d: %s" % (seq, line.strip()))
 
 

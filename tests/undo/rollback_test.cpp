@@ -181,6 +181,19 @@ const Session kSessions[] = {
        EXPECT_EQ(t.doc->locks()[0].globalCommand, L"OWNER");
        EXPECT_EQ(acDocManagerPtr()->unlockDocument(t.doc), Acad::eOk);
      }},
+    {"ADrawingClosedInsideAModelessOperationOfItsOwn",
+     [](RollBack&) {
+       // Nothing of its open mark is left to the drawing made next, which mostly takes its place in memory.
+       AcApDocument* gone = kvhost::newDocument(L"gone.dwg");
+       AcApDocument* next = nullptr;
+       kvhost::modelessOperation(L"PALETTE", [&] {
+         EXPECT_TRUE(kvhost::closeDocument(gone));
+         next = kvhost::newDocument(L"next.dwg");
+         EXPECT_EQ(acDocManagerPtr()->lockDocument(next, AcAp::kWrite, L"OWNER"), Acad::eOk);
+       });
+       EXPECT_EQ(acDocManagerPtr()->unlockDocument(next), Acad::eOk);  // the end of the closed drawing's operation released nothing
+       kvhost::modelessOperation(L"PALETTE", [&] { EXPECT_EQ(next->myLockMode(), AcAp::kWrite); });
+     }},
     {"UndoRecordingIsOffForTheWholeCommand",
      [](RollBack& t) {
        kvhost::runCommand(L"LINE", [&] { t.addLine(2); });
