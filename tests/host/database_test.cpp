@@ -39,6 +39,8 @@ TEST_F(Database, OpenDisciplineAnswers) {
       {"upgrade beside a second reader", kWrite,
        [&] { return open(id, kForRead), open(id, kForRead), held[0]->upgradeOpen(); }, Acad::eWasOpenForRead},
       {"upgrade", kWrite, [&] { return open(id, kForRead), held[0]->upgradeOpen(); }, Acad::eOk},
+      {"downgrade", kWrite, [&] { return open(id, kForWrite), held[0]->downgradeOpen(); }, Acad::eOk},
+      {"downgrade a read", kNone, [&] { return open(id, kForRead), held[0]->downgradeOpen(); }, Acad::eNotOpenForWrite},
       {"change what is open for read", kNone, [&] {
          open(id, kForRead), open(db->namedObjectsDictionaryId(), kForRead);
          AcDbDictionary* nod = AcDbDictionary::cast(held[1]);

@@ -114,9 +114,9 @@ TEST(DxfFiler, PushesBackOnlyTheItemJustRead) {
   }
 }
 
-// A DWG filer whose status was set answers every write with it, as a
-// client's dwgOutFields may pass it on.
-TEST(DwgFiler, EveryWriteAnswersTheStatusSet) {
+// A filer whose status was set answers every write with it, as a
+// client's dwgOutFields or dxfOutFields may pass it on.
+TEST(Filers, EveryWriteAnswersTheStatusSet) {
   const std::pair<const char*, std::function<Acad::ErrorStatus(AcDbDwgFiler&)>> writes[] = {
       {"bool", [](auto& f) { return f.writeBool(true); }},
       {"int32", [](auto& f) { return f.writeInt32(7); }},
@@ -129,6 +129,21 @@ TEST(DwgFiler, EveryWriteAnswersTheStatusSet) {
     kvhost::DwgMemoryFiler out(AcDb::kFileFiler, nullptr);
     EXPECT_EQ(write(out), Acad::eOk) << what;
     out.setFilerStatus(Acad::eFilerError);
+    EXPECT_EQ(write(out), Acad::eFilerError) << what;
+  }
+  // A DXF filer the same, once it has reported an error.
+  const std::pair<const char*, std::function<Acad::ErrorStatus(AcDbDxfFiler&)>> groups[] = {
+      {"string", [](auto& f) { return f.writeString(AcDb::kDxfText, L"plain"); }},
+      {"int16", [](auto& f) { return f.writeInt16(AcDb::kDxfColor, 1); }},
+      {"int32", [](auto& f) { return f.writeInt32(static_cast<AcDb::DxfCode>(90), 7); }},
+      {"real", [](auto& f) { return f.writeDouble(AcDb::kDxfReal, 2.5); }},
+      {"point", [](auto& f) { return f.writePoint3d(static_cast<AcDb::DxfCode>(10), AcGePoint3d(1, 2, 3)); }},
+      {"id", [](auto& f) { return f.writeObjectId(static_cast<AcDb::DxfCode>(330), AcDbObjectId::kNull); }},
+  };
+  for (const auto& [what, write] : groups) {
+    kvhost::DxfMemoryFiler out(AcDb::kFileFiler, nullptr);
+    EXPECT_EQ(write(out), Acad::eOk) << what;
+    out.setError(Acad::eFilerError, L"failed");
     EXPECT_EQ(write(out), Acad::eFilerError) << what;
   }
 }

@@ -399,6 +399,11 @@ TEST_F(DrawingFiles, ALayersChangedStateGoesWhereItsRecordHeldIt) {
       {"a lineweight where it had none", 0x12, layer([](auto* l) { l->setLineWeight(13); }), "DASHED\n",
        "DASHED\n370\n13\n"},
       {"plotted again", 0x13, layer([](auto* l) { l->setIsPlottable(true); }), "290\n0\n", ""},
+      // Values a record cannot hold are refused and change nothing.
+      {"red, not 0 or 256", 0x10, layer([](auto* l) { l->setColorIndex(0), l->setColorIndex(256), l->setColorIndex(1); }),
+       " 62\n7\n  6\nContinuous\n  0\nLAYER\n  5\n11", " 62\n1\n  6\nContinuous\n  0\nLAYER\n  5\n11"},
+      {"the default lineweight, not -4", 0x13, layer([](auto* l) { l->setLineWeight(-4), l->setLineWeight(-3); }),
+       "370\n25\n", ""},
   };
   for (const auto& [what, handle, change, from, to] : cases) {
     SCOPED_TRACE(what);
