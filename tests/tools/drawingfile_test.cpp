@@ -251,6 +251,12 @@ TEST_F(DrawingFiles, AMarkerWithoutItsClassTravelsAsAProxyAndComesBackWithIt) {
   }
   EXPECT_NE(readFile(path("re-marked.dxf")).find("  0\nCLASS\n  1\nKOVA_UNDO_OBJECT\n  2\nKOVAUndoObject\n  3\nKOVA_ORBAPP\n"),
             std::string::npos);
+  // A proxy holding a DWG record goes to DXF as another program's proxy, the end of its data marked.
+  ASSERT_EQ(kvhost::saveDocument(opened[1], path("proxy.dxf")), Acad::eOk);
+  const std::string saved = readFile(path("proxy.dxf"));
+  const size_t proxy = saved.find("  0\nACAD_PROXY_OBJECT\n"), end = saved.find("\n  0\n", proxy + 4);
+  ASSERT_NE(proxy, std::string::npos);
+  EXPECT_EQ(saved.substr(end - 6, 7), "\n 94\n0\n");
   // With the class back, the proxies in memory (kept as a DWG record or as
   // DXF groups) and the files saved without it give the marker back.
   struct Resurrected : AcDbDatabaseReactor {
