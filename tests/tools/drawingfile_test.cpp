@@ -271,6 +271,7 @@ TEST_F(DrawingFiles, AMarkerWithoutItsClassTravelsAsAProxyAndComesBackWithIt) {
   ASSERT_TRUE(loaded);
   EXPECT_EQ(resurrected.count, 3);  // the marker of each drawing
   for (const std::string& name : files) opened.push_back(reopen(path("re-" + name)));
+  opened.push_back(reopen(path("proxy.dxf")));
   for (AcApDocument* d : opened) {
     SCOPED_TRACE(narrow(d->fileName()));
     EXPECT_EQ(markerClass(d), L"KOVAUndoObject");
