@@ -85,6 +85,8 @@ TEST_F(Documents, AcAxDocLockLocksForItsLifetime) {
   EXPECT_EQ(acDocManager->activateDocument(nullptr), Acad::eNoDocument);
   EXPECT_EQ(log.lines, Lines{L"activated b.dwg"});
   kvhost::activateDocument(doc);
+  kvhost::cancelDocumentCreation(L"c.dwg");
+  EXPECT_EQ(acDocManager->curDocument(), doc);  // a drawing given up leaves the current one so
   EXPECT_EQ(acdbHostApplicationServices()->workingDatabase(), db);
   AcDbObjectId line = addLine();
   {
