@@ -754,12 +754,14 @@ TEST_F(DrawingFiles, ASaveReplacesTheFileWithAWholeNewOneOrLeavesItAsItWas) {
     ASSERT_TRUE(!openElsewhere || kvhost::openDocument(widen(file)) != nullptr);
     kvhost::activateDocument(doc);
     ASSERT_EQ(kvhost::modifyObject(lineId, [](AcDbObject* o) { AcDbEntity::cast(o)->setColorIndex(5); }), Acad::eOk);
+    ASSERT_EQ(kvhost::eraseObject(circleId), Acad::eOk);
+    ASSERT_EQ(kvhost::eraseObject(circleId, false), Acad::eOk);
     {
       FileSizeLimit limit(64);
       EXPECT_NE(kvhost::saveDocument(doc, widen(name)), Acad::eOk);
     }
     EXPECT_EQ(readFile(file), old);
-    EXPECT_EQ(doc->dbmod(), 1);  // still unsaved
+    EXPECT_EQ(doc->dbmod(), 3);  // still unsaved: three changes
     EXPECT_EQ(kvhost::saveDocument(doc, widen(name)), openElsewhere ? Acad::eFileSharingViolation : Acad::eOk);
     EXPECT_EQ(isLink(name), how != Name::kFile);
     EXPECT_EQ(modeOf(file), mode);
