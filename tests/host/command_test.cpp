@@ -65,7 +65,7 @@ TEST_F(Commands, NestOnlyToTheHostsLimitAndATransparentOneRunsInsideTheOuterOne)
 TEST_F(Commands, PostedStringsWaitForTheOutermostCommandAndRunInOrder) {
   kvhost::defineCommand(L"a", [] {});  // names are found whatever their case
   kvhost::defineCommand(L"B", [&] { acDocManager->sendStringToExecute(doc, L"_.c\n"); });
-  kvhost::defineCommand(L"C", [] {});
+  kvhost::defineCommand(L"C", [&] { addLine(), addLine(); });
   struct Poster : AcEditorReactor {
     explicit Poster(AcApDocument* d) : doc(d) { acedEditor->addReactor(this); }
     ~Poster() override { acedEditor->removeReactor(this); }
@@ -84,6 +84,10 @@ TEST_F(Commands, PostedStringsWaitForTheOutermostCommandAndRunInOrder) {
   });
   EXPECT_EQ(kvhost::pendingCommandCount(), 0);
   EXPECT_EQ(ed.lines, (Lines{L"W INNER", L"E INNER", L"W A", L"E A", L"W B", L"E B", L"W C", L"E C"}));
+  // A defined command is one undo step.
+  ASSERT_EQ(kvhost::entities(doc).length(), 2);
+  kvhost::executeString(L"_U");
+  EXPECT_EQ(kvhost::entities(doc).length(), 0);
 
   AcApDocument* b = kvhost::newDocument(L"b.dwg");
   std::vector<std::wstring> ranIn;
