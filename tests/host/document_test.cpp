@@ -20,6 +20,7 @@ class DocLog : public AcApDocManagerReactor {
     lines.push_back(L"vetoed " + std::wstring(d->fileName()) + L" '" + cmd + L"'");
   }
   void documentToBeActivated(AcApDocument* d) override { lines.push_back(L"activated " + std::wstring(d->fileName())); }
+  void documentActivationModified(bool on) override { lines.push_back(on ? L"activation on" : L"activation off"); }
   Lines lines;
   std::function<void(DocLog*)> onChanged;
 };
@@ -78,12 +79,18 @@ TEST_F(Documents, AcAxDocLockLocksForItsLifetime) {
   AcApDocument* b = kvhost::newDocument(L"b.dwg");
   EXPECT_EQ(acDocManager->document(b->database()), b);
   EXPECT_EQ(acdbHostApplicationServices()->workingDatabase(), b->database());
+  const size_t journalled = kvhost::journal().size();
   DocLog log;
+  EXPECT_EQ(kvhost::journal().size(), journalled + 1);  // the attach
+  acDocManager->addReactor(&log);
+  EXPECT_EQ(kvhost::journal().size(), journalled + 1);  // once
   EXPECT_EQ(acDocManager->setCurDocument(doc), Acad::eOk);  // made current without being activated
   EXPECT_EQ(acDocManager->curDocument(), doc);
   EXPECT_EQ(acDocManager->setCurDocument(b, AcAp::kNone, true), Acad::eOk);
   EXPECT_EQ(acDocManager->activateDocument(nullptr), Acad::eNoDocument);
   EXPECT_EQ(log.lines, Lines{L"activated b.dwg"});
+  for (bool on : {false, false, true}) kvhost::setDocumentActivation(on);
+  EXPECT_EQ(log.lines, (Lines{L"activated b.dwg", L"activation off", L"activation on"}));  // only what changes
   kvhost::activateDocument(doc);
   kvhost::cancelDocumentCreation(L"c.dwg");
   EXPECT_EQ(acDocManager->curDocument(), doc);  // a drawing given up leaves the current one so
