@@ -156,6 +156,11 @@ TEST_P(GuardedNotification, StopsTheFaultReportsItOnceAndLeavesNoStateBehind) {
     EXPECT_FALSE(recording);
     EXPECT_EQ(depth, 1);
   }
+  // A client call that returned is not taken for the source of a later fault.
+  thrower.hook = nullptr;
+  kvhost::newDocument(L"E.dwg");
+  kvGuarded(L"Later::run", L"dispatch_test", __LINE__, [] { throw 1; });
+  EXPECT_EQ(kvhost::clientFailures().back().clientClass + L" " + kvhost::clientFailures().back().notification, L" run");
 }
 
 INSTANTIATE_TEST_SUITE_P(Hub, GuardedNotification, ::testing::ValuesIn(kGuarded),

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <kvhost.h>
+#include <memoryfault.h>
 
 namespace {
 
@@ -62,9 +63,9 @@ TEST(ModuleLifecycle, AModuleAnotherOneNeedsStaysUntilThatOneIsUnloaded) {
                                                      L"linker: KOVANotification10.arx kUnloadAppMsg"}));
 }
 
-// The host's own fault handler still gets the faults outside the hub's
-// guarded calls, while the hub is loaded and after it and its in-house
-// library are gone.
+// The host's own fault handler still gets the memory faults outside the
+// hub's guarded calls, while the hub is loaded and after it and its in-house
+// library are gone, with nothing of the guard left in the fault's way.
 TEST(ModuleLifecycleDeathTest, TheHostsFaultHandlerKeepsTheFaultsThatAreNotTheHubs) {
   for (bool unload : {false, true}) {
     SCOPED_TRACE(unload ? "unloaded" : "loaded");
@@ -72,7 +73,7 @@ TEST(ModuleLifecycleDeathTest, TheHostsFaultHandlerKeepsTheFaultsThatAreNotTheHu
         {
           std::signal(SIGSEGV, [](int) { std::_Exit(42); });
           if (!kvhost::loadModule(kModule) || (unload && !kvhost::unloadModule(kModule))) std::_Exit(1);
-          std::raise(SIGSEGV);
+          makeMemoryFault();
           std::_Exit(2);
         },
         testing::ExitedWithCode(42), "");

@@ -101,4 +101,20 @@ TEST(HostTools, ACommandIsPostedToTheCurrentDrawingAsItIsOrEntered) {
   kvhost::quit();
 }
 
+// A command name matches letter case aside, and only as a whole; an entry
+// refused for want of an object leaves the drawing without its dictionary.
+TEST(HostTools, CommandNamesMatchAsAWholeAndARefusedEntryMakesNoDictionary) {
+  EXPECT_TRUE(KOVAAcadSystemTools::isCommand(L"_line", L"_LINE"));
+  for (const wchar_t* other : {L"_LIN", L"_LINES", static_cast<const wchar_t*>(nullptr)})
+    EXPECT_FALSE(KOVAAcadSystemTools::isCommand(other, L"_LINE"));
+  AcDbDatabase* db = kvhost::newDocument(L"plan")->database();
+  {
+    AcAxDocLock lock(db);
+    AcDbObjectId id;
+    EXPECT_EQ(KOVADatabaseTools::appendToDictionary(L"KOVA_NOTES", nullptr, id, db, false, L"note"), 0);
+  }
+  EXPECT_FALSE(AcDbDictionaryPointer(db->namedObjectsDictionaryId(), AcDb::kForRead)->has(L"KOVA_NOTES"));
+  kvhost::quit();
+}
+
 }  // namespace

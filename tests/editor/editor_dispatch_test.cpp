@@ -445,6 +445,17 @@ TEST_F(EditorPickfirst, ClientThatThrowsLeavesNoHandlingStateBehind) {
   EXPECT_EQ(kvhost::redrawCount(text), 1);
   EXPECT_EQ(kvhost::redrawCount(line), 1);
   expectNoHandlingState();
+
+  // A hub started with the host's watch off follows no client call: a failure names no client.
+  kvhost::setClientCallWatch(false);
+  ASSERT_TRUE(kvhost::unloadModule(L"KOVANotification10.arx") && kvhost::loadModule(L"KOVANotification10.arx"));
+  kvhost::setClientCallWatch(true);
+  kvhost::clearClientFailures();
+  a->onPickfirst = [] { throw std::runtime_error("client fault"); };
+  kvhost::setPickfirst(idArray({circle}));
+  ASSERT_EQ(kvhost::clientFailures().size(), 1u);
+  EXPECT_EQ(kvhost::clientFailures()[0].clientClass + L" " + kvhost::clientFailures()[0].notification,
+            L" pickfirstModified");
 }
 
 TEST_F(EditorPickfirst, RedrawSetDropsTheIdsOfADrawingThatCloses) {

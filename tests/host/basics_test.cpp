@@ -1,5 +1,6 @@
-// The host's basics: its dynamic array and text conversion.
+// The host's basics: its dynamic array, text conversion and the ATL module's lock count.
 #include <string>
+#include <winshim.h>
 #include "host_support.h"
 
 namespace {
@@ -36,6 +37,13 @@ TEST(HostText, BytesThatAreNotUtf8BecomeReplacementCharactersAndNothingAfterThem
   // Two surrogates make one character only where wchar_t is UTF-16; elsewhere each is a bad one.
   const std::wstring pair = {static_cast<wchar_t>(0xD834), static_cast<wchar_t>(0xDD1E)};
   EXPECT_EQ(kvhost::toUtf8(pair), sizeof(wchar_t) == 2 ? "\xf0\x9d\x84\x9e" : "\xef\xbf\xbd\xef\xbf\xbd");
+}
+
+// What DllCanUnloadNow answers from: each lock counts, unlocks go down to none.
+TEST(ComModule, CountsLocksDownToNone) {
+  CComModule module;
+  for (long count : {1, 2}) EXPECT_EQ(module.Lock(), count);
+  for (long left : {1, 0, 0}) EXPECT_EQ(module.Unlock(), left);
 }
 
 }  // namespace
