@@ -214,9 +214,10 @@ int DxfWriter::typeProxy(AcDbProxyObject* proxy, OutRecord& rec) {
 Acad::ErrorStatus DxfWriter::checkReleaseHolds(const AcDbObject* object, const KeptGroups* held) const {
   for (const resbuf& rb : m_items) {
     const wchar_t* what = rb.restype == 290 ? L"a plot setting" : rb.restype == 370 ? L"a lineweight" : nullptr;
+    if (what == nullptr) continue;
     bool wasHeld = false;
     for (size_t i = 0; held && i < held->size() && !wasHeld; ++i) wasHeld = held->code(i) == rb.restype;
-    if (what == nullptr || wasHeld) continue;
+    if (wasHeld) continue;
     return refuseSave(L"the " + recordName(object) + L" has " + what + L", which a file of release " +
                           m_pFile->release() + L" cannot hold, and would be lost",
                       Acad::eInvalidInput);
