@@ -136,6 +136,13 @@ bool heldReadsAs(std::string_view held, const resbuf& rb, int coordinate, DxfEnc
 
 class KeptGroups;
 
+// Whether a header variable the file held in one group still reads as the
+// value (its text read in the file's encoding).
+bool heldVariableReads(const KeptGroups& held, const std::wstring& value, DxfEncoding encoding);
+// A header value as a group of the code takes it; false when the group
+// holds a number and the value is none.
+bool headerGroup(int code, const std::wstring& value, resbuf& group);
+
 // The comment that opens a file whose frame this writer built.
 constexpr char kBuiltFrameComment[] = "999\nKOVA host drawing";
 

@@ -14,6 +14,17 @@ std::wstring variableSaying(const std::wstring& name, const std::wstring& why) {
 
 }  // namespace
 
+bool heldVariableReads(const KeptGroups& held, const std::wstring& value, DxfEncoding encoding) {
+  return held.size() == 1 && unescapeDxfText(fromUtf8(std::string(held.text(0))), encoding) == value;
+}
+
+bool headerGroup(int code, const std::wstring& value, resbuf& group) {
+  std::vector<resbuf> parsed;
+  if (!toDxfGroups({{code, toUtf8(value)}}, 0, 1, parsed, DxfEncoding::kUtf8)) return false;
+  group = std::move(parsed.front());
+  return true;
+}
+
 std::wstring unfitHeaderVariable(AcDbDatabase* db) {
   const KeptFile* file = keptFile(db);
   const bool framed = keptFrame(db) == nullptr;
@@ -27,11 +38,11 @@ std::wstring unfitHeaderVariable(AcDbDatabase* db) {
         return variableSaying(name, L"is held in " + std::to_wstring(held->groups.size()) +
                                         L" groups, which take no value set as text");
       }
-      if (unescapeDxfText(fromUtf8(std::string(held->groups.text(0))), encoding) == value) continue;  // written as it was
+      if (heldVariableReads(held->groups, value, encoding)) continue;  // written as it was
       code = held->groups.code(0);
     }
-    std::vector<resbuf> parsed;
-    if (!toDxfGroups({{code, toUtf8(value)}}, 0, 1, parsed, DxfEncoding::kUtf8))
+    resbuf group;
+    if (!headerGroup(code, value, group))
       return variableSaying(name, L"cannot be written as \"" + value + L"\" (its group " + std::to_wstring(code) +
                                       L" holds a number)");
   }

@@ -383,10 +383,9 @@ void DxfWriter::writeVariable(DxfText& out, const KeptFile::Variable& var, const
   out.tag(9, L"$" + var.name);
   if (var.name == L"HANDSEED" && !var.groups.empty()) {
     out.handle(var.groups.code(0), m_pDb->handseed());
-  } else if (now && var.groups.size() == 1 && unescapeDxfText(fromUtf8(std::string(var.groups.text(0))), encoding) != now) {
-    std::vector<DxfTag> tag{{var.groups.code(0), toUtf8(now)}};
-    std::vector<resbuf> parsed;
-    if (toDxfGroups(tag, 0, 1, parsed, DxfEncoding::kUtf8)) out.item(parsed.front());
+  } else if (now && var.groups.size() == 1 && !heldVariableReads(var.groups, now, encoding)) {
+    resbuf group;
+    if (headerGroup(var.groups.code(0), now, group)) out.item(group);
   } else {
     for (size_t i = 0; i < var.groups.size(); ++i) out.tag(var.groups.code(i), var.groups.text(i));
   }
