@@ -571,6 +571,7 @@ TEST_F(DrawingFiles, AnUnmodelledEntityTakesPartAsEveryEntityDoes) {
       "  0\nSECTION\n  2\nHEADER\n  9\n$ACADVER\n  1\nAC1015\n  9\n$HANDSEED\n  5\n30\n  0\nENDSEC\n"
       "  0\nSECTION\n  2\nTABLES\n  0\nENDSEC\n  0\nSECTION\n  2\nENTITIES\n  0\nARC\n  5\n20\n100\nAcDbEntity\n"
       "  8\n0\n 62\n3\n370\n25\n100\nAcDbCircle\n 10\n1\n 20\n2\n 30\n0\n 40\n5\n100\nAcDbArc\n 50\n10\n 51\n80\n"
+      "1001\nACAD\n1000\n\xC4\xD6\n"  // a text of the file's code page (Windows-1252) only
       "  0\nENDSEC\n  0\nEOF\n";
   auto erase = [](bool on) { return [on](AcDbObjectId id) { kvhost::eraseObject(id, on); }; };
   auto color = [](int c) { return [c](AcDbObjectId id) { setColor(id, static_cast<Adesk::UInt16>(c)); }; };
@@ -627,6 +628,7 @@ TEST_F(DrawingFiles, AnUnmodelledEntityTakesPartAsEveryEntityDoes) {
     if (state(id) == "5 0 live") {
       EXPECT_NE(saved.find("  8\n0\n 62\n5\n370\n25\n100\nAcDbCircle\n 10\n1\n 20\n2\n 30\n0\n 40\n5\n100\nAcDbArc\n"),
                 std::string::npos);
+      EXPECT_NE(saved.find("1001\nACAD\n1000\n\xC4\xD6\n"), std::string::npos);
     }
     kvhost::executeString(L"_UNDO 1");
     EXPECT_EQ(state(id), undone);
