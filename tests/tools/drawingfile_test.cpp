@@ -264,6 +264,10 @@ TEST_F(DrawingFiles, AMarkerWithoutItsClassTravelsAsAProxyAndComesBackWithIt) {
   const size_t proxy = saved.find("  0\nACAD_PROXY_OBJECT\n"), end = saved.find("\n  0\n", proxy + 4);
   ASSERT_NE(proxy, std::string::npos);
   EXPECT_EQ(saved.substr(end - 6, 7), "\n 94\n0\n");
+  // Its class listed second, the proxy names it by its number among the classes.
+  writeFile(path("proxy-second.dxf"),
+            replaced(replaced(saved, "  0\nCLASS\n", "  0\nCLASS\n  1\nKV_OTHER\n  2\nKvOther\n  3\n\n 90\n0\n  0\nCLASS\n"),
+                     "\n 91\n500\n", "\n 91\n501\n"));
   // With the class back, the proxies in memory (kept as a DWG record or as
   // DXF groups) and the files saved without it give the marker back.
   struct Resurrected : AcDbDatabaseReactor {
@@ -278,8 +282,9 @@ TEST_F(DrawingFiles, AMarkerWithoutItsClassTravelsAsAProxyAndComesBackWithIt) {
   ASSERT_TRUE(loaded);
   EXPECT_EQ(resurrected.count, 3);  // the marker of each drawing
   for (const std::string& name : files) opened.push_back(reopen(path("re-" + name)));
-  opened.push_back(reopen(path("proxy.dxf")));
+  for (const char* name : {"proxy.dxf", "proxy-second.dxf"}) opened.push_back(reopen(path(name)));
   for (AcApDocument* d : opened) {
+    ASSERT_NE(d, nullptr);
     SCOPED_TRACE(narrow(d->fileName()));
     EXPECT_EQ(markerClass(d), L"KOVAUndoObject");
     EXPECT_EQ(markerCounter(d), 2);
