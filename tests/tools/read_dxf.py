@@ -1,6 +1,6 @@
 """Reads drawings saved by the host with ezdxf, an independent reader; exits non-zero when it refuses a file.
 
-read_dxf.py FILE             the model-space entities, the undo marker's dictionary and counter
+read_dxf.py FILE             the model-space entities, the layers, the undo marker's dictionary and counter
 read_dxf.py --audit FILE...  for each file, what ezdxf had to repair or add to it: audit errors and fixes,
                              objects and header variables that the file does not hold
 read_dxf.py --picture FILE PNG X0 Y0 X1 Y1 X,Y...
@@ -24,6 +24,8 @@ def show(path):
     for e in doc.modelspace():
         print("entity %s handle=%s layer=%s color=%d %s" % (e.dxftype(), e.dxf.handle, e.dxf.layer, e.dxf.color,
                                                              shapes[e.dxftype()](e)))
+    for layer in doc.layers:
+        print("layer %s color=%d%s" % (layer.dxf.name, layer.dxf.color, "" if layer.dxf.plot else " unplotted"))
     if "KOVA_UNDO_DICTIONARY" in doc.rootdict:
         marks = doc.rootdict["KOVA_UNDO_DICTIONARY"]
         print("dictionary KOVA_UNDO_DICTIONARY:", " ".join(sorted(marks.keys())))
