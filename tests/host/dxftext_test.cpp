@@ -58,6 +58,19 @@ TEST(DxfText, LinesCarryTheirCodeInThreePlacesAndTheirValueAsTheFileNeedsIt) {
             "  0\nLINE\n  5\n2AF\n 70\n6\n1071\n-7\n  1\nplain\n  1\na^ Jb^Ic \xe9\\U+03A9\n  1\n\\U+005CU+0041\n");
 }
 
+// A file of a code page (releases before 2007) writes what its code page
+// lacks as \U+ escapes, eight digits beyond 16 bits; what is no such escape
+// is read as it stands.
+TEST(DxfText, EscapesOfACodePageFileReadAsTheCharactersTheyStandFor) {
+  const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+      {L"\\U+0041", L"A"},         {L"\\U+03a9\\U+03A9", L"\u03a9\u03a9"},
+      {L"\\U+0001D11E", L"\U0001D11E"}, {L"\\U+0010FFFF", L"\U0010FFFF"},
+      {L"\\U+00110000", L"\u00110000"},  // beyond Unicode: four digits
+      {L"\\U+004", L"\\U+004"},    {L"\\U+00G1", L"\\U+00G1"}, {L"a^Jb^ ", L"a\nb^"}};
+  for (const auto& [text, read] : cases)
+    EXPECT_EQ(kvhost::unescapeDxfText(text, kvhost::DxfEncoding::kCodePage), std::wstring(read));
+}
+
 // Every group code takes its value as the DXF format's ranges of codes say;
 // codes outside them are text.
 TEST(DxfText, EachGroupCodeHoldsTheKindOfValueItsRangeGives) {
