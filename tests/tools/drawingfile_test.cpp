@@ -902,6 +902,7 @@ TEST_F(DrawingFiles, EzdxfReadsTheSavedDrawingAsItIsAndShowsIt) {
                    "entity CIRCLE handle=" + hex(circleId) + " layer=0 color=256 center=(5,5,0) radius=2.5\n"
                    "entity TEXT handle=" + hex(textId) + " layer=0 color=256 insert=(0,10,0) text=Grüße x^2\n"
                    "layer 0 color=7\nlayer Defpoints color=7 unplotted\nlayer walls color=7\n"
+                   "layout Model plotter=none_device\nlayout Layout1 plotter=none_device\n"
                    "dictionary KOVA_UNDO_DICTIONARY: KOVA_UNDO_OBJECT\n"
                    "marker KOVA_UNDO_OBJECT version=1 counter=2\n");
     // Drawn where the line, the circle and the text are, and nowhere else.

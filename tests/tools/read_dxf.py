@@ -1,6 +1,7 @@
 """Reads drawings saved by the host with ezdxf, an independent reader; exits non-zero when it refuses a file.
 
-read_dxf.py FILE             the model-space entities, the layers, the undo marker's dictionary and counter
+read_dxf.py FILE             the model-space entities, the layers, the layouts' plotters, the undo marker's
+                             dictionary and counter
 read_dxf.py --audit FILE...  for each file, what ezdxf had to repair or add to it: audit errors and fixes,
                              objects and header variables that the file does not hold
 read_dxf.py --picture FILE PNG X0 Y0 X1 Y1 X,Y...
@@ -26,6 +27,8 @@ def show(path):
                                                              shapes[e.dxftype()](e)))
     for layer in doc.layers:
         print("layer %s color=%d%s" % (layer.dxf.name, layer.dxf.color, "" if layer.dxf.plot else " unplotted"))
+    for name in doc.layouts.names_in_taborder():
+        print("layout %s plotter=%s" % (name, doc.layouts.get(name).dxf_layout.dxf.get("plot_configuration_file")))
     if "KOVA_UNDO_DICTIONARY" in doc.rootdict:
         marks = doc.rootdict["KOVA_UNDO_DICTIONARY"]
         print("dictionary KOVA_UNDO_DICTIONARY:", " ".join(sorted(marks.keys())))
