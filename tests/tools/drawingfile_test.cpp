@@ -133,6 +133,8 @@ TEST_F(DrawingFiles, WhatIsSavedIsWhatOpensAgainInBothForms) {
       {"owned.dxf", [](std::string t) { return replaced(t, "  3\nPROJECT\n350\n", "  3\nPROJECT\n360\n"); }},
       {"renamed.dxf", [](std::string t) { return replaced(t, "  2\nKOVAUndoObject\n", "  2\nOldUndoObject\n"); }},
       {"aligned.dxf", [](std::string t) { return replaced(t, " 40\n2.5\n", " 40\n2.5\n100\nAcDbText\n"); }},
+      {"keyless.dxf", [](std::string t) {  // the root dictionary's last key without its entry
+         return t.insert(t.find("  0\n", t.find("OBJECTS\n  0\nDICTIONARY\n") + 12), "  3\nNO ENTRY\n"); }},
       {"reordered.dxf", [](std::string t) {  // the circle listed before the line: still in handle order
          const size_t line = t.find("  0\nLINE\n"), circle = t.find("  0\nCIRCLE\n"), next = t.find("  0\n", circle + 1);
          return t.substr(0, line) + t.substr(circle, next - circle) + t.substr(line, circle - line) + t.substr(next); }}};
