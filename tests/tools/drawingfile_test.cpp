@@ -130,7 +130,9 @@ TEST_F(DrawingFiles, WhatIsSavedIsWhatOpensAgainInBothForms) {
   kvhost::modifyObject(circleId, [](AcDbObject* o) { AcDbCircle::cast(o)->setRadius(0.1 + 0.2); });
   const std::pair<std::string, std::function<std::string(std::string)>> files[] = {
       {"plan.kvdwg", nullptr}, {"plan.dxf", nullptr}, {"unlisted.dxf", unlisted},
-      {"owned.dxf", [](std::string t) { return replaced(t, "  3\nPROJECT\n350\n", "  3\nPROJECT\n360\n"); }},
+      {"owned.dxf", [](std::string t) {  // a standard entry too, as some programs write them
+         t = replaced(t, "  3\nPROJECT\n350\n", "  3\nPROJECT\n360\n");
+         return replaced(t, "  3\nACAD_GROUP\n350\n", "  3\nACAD_GROUP\n360\n"); }},
       {"renamed.dxf", [](std::string t) { return replaced(t, "  2\nKOVAUndoObject\n", "  2\nOldUndoObject\n"); }},
       {"aligned.dxf", [](std::string t) { return replaced(t, " 40\n2.5\n", " 40\n2.5\n100\nAcDbText\n"); }},
       {"keyless.dxf", [](std::string t) {  // the root dictionary's last key without its entry
@@ -159,6 +161,7 @@ TEST_F(DrawingFiles, WhatIsSavedIsWhatOpensAgainInBothForms) {
     const AcDbObjectId saved[] = {lineId, circleId, textId};
     for (int i = 0; i < 3; ++i) EXPECT_EQ(record(ids[i]), record(saved[i]));
     EXPECT_EQ(record(entry(db->namedObjectsDictionaryId(), L"PROJECT")), record(project));
+    EXPECT_TRUE(entry(db->namedObjectsDictionaryId(), L"ACAD_GROUP").isNull());  // the frame's, built at each save
     EXPECT_STREQ(db->headerSysVar(L"CLAYER"), L"walls");
     EXPECT_EQ(markerClass(back), L"KOVAUndoObject");
     EXPECT_EQ(markerCounter(back), 2);
