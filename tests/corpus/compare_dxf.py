@@ -14,7 +14,7 @@ import sys
 import ezdxf
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
-from read_dxf import held  # noqa: E402 - the handles and variables a file holds (what ezdxf adds is not)
+from read_dxf import groups, held  # noqa: E402 - what a file holds (what ezdxf adds is not)
 
 
 def messages(auditor, path):
@@ -44,6 +44,16 @@ def state(doc, path):
     header = {name: tuple(v) if hasattr(v, "isclose") else v for name, v in
               ((n, doc.header[n]) for n in doc.header.varnames() if n not in IGNORED and n in variables)}
     return objects, header
+
+
+def owner_in_file(path, handle):
+    """The owner (group 330) that the file gives the record HANDLE, or None."""
+    pairs = groups(path)
+    for at, (code, value) in enumerate(pairs):
+        if code == "5" and value.upper() == handle:
+            code, value = next(((c, v) for c, v in pairs[at + 1:] if c in ("0", "330")), ("0", ""))
+            return value.upper() if code == "330" else None
+    return None
 
 
 def first_entity(path):
@@ -85,6 +95,10 @@ def compare(original, saved, handle, color):
     lines = [a for a in added if a[1] == "LINE"]
     if len(lines) != 1:
         problems.append("added entities: %s" % added)
+    elif doc.dxfversion > "AC1009":  # releases that name owners
+        owner = owner_in_file(saved, lines[0][0])
+        if owner != doc.modelspace().block_record_handle.upper():
+            problems.append("the added line is not the model space's: owner %s" % owner)
     names = set(before_header) - {"$ACADVER"} if framed else set(before_header) | set(after_header)
     for name in names:
         if before_header.get(name) != after_header.get(name):

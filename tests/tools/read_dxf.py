@@ -40,12 +40,18 @@ def show(path):
         print("marker %s version=%d counter=%d" % (marker.dxftype(), values[70], values[90]))
 
 
-def held(path):
-    """The handles of a file's records, the names of its header variables and of its sections."""
+def groups(path):
+    """A file's groups as they stand in it: (code, value) pairs of text."""
     with open(path, "rb") as f:
         lines = [line.strip() for line in f.read().decode("latin-1").split("\n")]
+    return list(zip(lines[0::2], lines[1::2]))
+
+
+def held(path):
+    """The handles of a file's records, the names of its header variables and of its sections."""
+    pairs = groups(path)
     handles, variables, sections, section = set(), set(), set(), None
-    for code, value, before in zip(lines[0::2], lines[1::2], [""] + lines[1::2]):
+    for (code, value), before in zip(pairs, [""] + [v for _, v in pairs]):
         if code == "2" and before == "SECTION":
             section = value
             sections.add(value)
