@@ -224,6 +224,7 @@ bool readKept(DwgMemoryFiler& in, AcDbDatabase* db) {
 
 Acad::ErrorStatus AcDbDatabase::saveAs(const ACHAR* fileName) {
   if (fileName == nullptr || *fileName == 0) return Acad::eInvalidInput;
+  if (Acad::ErrorStatus es = kvhost::checkRootDictionary(this); es != Acad::eOk) return es;
   kvhost::addMissingLayers(this);
   kvhost::DwgMemoryFiler out(AcDb::kFileFiler, this);
   out.writeBytes(kMagic, sizeof kMagic);

@@ -441,8 +441,7 @@ void DxfWriter::writeKeptClasses(DxfText& out, const KeptFile& file) const {
 
 Acad::ErrorStatus AcDbDatabase::dxfOut(const ACHAR* fileName) {
   if (fileName == nullptr || *fileName == 0) return Acad::eInvalidInput;
-  AcDbObjectId nodId = namedObjectsDictionaryId();
-  if (nodId.isNull() || nodId.stub()->object == nullptr || nodId.isErased()) return Acad::eNoDatabase;
+  if (Acad::ErrorStatus es = kvhost::checkRootDictionary(this); es != Acad::eOk) return es;
   kvhost::addMissingLayers(this);
   kvhost::DxfWriter writer(this);
   Acad::ErrorStatus es = kvhost::checkHeaderFits(this);

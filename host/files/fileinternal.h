@@ -33,6 +33,9 @@ void clearSaveError();
 Acad::ErrorStatus refuseSave(const std::wstring& why, Acad::ErrorStatus es);
 // The same for an object that cannot file itself out, named.
 Acad::ErrorStatus refuseUnwritable(const AcDbObject* object, Acad::ErrorStatus es);
+// Refuses a save, in either form, of a drawing whose named object
+// dictionary is erased: the file would hold nothing to open again.
+Acad::ErrorStatus checkRootDictionary(AcDbDatabase* db);
 // Refuses a DXF save of a header variable whose value the file cannot hold
 // as it would write it: a value its group's type does not take, a name DXF
 // cannot hold, a variable the file held in several groups.

@@ -4,6 +4,7 @@
 // a name the next save of the same target recognises and removes.
 #include <cstdio>
 #include "common/journal.h"
+#include "database/dbinternal.h"
 #include "files/dxf.h"
 #include "files/fileinternal.h"
 #include "files/platformfiles.h"
@@ -102,6 +103,13 @@ Acad::ErrorStatus refuseUnwritable(const AcDbObject* object, Acad::ErrorStatus e
   return refuseSave(L"the " + recordName(object) + L" cannot be written (" + std::to_wstring(static_cast<int>(es)) +
                         L") and would be lost",
                     es);
+}
+
+Acad::ErrorStatus checkRootDictionary(AcDbDatabase* db) {
+  const AcDbObjectId nod = db->namedObjectsDictionaryId();
+  if (!nod.isNull() && nod.stub()->object != nullptr && !nod.isErased()) return Acad::eOk;
+  return refuseSave(L"the named object dictionary is erased, and a file without it could not be opened again",
+                    Acad::eNoDatabase);
 }
 
 }  // namespace kvhost

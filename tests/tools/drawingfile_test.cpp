@@ -536,6 +536,10 @@ TEST_F(DrawingFiles, ASaveThatWouldLoseSomethingIsRefusedAndSaysWhat) {
                               [](AcDbObject* o) { AcDbLayerTableRecord::cast(o)->setLineWeight(13); });
          return std::string("the LAYER 12 has a lineweight, which a file of release AC1009 cannot hold, and would be lost");
        }, {"kept.dxf"}},
+      {"the named object dictionary erased", [&] {  // by a client
+         kvhost::eraseObject(doc->database()->namedObjectsDictionaryId());
+         return std::string("the named object dictionary is erased, and a file without it could not be opened again");
+       }, {"kept.dxf", "kept.kvdwg"}},
       {"a header variable DXF cannot name", [] {
          kvhost::setSysVar(L"MY VAR", L"1");
          return std::string("the header variable $MY VAR has a name a DXF file cannot hold and would be lost");
