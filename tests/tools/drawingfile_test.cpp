@@ -825,6 +825,10 @@ TEST_F(DrawingFiles, ASaveNamesWhyItFailedAndCleansUpAfterAKilledOne) {
   // Where a path may not be as long as the name and its temporary one beside it need, the name is not tried.
   const bool longFits = dir.size() + longName.size() + 40 < systemfiles::kMaxPathBytes;
   ASSERT_TRUE(!longFits || kvhost::saveDocument(doc, path(longName)) == Acad::eOk);
+  // The same through a link to a long name that is no UTF-8 at all, as a link's may be.
+  const bool rawLink = longFits && systemfiles::kModesOwnersLinksAndLimits;
+  ASSERT_TRUE(!rawLink || systemfiles::makeLink(std::string(250, '\x80') + ".dxf", dir + "/raw.dxf"));
+  EXPECT_TRUE(!rawLink || kvhost::saveDocument(doc, path("raw.dxf")) == Acad::eOk);
   ASSERT_EQ(kvhost::saveDocument(doc, path("plan.kvdwg")), Acad::eOk);
   EXPECT_EQ(kvhost::lastSaveError(), L"");
   EXPECT_FALSE(std::filesystem::exists(killed));
