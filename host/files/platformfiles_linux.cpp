@@ -83,8 +83,9 @@ bool writeAll(int fd, std::string_view contents) {
 const char kPathSeparators[] = "/";
 
 bool followLinks(const std::string& start, std::string& target) {
+  constexpr int kMostLinks = 40;  // as many as the system follows in a path
   std::string path = start;
-  for (int hops = 0; hops < 40; ++hops) {
+  for (int links = 0; links <= kMostLinks; ++links) {
     struct stat info;
     if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
       target = path;

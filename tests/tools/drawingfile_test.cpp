@@ -829,6 +829,12 @@ TEST_F(DrawingFiles, ASaveNamesWhyItFailedAndCleansUpAfterAKilledOne) {
   const bool rawLink = longFits && systemfiles::kModesOwnersLinksAndLimits;
   ASSERT_TRUE(!rawLink || systemfiles::makeLink(std::string(250, '\x80') + ".dxf", dir + "/raw.dxf"));
   EXPECT_TRUE(!rawLink || kvhost::saveDocument(doc, path("raw.dxf")) == Acad::eOk);
+  // A chain of as many links as the system follows (40) saves; one more is refused as a loop.
+  for (int i = 1; rawLink && i <= 41; ++i)
+    ASSERT_TRUE(systemfiles::makeLink(i == 1 ? longName : "chain" + std::to_string(i - 1) + ".dxf",
+                                      dir + "/chain" + std::to_string(i) + ".dxf"));
+  EXPECT_TRUE(!rawLink || kvhost::saveDocument(doc, path("chain40.dxf")) == Acad::eOk);
+  EXPECT_TRUE(!rawLink || kvhost::saveDocument(doc, path("chain41.dxf")) == Acad::eFileAccessErr);
   ASSERT_EQ(kvhost::saveDocument(doc, path("plan.kvdwg")), Acad::eOk);
   EXPECT_EQ(kvhost::lastSaveError(), L"");
   EXPECT_FALSE(std::filesystem::exists(killed));
