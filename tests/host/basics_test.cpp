@@ -1,7 +1,10 @@
-// The host's basics: its dynamic array, text conversion and the ATL module's lock count.
+// The host's basics: its dynamic array, text conversion, the bounds a module
+// file's tables are read within and the ATL module's lock count.
+#include <fstream>
 #include <string>
 #include <winshim.h>
 #include "host_support.h"
+#include "rx/imagefile.h"
 
 namespace {
 
@@ -37,6 +40,22 @@ TEST(HostText, BytesThatAreNotUtf8BecomeReplacementCharactersAndNothingAfterThem
   // Two surrogates make one character only where wchar_t is UTF-16; elsewhere each is a bad one.
   const std::wstring pair = {static_cast<wchar_t>(0xD834), static_cast<wchar_t>(0xDD1E)};
   EXPECT_EQ(kvhost::toUtf8(pair), sizeof(wchar_t) == 2 ? "\xf0\x9d\x84\x9e" : "\xef\xbf\xbd\xef\xbf\xbd");
+}
+
+// A table lies within a file of 100 bytes or is refused, also where its size
+// in bytes is beyond what 64 bits hold.
+TEST(ModuleFile, ATableIsReadOnlyWithinTheFile) {
+  const std::wstring file = testfiles::tempPath(L"image");
+  std::ofstream(kvhost::toUtf8(file), std::ios::binary) << std::string(100, 'x');
+  kvhost::ImageFile image(kvhost::toUtf8(file));
+  const struct {
+    uint64_t offset, count, entrySize;
+    bool within;
+  } cases[] = {{0, 10, 10, true},  {90, 1, 10, true}, {0, 0, 0, true},         {0, 11, 10, false},
+               {91, 1, 10, false}, {101, 0, 1, false}, {0, 1ull << 61, 8, false}};  // 2^61 entries of 8: 0 bytes in 64 bits
+  for (const auto& c : cases)
+    EXPECT_EQ(image.table(c.offset, c.count, c.entrySize), c.within) << c.offset << " " << c.count << " " << c.entrySize;
+  std::remove(kvhost::toUtf8(file).c_str());
 }
 
 // What DllCanUnloadNow answers from: each lock counts, unlocks go down to none.
