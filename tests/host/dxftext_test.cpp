@@ -152,6 +152,11 @@ TEST(Filers, EveryWriteAnswersTheStatusSet) {
       {"real", [](auto& f) { return f.writeDouble(AcDb::kDxfReal, 2.5); }},
       {"point", [](auto& f) { return f.writePoint3d(static_cast<AcDb::DxfCode>(10), AcGePoint3d(1, 2, 3)); }},
       {"id", [](auto& f) { return f.writeObjectId(static_cast<AcDb::DxfCode>(330), AcDbObjectId::kNull); }},
+      {"item", [](auto& f) {
+         resbuf flags;
+         flags.restype = 70, flags.int32 = 1;
+         return f.writeItem(flags);
+       }},
   };
   for (const auto& [what, write] : groups) {
     kvhost::DxfMemoryFiler out(AcDb::kFileFiler, nullptr);
