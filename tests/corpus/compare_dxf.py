@@ -17,9 +17,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from read_dxf import groups, held  # noqa: E402 - what a file holds (what ezdxf adds is not)
 
 
-def messages(auditor, path):
-    """What an audit reports, with the handles of what ezdxf added on loading (not the file's) as #?."""
-    handles = held(path)[0]
+def messages(auditor, handles):
+    """What an audit reports, with the handles of what ezdxf added on loading (not the file's HANDLES) as #?."""
     return [re.sub(r"#([0-9A-Fa-f]+)", lambda m: m.group(0) if m.group(1).upper() in handles else "#?", e.message)
             for e in auditor.errors + auditor.fixes]
 
@@ -27,9 +26,9 @@ def messages(auditor, path):
 IGNORED = {"$HANDSEED", "$TDCREATE", "$TDUPDATE", "$TDUCREATE", "$TDUUPDATE"}
 
 
-def state(doc, path):
-    """Every object the file holds by handle: its type, its attributes and its xdata; its header."""
-    handles, variables, _ = held(path)
+def state(doc, handles, variables):
+    """Every object the file holds (its HANDLES) by handle: its type, its attributes and its xdata; its header
+    (its VARIABLES)."""
     objects = {}
     for handle, e in doc.entitydb.items():
         if handle.upper() not in handles:
@@ -66,16 +65,18 @@ def first_entity(path):
 
 
 def compare(original, saved, handle, color):
+    source_handles, source_variables, source_sections = held(original)
+    saved_handles, saved_variables, _ = held(saved)
     source = ezdxf.readfile(original)
-    before, before_header = state(source, original)
+    before, before_header = state(source, source_handles, source_variables)
     source_audit = source.audit()
     # What the original itself needs repaired is no fault of the save.
-    known = set(messages(source_audit, original))
+    known = set(messages(source_audit, source_handles))
     doc = ezdxf.readfile(saved)
-    after, after_header = state(doc, saved)
+    after, after_header = state(doc, saved_handles, saved_variables)
     # A file without tables is saved in a frame each save builds, of a later release: the owners and the
     # variables the frame gives are added, not changed, and the release is the frame's.
-    framed = "TABLES" not in held(original)[2]
+    framed = "TABLES" not in source_sections
     problems = []
     handle = handle.upper()
     for h, (kind, attribs, xdata) in before.items():
@@ -104,7 +105,7 @@ def compare(original, saved, handle, color):
         if before_header.get(name) != after_header.get(name):
             problems.append("header %s: %r -> %r" % (name, before_header.get(name), after_header.get(name)))
     auditor = doc.audit()
-    problems += ["audit: " + message for message in messages(auditor, saved) if message not in known]
+    problems += ["audit: " + message for message in messages(auditor, saved_handles) if message not in known]
     for p in problems:
         print(p)
     return 1 if problems else 0
