@@ -145,12 +145,14 @@ TEST_F(DrawingFiles, WhatIsSavedIsWhatOpensAgainInBothForms) {
     kvhost::activateDocument(doc);
     ASSERT_EQ(kvhost::saveDocument(doc, path(name)), Acad::eOk);
     EXPECT_EQ(doc->dbmod(), 0);
-    // The frame's standard objects, each of its type.
-    for (const auto& [type, count] : {std::pair{"LAYOUT", 2}, {"MATERIAL", 3}, {"MLEADERSTYLE", 1}, {"ACDBPLACEHOLDER", 1}}) {
-      const std::string text = readFile(path(name)), record = "  0\n" + std::string(type) + "\n";
-      int found = 0;
-      for (size_t at = text.find(record); at != std::string::npos; at = text.find(record, at + 1)) ++found;
-      EXPECT_TRUE(name != "plan.dxf" || found == count) << type << " " << found;
+    if (name == "plan.dxf") {  // the frame's standard objects, each of its type
+      const std::string text = readFile(path(name));
+      for (const auto& [type, count] : {std::pair{"LAYOUT", 2}, {"MATERIAL", 3}, {"MLEADERSTYLE", 1}, {"ACDBPLACEHOLDER", 1}}) {
+        const std::string record = "  0\n" + std::string(type) + "\n";
+        int found = 0;
+        for (size_t at = text.find(record); at != std::string::npos; at = text.find(record, at + 1)) ++found;
+        EXPECT_EQ(found, count) << type;
+      }
     }
     if (edit) writeFile(path(name), edit(readFile(path(name))));
     AcApDocument* back = reopen(path(name));
