@@ -136,8 +136,10 @@ Acad::ErrorStatus AcDbProxyObject::dxfOutFields(AcDbDxfFiler* filer) const {
   kvhost::DxfProxyRecord dxf;
   if (kvhost::readDxfProxyRecord(*m_pRecord, dxf)) {
     // Its xdata goes back with the rest of what the file held of it, once.
-    for (const resbuf& rb : dxf.items)
-      if (rb.restype < 1000) filer->writeItem(rb);  // xdata: the codes from 1000 on
+    for (const resbuf& rb : dxf.items) {
+      if (rb.restype >= 1000) break;  // xdata: from the first of the codes from 1000 on
+      filer->writeItem(rb);
+    }
     return filer->filerStatus();
   }
   const std::vector<unsigned char>& bytes = m_pRecord->bytes;

@@ -352,6 +352,10 @@ Acad::ErrorStatus DxfReader::readRecord() {
   rec.entity = m_sectionName == L"ENTITIES" ||
                (m_sectionName == L"BLOCKS" && rec.type != L"BLOCK" && rec.type != L"ENDBLK");
   if (!toDxfGroups(m_tags, body, end, rec.items, m_encoding)) return Acad::eDwgNeedsRecovery;
+  // The object's own groups end where its extended data starts: the file
+  // writer puts back from there on what the file held, as it was.
+  rec.items.erase(std::find_if(rec.items.begin(), rec.items.end(), [](const resbuf& rb) { return rb.restype >= 1000; }),
+                  rec.items.end());
   rec.markerless = !m_bMarkers;
   rec.held = keep(first, end);
   rec.section = m_file->sections.size() - 1;

@@ -210,6 +210,7 @@ TEST_F(DrawingFiles, AnObjectsDataGoesWhereTheReaderFindsIt) {
       {"a foreign subclass before the line's", "100\nAcDbLine\n", "100\nAcDbFoo\n 11\n9\n100\nAcDbLine\n",
        "AcDbFoo\n 11\n9\n"},
       {"the marker's subclass damaged", "100\nKOVA_UNDO_OBJECT\n", "100\nKOVA_UNDO_OBJECX\n", "KOVA_UNDO_OBJECX"},
+      {"the line's groups after an extended data group", "100\nAcDbLine\n", "1000\nAcDbLine\n", "1000\nAcDbLine\n 10\n"},
   };
   for (const auto& [what, from, to, kept] : cases) {
     SCOPED_TRACE(what);
