@@ -298,9 +298,14 @@ Acad::ErrorStatus DxfReader::readHeader(size_t at, size_t end) {
   while (at < end) {
     if (m_tags[at].code != 9) return Acad::eDwgNeedsRecovery;
     std::wstring name = text(at);
+    // Kept without its $, which the writer gives every name back.
+    if (name.empty() || name[0] != L'$') {
+      setOpenError("the header holds \"" + toUtf8(name) + "\" where a variable's name, starting with $, is expected");
+      return Acad::eDwgNeedsRecovery;
+    }
     size_t first = ++at;
     while (at < end && m_tags[at].code != 9) ++at;
-    m_file->header.push_back({name.size() > 1 ? name.substr(1) : name, keep(first, at)});
+    m_file->header.push_back({name.substr(1), keep(first, at)});
     if (name == L"$HANDSEED") {
       if (at != first + 1 || !parseDxfHandle(text(first), m_seed)) return Acad::eDwgNeedsRecovery;
     } else if (at == first + 1 && name.size() > 1 && name[0] == L'$' && !DxfFrame::isFileVariable(name.substr(1))) {

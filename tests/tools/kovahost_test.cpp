@@ -231,6 +231,8 @@ const std::vector<ScriptCase> kScripts = {
     // A record that could not be kept for what it is refuses the file, named.
     {"AHandleTwice", "open twice.dxf\n", {"1: cannot open twice.dxf: the CIRCLE 2A has the handle of a record before it"}},
     {"AnEntityAmongTheObjects", "open among.dxf\n", {"1: cannot open among.dxf: the LINE 2A is an entity among the objects"}},
+    {"AHeaderNameWithoutItsDollar", "open nameless.dxf\n",
+     {"1: cannot open nameless.dxf: the header holds \"\x05$ACADVER\" where a variable's name, starting with $, is expected"}},
     {"LayersOfANewDrawing", "new a\nline 0 0 1 1\nlayer 2 walls\n",
      {"state:   layer 0 color=7 linetype=Continuous lineweight=-3\n"
       "state:   layer Defpoints color=7 linetype=Continuous lineweight=-3 not-plotted\n"
@@ -371,6 +373,7 @@ TEST_P(Script, EndsWithItsStatusAndSaysWhatItMust) {
       << " 40\n1\n  0\nENDSEC\n  0\nEOF\n";
   std::ofstream(dir + "/among.dxf", std::ios::binary)
       << "  0\nSECTION\n  2\nOBJECTS\n  0\nDICTIONARY\n  5\nC\n100\nAcDbDictionary\n" << line << "  0\nENDSEC\n  0\nEOF\n";
+  std::ofstream(dir + "/nameless.dxf", std::ios::binary) << "  0\nSECTION\n  2\nHEADER\n  9\n\x05$ACADVER\n  1\nAC1024\n  0\nENDSEC\n  0\nEOF\n";
   std::ofstream(dir + "/layered.dxf", std::ios::binary)
       << "  0\nSECTION\n  2\nHEADER\n  9\n$ACADVER\n  1\nAC1015\n  9\n$INSUNITS\n 70\n4\n  0\nENDSEC\n  0\nSECTION\n  2\nTABLES\n  0\nTABLE\n  2\nLAYER\n"
       << "  5\n2\n100\nAcDbSymbolTable\n 70\n1\n  0\nLAYER\n  5\n10\n330\n2\n100\nAcDbSymbolTableRecord\n"
