@@ -2,15 +2,48 @@
 #include <cwchar>
 #include <map>
 #include <string_view>
+#include <utility>
+#include <vector>
 #include "database/dbimpl.h"
 
 using kvhost::readSubclass;
 
 // ---- Dictionaries ----
 
+// The entries in the order they were made or read: a file's order is its
+// own, and a save writes them back in it. The index finds an entry by the
+// caller's key as it is, without making a string of it.
 struct AcDbDictionary::Impl {
-  // Found by the caller's key as it is, without making a string of it.
-  std::map<std::wstring, AcDbObjectId, std::less<>> entries;
+  using Entry = std::pair<std::wstring, AcDbObjectId>;
+  std::vector<Entry> entries;
+  std::map<std::wstring, size_t, std::less<>> index;  // key -> its place in entries
+
+  const Entry* find(std::wstring_view key) const {
+    auto it = index.find(key);
+    return it == index.end() ? nullptr : &entries[it->second];
+  }
+  // A key already there keeps its place.
+  void set(const std::wstring& key, AcDbObjectId id) {
+    auto [it, added] = index.emplace(key, entries.size());
+    if (added)
+      entries.emplace_back(key, id);
+    else
+      entries[it->second].second = id;
+  }
+  bool remove(std::wstring_view key) {
+    auto it = index.find(key);
+    if (it == index.end()) return false;
+    const size_t at = it->second;
+    index.erase(it);
+    entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(at));
+    for (auto& [name, place] : index)
+      if (place > at) --place;
+    return true;
+  }
+  void clear() {
+    entries.clear();
+    index.clear();
+  }
 };
 
 AcDbDictionary::AcDbDictionary() : m_pImpl(new Impl) {}
@@ -18,9 +51,9 @@ AcDbDictionary::~AcDbDictionary() { delete m_pImpl; }
 
 Acad::ErrorStatus AcDbDictionary::getAt(const ACHAR* key, AcDbObjectId& id) const {
   assertReadEnabled();
-  auto it = m_pImpl->entries.find(std::wstring_view(key ? key : L""));
-  if (it == m_pImpl->entries.end() || it->second.isErased()) return Acad::eKeyNotFound;
-  id = it->second;
+  const Impl::Entry* entry = m_pImpl->find(key ? key : L"");
+  if (entry == nullptr || entry->second.isErased()) return Acad::eKeyNotFound;
+  id = entry->second;
   return Acad::eOk;
 }
 bool AcDbDictionary::has(const ACHAR* key) const {
@@ -37,12 +70,12 @@ Acad::ErrorStatus AcDbDictionary::setAt(const ACHAR* key, AcDbObject* object, Ac
   }
   object->setOwnerId(objectId());
   id = object->objectId();
-  m_pImpl->entries[key] = id;
+  m_pImpl->set(key, id);
   return Acad::eOk;
 }
 Acad::ErrorStatus AcDbDictionary::remove(const ACHAR* key) {
   assertWriteEnabled();
-  return m_pImpl->entries.erase(key ? key : L"") ? Acad::eOk : Acad::eKeyNotFound;
+  return m_pImpl->remove(key ? key : L"") ? Acad::eOk : Acad::eKeyNotFound;
 }
 int AcDbDictionary::numEntries() const {
   assertReadEnabled();
@@ -57,13 +90,13 @@ Acad::ErrorStatus AcDbDictionary::dwgInFields(AcDbDwgFiler* filer) {
   if (es != Acad::eOk) return es;
   Adesk::UInt32 n = 0;
   if (filer->readUInt32(&n) != Acad::eOk) return filer->filerStatus();
-  m_pImpl->entries.clear();
+  m_pImpl->clear();
   for (Adesk::UInt32 i = 0; i < n && filer->filerStatus() == Acad::eOk; ++i) {
     std::wstring key;
     AcDbObjectId id;
     filer->readString(key);
     filer->readHardOwnershipId(&id);
-    if (filer->filerStatus() == Acad::eOk) m_pImpl->entries[key] = id;
+    if (filer->filerStatus() == Acad::eOk) m_pImpl->set(key, id);
   }
   return filer->filerStatus();
 }
@@ -80,7 +113,7 @@ Acad::ErrorStatus AcDbDictionary::dwgOutFields(AcDbDwgFiler* filer) const {
 Acad::ErrorStatus AcDbDictionary::dxfInFields(AcDbDxfFiler* filer) {
   Acad::ErrorStatus es = AcDbObject::dxfInFields(filer);
   if (es != Acad::eOk) return es;
-  m_pImpl->entries.clear();
+  m_pImpl->clear();
   std::wstring key;
   bool haveKey = false;
   return readSubclass(filer, L"AcDbDictionary", [&](const resbuf& rb) {
@@ -91,7 +124,7 @@ Acad::ErrorStatus AcDbDictionary::dxfInFields(AcDbDxfFiler* filer) {
       wchar_t* end = nullptr;
       unsigned long long handle = std::wcstoull(rb.text.c_str(), &end, 16);
       if (handle != 0 && end != rb.text.c_str() && *end == 0 && database() != nullptr)
-        m_pImpl->entries[key] = database()->getObjectId(handle);
+        m_pImpl->set(key, database()->getObjectId(handle));
       haveKey = false;
     }
   }, filer->filerType() == AcDb::kFileFiler);

@@ -410,6 +410,27 @@ TEST_F(DrawingFiles, LayersAreReadWithTheirStateAndAnUnchangedDrawingIsSavedAsTh
   }
 }
 
+// A dictionary's entries stay in the file's order, sorted or not; what the
+// session adds (the hub's dictionary, by a marked command) comes after them.
+TEST_F(DrawingFiles, ADictionaryKeepsItsEntriesInTheFilesOrder) {
+  const std::string entries = "281\n1\n  3\nZZ\n350\nD\n  3\nAA\n350\nE\n";
+  writeFile(path("ordered.dxf"), replaced(layerFile(true), "281\n1\n  0\nACAD_PROXY_OBJECT",
+                                          entries + "  0\nXRECORD\n  5\nE\n330\nC\n100\nAcDbXrecord\n  1\nkept\n"
+                                                    "  0\nACAD_PROXY_OBJECT"));
+  AcApDocument* drawing = reopen(path("ordered.dxf"));
+  ASSERT_NE(drawing, nullptr);
+  kvhost::activateDocument(drawing);
+  kvhost::runCommand(L"WORK");
+  for (const char* name : {"saved.dxf", "saved.kvdwg"}) {
+    ASSERT_EQ(kvhost::saveDocument(drawing, path(name)), Acad::eOk);
+    AcApDocument* back = reopen(path(name));
+    ASSERT_NE(back, nullptr);
+    ASSERT_EQ(kvhost::saveDocument(back, path("again.dxf")), Acad::eOk);
+    EXPECT_NE(readFile(path("again.dxf")).find(entries + "  3\nKOVA_UNDO_DICTIONARY\n350\n"), std::string::npos) << name;
+    kvhost::closeDocument(back);
+  }
+}
+
 // A layer's state changed in a session is saved in the place of the group
 // that holds it, and read back so from both forms.
 TEST_F(DrawingFiles, ALayersChangedStateGoesWhereItsRecordHeldIt) {
