@@ -95,6 +95,12 @@ class HeldRecord {
   bool isStart(size_t i) const { return i < m_start.size() && m_start[i]; }
   bool isOwner(size_t i) const { return i == m_owner; }
   bool holdsOwner() const { return m_owner != SIZE_MAX; }
+  // Whether start group i, a handle, names the object's.
+  bool namesHandle(size_t i, AcDbHandle handle) const {
+    AcDbHandle held = 0;
+    const int code = m_held.code(i);
+    return (code != 5 && code != 105) || (parseDxfHandle(fromUtf8(std::string(m_held.text(i))), held) && held == handle);
+  }
   bool holdsHandle() const {
     for (size_t i = 0; i < m_start.size(); ++i)
       if (m_start[i] && (m_held.code(i) == 5 || m_held.code(i) == 105)) return true;
@@ -266,6 +272,10 @@ void writeDxfRecord(DxfText& out, const std::wstring& type, AcDbHandle handle, A
       const int code = held.code(i);
       if (record.isOwner(i)) {
         out.tag(330, owner != 0 ? dxfHex(owner) : held.text(i));
+        continue;
+      }
+      if (record.isStart(i) && !record.namesHandle(i, handle)) {
+        out.handle(code, handle);  // one the reader could not take (0): the object got another
         continue;
       }
       if (record.isStart(i) || code == AcDb::kDxfSubclass) {
