@@ -110,24 +110,33 @@ Acad::ErrorStatus AcDbDictionary::dwgOutFields(AcDbDwgFiler* filer) const {
   }
   return filer->filerStatus();
 }
+// Each entry is its key (3) and then the handle of its object (350, or 360
+// as some writers give it). A file's groups that are no such pairs (a handle
+// without its key, a key without its handle, a key twice) cannot be kept:
+// a save writes the entries in the places of the file's groups of their
+// codes, where another pair would then stand for them.
 Acad::ErrorStatus AcDbDictionary::dxfInFields(AcDbDxfFiler* filer) {
   Acad::ErrorStatus es = AcDbObject::dxfInFields(filer);
   if (es != Acad::eOk) return es;
   m_pImpl->clear();
   std::wstring key;
-  bool haveKey = false;
-  return readSubclass(filer, L"AcDbDictionary", [&](const resbuf& rb) {
+  bool haveKey = false, damaged = false;
+  es = readSubclass(filer, L"AcDbDictionary", [&](const resbuf& rb) {
     if (rb.restype == AcDb::kDxfXTextString) {
+      damaged = damaged || haveKey || m_pImpl->find(rb.text) != nullptr;
       key = rb.text;
       haveKey = true;
-    } else if ((rb.restype == 350 || rb.restype == 360) && haveKey) {
+    } else if (rb.restype == 350 || rb.restype == 360) {
       wchar_t* end = nullptr;
       unsigned long long handle = std::wcstoull(rb.text.c_str(), &end, 16);
-      if (handle != 0 && end != rb.text.c_str() && *end == 0 && database() != nullptr)
-        m_pImpl->set(key, database()->getObjectId(handle));
+      damaged = damaged || !haveKey || handle == 0 || end == rb.text.c_str() || *end != 0;
+      if (!damaged && database() != nullptr) m_pImpl->set(key, database()->getObjectId(handle));
       haveKey = false;
     }
   }, filer->filerType() == AcDb::kFileFiler);
+  if (es == Acad::eOk && (damaged || haveKey))
+    es = filer->setError(Acad::eInvalidDxfCode, L"\nError: a dictionary entry without its key or its handle");
+  return es;
 }
 Acad::ErrorStatus AcDbDictionary::dxfOutFields(AcDbDxfFiler* filer) const {
   Acad::ErrorStatus es = AcDbObject::dxfOutFields(filer);

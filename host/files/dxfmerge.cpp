@@ -48,6 +48,14 @@ bool sameText(std::string_view held, const std::wstring& text) {
   return held.size() == text.size() && std::equal(held.begin(), held.end(), text.begin());
 }
 
+// Whether a held group of one code holds what a line of the other writes:
+// an owner's handle is written soft (350) or hard (360), and a line stands
+// in for the group with the file's code.
+bool sameField(int heldCode, int code) {
+  auto owner = [](int c) { return c == 350 || c == 360; };
+  return heldCode == code || (owner(heldCode) && owner(code));
+}
+
 // The held record set against what its object writes of itself now.
 //
 // A reader finds an object's subclasses in their order, each right where
@@ -180,7 +188,7 @@ class HeldRecord {
   // The first group of held run r and the code that no line stands in for yet.
   size_t claim(size_t r, int code, size_t line) {
     for (size_t i = m_heldRuns[r].begin; i < m_heldRuns[r].end; ++i)
-      if (m_lineOf[i] == SIZE_MAX && !isStart(i) && m_held.code(i) == code && code != AcDb::kDxfSubclass) {
+      if (m_lineOf[i] == SIZE_MAX && !isStart(i) && sameField(m_held.code(i), code) && code != AcDb::kDxfSubclass) {
         m_lineOf[i] = line;
         return i;
       }

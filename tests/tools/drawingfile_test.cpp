@@ -135,8 +135,6 @@ TEST_F(DrawingFiles, WhatIsSavedIsWhatOpensAgainInBothForms) {
          return replaced(t, "  3\nACAD_GROUP\n350\n", "  3\nACAD_GROUP\n360\n"); }},
       {"renamed.dxf", [](std::string t) { return replaced(t, "  2\nKOVAUndoObject\n", "  2\nOldUndoObject\n"); }},
       {"aligned.dxf", [](std::string t) { return replaced(t, " 40\n2.5\n", " 40\n2.5\n100\nAcDbText\n"); }},
-      {"keyless.dxf", [](std::string t) {  // the root dictionary's last key without its entry
-         return t.insert(t.find("  0\n", t.find("OBJECTS\n  0\nDICTIONARY\n") + 12), "  3\nNO ENTRY\n"); }},
       {"reordered.dxf", [](std::string t) {  // the circle listed before the line: still in handle order
          const size_t line = t.find("  0\nLINE\n"), circle = t.find("  0\nCIRCLE\n"), next = t.find("  0\n", circle + 1);
          return t.substr(0, line) + t.substr(circle, next - circle) + t.substr(line, circle - line) + t.substr(next); }}};
@@ -410,10 +408,11 @@ TEST_F(DrawingFiles, LayersAreReadWithTheirStateAndAnUnchangedDrawingIsSavedAsTh
   }
 }
 
-// A dictionary's entries stay in the file's order, sorted or not; what the
-// session adds (the hub's dictionary, by a marked command) comes after them.
+// A dictionary's entries stay in the file's order, sorted or not, each with
+// its code (some writers give an owned object as 360); what the session adds
+// (the hub's dictionary, by a marked command) comes after them.
 TEST_F(DrawingFiles, ADictionaryKeepsItsEntriesInTheFilesOrder) {
-  const std::string entries = "281\n1\n  3\nZZ\n350\nD\n  3\nAA\n350\nE\n";
+  const std::string entries = "281\n1\n  3\nZZ\n360\nD\n  3\nAA\n350\nE\n";
   writeFile(path("ordered.dxf"), replaced(layerFile(true), "281\n1\n  0\nACAD_PROXY_OBJECT",
                                           entries + "  0\nXRECORD\n  5\nE\n330\nC\n100\nAcDbXrecord\n  1\nkept\n"
                                                     "  0\nACAD_PROXY_OBJECT"));
@@ -746,6 +745,13 @@ TEST_F(DrawingFiles, BadFilesOfBothFormsAreRefusedAndLeaveNothingBehind) {
       {"the marker's counter group missing", "dxf", {replaced(dxf, "\n 90\n2\n", "\n 70\n2\n")}, {}},
       {"a damaged marker where its class is not listed", "dxf",
        {replaced(unlisted(dxf), "100\nKOVA_UNDO_OBJECT\n 70\n", "100\nKOVA_UNDO_OBJECT\n 69\n")}, {Acad::eInvalidDxfCode}},
+      // A save would write the entries in the places of the groups of their codes, where these stand.
+      {"a dictionary entry without its key or its handle", "dxf",
+       {replaced(dxf, "  3\nKOVA_UNDO_DICTIONARY\n", "  2\nKOVA_UNDO_DICTIONARY\n"),
+        replaced(dxf, "  3\nKOVA_UNDO_OBJECT\n", "  3\nKOVA_UNDO_OBJECT\n350\n1\n  3\nKOVA_UNDO_OBJECT\n"),
+        replaced(dxf, "  3\nKOVA_UNDO_OBJECT\n350\n", "  3\nKOVA_UNDO_OBJECT\n350\nX"),
+        std::string(dxf).insert(dxf.find("  0\n", dxf.find("OBJECTS\n  0\nDICTIONARY\n") + 12), "  3\nNO ENTRY\n")},
+       {Acad::eInvalidDxfCode}},
       {"the structure broken", "dxf", {replaced(dxf, "ENTITIES", "ENTITIES\n  0\nENDSEC")}, {}},
       {"a handle twice", "dxf", {replaced(dxf, "CIRCLE\n  5\n" + hex(circleId), "CIRCLE\n  5\n" + hex(lineId))}, {}},
       // A type name cut short there would read as another type.
