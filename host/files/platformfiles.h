@@ -39,7 +39,8 @@ struct WriteOutcome {
 // Creates temp (it must not exist), writes contents to it with target's
 // mode and owner where target exists, flushes it to the disk and puts it
 // in target's place in one step. On failure target is as it was and temp
-// is gone.
+// is gone. Only a file is replaced: a target that is a folder, a pipe or a
+// device is refused before anything is written.
 WriteOutcome writeInPlaceOf(const std::string& temp, const std::string& target, std::string_view contents);
 
 // How reading a file went: the reason in words unless it was read.

@@ -78,6 +78,15 @@ bool writeAll(int fd, std::string_view contents) {
   return true;
 }
 
+// What a name stands for when it is no regular file, in words; null for a file.
+const char* notAFile(mode_t mode) {
+  if (S_ISREG(mode)) return nullptr;
+  return S_ISDIR(mode)                       ? "it is a directory"
+         : S_ISFIFO(mode) || S_ISSOCK(mode) ? "it is a pipe or a socket, not a file"
+         : S_ISCHR(mode) || S_ISBLK(mode)   ? "it is a device, not a file"
+                                            : "it is not a regular file";
+}
+
 }  // namespace
 
 const char kPathSeparators[] = "/";
@@ -137,12 +146,9 @@ ReadOutcome readFile(const std::string& path, const std::function<bool(const cha
     outcome.failure = missing ? "there is no such file" : cause(errno);
     return outcome;
   }
-  if (!S_ISREG(info.st_mode)) {
+  if (const char* kind = notAFile(info.st_mode)) {
     outcome.kind = ReadOutcome::kNotAFile;
-    outcome.failure = S_ISDIR(info.st_mode)                           ? "it is a directory"
-                      : S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode) ? "it is a pipe or a socket, not a file"
-                      : S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)   ? "it is a device, not a file"
-                                                                        : "it is not a regular file";
+    outcome.failure = kind;
     return outcome;
   }
   // A regular file's reads never wait; without the flag none ends in EAGAIN.
@@ -165,6 +171,12 @@ ReadOutcome readFile(const std::string& path, const std::function<bool(const cha
 
 WriteOutcome writeInPlaceOf(const std::string& temp, const std::string& target, std::string_view contents) {
   WriteOutcome outcome;
+  struct stat old;
+  const bool replacing = ::stat(target.c_str(), &old) == 0;
+  if (const char* kind = replacing ? notAFile(old.st_mode) : nullptr) {
+    outcome.failure = kind;
+    return outcome;
+  }
   Descriptor fd(retried([&] { return ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); }));
   if (fd.get() < 0) {
     const int error = errno;
@@ -175,9 +187,8 @@ WriteOutcome writeInPlaceOf(const std::string& temp, const std::string& target, 
     outcome.failure = folderThere ? "the folder takes no new files" : cause(error);
     return outcome;
   }
-  struct stat old;
   bool written = true;
-  if (::stat(target.c_str(), &old) == 0) {
+  if (replacing) {
     // The owner where this process may give it, else the group at least;
     // where neither is allowed the file becomes this user's, as with any editor.
     bool owned = ::fchown(fd.get(), old.st_uid, old.st_gid) == 0 ||

@@ -53,6 +53,20 @@ HANDLE openToQuery(const std::string& path) {
                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
+// What an open handle stands for when it is no file on a disk, in words;
+// null for a file.
+const char* notAFile(HANDLE file) {
+  const DWORD type = GetFileType(file);
+  BY_HANDLE_FILE_INFORMATION info = {};
+  const bool folder = type == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info) &&
+                      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (type == FILE_TYPE_DISK && !folder) return nullptr;
+  return folder                   ? "it is a directory"
+         : type == FILE_TYPE_PIPE ? "it is a pipe or a socket, not a file"
+         : type == FILE_TYPE_CHAR ? "it is a device, not a file"
+                                  : "it is not a regular file";
+}
+
 bool writeAll(HANDLE file, std::string_view contents) {
   for (size_t done = 0; done < contents.size();) {
     const DWORD chunk = static_cast<DWORD>(std::min<size_t>(contents.size() - done, 1u << 30));
@@ -83,16 +97,9 @@ ReadOutcome readFile(const std::string& path, const std::function<bool(const cha
     outcome.failure = missing ? "there is no such file" : cause(error);
     return outcome;
   }
-  const DWORD type = GetFileType(file.get());
-  BY_HANDLE_FILE_INFORMATION info = {};
-  const bool folder = type == FILE_TYPE_DISK && GetFileInformationByHandle(file.get(), &info) &&
-                      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  if (type != FILE_TYPE_DISK || folder) {
+  if (const char* kind = notAFile(file.get())) {
     outcome.kind = ReadOutcome::kNotAFile;
-    outcome.failure = folder                   ? "it is a directory"
-                      : type == FILE_TYPE_PIPE ? "it is a pipe or a socket, not a file"
-                      : type == FILE_TYPE_CHAR ? "it is a device, not a file"
-                                               : "it is not a regular file";
+    outcome.failure = kind;
     return outcome;
   }
   std::vector<char> buffer(1 << 16);
@@ -116,6 +123,11 @@ bool followLinks(const std::string& path, std::string& target) {
   if (!file.valid()) {
     // A loop cannot be resolved; a name of no file yet is saved as it is.
     if (GetLastError() == ERROR_CANT_RESOLVE_FILENAME) return false;
+    target = path;
+    return true;
+  }
+  // A device or a pipe has no links, and no final path: the save refuses it by its name.
+  if (notAFile(file.get()) != nullptr) {
     target = path;
     return true;
   }
@@ -163,6 +175,13 @@ bool processRunning(unsigned long id) {
 WriteOutcome writeInPlaceOf(const std::string& temp, const std::string& target, std::string_view contents) {
   WriteOutcome outcome;
   const std::wstring tempName = fromUtf8(temp), targetName = fromUtf8(target);
+  {
+    Handle old(openToQuery(target));
+    if (const char* kind = old.valid() ? notAFile(old.get()) : nullptr) {
+      outcome.failure = kind;
+      return outcome;
+    }
+  }
   Handle file(CreateFileW(tempName.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) {
     const DWORD error = GetLastError();
