@@ -474,8 +474,8 @@ Acad::ErrorStatus DxfReader::fill(AcDbStub* stub, AcDbObject* object, InRecord& 
 // own objects at the next save and be read by the class then.
 AcDbObject* DxfReader::createObject(const InRecord& rec, const ClassInfo* info, AcRxClass*& reader) const {
   if (AcRxClass* cls = builtinDxfClass(rec.type)) return AcDbObject::cast(cls->create());
-  reader = info != nullptr ? AcRxClass::cast(acrxClassDictionary()->at(info->className.c_str())) : nullptr;
-  if (reader == nullptr) reader = classByDxfName(rec.type);
+  reader = classByDxfName(rec.type);
+  if (reader == nullptr && info != nullptr) reader = AcRxClass::cast(acrxClassDictionary()->at(info->className.c_str()));
   if (reader != nullptr && reader->isDerivedFrom(AcDbObject::desc())) return AcDbObject::cast(reader->create());
   return nullptr;
 }

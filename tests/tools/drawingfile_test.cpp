@@ -134,6 +134,7 @@ TEST_F(DrawingFiles, WhatIsSavedIsWhatOpensAgainInBothForms) {
          t = replaced(t, "  3\nPROJECT\n350\n", "  3\nPROJECT\n360\n");
          return replaced(t, "  3\nACAD_GROUP\n350\n", "  3\nACAD_GROUP\n360\n"); }},
       {"renamed.dxf", [](std::string t) { return replaced(t, "  2\nKOVAUndoObject\n", "  2\nOldUndoObject\n"); }},
+      {"misnamed.dxf", [](std::string t) { return replaced(t, "  2\nKOVAUndoObject\n", "  2\nAcDbDictionary\n"); }},
       {"aligned.dxf", [](std::string t) { return replaced(t, " 40\n2.5\n", " 40\n2.5\n100\nAcDbText\n"); }},
       {"reordered.dxf", [](std::string t) {  // the circle listed before the line: still in handle order
          const size_t line = t.find("  0\nLINE\n"), circle = t.find("  0\nCIRCLE\n"), next = t.find("  0\n", circle + 1);
