@@ -272,8 +272,9 @@ void writeDxfRecord(DxfText& out, const std::wstring& type, AcDbHandle handle, A
                     const KeptGroups& held, const std::vector<resbuf>& items, bool markers) {
   out.tag(0, type);
   const HeldRecord record(held, items, out.encoding(), !markers);
-  // One given when it was read; releases before 13 need none.
-  if (!record.holdsHandle() && markers) out.handle(5, handle);
+  // One given when it was read, in every release: without it the record
+  // would get another at each open.
+  if (!record.holdsHandle()) out.handle(5, handle);
   for (size_t r = 0; r < record.heldRuns().size(); ++r) {
     const Run& run = record.heldRuns()[r];
     for (size_t i = run.begin; i < run.end; ++i) {

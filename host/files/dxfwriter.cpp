@@ -318,7 +318,9 @@ void DxfWriter::writeRecord(DxfText& out, OutRecord& rec, AcDbHandle owner) {
   }
   const std::string_view rendered = m_rendered.view();
   out.lines(rendered.substr(rec.start, rec.groups - rec.start));
-  if (owner != 0 && markers()) out.handle(330, owner);
+  // Releases before 13 name no owners, but an object the session added
+  // keeps its own, as its handle.
+  if (owner != 0 && (markers() || !rec.entity)) out.handle(330, owner);
   out.lines(rendered.substr(rec.groups, rec.end - rec.groups));
 }
 
