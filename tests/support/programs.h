@@ -2,6 +2,7 @@
 // file (programs_linux.cpp: fork and exec; programs_windows.cpp:
 // CreateProcessW).
 #pragma once
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -23,5 +24,12 @@ extern const int kMemoryFaultStatus;
 extern const char* const kNullDevice;
 // A named pipe at path; false where the system has none among its files (Windows).
 bool makeFifo(const std::string& path);
+
+// The bytes the system's own libraries (OLE automation among them) hold in
+// the process heap; false where the system keeps none apart from the C
+// runtime's (Linux).
+bool systemHeapBytes(size_t& bytes);
+// A library the process has loaded, by its file name; null when it has none.
+void* loadedLibrary(const std::string& fileName);
 
 }  // namespace programs

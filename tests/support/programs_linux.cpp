@@ -1,4 +1,5 @@
 // Programs run on Linux.
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -37,6 +38,14 @@ int run(const std::string& program, const std::vector<std::string>& arguments, c
   int raw = 0;
   if (child < 0 || waitpid(child, &raw, 0) != child) return -1;
   return WIFEXITED(raw) ? WEXITSTATUS(raw) : WIFSIGNALED(raw) ? 128 + WTERMSIG(raw) : -1;
+}
+
+bool systemHeapBytes(size_t&) { return false; }
+
+void* loadedLibrary(const std::string& fileName) {
+  void* library = dlopen(fileName.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+  if (library != nullptr) dlclose(library);  // the process keeps it loaded
+  return library;
 }
 
 }  // namespace programs

@@ -88,4 +88,17 @@ int run(const std::string& program, const std::vector<std::string>& arguments, c
   return ended ? static_cast<int>(status) : -1;
 }
 
+bool systemHeapBytes(size_t& bytes) {
+  HANDLE heap = GetProcessHeap();
+  if (!HeapLock(heap)) return false;
+  PROCESS_HEAP_ENTRY entry = {};
+  bytes = 0;
+  while (HeapWalk(heap, &entry))
+    if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) bytes += entry.cbData;
+  HeapUnlock(heap);
+  return true;
+}
+
+void* loadedLibrary(const std::string& fileName) { return GetModuleHandleW(wide(fileName).c_str()); }
+
 }  // namespace programs
