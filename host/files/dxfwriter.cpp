@@ -41,6 +41,7 @@ struct OutRecord {
   AcDbHandle handle = 0;
   AcDbHandle owner = 0;
   bool entity = false;
+  bool kept = false;  // the file holds it in one of its sections: it is written there
   bool written = false;
   // Its start (type and handle) and its groups in the writer's rendered
   // text; the owner goes between them.
@@ -330,6 +331,14 @@ DxfText DxfWriter::keptText(const KeptFile& file) {
   for (std::vector<OutRecord>* list : {&m_entities, &m_objects})
     for (OutRecord& rec : *list) byHandle.emplace_back(rec.handle, &rec);
   std::sort(byHandle.begin(), byHandle.end());
+  auto find = [&byHandle](AcDbHandle handle) -> OutRecord* {
+    auto it = std::lower_bound(byHandle.begin(), byHandle.end(), handle,
+                               [](const auto& entry, AcDbHandle h) { return entry.first < h; });
+    return it == byHandle.end() || it->first != handle ? nullptr : it->second;
+  };
+  for (const KeptFile::Section& section : file.sections)
+    for (const KeptFile::Item& item : section.items)
+      if (OutRecord* rec = item.handle != 0 ? find(item.handle) : nullptr) rec->kept = true;
   const AcDbHandle modelSpace = m_keptModelSpace;
   DxfText out(m_rendered.encoding());
   out.reserve(m_rendered.view().size() + kFrameBytes);
@@ -346,16 +355,16 @@ DxfText DxfWriter::keptText(const KeptFile& file) {
         for (size_t i = 0; i < item.groups.size(); ++i) out.tag(item.groups.code(i), item.groups.text(i));
         continue;
       }
-      auto it = std::lower_bound(byHandle.begin(), byHandle.end(), item.handle,
-                                 [](const auto& entry, AcDbHandle h) { return entry.first < h; });
-      if (it == byHandle.end() || it->first != item.handle) continue;  // erased
-      writeRecord(out, *it->second, 0);
-      it->second->written = true;
+      OutRecord* rec = find(item.handle);
+      if (rec == nullptr) continue;  // erased
+      writeRecord(out, *rec, 0);
+      rec->written = true;
     }
+    // What is new goes at the end of its section; what a later section holds is written there.
     if (section.name == L"ENTITIES" || section.name == L"OBJECTS") {
       const bool entities = section.name == L"ENTITIES";
       for (OutRecord& rec : entities ? m_entities : m_objects)
-        if (!rec.written) writeRecord(out, rec, entities ? modelSpace : rec.owner), rec.written = true;
+        if (!rec.written && !rec.kept) writeRecord(out, rec, entities ? modelSpace : rec.owner), rec.written = true;
       (entities ? entitiesDone : objectsDone) = true;
     }
     out.tag(0, "ENDSEC");
