@@ -154,6 +154,7 @@ class DxfReader {
   bool m_bHaveObjects = false, m_bHaveRoot = false;
   AcDbHandle m_nod = 0;
   std::vector<resbuf> m_written;  // what the object read last writes of itself; its room serves the next
+  std::vector<resbuf> m_recordStart;  // the start of the record read last, parsed to be checked; its room serves the next
 };
 
 bool opensWithBuiltFrameComment(const std::string& bytes) {
@@ -356,7 +357,10 @@ Acad::ErrorStatus DxfReader::readRecord() {
   if (es != Acad::eOk) return es;
   rec.entity = m_sectionName == L"ENTITIES" ||
                (m_sectionName == L"BLOCKS" && rec.type != L"BLOCK" && rec.type != L"ENDBLK");
-  if (!toDxfGroups(m_tags, body, end, rec.items, m_encoding)) return Acad::eDwgNeedsRecovery;
+  // Every value must read as its code's kind, the start's too: a save may put a group of it elsewhere.
+  m_recordStart.clear();
+  if (!toDxfGroups(m_tags, first, body, m_recordStart, m_encoding) || !toDxfGroups(m_tags, body, end, rec.items, m_encoding))
+    return Acad::eDwgNeedsRecovery;
   // The object's own groups end where its extended data starts: the file
   // writer puts back from there on what the file held, as it was.
   rec.items.erase(std::find_if(rec.items.begin(), rec.items.end(), [](const resbuf& rb) { return rb.restype >= 1000; }),

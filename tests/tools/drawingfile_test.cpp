@@ -741,7 +741,8 @@ TEST_F(DrawingFiles, BadFilesOfBothFormsAreRefusedAndLeaveNothingBehind) {
       {"not a number", "dxf",
        {replaced(dxf, "\n 40\n2.5\n", "\n 40\nwide\n"), replaced(dxf, "\n 40\n2.5\n", "\n 40\n2.5\n 79\nwide\n"),
         replaced(dxf, "\n 40\n2.5\n", "\n 40\n2.5\n400\nwide\n"),
-        replaced(dxf, "\n 40\n2.5\n", "\n 40\n2.5\n460\nwide\n"), replaced(dxf, "\n 10\n1\n 20\n2\n", "\n 10\n1\n 20\nwide\n")},
+        replaced(dxf, "\n 40\n2.5\n", "\n 40\n2.5\n460\nwide\n"), replaced(dxf, "\n 10\n1\n 20\n2\n", "\n 10\n1\n 20\nwide\n"),
+        replaced(dxf, "\n100\nAcDbEntity\n  8\nwalls\n", "\n1010\nwide\n100\nAcDbEntity\n  8\nwalls\n")},  // before the first marker
        {}},
       {"the marker's counter group missing", "dxf", {replaced(dxf, "\n 90\n2\n", "\n 70\n2\n")}, {}},
       {"a damaged marker where its class is not listed", "dxf",
