@@ -25,9 +25,8 @@ extern const char* const kNullDevice;
 // A named pipe at path; false where the system has none among its files (Windows).
 bool makeFifo(const std::string& path);
 
-// The bytes the system's own libraries (OLE automation among them) hold in
-// the process heap; false where the system keeps none apart from the C
-// runtime's (Linux).
+// The bytes the system's libraries (OLE automation's) hold in the process
+// heap; false where it keeps none apart from the C runtime's (Linux).
 bool systemHeapBytes(size_t& bytes);
 // A library the process has loaded, by its file name; null when it has none.
 void* loadedLibrary(const std::string& fileName);

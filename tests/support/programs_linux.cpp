@@ -44,8 +44,7 @@ bool systemHeapBytes(size_t&) { return false; }
 
 void* loadedLibrary(const std::string& fileName) {
   void* library = dlopen(fileName.c_str(), RTLD_LAZY | RTLD_NOLOAD);
-  if (library != nullptr) dlclose(library);  // the process keeps it loaded
-  return library;
+  return library != nullptr && dlclose(library) == 0 ? library : nullptr;  // the process keeps it loaded
 }
 
 }  // namespace programs

@@ -90,13 +90,10 @@ int run(const std::string& program, const std::vector<std::string>& arguments, c
 
 bool systemHeapBytes(size_t& bytes) {
   HANDLE heap = GetProcessHeap();
-  if (!HeapLock(heap)) return false;
   PROCESS_HEAP_ENTRY entry = {};
-  bytes = 0;
-  while (HeapWalk(heap, &entry))
-    if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) bytes += entry.cbData;
-  HeapUnlock(heap);
-  return true;
+  if (!HeapLock(heap)) return false;
+  for (bytes = 0; HeapWalk(heap, &entry);) bytes += (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) ? entry.cbData : 0;
+  return HeapUnlock(heap) != 0;
 }
 
 void* loadedLibrary(const std::string& fileName) { return GetModuleHandleW(wide(fileName).c_str()); }

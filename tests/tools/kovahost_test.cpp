@@ -231,8 +231,7 @@ const std::vector<ScriptCase> kScripts = {
     // A record that could not be kept for what it is refuses the file, named.
     {"AHandleTwice", "open twice.dxf\n", {"1: cannot open twice.dxf: the CIRCLE 2A has the handle of a record before it"}},
     {"AnEntityAmongTheObjects", "open among.dxf\n", {"1: cannot open among.dxf: the LINE 2A is an entity among the objects"}},
-    {"AHeaderNameWithoutItsDollar", "open nameless.dxf\n",
-     {"1: cannot open nameless.dxf: the header holds \"\x05$ACADVER\" where a variable's name, starting with $, is expected"}},
+    {"AHeaderNameWithoutItsDollar", "open nameless.dxf\n", {"1: cannot open nameless.dxf: the header holds \"\x05$ACADVER\" where a variable's name, starting with $, is expected"}},
     {"LayersOfANewDrawing", "new a\nline 0 0 1 1\nlayer 2 walls\n",
      {"state:   layer 0 color=7 linetype=Continuous lineweight=-3\n"
       "state:   layer Defpoints color=7 linetype=Continuous lineweight=-3 not-plotted\n"
@@ -257,7 +256,6 @@ const std::vector<ScriptCase> kScripts = {
     {"UnlockAfterAVetoedLock", "load DocumentGuard.arx\nnew a\ncommand PUBLISH\n  lock a\n  unlock a\nend\n",
      {"5: the script holds no lock on a"}},
     {"SaveWhereNothingCanBeWritten", "new a\nsave a /nonexistent/x.dwg\n", {"2: cannot save a to /nonexistent/x.dwg"}},
-    // Only a file is replaced: what stands there otherwise stays.
     {"SaveOverADirectory", "new a\nsave a folder.dwg\n", {"2: cannot save a to folder.dwg: it is a directory"}},
     {"SaveOverAPipe", "new a\nsave a fifo.dxf\n", {"2: cannot save a to fifo.dxf: it is a pipe or a socket, not a file"}},
     {"ByteOrderMarkIsSkipped", "\xEF\xBB\xBF" "bogus\n", {"1: unknown statement 'bogus'"}},
