@@ -357,9 +357,15 @@ Acad::ErrorStatus DxfReader::readRecord() {
   if (es != Acad::eOk) return es;
   rec.entity = m_sectionName == L"ENTITIES" ||
                (m_sectionName == L"BLOCKS" && rec.type != L"BLOCK" && rec.type != L"ENDBLK");
-  // Every value must read as its code's kind, the start's too: a save may put a group of it elsewhere.
+  // Every value must read as its code's kind, those among the start's groups too (a save may put
+  // them elsewhere); a start of handles and application groups only, as most are, has none.
+  const bool plainStart = std::all_of(m_tags.begin() + static_cast<std::ptrdiff_t>(first),
+                                      m_tags.begin() + static_cast<std::ptrdiff_t>(body), [](const DxfTag& tag) {
+                                        return tag.code == 5 || tag.code == 105 || tag.code == 330 || tag.code == 102;
+                                      });
   m_recordStart.clear();
-  if (!toDxfGroups(m_tags, first, body, m_recordStart, m_encoding) || !toDxfGroups(m_tags, body, end, rec.items, m_encoding))
+  if ((!plainStart && !toDxfGroups(m_tags, first, body, m_recordStart, m_encoding)) ||
+      !toDxfGroups(m_tags, body, end, rec.items, m_encoding))
     return Acad::eDwgNeedsRecovery;
   // The object's own groups end where its extended data starts: the file
   // writer puts back from there on what the file held, as it was.
