@@ -103,6 +103,8 @@ Acad::ErrorStatus DxfMemoryFiler::setError(Acad::ErrorStatus status, const ACHAR
 }
 
 Acad::ErrorStatus DxfMemoryFiler::readItem(resbuf* item) {
+  // A release that names no subclasses has no markers: a group 100 in it ends no subclass's data.
+  while (m_bMarkerless && m_pos < m_items.size() && m_items[m_pos].restype == AcDb::kDxfSubclass) ++m_pos;
   if (m_pos >= m_items.size()) {
     m_bCanPushBack = false;
     return Acad::eEndOfFile;
