@@ -65,9 +65,6 @@ TEST(ModuleLifecycle, AModuleAnotherOneNeedsStaysUntilThatOneIsUnloaded) {
                                                      L"linker: KOVANotification10.arx kUnloadAppMsg"}));
 }
 
-// The host's own fault handler still gets the memory faults outside the
-// hub's guarded calls, while the hub is loaded and after it and its in-house
-// library are gone, with nothing of the guard left in the fault's way.
 // What OLE automation lends the type library's registration (its attributes, its name) goes back:
 // many leave the system's heap as it was (the library is not registered here: the registry stays).
 TEST(ModuleLifecycle, RegisteringTheTypeLibraryKeepsNothingOfTheSystems) {
@@ -83,6 +80,9 @@ TEST(ModuleLifecycle, RegisteringTheTypeLibraryKeepsNothingOfTheSystems) {
   kvhost::quit();
 }
 
+// The host's own fault handler still gets the memory faults outside the
+// hub's guarded calls, while the hub is loaded and after it and its in-house
+// library are gone, with nothing of the guard left in the fault's way.
 TEST(ModuleLifecycleDeathTest, TheHostsFaultHandlerKeepsTheFaultsThatAreNotTheHubs) {
   for (bool unload : {false, true}) {
     SCOPED_TRACE(unload ? "unloaded" : "loaded");
