@@ -309,7 +309,7 @@ Acad::ErrorStatus DxfReader::readHeader(size_t at, size_t end) {
     m_file->header.push_back({name.substr(1), keep(first, at)});
     if (name == L"$HANDSEED") {
       if (at != first + 1 || !parseDxfHandle(text(first), m_seed)) return Acad::eDwgNeedsRecovery;
-    } else if (at == first + 1 && name.size() > 1 && name[0] == L'$' && !DxfFrame::isFileVariable(name.substr(1))) {
+    } else if (at == first + 1 && name.size() > 1 && !DxfFrame::isFileVariable(name.substr(1))) {
       // Variables of one value are the host's as text; all are kept with their groups.
       m_header.emplace_back(name.substr(1), unescapeDxfText(decodeDxf(m_tags[first].value, m_encoding), m_encoding));
     }
