@@ -125,6 +125,8 @@ Acad::ErrorStatus readDxfTags(const std::string& bytes, std::vector<DxfTag>& tag
 bool toDxfGroups(const std::vector<DxfTag>& tags, size_t from, size_t to, std::vector<resbuf>& items,
                  DxfEncoding encoding);
 bool parseDxfHandle(const std::wstring& s, AcDbHandle& h);
+// The same for a held group's UTF-8 text; one of hex digits only is read without a copy.
+bool parseDxfHandle(std::string_view s, AcDbHandle& h);
 std::wstring trimDxf(const std::wstring& s);
 std::string_view trimDxf(std::string_view s);
 // A text value with its caret escapes resolved, and in a code page release

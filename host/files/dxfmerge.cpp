@@ -107,7 +107,7 @@ class HeldRecord {
   bool namesHandle(size_t i, AcDbHandle handle) const {
     AcDbHandle held = 0;
     const int code = m_held.code(i);
-    return (code != 5 && code != 105) || (parseDxfHandle(fromUtf8(std::string(m_held.text(i))), held) && held == handle);
+    return (code != 5 && code != 105) || (parseDxfHandle(m_held.text(i), held) && held == handle);
   }
   bool holdsHandle() const {
     for (size_t i = 0; i < m_start.size(); ++i)

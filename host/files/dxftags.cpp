@@ -121,6 +121,10 @@ size_t unicodeEscapeAt(const std::wstring& s, size_t i, uint32_t& c) {
 
 }  // namespace
 
+bool parseDxfHandle(std::string_view s, AcDbHandle& h) {
+  return parsePlainHex(s, h) || parseDxfHandle(fromUtf8(std::string(s)), h);
+}
+
 bool parseDxfHandle(const std::wstring& s, AcDbHandle& h) {
   if (parsePlainHex(std::wstring_view(s), h)) return true;
   if (s.empty() || s.size() > 16) return false;
@@ -172,7 +176,7 @@ bool heldReadsAs(std::string_view held, const resbuf& rb, int coordinate, DxfEnc
     case DxfValueKind::kText: return heldTextIs(held, rb.text, encoding);
     case DxfValueKind::kHandle: {
       AcDbHandle a = 0, b = 0;
-      const bool heldReads = parsePlainHex(trimDxf(held), a) || parseDxfHandle(fromUtf8(std::string(trimDxf(held))), a);
+      const bool heldReads = parseDxfHandle(trimDxf(held), a);
       return heldReads && (parsePlainHex(trimmed(std::wstring_view(rb.text)), b) || parseDxfHandle(trimDxf(rb.text), b)) && a == b;
     }
     case DxfValueKind::kInt16: return parseInt(trimDxf(held), n) && static_cast<Adesk::Int16>(n) == rb.int32;
