@@ -331,14 +331,18 @@ DxfText DxfWriter::keptText(const KeptFile& file) {
   for (std::vector<OutRecord>* list : {&m_entities, &m_objects})
     for (OutRecord& rec : *list) byHandle.emplace_back(rec.handle, &rec);
   std::sort(byHandle.begin(), byHandle.end());
-  auto find = [&byHandle](AcDbHandle handle) -> OutRecord* {
-    auto it = std::lower_bound(byHandle.begin(), byHandle.end(), handle,
-                               [](const auto& entry, AcDbHandle h) { return entry.first < h; });
-    return it == byHandle.end() || it->first != handle ? nullptr : it->second;
-  };
+  // Each item's record, in the file's order (none for an item that is no
+  // object, or one erased), found once.
+  std::vector<OutRecord*> placed;
   for (const KeptFile::Section& section : file.sections)
-    for (const KeptFile::Item& item : section.items)
-      if (OutRecord* rec = item.handle != 0 ? find(item.handle) : nullptr) rec->kept = true;
+    for (const KeptFile::Item& item : section.items) {
+      auto it = std::lower_bound(byHandle.begin(), byHandle.end(), item.handle,
+                                 [](const auto& entry, AcDbHandle h) { return entry.first < h; });
+      OutRecord* rec = item.handle != 0 && it != byHandle.end() && it->first == item.handle ? it->second : nullptr;
+      if (rec != nullptr) rec->kept = true;
+      placed.push_back(rec);
+    }
+  auto next = placed.begin();
   const AcDbHandle modelSpace = m_keptModelSpace;
   DxfText out(m_rendered.encoding());
   out.reserve(m_rendered.view().size() + kFrameBytes);
@@ -350,12 +354,12 @@ DxfText DxfWriter::keptText(const KeptFile& file) {
     out.tag(0, "SECTION");
     out.tag(2, section.name);
     for (const KeptFile::Item& item : section.items) {
+      OutRecord* rec = *next++;
       if (item.handle == 0) {
         if (!item.type.empty()) out.tag(0, std::wstring(item.type));
         for (size_t i = 0; i < item.groups.size(); ++i) out.tag(item.groups.code(i), item.groups.text(i));
         continue;
       }
-      OutRecord* rec = find(item.handle);
       if (rec == nullptr) continue;  // erased
       writeRecord(out, *rec, 0);
       rec->written = true;
