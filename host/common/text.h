@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace kvhost {
 
@@ -12,5 +13,16 @@ namespace kvhost {
 uint32_t nextCharacter(const std::wstring& s, size_t& i);
 // Appends the character in as many units as it takes.
 void appendCharacter(std::wstring& s, uint32_t c);
+
+// s without the blanks (spaces, tabs) around it, as DXF values are read;
+// most values have none, so it looks at their ends only.
+template <class Char>
+std::basic_string_view<Char> trimmed(std::basic_string_view<Char> s) {
+  auto blank = [](Char c) { return c == ' ' || c == '\t'; };
+  size_t a = 0, b = s.size();
+  while (a < b && blank(s[a])) ++a;
+  while (b > a && blank(s[b - 1])) --b;
+  return s.substr(a, b - a);
+}
 
 }  // namespace kvhost

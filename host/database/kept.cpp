@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 #include <utility>
+#include "common/text.h"
 #include "database/dbimpl.h"
 #include "kvhost.h"
 
@@ -101,11 +102,7 @@ const KeptFile::Variable* KeptFile::variable(const std::wstring& name) const {
 std::wstring KeptFile::release() const {
   const Variable* var = variable(L"ACADVER");
   if (var == nullptr || var->groups.empty()) return L"";
-  // As the reader takes it, without the blanks a writer may put around it.
-  const std::string_view text = var->groups.text(0);
-  const size_t first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return L"";
-  return fromUtf8(std::string(text.substr(first, text.find_last_not_of(" \t") + 1 - first)));
+  return fromUtf8(std::string(trimmed(var->groups.text(0))));  // as the reader takes it
 }
 
 KeptFile* keptFile(const AcDbDatabase* db) { return db->impl()->keptFile.get(); }

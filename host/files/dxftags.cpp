@@ -65,17 +65,6 @@ bool parsePlainHex(std::basic_string_view<Char> s, AcDbHandle& h) {
   return true;
 }
 
-// s without the blanks around it; most values have none, so it looks at
-// their ends only.
-template <class Char>
-std::basic_string_view<Char> trimmed(std::basic_string_view<Char> s) {
-  auto blank = [](Char c) { return c == ' ' || c == '\t'; };
-  size_t a = 0, b = s.size();
-  while (a < b && blank(s[a])) ++a;
-  while (b > a && blank(s[b - 1])) --b;
-  return s.substr(a, b - a);
-}
-
 // Whether text held as UTF-8 is the text of an item, unescaped.
 bool heldTextIs(std::string_view held, const std::wstring& text, DxfEncoding encoding) {
   const bool escapes = held.find_first_of(encoding == DxfEncoding::kCodePage ? "^\\" : "^") != std::string_view::npos;
